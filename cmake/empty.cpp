@@ -1,0 +1,1 @@
+// Keeps a subsystem library buildable before it has sources of its own.

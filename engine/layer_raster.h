@@ -1,0 +1,85 @@
+// The layer raster: the engine's 300 x 360 working surface for one print
+// layer (one cell per millimetre, row 0 at the bottom), its off-screen frame
+// buffer, the sample grid, the traced path lines and the run state that the
+// slicer and the G-code writer keep between frames.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "engine/mesh.h"
+
+namespace engine {
+
+constexpr int RASTER_W = 300;
+constexpr int RASTER_H = 360;
+constexpr int RASTER_CELLS = RASTER_W * RASTER_H;
+
+struct PathPoint {
+    float x = 0;
+    float y = 0;
+    int32_t index = 0;
+    uint8_t visited = 0;
+    int32_t reserved = 0;
+    float grid_x = 0;
+    float grid_y = 0;
+};
+
+using Plane = uint8_t[RASTER_CELLS];
+
+struct LayerRaster {
+    LayerRaster();  // prints "TEX_W %d TEX_W4 %d\n"
+    ~LayerRaster();
+    LayerRaster(const LayerRaster&) = delete;
+    LayerRaster& operator=(const LayerRaster&) = delete;
+
+    uint8_t has_marks = 0;
+    int32_t run_total = 0;
+    uint32_t fbo = 0;
+    uint32_t color_texture = 0;
+    uint32_t depth_renderbuffer = 0;
+    int32_t width = RASTER_W;
+    int32_t height = RASTER_H;
+    int32_t plane_size = RASTER_CELLS;
+    std::vector<PathPoint> grid;
+    int32_t grid_columns = 0;
+    int32_t grid_rows = 0;
+    int32_t line_cursor = 0;
+    int32_t last_run_count = 0;
+    uint8_t path_request = 0;
+    uint8_t full_path_request = 0;
+    uint8_t gcode_file_open = 0;
+    FILE* gcode_file = nullptr;
+    float* img1 = nullptr;  // RASTER_W x RASTER_H depth values
+    float* img2 = nullptr;
+    float model_height = 0;
+    uint8_t height_request = 0;
+    float layer_distance = 0, e_base = 0, e_length = 0, e_segment = 0;
+    Plane layer_plane = {};
+    Plane layer_copy = {};
+    std::vector<PathPoint> current_line;
+    std::vector<std::vector<PathPoint>> lines;
+    std::vector<PathPoint> cleaned_points;
+    float grid_offset = 0;
+    std::vector<float> interval_values;
+    std::vector<CrossSegment> cross_mesh;
+    uint8_t insole_mesh_model = 0;
+    int32_t saved_point_space = 3;
+    int32_t saved_interval_index = -1;
+    int32_t layer = 0;
+    int32_t cross_period = 0;
+    uint8_t row_lines = 0;
+    uint8_t from_low_end = 0;
+    float step = 0;
+    int32_t first_layer_column = 0, first_layer_row = 0;
+    Plane pressure_plane = {};
+    Plane contour_plane = {};
+
+    // Cell access that treats everything outside the raster as empty.
+    uint8_t cell(const Plane& p, int col, int row) const {
+        return (col < 0 || col >= RASTER_W || row < 0 || row >= RASTER_H) ? 0 : p[row * RASTER_W + col];
+    }
+};
+
+}  // namespace engine

@@ -1,0 +1,2 @@
+// Strandel, the path program.
+int main() { return 0; }

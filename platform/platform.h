@@ -1,0 +1,60 @@
+// The Linux layer standing in for the Windows services the station was
+// designed around: directory roots, programs, windows by title, clocks,
+// the internet check, code pages, directory search and GL entry points.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---- directory roots ------------------------------------------------------
+// "C:\insole" maps to $STATION_INSOLE_DIR and "C:\VerdanelFiles" to
+// $STATION_FILES_DIR (defaults under $HOME/insole-station).
+std::string insole_dir();
+std::string files_dir();
+std::string server_dir();  // files_dir()/Hostlet
+// Maps a path written in the station's Windows form (any slashes, any letter
+// case of the drive and root: "C:\\VerdanelFiles\\temp\\%s", "c:/insole/")
+// onto the roots; any other path comes back with backslashes made slashes.
+std::string map_path(const std::string& path);
+
+// ---- programs and directories ---------------------------------------------
+// Starts a program without waiting for it; the child is reaped by the system,
+// never left a zombie. False (and a console line) when it cannot be started.
+bool start_program(const std::string& path, const std::vector<std::string>& args = {});
+bool change_dir(const std::string& path);  // path goes through map_path
+std::string current_dir();
+
+// ---- windows by title (X11) -----------------------------------------------
+using WindowHandle = unsigned long;  // 0 = none
+WindowHandle find_window(const std::string& exact_title);
+bool raise_window(WindowHandle w);
+
+// ---- clocks ----------------------------------------------------------------
+int64_t perf_counter();    // monotonic ticks
+int64_t perf_frequency();  // ticks per second
+std::tm local_time();
+
+// ---- internet check --------------------------------------------------------
+// A real connection attempt to the host and port of url ("https://host:port/..."),
+// bounded by timeout_ms.
+bool check_connection(const std::string& url, int timeout_ms);
+
+// ---- code pages ------------------------------------------------------------
+// File names and the console are UTF-8 here, so the conversions keep the bytes.
+std::string utf8_to_ansi(const std::string& s);
+std::string ansi_to_utf8(const std::string& s);
+
+// ---- directory search ------------------------------------------------------
+// Names (not paths) in dir matching a Windows wildcard pattern ("*.bmp"):
+// case-insensitive, '*' and '?' wildcards; directories match too. Sorted.
+std::vector<std::string> find_files(const std::string& dir, const std::string& pattern);
+bool wildcard_match(const std::string& pattern, const std::string& name);
+
+// ---- OpenGL ----------------------------------------------------------------
+void* gl_proc_address(const char* name);
+
+}  // namespace platform

@@ -1,0 +1,2 @@
+// Fitmire, the insole scaling program.
+int main() { return 0; }

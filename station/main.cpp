@@ -1,0 +1,2 @@
+// Hostlet, the station server.
+int main() { return 0; }
