@@ -82,4 +82,16 @@ struct LayerRaster {
     }
 };
 
+// The raster's own operations. OpenGL ones need the caller's context current.
+void init_framebuffer(LayerRaster& r);
+void build_sample_grid(LayerRaster& r, int step);
+float polar_angle_deg(float x, float y);
+float vertex_angle_deg(const PathPoint& p1, const PathPoint& p2, const PathPoint& p3);
+// slope_image / contour_image: 360 rows of 152 bytes, as the image view holds them.
+void render_pressure_plane(LayerRaster& r, const uint8_t* slope_image, unsigned image_texture, const ModelBox& box);
+void render_contour_plane(LayerRaster& r, const uint8_t* contour_image, unsigned image_texture, const ModelBox& box);
+// test_pixels: the test view's 360 rows of 152 bytes, or nullptr.
+void apply_slope_threshold(LayerRaster& r, float threshold, uint8_t* test_pixels);
+void clear_disc(LayerRaster& r, int cx, int cy, int base_radius);
+
 }  // namespace engine
