@@ -327,6 +327,23 @@ TEST_F(ParamWidgets, PointSpacingWithoutFile) {
     EXPECT_FALSE(exists(POINT_SPACING_FILE));
 }
 
+TEST_F(ParamWidgets, OddPointSpacingFilesAreSafe) {
+    std::vector<int> steps;
+    param_hooks().build_sample_grid = [&](int step) { steps.push_back(step); };
+    put(POINT_SPACING_FILE, "0\n-1\n");
+    start_point_widgets();
+    EXPECT_TRUE(steps.empty());  // no grid with a step below 1
+    EXPECT_EQ(interval_choice()->value(), -1);
+    put(POINT_SPACING_FILE, "2000000000\n");
+    operate(va_point_space, 0);  // rewrites the file
+    EXPECT_EQ(slurp(POINT_SPACING_FILE), "0\n-1\n");
+    put(POINT_SPACING_FILE, "2000000000\n");
+    remake(va_point_space);
+    start_point_spacing();  // finishes at once
+    EXPECT_EQ(steps, std::vector<int>{2000000000});
+    EXPECT_STREQ(interval_choice()->text(), "1000000000");
+}
+
 TEST_F(ParamWidgets, BottomTypeDeletesBothBasePlateFiles) {
     int base_plate_runs = 0;
     param_hooks().apply_base_plate = [&] { ++base_plate_runs; };
