@@ -14,6 +14,9 @@
 //    view origin, outline dilation, loading, Save G-Code, the Adv Edit window).
 //    A hook left empty does nothing, and nothing that depends on its result
 //    happens either.
+// Both are best set before the first create_param_widget: loading
+// va_point_space rebuilds the sample grid and sets path_request, and
+// out_current_angle shows the 3-D view's angle when it is created.
 #pragma once
 
 #include <cstdint>
