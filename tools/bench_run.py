@@ -105,6 +105,36 @@ def last_lines(text, n=3):
     return " | ".join(l for l in lines[-n:] if l) or "(printed nothing)"
 
 
+ENGINE_HEAD = re.compile(r"^(\S.*?)\s+(\d+) tris\s+(\d+) layers\s+([\d.]+) layers/s(.*)$")
+ENGINE_STEP = re.compile(r"^\s+(\S.*?)\s+median\s+([\d.]+) ms\s+p99\s+([\d.]+) ms\s+max\s+([\d.]+) ms")
+
+
+def parse_engine_table(text):
+    """Figures from bench_engine_layers' own table (one block per mesh) until it prints BENCH lines:
+    the first block is the engine's figure; the others and the steps go to the other figures."""
+    found, block, first = [], None, True
+    for line in text.splitlines():
+        m = ENGINE_HEAD.match(line)
+        if m:
+            label = re.sub(r"[^A-Za-z0-9_.]+", "_", m.group(1) + ("_by_triangle" if m.group(5).strip() else ""))
+            block = "engine_layers" if first else f"engine_layers/{label.strip('_')}"
+            if first:
+                found.append(("engine_layers", "mesh", m.group(1), "name"))
+            first = False
+            found += [(block, "layers_per_s", float(m.group(4)), "1/s"), (block, "layers", float(m.group(3)), "count")]
+            continue
+        m = ENGINE_STEP.match(line)
+        if m and block:
+            step = m.group(1)
+            if step == "whole layer":
+                found += [(block, "p50", float(m.group(2)), "ms"), (block, "p99", float(m.group(3)), "ms"),
+                          (block, "max", float(m.group(4)), "ms")]
+            elif block == "engine_layers":
+                key = re.sub(r"[^A-Za-z0-9]+", "_", step).strip("_")
+                found += [(block, f"{key}_p50", float(m.group(2)), "ms"), (block, f"{key}_p99", float(m.group(3)), "ms")]
+    return found
+
+
 def parse_bench_lines(text):
     """[(name, metric, value, unit)] from the BENCH lines of a program's output; value is a float
     when it reads as one, else the text (file paths)."""
@@ -119,6 +149,8 @@ def parse_bench_lines(text):
         except ValueError:
             pass
         found.append((name, metric, value, unit))
+    if not any(n.startswith("engine_layers") for n, *_ in found):
+        found += parse_engine_table(text)
     if not any(n.startswith("fitmire_rebuild") for n, *_ in found):
         m = FITMIRE_LINE.search(text)
         if m:
@@ -334,6 +366,7 @@ def main():
 
     # --- figure programs: every bench program but the whole-job one, warm-up + runs each
     figures = {}   # (name, metric) -> Series
+    texts = {}     # (name, metric) -> the last text value (names, files)
     units = {}
     order = []
     for prog in programs:
@@ -356,6 +389,10 @@ def main():
                 break
             for name, metric, value, unit in found:
                 if isinstance(value, str):
+                    texts[(name, metric)] = value
+                    if unit == "file" and metric == "gcode":
+                        ok, msg = project_check_gcode(checker, value)
+                        checks.append((f"{name}: {value}", ok, msg))
                     continue
                 key = (name, metric)
                 if key not in figures:
@@ -364,6 +401,12 @@ def main():
                 figures[key].add(value)
                 units[key] = unit
             figures.setdefault((prog, "__process_peak_mb"), Series()).add(r.peak_mb)
+            # The engine bench's own table names no file; it writes this one.
+            legacy = "/tmp/bench_engine_layers.gcode"
+            if prog == "bench_engine_layers" and ("engine_layers", "gcode") not in texts and \
+                    os.path.isfile(legacy) and os.path.getmtime(legacy) >= time.time() - r.wall_s - 1:
+                ok, msg = project_check_gcode(checker, legacy)
+                checks.append((f"engine_layers: {legacy}", ok, msg))
         shutil.rmtree(cwd, ignore_errors=True)
 
     def fig(name, *metrics):
@@ -405,6 +448,10 @@ def main():
                 continue
             per_image.setdefault(image, {})[metric] = value
         ours_spacing_ok[spacing] = honoured
+        for name, metric, value, unit in parse_bench_lines(r.output):
+            if name.startswith("strandel_batch") and metric == "gcode" and isinstance(value, str):
+                ok, msg = project_check_gcode(checker, value)
+                checks.append((f"ours {name} {spacing:g} mm: {value}" + ("" if record else " (warm-up)"), ok, msg))
         if not per_image:  # the program reported nothing of its own: the process as a whole
             per_image["(job)"] = {}
         for image, m in per_image.items():
@@ -475,12 +522,18 @@ def main():
             for peer, _ in peers:
                 log(f"{peer}: warm-up on {image} at {s:g} mm")
                 peer_run(peer, s, image, stl, record=False)
-        for i in range(runs):
-            log(f"side by side at {s:g} mm: run {i + 1} of {runs}")
+    # Every run slices at every layer height, so the cost of one more layer is also taken run by run.
+    marginal_runs = Series()
+    for i in range(runs):
+        prusa_wall = {}
+        for s in spacings:
+            log(f"side by side, run {i + 1} of {runs}, {s:g} mm")
             ours_now = run_ours(s, record=True) if s in ours_spacings else None
             for image, stl in stls.items():
                 now = {peer: peer_run(peer, s, image, stl, record=True) for peer, _ in peers}
                 p, c = now.get("PrusaSlicer"), now.get("CuraEngine")
+                if p:
+                    prusa_wall[(s, image)] = p.wall_s
                 if p and c:
                     add_ratio("CuraEngine / PrusaSlicer", s, image, "wall", c.wall_s, p.wall_s)
                     add_ratio("CuraEngine / PrusaSlicer", s, image, "cpu", c.cpu_s, p.cpu_s)
@@ -494,11 +547,13 @@ def main():
                     if o and r:
                         for metric, theirs in (("wall", r.wall_s), ("cpu", r.cpu_s), ("peak_mem", r.peak_mb)):
                             add_ratio(f"ours / {peer}", s, ours_image, metric, o.get(metric), theirs)
-        # the G-code our job wrote in its last run
-        for (sp, image), files in sorted(ours_files.items()):
-            if sp == s and "gcode" in files:
-                ok, msg = project_check_gcode(checker, files["gcode"])
-                checks.append((f"ours {image} {s:g} mm: {files['gcode']}", ok, msg))
+        if len(spacings) >= 2 and stls:
+            image = next(iter(stls))
+            lo_s, hi_s = min(spacings), max(spacings)
+            la = peer_layers.get(("PrusaSlicer", lo_s, image))
+            lb = peer_layers.get(("PrusaSlicer", hi_s, image))
+            if (lo_s, image) in prusa_wall and (hi_s, image) in prusa_wall and la and lb and la != lb:
+                marginal_runs.add((prusa_wall[(lo_s, image)] - prusa_wall[(hi_s, image)]) / (la - lb) * 1000.0)
 
     # ------------------------------------------------------------ the table
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
@@ -508,20 +563,15 @@ def main():
             cpu_model = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), "")
     except OSError:
         pass
-    print(f"\nInsole station benchmark, {now}; {cpu_model}, {os.cpu_count()} cores")
+    load = " / ".join(f"{x:.1f}" for x in os.getloadavg())
+    print(f"\nInsole station benchmark, {now}; {cpu_model}, {os.cpu_count()} cores, load average {load}")
     print(f"Each figure: median [min .. max] over {runs} runs after one warm-up; ratios taken run by run.")
     for n in args.notes:
         print(n)
 
-    # PrusaSlicer's marginal cost of one more layer, from the two layer heights on the same insole
-    marginal = None
-    if len(spacings) >= 2 and stls:
-        image = next(iter(stls))
-        lo_s, hi_s = min(spacings), max(spacings)
-        a, b = peer_stats.get(("PrusaSlicer", lo_s, image)), peer_stats.get(("PrusaSlicer", hi_s, image))
-        la, lb = peer_layers.get(("PrusaSlicer", lo_s, image)), peer_layers.get(("PrusaSlicer", hi_s, image))
-        if a and b and la and lb and la != lb and a["wall"].median() is not None and b["wall"].median() is not None:
-            marginal = (a["wall"].median() - b["wall"].median()) / (la - lb) * 1000.0
+    # PrusaSlicer's marginal cost of one more layer: wall at the thin minus the thick layers over the
+    # difference in layers, on the same insole in the same run
+    marginal = marginal_runs.median()
 
     table.section("Engine, one layer (bench_engine_layers)")
     p50 = fig("engine_layers", "p50", "p50_ms")
@@ -530,17 +580,22 @@ def main():
     if p50 is None and p99 is None:
         table.row("per layer p50 / p99", "n/a", "", "p99 <= 8.3 ms", "n/a (bench_engine_layers not built yet)")
     else:
+        if ("engine_layers", "mesh") in texts:
+            table.note(f"mesh: {texts[('engine_layers', 'mesh')]}")
         table.row("per layer p50", p50 if p50 else "n/a", "ms")
         table.row("per layer p99", p99 if p99 else "n/a", "ms", "<= 8.3 ms (one frame)",
                   verdict(p99.median() <= 8.3) if p99 else "n/a")
         goal = marginal / 4 if marginal and marginal > 0 else None
         table.row("per layer p99, toward 2 ms", p99 if p99 else "n/a", "ms",
-                  f"<= {fmt(goal)} ms (PrusaSlicer per layer / 4)" if goal else "<= PrusaSlicer per layer / 4",
+                  f"<= {fmt(goal)} ms (PrusaSlicer per layer / 4, ~2 ms)" if goal else "<= PrusaSlicer per layer / 4 (~2 ms)",
                   verdict(p99.median() <= goal) if (p99 and goal) else "n/a")
         table.row("layers per second", lps if lps else "n/a", "1/s")
+        nl = fig("engine_layers", "layers")
+        if nl:
+            table.row("layers", nl, "")
     if marginal is not None:
-        table.row("PrusaSlicer's cost of one more layer", marginal, "ms")
-        table.note(f"(median wall at {min(spacings):g} mm minus at {max(spacings):g} mm, over the layer difference)")
+        table.row("PrusaSlicer's cost of one more layer", marginal_runs, "ms")
+        table.note(f"(wall at {min(spacings):g} mm minus wall at {max(spacings):g} mm over the layer difference, run by run)")
 
     table.section("Whole job, ours: Strandel batch under Xvfb (bench_strandel_batch)")
     if not ours_prog:
@@ -628,7 +683,7 @@ def main():
                   "n/a (bench_hostlet_idle not built yet)" if "bench_hostlet_idle" not in programs
                   else "n/a (no figure; see failures)")
 
-    shown = {"engine_layers": {"p50", "p50_ms", "p99", "p99_ms", "layers_per_s", "layers_per_second"},
+    shown = {"engine_layers": {"p50", "p50_ms", "p99", "p99_ms", "layers_per_s", "layers_per_second", "layers"},
              "fitmire_rebuild": {"median", "p50", "median_ms", "min", "max", "p99"},
              "hostlet_idle": {"cpu_per_min", "cpu_per_minute", "peak_mem", "peak_memory"}}
     others = [k for k in order if k[1] not in shown.get(k[0], set())]
