@@ -39,6 +39,8 @@
 #     BENCH strandel_batch/<image> stl <path> file     the insole mesh saved by 儲存STL ("123.stl",
 #                                                      copied per image); the peers slice these
 #   Without wall/cpu/peak_mem lines the whole process is measured (getrusage of the child) as one job.
+#   Until they print BENCH lines, the table also reads the tables bench_engine_layers and
+#   bench_fitmire_rebuild print of their own (tools/bench_run.py, parse_engine_table).
 #   G-code files of ours go through bench_gcode_check (bench/gcode_check.cpp, the project's checker).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)

@@ -273,6 +273,8 @@ def fmt(v, digits=3):
         return v
     if v == 0:
         return "0"
+    if float(v).is_integer() and abs(v) < 1e6:
+        return f"{v:.0f}"
     a = abs(v)
     if a >= 100:
         return f"{v:.0f}"
@@ -341,6 +343,10 @@ def main():
     ap.add_argument("--notes", action="append", default=[], help="lines to print under the title")
     args = ap.parse_args()
     runs = max(5, args.runs)
+    # The programs run in scratch directories: every path they are given is absolute.
+    args.build, args.out = os.path.abspath(args.build), os.path.abspath(args.out)
+    args.stl = [os.path.abspath(p) for p in args.stl]
+    args.cura_defs = os.path.abspath(args.cura_defs) if args.cura_defs else ""
     spacings = [float(s) for s in args.spacings.split(",") if s.strip()]
     os.makedirs(args.out, exist_ok=True)
     bench_dir = os.path.join(args.build, "bench")
