@@ -31,6 +31,11 @@ public:
         return true;
     }
     void unread() { p_ = last_start_; }
+    size_t last_length() const { return last_len_; }
+    bool last_is(const char* w) const {
+        const size_t n = std::strlen(w);
+        return last_len_ == n && std::memcmp(last_start_, w, n) == 0;
+    }
 
 private:
     bool take(char* buf, size_t limit, const char* what) {
@@ -90,10 +95,11 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
     WordReader in(data, size, problems);
     char word[kMaxWord + 1];
     while (in.next(word)) {
-        if (std::strcmp(word, "left") == 0) {
+        // Compared with the word's full length: a NUL byte inside is no end.
+        if (in.last_is("left")) {
             out.left_found = true;
             read_numbers(in, out.left_values);
-        } else if (std::strcmp(word, "right") == 0) {
+        } else if (in.last_is("right")) {
             out.right_found = true;
             read_numbers(in, out.right_values);
             char name[kMaxJobName + 1];
@@ -102,6 +108,9 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
                 if (too_long) {
                     // Never a cut name: it could collide with another job's files.
                     if (problems) problems->append("the job name is longer than 130 characters; ");
+                    out.job_name[0] = '\0';
+                } else if (std::strlen(name) != in.last_length()) {
+                    if (problems) problems->append("the job name holds a NUL byte; ");
                     out.job_name[0] = '\0';
                 } else {
                     std::memcpy(out.job_name, name, sizeof name);
