@@ -56,7 +56,7 @@ inline bool write_plane_bmp(const std::string& path, const fitmire::Plane& p, in
     return ok;
 }
 
-// A round stamp, brightest (200) in the middle, as an 8-bit grey PNG.
+// A round stamp with a flat top of 200 in the middle, as an 8-bit grey PNG.
 inline bool write_drop_png(const std::string& path, int size = 64) {
     FIBITMAP* img = FreeImage_Allocate(size, size, 8);
     if (!img) return false;
@@ -67,7 +67,7 @@ inline bool write_drop_png(const std::string& path, int size = 64) {
         BYTE* line = FreeImage_GetScanLine(img, r);
         for (int x = 0; x < size; ++x) {
             const double d = std::hypot(x - c, r - c) / (size / 2.0);
-            line[x] = static_cast<BYTE>(d >= 1 ? 0 : 200 * (1 - d * d));
+            line[x] = static_cast<BYTE>(d >= 1 ? 0 : d < 0.4 ? 200 : 200 * (1 - d) / 0.6);
         }
     }
     const bool ok = FreeImage_Save(FIF_PNG, img, path.c_str(), 0);
