@@ -330,6 +330,8 @@ void poll_tick(void* state) {
 }
 
 int run(int argc, char** argv) {
+    // One line at a time, so the log is whole even when the program is killed.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     build_scaler_window();
     scaler_window->show(argc, argv);
     return Fl::run();
