@@ -56,6 +56,7 @@ GL_Display_Image* scaler_view = nullptr;
 namespace {
 const char kHandoffFile[] = "./insole parameters.txt";
 const char kDegree30File[] = "bt_degree_30.txt";
+poll_state the_poll_state;  // the poller's state, armed by start-up
 }  // namespace
 
 // ---- controls as values ----------------------------------------------------------
@@ -284,8 +285,20 @@ void build_scaler_window() {
     scaler_view->end();
     scaler_window->end();
 
-    static poll_state state;
-    Fl::add_timeout(1.0 / 120, poll_tick, &state);
+    Fl::add_timeout(1.0 / 120, poll_tick, &the_poll_state);
+}
+
+void free_scaler_window() {
+    Fl::remove_timeout(poll_tick, &the_poll_state);
+    delete scaler_window;  // its children go with it
+    scaler_window = nullptr;
+    bt_load_left = bt_load_right = bt_save = bt_restore = nullptr;
+    bt_inner_arch = bt_outer_arch = bt_inner_heel = bt_outer_heel = bt_whole_heel = nullptr;
+    va_width = va_length = va_height_ratio = va_pad_width = va_pad_length = va_pad_height = va_hv_angle = nullptr;
+    va_inner_arch = va_outer_arch = va_inner_heel = va_outer_heel = va_whole_heel = nullptr;
+    va_left_arch_index = va_right_arch_index = nullptr;
+    bt_degree_30 = ck_pad = ck_vary_height = ck_vary_width = nullptr;
+    scaler_view = nullptr;
 }
 
 // ---- hand-off poller ------------------------------------------------------------------
@@ -334,7 +347,9 @@ int run(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     build_scaler_window();
     scaler_window->show(argc, argv);
-    return Fl::run();
+    const int status = Fl::run();
+    free_scaler_window();
+    return status;
 }
 
 }  // namespace fitmire

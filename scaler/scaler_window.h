@@ -55,6 +55,9 @@ void write_controls(const ScalerControls& c);
 // the current directory) and arms the poller.
 void build_scaler_window();
 
+// Shutdown: removes the poller and frees the window with its controls.
+void free_scaler_window();
+
 // ---- hand-off poller ----
 struct poll_state {
     uint32_t now_second = 0;

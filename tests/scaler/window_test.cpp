@@ -40,7 +40,10 @@ protected:
         ASSERT_TRUE(scalertest::write_drop_png("drop.png", 250));
         ASSERT_TRUE(scalertest::write_lut("lut_ancestor.txt"));
     }
-    void TearDown() override { ASSERT_EQ(chdir(old_dir.c_str()), 0); }
+    void TearDown() override {
+        free_scaler_window();
+        ASSERT_EQ(chdir(old_dir.c_str()), 0);
+    }
     testsupport::TempDir dir;
     std::string old_dir;
 };
