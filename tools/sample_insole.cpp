@@ -26,18 +26,25 @@ Pt InsoleOutline::medial(double v) const {
     return {axis_x + width_scale * length * curve(kSideT, kMedX, t), y0 + t * length};
 }
 
+// Position across an end for the patch parameter u. Nearly even in x, so that the patch's columns stay in
+// order where the sides come closer than the ends (the arch); not fully even, so the corners are not coarse.
+static double across(double u) { return u - 0.6 * std::sin(2 * kPi * u) / (2 * kPi); }
+
+// Height of a unit half-ellipse over x in [0,1].
+static double half_ellipse(double g) { return std::sqrt(std::max(0.0, 1 - (2 * g - 1) * (2 * g - 1))); }
+
 Pt InsoleOutline::heel_end(double u) const {
     const Pt l = lateral(0), m = medial(0);
-    const double cx = (l.x + m.x) / 2, a = (m.x - l.x) / 2, b = kHeelEnd * length;
-    return {cx - a * std::cos(kPi * u), l.y - b * std::sin(kPi * u)};
+    const double g = across(u);
+    return {l.x + (m.x - l.x) * g, l.y - kHeelEnd * length * half_ellipse(g)};
 }
 
 Pt InsoleOutline::toe_end(double u) const {
     const Pt l = lateral(1), m = medial(1);
-    const double cx = (l.x + m.x) / 2, a = (m.x - l.x) / 2;
+    const double g = across(u);
     // The medial half reaches further: the big toe's side of the insole is the longer one.
-    const double b = (1 - kToeStart) * length * toe_bulge * (0.75 + 0.35 * u);
-    return {cx - a * std::cos(kPi * u), l.y + b * std::sin(kPi * u)};
+    const double b = (1 - kToeStart) * length * toe_bulge * (0.75 + 0.35 * g);
+    return {l.x + (m.x - l.x) * g, l.y + b * half_ellipse(g)};
 }
 
 void InsoleOutline::fit_toe() {

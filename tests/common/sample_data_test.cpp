@@ -463,7 +463,15 @@ TEST(SampleStl, InsoleIsClosedAndInsoleSized) {
     std::map<std::array<V, 2>, int> directed;
     float lo[3] = {1e9f, 1e9f, 1e9f}, hi[3] = {-1e9f, -1e9f, -1e9f};
     double volume = 0;
+    int folded = 0, slivers = 0;
     for (const T& t : tris) {
+        // Flat faces (top or bottom) face up or down as their side says; a fold in the surface would turn one.
+        const double nz = (double(t[1][0]) - t[0][0]) * (double(t[2][1]) - t[0][1]) -
+                          (double(t[1][1]) - t[0][1]) * (double(t[2][0]) - t[0][0]);
+        const bool top = t[0][2] > 0 && t[1][2] > 0 && t[2][2] > 0;
+        const bool bottom = t[0][2] == 0 && t[1][2] == 0 && t[2][2] == 0;
+        if ((top && nz <= 0) || (bottom && nz >= 0)) ++folded;
+        if ((top || bottom) && std::fabs(nz) < 0.02) ++slivers;
         for (int k = 0; k < 3; ++k) ++directed[{t[k], t[(k + 1) % 3]}];
         for (const V& v : t) {
             for (int k = 0; k < 3; ++k) lo[k] = std::min(lo[k], v[k]), hi[k] = std::max(hi[k], v[k]);
@@ -479,6 +487,8 @@ TEST(SampleStl, InsoleIsClosedAndInsoleSized) {
         if (n != 1 || back == directed.end() || back->second != 1) ++bad;
     }
     EXPECT_EQ(bad, 0);
+    EXPECT_EQ(folded, 0);
+    EXPECT_EQ(slivers, 0);
     EXPECT_NEAR(hi[0] - lo[0], 100, 8);
     EXPECT_NEAR(hi[1] - lo[1], 260, 5);
     EXPECT_FLOAT_EQ(lo[2], 0);
