@@ -6,6 +6,7 @@
 //                                            pressure in byte 3 (the same value); large 290 mm, small 220 mm
 //   foot_left_medium_splitarch.bmp           255 mm, high arch that splits heel and forefoot apart
 //   foot_left_large_flat_24bit.bmp / _8bit.bmp   the same foot, grey 24-bit and 8-bit (grey palette)
+//   foot_left_large_flat_alpha200.bmp        the same foot with 200 in every pixel's pressure byte
 //   foot_right_large_flat_r.bmp              byte copy of foot_right_large_flat.bmp under an "_r.bmp" name
 //   foot_left_large_marked.bmp               marked: row 0 circles, row 1 bars (fill value 40)
 //   foot_right_small_marked_bars.bmp         row 1 bars only; row 0 unmarked
@@ -165,6 +166,11 @@ void write_feet() {
             add_manifest("foot_left_large_flat_24bit.bmp", s, f);
             save_bmp("foot_left_large_flat_8bit.bmp", make_bmp(f.value, 8));
             add_manifest("foot_left_large_flat_8bit.bmp", s, f);
+            // The pressure byte apart from the foot value: 200 in every pixel, inside the foot or not.
+            Plane flat200(150, 360);
+            std::fill(flat200.v.begin(), flat200.v.end(), uint8_t(200));
+            save_bmp("foot_left_large_flat_alpha200.bmp", make_bmp(f.value, 32, &flat200));
+            add_manifest("foot_left_large_flat_alpha200.bmp", s, f);
             // Pockets under the heel and the metatarsal heads; channels along the lateral arch and the toes.
             BmpImage marked = make_bmp(f.value, 32, &f.value);
             mark_circles(marked, 40, {{68, 68, 12}, {109, 247, 8}, {82, 251, 7}, {42, 242, 6}});
