@@ -1,8 +1,6 @@
 // Benchmark: the median time of one Fitmire insole rebuild (render, read-back,
 // height and slope steps, arch factor, pad) on a drawn template; target <= 20 ms.
 #include <GL/gl.h>
-#include <GL/glx.h>
-#include <X11/Xlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,22 +15,9 @@
 #include "scaler/gl_steps.h"
 #include "scaler/insole_image.h"
 #include "tests/scaler/scaler_fixtures.h"
+#include "tests/support/gl_context.h"
 
 namespace {
-
-bool make_context() {
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return false;
-    int attrs[] = {GLX_RGBA, GLX_DEPTH_SIZE, 24, GLX_DOUBLEBUFFER, None};
-    XVisualInfo* vi = glXChooseVisual(d, DefaultScreen(d), attrs);
-    if (!vi) return false;
-    XSetWindowAttributes swa{};
-    swa.colormap = XCreateColormap(d, RootWindow(d, vi->screen), vi->visual, AllocNone);
-    Window w = XCreateWindow(d, RootWindow(d, vi->screen), 0, 0, 200, 400, 0, vi->depth, InputOutput, vi->visual,
-                             CWColormap, &swa);
-    GLXContext ctx = glXCreateContext(d, vi, nullptr, True);
-    return ctx && glXMakeCurrent(d, w, ctx);
-}
 
 struct PlaneBox {
     fitmire::Plane p = {};
@@ -41,8 +26,9 @@ struct PlaneBox {
 }  // namespace
 
 int main() {
-    if (!make_context()) {
-        std::printf("fitmire_rebuild: no X display / GLX context (run under xvfb-run)\n");
+    std::string why;
+    if (!testsupport::make_gl_current(&why)) {
+        std::printf("fitmire_rebuild: no OpenGL context (%s); run under xvfb-run\n", why.c_str());
         return 1;
     }
     char dir_tmpl[] = "/tmp/fitmire_bench_XXXXXX";

@@ -178,9 +178,9 @@ TEST_F(FitmireRun, SavesBothSidesAndExits) {
     expect_insole_bmp(insole + "/0912345678_iRight.bmp");
     EXPECT_EQ(bmps_under(insole).size(), 2u);
     EXPECT_TRUE(bmps_under(files).empty());
-    // The left image went out before the right one.
     const std::string text = log();
     EXPECT_NE(text.find("FOUND LEFT"), std::string::npos);
+    EXPECT_NE(text.find("FOUND RIGHT"), std::string::npos);
 }
 
 TEST_F(FitmireRun, LoneLeftRecordLeavesItRunning) {
