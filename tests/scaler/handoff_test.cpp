@@ -106,7 +106,10 @@ TEST(JobName, OnlyNamesThatStayInTheDirectory) {
 TEST(HandoffView, UnusableJobNameRefusesTheWholeJob) {
     auto view = std::make_unique<InsoleImage>();
     const Handoff h = parse("left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 ../../etc");
+    ::testing::internal::CaptureStdout();
     EXPECT_FALSE(view->accept_handoff(h, "insole parameters.txt"));
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("insole parameters.txt: job name \"../../etc\" refused"), std::string::npos) << said;
     EXPECT_FALSE(view->left_pending);
     EXPECT_FALSE(view->right_pending);
     // A lone left record carries no job name: nothing usable to save under.

@@ -69,7 +69,11 @@ TEST_F(ImageFiles, TemplateLoadsWithRowsZeroAndTopCleared) {
 TEST_F(ImageFiles, OtherSizesAndBrokenFilesAreRefused) {
     const std::string wide = dir / "wide.bmp";
     ASSERT_TRUE(scalertest::write_plane_bmp(wide, foot->p, 24, 300, 360));
+    ::testing::internal::CaptureStdout();
     EXPECT_FALSE(view->load_texture(wide.c_str(), 0, c));
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find(wide), std::string::npos) << said;
+    EXPECT_NE(said.find("300 x 360 pixels, not 150 x 360"), std::string::npos) << said;
     EXPECT_FALSE(view->has_template());
     const std::string small = dir / "small.bmp";
     ASSERT_TRUE(scalertest::write_plane_bmp(small, foot->p, 24, 150, 200));
@@ -148,8 +152,23 @@ TEST_F(ImageFiles, FailedSaveIsReportedAndLeavesNothingBehind) {
     const std::string tmpl = dir / "t.bmp";
     ASSERT_TRUE(scalertest::write_plane_bmp(tmpl, foot->p));
     ASSERT_TRUE(view->load_texture(tmpl.c_str(), 0, c));
+    ::testing::internal::CaptureStdout();
     EXPECT_FALSE(view->save_scaled_bmp((dir / "no/such/dir/x.bmp").c_str()));
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("Unable to save " + (dir / "no/such/dir/x.bmp")), std::string::npos) << said;
     EXPECT_FALSE(common::file_exists(dir / "no"));
+
+    // An existing image is never left half-written by a failed save.
+    const std::string keep = dir / "keep.bmp";
+    ASSERT_TRUE(common::write_file_atomic(keep, "old contents"));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    const bool wrote = view->save_scaled_bmp(keep.c_str());
+    ::chmod(dir.path().c_str(), 0755);
+    if (!wrote) {  // (root may write anyway)
+        std::string text;
+        ASSERT_TRUE(common::read_file(keep, text));
+        EXPECT_EQ(text, "old contents");
+    }
 }
 
 TEST_F(ImageFiles, HandoffSavesStayInTheInsoleDirectory) {
