@@ -336,6 +336,7 @@ TEST_F(Stl, OverLongFileNameIsRefusedBeforeAnythingIsRead) {
     engine::LayerRaster raster;
     const std::string name = dir / (std::string(1100, 'n') + ".stl");
     float heel[2] = {1, 2};
+    model = tetrahedron();
     testing::internal::CaptureStdout();
     EXPECT_FALSE(engine::stl_path_fits(name));
     EXPECT_FALSE(engine::load_stl_file(name, model, box, raster, heel));
@@ -343,6 +344,7 @@ TEST_F(Stl, OverLongFileNameIsRefusedBeforeAnythingIsRead) {
     EXPECT_NE(out.find("longer than 1023 bytes"), std::string::npos);
     EXPECT_EQ(heel[0], 1);
     EXPECT_EQ(raster.height_request, 0);
+    EXPECT_EQ(model.size(), 4u);  // the model in the view is kept
 }
 
 // ---- real files ----------------------------------------------------------------
