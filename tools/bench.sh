@@ -122,7 +122,7 @@ if ls "$build"/bench/bench_* >/dev/null 2>&1 && command -v Xvfb >/dev/null; then
   rm -f "$numfile"
 fi
 
-python3 "$here/bench_run.py" --build "$build" --out "$out" --runs "$runs" --spacings "$spacings" \
+PYTHONDONTWRITEBYTECODE=1 python3 "$here/bench_run.py" --build "$build" --out "$out" --runs "$runs" --spacings "$spacings" \
   --nozzle "$nozzle" --stl "$stl" --cura-defs "$defs" --display "$display" --display-pid "${xvfb_pid:-0}" \
   "${notes[@]}" | tee "$out/bench-table.txt"
 exit 0
