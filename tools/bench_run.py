@@ -76,6 +76,61 @@ def proc_cpu_s(pid):
         return None
 
 
+def proc_peak_mb(pid):
+    """Peak resident memory (VmHWM) of a running process, or None."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) / 1024.0
+    except (OSError, ValueError, IndexError):
+        pass
+    return None
+
+
+def hostlet_idle(build, src, env, runs, window_s, settle_s=5.0):
+    """Runs the built Hostlet in a fresh station root whose web service does not answer and takes
+    its CPU over `runs` windows of window_s seconds after settle_s: (cpu_per_min Series, peak MB,
+    problem)."""
+    exe = os.path.join(build, "station", "Hostlet")
+    if not os.access(exe, os.X_OK):
+        return None, None, "Hostlet is not built"
+    root = tempfile.mkdtemp(prefix="hostlet-idle-")
+    try:
+        lay = subprocess.run([os.path.join(src, "tools", "lay_out_station.sh"), root, build],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if lay.returncode != 0:
+            return None, None, "cannot lay out a station root: " + lay.stderr.strip()[-200:]
+        server = os.path.join(root, "VerdanelFiles", "Hostlet")
+        env = dict(env, STATION_INSOLE_DIR=os.path.join(root, "insole"),
+                   STATION_FILES_DIR=os.path.join(root, "VerdanelFiles"))
+        with open(os.path.join(root, "hostlet.log"), "wb") as log:
+            p = subprocess.Popen([os.path.join(server, "Hostlet")], cwd=server, env=env, stdout=log,
+                                 stderr=subprocess.STDOUT, start_new_session=True)
+        try:
+            time.sleep(settle_s)
+            per_min = Series()
+            for _ in range(runs):
+                c0, t0 = proc_cpu_s(p.pid), time.perf_counter()
+                time.sleep(window_s)
+                c1, t1 = proc_cpu_s(p.pid), time.perf_counter()
+                if p.poll() is not None or c0 is None or c1 is None:
+                    with open(os.path.join(root, "hostlet.log"), errors="replace") as f:
+                        return None, None, f"Hostlet ended early (status {p.returncode}): {last_lines(f.read())}"
+                per_min.add((c1 - c0) / (t1 - t0) * 60.0)
+            return per_min, proc_peak_mb(p.pid), None
+        finally:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGTERM)
+                try:
+                    p.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    os.killpg(p.pid, signal.SIGKILL)
+                    p.wait()
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+
 class Series:
     """Values of one figure over the timed runs."""
 
@@ -196,9 +251,24 @@ def parse_hostlet_table(text):
     return found
 
 
-def parse_bench_lines(text):
+MEDIAN_LINE = re.compile(r"^\s*(\S[^:]*?)\s*:?\s+median\s+([\d.]+)\s*ms\s*$")
+
+
+def parse_median_lines(text, name):
+    """Lines "<what>: median <x> ms" of a program that prints no BENCH lines."""
+    found = []
+    for line in text.splitlines():
+        m = MEDIAN_LINE.match(line)
+        if m:
+            metric = re.sub(r"[^A-Za-z0-9]+", "_", m.group(1)).strip("_") + "_median"
+            found.append((name, metric, float(m.group(2)), "ms"))
+    return found
+
+
+def parse_bench_lines(text, prog=""):
     """[(name, metric, value, unit)] from the BENCH lines of a program's output; value is a float
-    when it reads as one, else the text (file paths)."""
+    when it reads as one, else the text (file paths). Programs that print no BENCH lines yet are
+    read from their own tables."""
     found = []
     for line in text.splitlines():
         m = BENCH_LINE.match(line.strip())
@@ -220,6 +290,8 @@ def parse_bench_lines(text):
             found += [("fitmire_rebuild", "median", float(m.group(1)), "ms"),
                       ("fitmire_rebuild", "min", float(m.group(2)), "ms"),
                       ("fitmire_rebuild", "max", float(m.group(3)), "ms")]
+    if not found and prog:
+        found = parse_median_lines(text, prog[len("bench_"):] if prog.startswith("bench_") else prog)
     return found
 
 
@@ -452,7 +524,7 @@ def main():
                 break
             if i == 0:
                 continue
-            found = parse_bench_lines(r.output)
+            found = parse_bench_lines(r.output, prog)
             if not found:
                 failures.append((prog, "printed no BENCH lines: " + last_lines(r.output, 2)))
                 break
@@ -477,6 +549,11 @@ def main():
                 ok, msg = project_check_gcode(checker, legacy)
                 checks.append((f"engine_layers: {legacy}", ok, msg))
         shutil.rmtree(cwd, ignore_errors=True)
+
+    idle_window = float(os.environ.get("BENCH_IDLE_SECONDS", "12"))
+    log(f"Hostlet: idle, {runs} windows of {idle_window:g} s")
+    src = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    idle_cpu, idle_peak, idle_problem = hostlet_idle(args.build, src, ours_env, runs, idle_window)
 
     def fig(name, *metrics):
         for m in metrics:
@@ -769,23 +846,31 @@ def main():
         table.row("rebuild", "n/a", "", "<= 20 ms", "n/a (bench_fitmire_rebuild not built yet)"
                   if "bench_fitmire_rebuild" not in programs else "n/a (no figure; see failures)")
 
-    table.section("Hostlet idle (bench_hostlet_idle)")
+    table.section("Hostlet idle")
+    if idle_cpu:
+        table.note(f"the Hostlet program in a fresh station root under Xvfb, its web service not answering;")
+        table.note(f"{runs} windows of {idle_window:g} s after 5 s")
+        table.row("Hostlet CPU per minute idle", idle_cpu, "s", "<= 0.6 s (1 % of one core)",
+                  verdict(idle_cpu.median() <= 0.6))
+        table.row("Hostlet peak memory (VmHWM)", idle_peak if idle_peak is not None else "n/a", "MB")
+    else:
+        table.row("Hostlet CPU per minute idle", "n/a", "", "<= 0.6 s (1 % of one core)", f"n/a ({idle_problem})")
     hi = fig("hostlet_idle", "cpu_per_min", "cpu_per_minute")
     derived = hi is None and fig("hostlet_idle", "tick_cpu_per_min")
     if derived:
         hi = derived
-        table.note("(derived: one idle scheduler tick x 7200 ticks a minute; the toolkit's own wake-ups not included)")
     hm = fig("hostlet_idle", "peak_mem", "peak_memory")
     if hi or hm:
-        table.row("CPU per minute idle", hi or "n/a", "s", "<= 0.6 s (1 % of one core)",
+        table.note("bench_hostlet_idle" + (": one idle scheduler tick x 7200 ticks a minute (no event loop)" if derived else ""))
+        table.row("scheduler CPU per minute idle", hi or "n/a", "s", "<= 0.6 s",
                   verdict(hi.median() <= 0.6) if hi else "n/a")
-        table.row("peak memory", hm or "n/a (not measured by the bench)", "MB" if hm else "")
+        if hm:
+            table.row("peak memory", hm, "MB")
         for key in [k for k in order if k[0] == "hostlet_idle" and k[1].startswith("tick_ns_")]:
             table.row(f"idle tick, {key[1][8:].replace('_', ' ')}", figures[key], "ns")
     else:
-        table.row("CPU per minute idle / peak memory", "n/a", "", "<= 0.6 s per minute",
-                  "n/a (bench_hostlet_idle not built yet)" if "bench_hostlet_idle" not in programs
-                  else "n/a (no figure; see failures)")
+        table.note("bench_hostlet_idle: " + ("not built yet" if "bench_hostlet_idle" not in programs
+                                             else "no figure; see failures"))
 
     shown = {"engine_layers": {"p50", "p50_ms", "p99", "p99_ms", "layers_per_s", "layers_per_second", "layers"},
              "fitmire_rebuild": {"median", "p50", "median_ms", "min", "max", "p99"},
