@@ -8,13 +8,9 @@
 #include "engine/layer_raster.h"
 #include "engine/params.h"
 #include "engine/path_tracer.h"
+#include "raster_stand_in.h"
 
 using namespace engine;
-
-// Stand-ins used only while the raster's own source is not in the library;
-// the library's definitions win whenever they are linked.
-__attribute__((weak)) LayerRaster::LayerRaster() {}
-__attribute__((weak)) LayerRaster::~LayerRaster() {}
 
 namespace {
 
