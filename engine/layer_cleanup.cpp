@@ -18,6 +18,18 @@ constexpr float PI_F = 3.14159265f;
 inline uint8_t at(const Plane& p, int x, int y) { return p[y * RASTER_W + x]; }
 }  // namespace
 
+// ---- cut height ------------------------------------------------------------------------
+
+float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in) {
+    const float spacing = (float)pval(va_spacing);
+    float z = (layer_index + 1) * spacing;
+    if (r.insole_mesh_model) {
+        z += in.base_height;
+        if (pon(bt_whole_insole)) z -= 4 * spacing;
+    }
+    return z;
+}
+
 // ---- marked pockets --------------------------------------------------------------
 
 void pressure_to_raster(float x, float y, float* rx, float* ry, float* angle) {
