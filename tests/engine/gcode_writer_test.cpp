@@ -12,7 +12,6 @@
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
-#include "raster_stand_in.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 

@@ -9,7 +9,6 @@
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
-#include "raster_stand_in.h"
 
 using namespace engine;
 

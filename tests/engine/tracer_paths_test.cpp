@@ -8,7 +8,6 @@
 #include "engine/layer_raster.h"
 #include "engine/params.h"
 #include "engine/path_tracer.h"
-#include "raster_stand_in.h"
 
 using namespace engine;
 
