@@ -113,7 +113,7 @@ void append_point(std::vector<PathPoint>& v, float x, float y) {
 }
 }  // namespace
 
-void find_outline_anchor(LayerRaster& r, int layer_index) {
+void find_outline_anchor(LayerRaster& r, float layer_index) {
     r.cleaned_points.clear();
     if (layer_index != 0) return;
     r.first_layer_column = 0;

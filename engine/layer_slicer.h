@@ -37,6 +37,7 @@ struct SliceInputs {
     float contour_first_row = 0;  // first set row of the contour image
     float contour_row_count = 0;  // its number of set rows
     float base_height = 2.0f;     // of the insole shape
+    uint8_t* test_pixels = nullptr;  // the test view's 360 rows of 152 bytes (slope threshold)
     bool batch_job_running = false;
     uint8_t* batch_load_pending = nullptr;   // handed to the height measurement
     uint8_t* batch_slice_pending = nullptr;
@@ -64,6 +65,9 @@ float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in
 // leaves the model-view pushed for draw_layer_preview.
 void render_cross_section(LayerRaster& r, const Mesh& mesh, const SliceInputs& in, float cut_z);
 void draw_layer_preview(LayerRaster& r);
+// True: the cross-section is drawn with draw_mesh triangle by triangle (the
+// reference picture); false (default): the same picture from a vertex array.
+extern bool g_cross_section_reference_draw;
 
 // ---- plane passes (plain arrays, no GL) ---------------------------------------
 // A marked-image point (150 x 360 pixels) moved into the raster.
@@ -72,7 +76,7 @@ void clear_marked_pockets(LayerRaster& r, const SliceInputs& in);
 void remove_thin_cells(LayerRaster& r);
 void fill_holes(LayerRaster& r);
 // Empties cleaned_points; on layer 0 finds the anchor and makes it the first point.
-void find_outline_anchor(LayerRaster& r, int layer_index);
+void find_outline_anchor(LayerRaster& r, float layer_index);
 void scan_outline(LayerRaster& r, float layer_index, bool whole_insole);
 
 // ---- layer set-up and paths ------------------------------------------------------

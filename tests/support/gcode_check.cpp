@@ -156,6 +156,7 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
             case Form::Reset:
                 if (parsed[i - 1].form != Form::Blank) problem(i, "G92 E0 not preceded by an empty line");
                 ++layer->resets;
+                layer->e_lines_by_block.emplace_back();
                 after_reset = true;
                 break;
             case Form::EMove:
@@ -164,6 +165,7 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
                 after_reset = false;
                 if (p.form == Form::EMove) {
                     layer->e_lines.push_back(p.e);
+                    if (!layer->e_lines_by_block.empty()) layer->e_lines_by_block.back().push_back(p.e);
                     layer->e_line_feeds.push_back(p.f);
                 } else {
                     ++layer->extrusion_moves;

@@ -17,6 +17,7 @@ struct GcodeLayer {
     int travels = 0;                  // "G1 X Y" and "G1 X Y " lines
     int resets = 0;                   // "G92 E0" lines
     std::vector<int> work_feeds;      // "G1 F%d " / "G1 F%d" lines after a prime
+    std::vector<std::vector<double>> e_lines_by_block;  // e_lines split at each "G92 E0"
 };
 
 struct GcodeCheck {
