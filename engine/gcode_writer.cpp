@@ -242,7 +242,9 @@ void end_gcode_run(LayerRaster& r, const SliceInputs& in) {
         }
         std::printf("End Saving\n");
         r.gcode_file_open = 0;
-        ps.set_value(out_time, pval(out_time) / pval(va_other_speed) / 60);
+        // Minutes at the work speed; with no work speed set there is no estimate.
+        const double speed = pval(va_other_speed);
+        ps.set_value(out_time, speed > 0 ? pval(out_time) / speed / 60 : 0.0);
         j = JobFiles();
     }
     if (in.batch_job_running && in.batch_job_done) in.batch_job_done();

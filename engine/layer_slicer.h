@@ -78,6 +78,8 @@ float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in
 // leaves the model-view pushed for draw_layer_preview.
 void render_cross_section(LayerRaster& r, const Mesh& mesh, const SliceInputs& in, float cut_z);
 void draw_layer_preview(LayerRaster& r);
+// Reads the bound frame buffer's 300 x 360 cells as luminance (R + G + B, clamped).
+void read_luminance_plane(Plane& out);
 // True: the cross-section is drawn with draw_mesh triangle by triangle (the
 // reference picture); false (default): the same picture from a vertex array.
 extern bool g_cross_section_reference_draw;

@@ -170,6 +170,22 @@ TEST_F(GcodeWriter, LayerWithoutPathsWritesNothing) {
     EXPECT_EQ(text, "START\n\nEND");
 }
 
+TEST_F(GcodeWriter, PrintTimeIsPathLengthOverWorkSpeed) {
+    std::string path = begin("time2.gcode");
+    r->lines = {{pt(100, 100), pt(200, 100)}};
+    write_layer(0);
+    write_layer(1);  // the header of layer 1 adds layer 0's 100 mm
+    finish(path);
+    EXPECT_NEAR(store.value(out_time), 100.0 / 1800 / 60, 1e-9);
+    // No work speed: no estimate rather than a division by zero.
+    store.set_value(va_other_speed, 0);
+    path = begin("time3.gcode");
+    write_layer(0);
+    write_layer(1);
+    finish(path);
+    EXPECT_EQ(store.value(out_time), 0);
+}
+
 TEST_F(GcodeWriter, OnlyLastLayerWrittenLeavesTimeZero) {
     store.set_value(va_other_speed, 1800);
     std::string path = begin("time.gcode");

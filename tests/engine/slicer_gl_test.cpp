@@ -281,3 +281,29 @@ TEST_F(SlicerGl, VertexArrayPictureEqualsReference) {
         }
     }
 }
+
+TEST_F(SlicerGl, LuminanceReadMatchesTheGlConversion) {
+    Mesh insole;
+    ModelBox mb;
+    ASSERT_TRUE(load_insole(insole, mb));
+    place(in, mb);
+    std::vector<uint8_t> gl(RASTER_CELLS);
+    glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
+    for (float z : {1.0f, 5.0f}) {
+        render_cross_section(*r, insole, in, z);
+        glPopMatrix();
+        glReadPixels(0, 0, RASTER_W, RASTER_H, GL_LUMINANCE, GL_UNSIGNED_BYTE, gl.data());
+        EXPECT_EQ(0, std::memcmp(gl.data(), r->layer_plane, sizeof(Plane)));
+    }
+    // Colours whose sum passes 255, and odd greys.
+    const float colours[][3] = {{0.2f, 0.5f, 0.9f}, {0.01f, 0.02f, 0.03f}, {0.333f, 0.333f, 0.334f}, {1, 1, 1}};
+    for (const auto& c : colours) {
+        glClearColor(c[0], c[1], c[2], 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glReadPixels(0, 0, RASTER_W, RASTER_H, GL_LUMINANCE, GL_UNSIGNED_BYTE, gl.data());
+        read_luminance_plane(r->layer_plane);
+        EXPECT_EQ(gl[0], r->layer_plane[0]);
+        EXPECT_EQ(0, std::memcmp(gl.data(), r->layer_plane, sizeof(Plane)));
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
