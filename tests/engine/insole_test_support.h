@@ -20,6 +20,7 @@ using Bitmap = std::vector<uint8_t>;
 inline Bitmap blank() { return Bitmap(engine::SHAPE_PIXELS, 0); }
 inline uint8_t& at(Bitmap& b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
 inline uint8_t at(const uint8_t* b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
+inline uint8_t& at(uint8_t* b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
 
 inline void fill_rect(Bitmap& b, int x0, int y0, int x1, int y1, uint8_t v = 100) {
     for (int y = y0; y <= y1; ++y)
