@@ -9,10 +9,13 @@
 #include <string>
 
 #include "engine/gcode_writer.h"
+#include "engine/insole_outline.h"
+#include "engine/insole_shape.h"
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
+#include "tests/engine/foot_samples.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 
@@ -306,4 +309,45 @@ TEST_F(SlicerGl, LuminanceReadMatchesTheGlConversion) {
         EXPECT_EQ(0, std::memcmp(gl.data(), r->layer_plane, sizeof(Plane)));
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+TEST_F(SlicerGl, InsoleMeshFromARealFootSlicedIntoAWholeFile) {
+    std::vector<uint8_t> foot = footsamples::read_foot_bmp(testsupport::testdata("mun104_MUN104L_L.bmp"));
+    ASSERT_FALSE(foot.empty());
+    auto shape = std::make_unique<InsoleShape>();
+    init_insole_shape(*shape);
+    Mesh model;
+    build_insole_outline(*shape, foot.data(), model);
+    ASSERT_GT(model.size(), 1000u);
+    ModelBox mb;
+    for (auto& t : model) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
+    place(in, mb);
+    // As the image loader leaves the view: turned -45 degrees about z.
+    const double a = -45 * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
+    const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+    std::memcpy(in.model_matrix, mm, sizeof mm);
+    in.current_angle = -45;
+    in.heel_point[0] = in.heel_point[1] = 0;
+    in.base_height = shape->base_height;
+    r->insole_mesh_model = 1;
+    store.set_value(va_spacing, 0.5);
+    std::string text = run_job(model, "foot.gcode");
+    auto ck = check_gcode(text, "; start\nG28", "M84\n; end");
+    ASSERT_TRUE(ck.ok()) << ck.report();
+    EXPECT_GE(ck.layers.size(), 4u);
+    size_t moves = 0;
+    for (const auto& l : ck.layers) moves += l.extrusion_moves;
+    EXPECT_GT(moves, 200u);
+    // Turned back by the view's angle: every move, turned forward again,
+    // lies on the raster (the priming line excepted).
+    for (const auto& m : ck.moves) {
+        if (m.first == 25 && (m.second == 10 || m.second == 160)) continue;
+        const double u = m.first - 150, v = m.second - 180;
+        const double x = u * std::cos(a) - v * std::sin(a) + 150, y = u * std::sin(a) + v * std::cos(a) + 180;
+        EXPECT_GE(x, -1);
+        EXPECT_LE(x, 301);
+        EXPECT_GE(y, -1);
+        EXPECT_LE(y, 361);
+    }
+    destroy_insole_shape(*shape);
 }
