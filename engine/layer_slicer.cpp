@@ -99,6 +99,7 @@ void render_cross_section(LayerRaster& r, const Mesh& mesh, const SliceInputs& i
     glLoadIdentity();
     const GLdouble clip[4] = {0, -1, 0, cut_z};
     glClipPlane(GL_CLIP_PLANE0, clip);
+    glDisable(GL_CLIP_PLANE0);  // enabled only for the cross-section, never for the height
 
     if (r.height_request) {
         float mm[16], cm[16];

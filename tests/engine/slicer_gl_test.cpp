@@ -129,6 +129,13 @@ protected:
     std::function<void(int)> per_layer;
 };
 
+// What the preview step undoes after a bare cross-section render.
+void end_cross_section() {
+    glDisable(GL_CLIP_PLANE0);
+    glDisable(GL_CULL_FACE);
+    glPopMatrix();
+}
+
 struct Extent {
     int x0 = 1000, x1 = -1, y0 = 1000, y1 = -1, cells = 0;
 };
@@ -270,11 +277,11 @@ TEST_F(SlicerGl, VertexArrayPictureEqualsReference) {
                 glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
                 g_cross_section_reference_draw = true;
                 render_cross_section(*r, *k.mesh, in, z);
-                glPopMatrix();
+                end_cross_section();
                 std::memcpy(ref.data(), r->layer_plane, sizeof(Plane));
                 g_cross_section_reference_draw = false;
                 render_cross_section(*r, *k.mesh, in, z);
-                glPopMatrix();
+                end_cross_section();
                 glBindFramebuffer(GL_FRAMEBUFFER, 0);
                 EXPECT_EQ(0, std::memcmp(ref.data(), r->layer_plane, sizeof(Plane))) << "z " << z << " turn " << turn;
                 if (z < 3) {
@@ -294,7 +301,7 @@ TEST_F(SlicerGl, LuminanceReadMatchesTheGlConversion) {
     glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
     for (float z : {1.0f, 5.0f}) {
         render_cross_section(*r, insole, in, z);
-        glPopMatrix();
+        end_cross_section();
         glReadPixels(0, 0, RASTER_W, RASTER_H, GL_LUMINANCE, GL_UNSIGNED_BYTE, gl.data());
         EXPECT_EQ(0, std::memcmp(gl.data(), r->layer_plane, sizeof(Plane)));
     }
