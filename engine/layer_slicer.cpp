@@ -247,6 +247,13 @@ void keep_render_buffers_mapped() {
 
 int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
     keep_render_buffers_mapped();
+    if (r.fbo == 0) {
+        // Without the off-screen frame buffer nothing can be rendered or read
+        // back; refuse rather than slice the window's picture.
+        if (r.path_request || r.full_path_request || r.gcode_file_open)
+            abandon_gcode_job(r, "no off-screen frame buffer, layers cannot be sliced");
+        return 0;
+    }
     ParamStore& ps = params();
     PhaseClock clock(in.timings);
     const float L = (float)ps.value(va_layer_index);

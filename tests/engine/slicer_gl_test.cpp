@@ -358,3 +358,21 @@ TEST_F(SlicerGl, InsoleMeshFromARealFootSlicedIntoAWholeFile) {
     }
     destroy_insole_shape(*shape);
 }
+
+TEST_F(SlicerGl, NoFrameBufferRefusesAndStopsTheJob) {
+    auto bare = std::make_unique<LayerRaster>();  // init_framebuffer never ran
+    Mesh box = make_box(50, 50, 3);
+    std::string path = dir / "nofb.gcode";
+    ASSERT_TRUE(begin_gcode_file(*bare, path));
+    testing::internal::CaptureStdout();
+    slice_and_write_gcode(*bare, box, in);
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("frame buffer"), std::string::npos) << said;
+    EXPECT_EQ(bare->gcode_file_open, 0);
+    EXPECT_EQ(bare->path_request, 0);
+    EXPECT_EQ(bare->full_path_request, 0);
+    EXPECT_EQ(bare->gcode_file, nullptr);
+    testing::internal::CaptureStdout();
+    slice_and_write_gcode(*bare, box, in);  // nothing pending: silent
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
