@@ -7,15 +7,19 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/gcode_writer.h"
+#include "engine/insole_outline.h"
+#include "engine/insole_shape.h"
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
 #include "platform/platform.h"
+#include "tests/engine/foot_samples.h"
 #include "tests/support/gl_context.h"
 
 using namespace engine;
@@ -76,7 +80,8 @@ double pct(std::vector<double> v, double p) {
     return v[std::min(k, v.size() - 1)];
 }
 
-void run(const char* name, const Mesh& mesh, bool reference_draw, int point_space = 3) {
+void run(const char* name, const Mesh& mesh, bool reference_draw, bool insole_model = false, int turn = 0,
+         int point_space = 3) {
     PlainParamStore store;
     set_param_store(&store);
     store.set_text(tx_begin_area, "; start");
@@ -97,7 +102,11 @@ void run(const char* name, const Mesh& mesh, bool reference_draw, int point_spac
     ModelBox box;
     for (const auto& t : mesh) box.widen(t.a), box.widen(t.b), box.widen(t.c);
     SliceInputs in;
-    const double mm[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+    // Turned 270 degrees about x and by `turn` about z, as the view places models.
+    const double a = turn * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
+    const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+    in.current_angle = turn;
+    r->insole_mesh_model = insole_model ? 1 : 0;
     std::memcpy(in.model_matrix, mm, sizeof mm);
     in.centre_matrix[12] = -(box.model_min_x + box.model_max_x) * 0.5;
     in.centre_matrix[13] = -(box.model_min_y + box.model_max_y) * 0.5;
@@ -175,9 +184,32 @@ int main(int argc, char** argv) {
     }
     Mesh scan;
     load_insole_scan(std::string(STATION_TESTDATA_DIR) + "/insole_dfki_bin_colorheader.stl", scan);
+    // The insole model the engine builds from a real pressure image.
+    Mesh foot_model;
+    {
+        std::vector<uint8_t> foot =
+            footsamples::read_foot_bmp(std::string(STATION_TESTDATA_DIR) + "/mun104_MUN104L_L.bmp");
+        if (!foot.empty()) {
+            auto shape = std::make_unique<InsoleShape>();
+            init_insole_shape(*shape);
+            const int saved = dup(1), null_fd = open("/dev/null", O_WRONLY);
+            std::fflush(stdout);
+            dup2(null_fd, 1);
+            build_insole_outline(*shape, foot.data(), foot_model);
+            std::fflush(stdout);
+            dup2(saved, 1);
+            close(null_fd);
+            close(saved);
+            destroy_insole_shape(*shape);
+        }
+    }
 
     run(big_name, big, false);
     run(big_name, big, true);
-    if (!scan.empty()) run("insole scan (testdata)", scan, false);
+    if (!foot_model.empty()) {
+        run("insole model of mun104_MUN104L_L", foot_model, false, true, -45);
+        run("insole model of mun104_MUN104L_L", foot_model, true, true, -45);
+    }
+    if (!scan.empty()) run("insole scan (testdata STL)", scan, false);
     return 0;
 }
