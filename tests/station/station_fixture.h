@@ -75,9 +75,10 @@ protected:
     }
 
     // Starts the fake service and writes a station.conf trusting its certificate.
-    void start_service(const std::string& extra_conf = "") {
+    void start_service(const std::string& extra_conf = "",
+                       const std::string& cert_names = "IP:127.0.0.1,DNS:localhost") {
         mkdir((root + "/svc").c_str(), 0777);
-        service.reset(new testsupport::FakeService(root + "/svc"));
+        service.reset(new testsupport::FakeService(root + "/svc", cert_names));
         ASSERT_TRUE(service->running());
         write_conf("key_number = 4242\nservice_url = " + service->base_url() + "\nca_file = " +
                    service->cert_path() + "\n" + extra_conf);

@@ -17,7 +17,8 @@
 
 namespace testsupport {
 
-bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path, std::string* why) {
+bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path, const std::string& names,
+                           std::string* why) {
     auto fail = [&](const char* what) {
         if (why) *why = what;
         return false;
@@ -39,7 +40,7 @@ bool make_self_signed_cert(const std::string& cert_path, const std::string& key_
         X509V3_CTX ctx;
         X509V3_set_ctx_nodb(&ctx);
         X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
-        const char* exts[][2] = {{"subjectAltName", "IP:127.0.0.1,DNS:localhost"},
+        const char* exts[][2] = {{"subjectAltName", names.c_str()},
                                  {"basicConstraints", "critical,CA:TRUE"},
                                  {"keyUsage", "digitalSignature,keyCertSign"}};
         for (auto& e : exts) {
@@ -115,11 +116,11 @@ struct FakeService::Impl {
     }
 };
 
-FakeService::FakeService(const std::string& dir) : impl_(new Impl) {
+FakeService::FakeService(const std::string& dir, const std::string& cert_names) : impl_(new Impl) {
     impl_->cert = dir + "/cert.pem";
     impl_->key = dir + "/key.pem";
     std::string why;
-    if (!make_self_signed_cert(impl_->cert, impl_->key, &why)) {
+    if (!make_self_signed_cert(impl_->cert, impl_->key, cert_names, &why)) {
         std::fprintf(stderr, "fake service: %s failed\n", why.c_str());
         return;
     }

@@ -32,12 +32,14 @@ struct FakeRequest {
 
 // Writes a self-signed certificate for 127.0.0.1 / localhost and its key as
 // PEM files; false with the reason when OpenSSL refuses.
-bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path, std::string* why = nullptr);
+// names: the subjectAltName list.
+bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path,
+                           const std::string& names = "IP:127.0.0.1,DNS:localhost", std::string* why = nullptr);
 
 class FakeService {
 public:
-    // Makes cert.pem and key.pem in dir and starts listening.
-    explicit FakeService(const std::string& dir);
+    // Makes cert.pem and key.pem in dir (for cert_names) and starts listening.
+    explicit FakeService(const std::string& dir, const std::string& cert_names = "IP:127.0.0.1,DNS:localhost");
     ~FakeService();
     FakeService(const FakeService&) = delete;
     FakeService& operator=(const FakeService&) = delete;
