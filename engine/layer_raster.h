@@ -75,6 +75,9 @@ struct LayerRaster {
     int32_t first_layer_column = 0, first_layer_row = 0;
     Plane pressure_plane = {};
     Plane contour_plane = {};
+    // Turn of the next contour render is contour_sign x -75 degrees after the
+    // sign is negated, so the first render turns by +75, the next by -75.
+    int32_t contour_sign = 1;
 
     // Cell access that treats everything outside the raster as empty.
     uint8_t cell(const Plane& p, int col, int row) const {
@@ -83,15 +86,28 @@ struct LayerRaster {
 };
 
 // The raster's own operations. OpenGL ones need the caller's context current.
-void init_framebuffer(LayerRaster& r);
+
+// Looks up the 14 frame-buffer entry points through platform::gl_proc_address,
+// installs them as GLEW's, and creates the 300 x 360 colour texture, depth
+// render buffer and frame buffer once. False (fbo stays 0, with the console
+// line) when an entry point is missing; a second call only reports whether
+// the frame buffer exists.
+bool init_framebuffer(LayerRaster& r);
+// step: whole cells, at least 1 (smaller values are taken as 1).
 void build_sample_grid(LayerRaster& r, int step);
+// Degrees 0..<360 from +x; 0 for (0, 0).
 float polar_angle_deg(float x, float y);
+// Angle at p2, 0..180 degrees; 0 when p2 coincides with p1 or p3.
 float vertex_angle_deg(const PathPoint& p1, const PathPoint& p2, const PathPoint& p3);
-// slope_image / contour_image: 360 rows of 152 bytes, as the image view holds them.
+// slope_image / contour_image: 360 rows of 152 bytes, as the image view holds
+// them (nullptr leaves the plane empty). image_texture: the image view's
+// texture name; its filters must not need mipmaps. Bind the raster's frame
+// buffer first.
 void render_pressure_plane(LayerRaster& r, const uint8_t* slope_image, unsigned image_texture, const ModelBox& box);
 void render_contour_plane(LayerRaster& r, const uint8_t* contour_image, unsigned image_texture, const ModelBox& box);
 // test_pixels: the test view's 360 rows of 152 bytes, or nullptr.
 void apply_slope_threshold(LayerRaster& r, float threshold, uint8_t* test_pixels);
+// Reads the layer slider va_layer_index; clears only cells inside the raster.
 void clear_disc(LayerRaster& r, int cx, int cy, int base_radius);
 
 }  // namespace engine

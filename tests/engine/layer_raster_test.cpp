@@ -1,0 +1,329 @@
+// The layer raster: sample grid, angle functions, disc clearing, threshold
+// clean-up, frame buffer and the turned pressure and contour renders.
+#include <GL/glew.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "engine/layer_raster.h"
+#include "engine/params.h"
+#include "tests/support/gl_context.h"
+
+namespace {
+
+using engine::LayerRaster;
+using engine::PathPoint;
+
+// Installs a fresh plain parameter store for one test.
+class WithParams : public ::testing::Test {
+protected:
+    void SetUp() override { engine::set_param_store(&store); }
+    void TearDown() override { engine::set_param_store(nullptr); }
+    engine::PlainParamStore store;
+};
+
+// ---- sample grid -------------------------------------------------------------
+
+using SampleGrid = WithParams;
+
+TEST_F(SampleGrid, StepThreeCoversTheRasterRowMajor) {
+    LayerRaster r;
+    engine::build_sample_grid(r, 3);
+    EXPECT_EQ(r.step, 3.0f);
+    EXPECT_EQ(r.grid_columns, 100);
+    EXPECT_EQ(r.grid_rows, 120);
+    ASSERT_EQ(r.grid.size(), 12000u);
+    for (size_t i = 0; i < r.grid.size(); ++i) ASSERT_EQ(r.grid[i].index, static_cast<int>(i));
+    EXPECT_EQ(r.grid.front().x, 0);
+    EXPECT_EQ(r.grid.front().y, 0);
+    EXPECT_EQ(r.grid.back().x, 297);
+    EXPECT_EQ(r.grid.back().y, 357);
+    // One grid row up is grid_columns further on.
+    EXPECT_EQ(r.grid[5 + r.grid_columns].x, r.grid[5].x);
+    EXPECT_EQ(r.grid[5 + r.grid_columns].y, r.grid[5].y + 3);
+}
+
+TEST_F(SampleGrid, StepSevenRoundsUp) {
+    LayerRaster r;
+    engine::build_sample_grid(r, 7);
+    EXPECT_EQ(r.grid_columns, 43);
+    EXPECT_EQ(r.grid_rows, 52);
+    ASSERT_EQ(r.grid.size(), 43u * 52u);
+    float max_x = 0, max_y = 0;
+    for (const PathPoint& p : r.grid) {
+        max_x = std::max(max_x, p.x);
+        max_y = std::max(max_y, p.y);
+    }
+    EXPECT_EQ(max_x, 294);
+    EXPECT_EQ(max_y, 357);
+}
+
+TEST_F(SampleGrid, OffsetCrossingShiftsRowsOrColumns) {
+    LayerRaster r;
+    store.set_value(engine::ck_offset_cross, 1);
+    r.grid_offset = 1.5f;
+    r.row_lines = 1;
+    engine::build_sample_grid(r, 3);
+    EXPECT_EQ(r.grid[0].x, 0);
+    EXPECT_EQ(r.grid[0].y, 1.5f);
+    EXPECT_EQ(r.grid.back().x, 297);
+    EXPECT_EQ(r.grid.back().y, 358.5f);
+    EXPECT_EQ(r.grid.back().grid_y, 358.5f);
+
+    r.row_lines = 0;
+    engine::build_sample_grid(r, 3);
+    EXPECT_EQ(r.grid[0].x, 1.5f);
+    EXPECT_EQ(r.grid[0].y, 0);
+    EXPECT_EQ(r.grid.size(), 12000u);  // the bounds are tested before the shift
+
+    store.set_value(engine::ck_offset_cross, 0);
+    engine::build_sample_grid(r, 3);
+    EXPECT_EQ(r.grid[0].x, 0);
+}
+
+TEST_F(SampleGrid, RebuildClearsVisitedAndNonPositiveStepStillEnds) {
+    LayerRaster r;
+    engine::build_sample_grid(r, 3);
+    r.grid[10].visited = 1;
+    engine::build_sample_grid(r, 3);
+    EXPECT_EQ(r.grid[10].visited, 0);
+    engine::build_sample_grid(r, 0);
+    EXPECT_EQ(r.grid.size(), 108000u);
+}
+
+// ---- angles ------------------------------------------------------------------
+
+TEST(Angles, PolarAngleOnAxesAndDiagonal) {
+    EXPECT_FLOAT_EQ(engine::polar_angle_deg(5, 0), 0);
+    EXPECT_FLOAT_EQ(engine::polar_angle_deg(-5, 0), 180);
+    EXPECT_NEAR(engine::polar_angle_deg(0, 5), 90, 1e-3);
+    EXPECT_NEAR(engine::polar_angle_deg(0, -5), 270, 1e-3);
+    EXPECT_NEAR(engine::polar_angle_deg(1, 1), 45, 1e-2);
+    EXPECT_NEAR(engine::polar_angle_deg(-100, -100), 225, 1e-2);
+    EXPECT_NEAR(engine::polar_angle_deg(120, -50), 360 - std::atan2(50.0, 120.0) * 180 / M_PI, 1e-2);
+}
+
+TEST(Angles, PolarAngleStaysDefinedNearTheAxisAndAtTheOrigin) {
+    // Rounding can push the cosine past 1 near the axis; the result must stay a number.
+    for (float x : {0.001f, 0.5f, 299.9f, 300.0f, 450.0f, -450.0f}) {
+        for (float y : {1e-4f, -1e-4f, 1e-2f}) {
+            const float a = engine::polar_angle_deg(x, y);
+            EXPECT_TRUE(std::isfinite(a)) << x << "," << y;
+            EXPECT_GE(a, 0);
+            EXPECT_LE(a, 360);
+        }
+    }
+    EXPECT_EQ(engine::polar_angle_deg(0, 0), 0);
+}
+
+TEST(Angles, VertexAngle) {
+    PathPoint p1, p2, p3;
+    p1.x = 1, p1.y = 0;
+    p3.x = 0, p3.y = 1;
+    EXPECT_NEAR(engine::vertex_angle_deg(p1, p2, p3), 90, 1e-3);
+    PathPoint q1, q2, q3;
+    q1.x = 10, q1.y = 10;
+    q2.x = 20.5f, q2.y = 20.5f;
+    q3.x = 31, q3.y = 31;
+    EXPECT_NEAR(engine::vertex_angle_deg(q1, q2, q3), 180, 1e-2);
+    EXPECT_EQ(engine::vertex_angle_deg(q1, q1, q3), 0);  // no direction to p1
+}
+
+// ---- disc clearing -------------------------------------------------------------
+
+using DiscClearing = WithParams;
+
+int cleared_cells(const LayerRaster& r) {
+    int n = 0;
+    for (int i = 0; i < engine::RASTER_CELLS; ++i) n += r.layer_plane[i] == 0;
+    return n;
+}
+
+TEST_F(DiscClearing, NothingUpToLayerThree) {
+    LayerRaster r;
+    std::fill(std::begin(r.layer_plane), std::end(r.layer_plane), 9);
+    for (int layer : {0, 2, 3}) {
+        store.set_value(engine::va_layer_index, layer);
+        engine::clear_disc(r, 150, 180, 40);
+        EXPECT_EQ(cleared_cells(r), 0) << "layer " << layer;
+    }
+}
+
+TEST_F(DiscClearing, LayerThirtyOneClearsWithinTheShrunkRadius) {
+    LayerRaster r;
+    std::fill(std::begin(r.layer_plane), std::end(r.layer_plane), 9);
+    store.set_value(engine::va_layer_index, 31);
+    engine::clear_disc(r, 100, 200, 10);
+    const double radius = 10 - 15 * std::exp(-4.0);  // 9.725
+    int expected = 0;
+    for (int y = 0; y < engine::RASTER_H; ++y) {
+        for (int x = 0; x < engine::RASTER_W; ++x) {
+            const double d = std::hypot(x - 100.0, y - 200.0);
+            const bool inside = d <= radius;
+            expected += inside;
+            ASSERT_EQ(r.layer_plane[y * engine::RASTER_W + x] == 0, inside) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(cleared_cells(r), expected);
+    // The cells at distance 9 are cleared, those at 10 are not.
+    EXPECT_EQ(r.layer_plane[200 * 300 + 109], 0);
+    EXPECT_EQ(r.layer_plane[200 * 300 + 110], 9);
+}
+
+TEST_F(DiscClearing, AtTheEdgeOnlyCellsInsideTheRasterChange) {
+    LayerRaster r;
+    // The planes beside layer_plane in the object show any stray write.
+    std::fill(std::begin(r.layer_copy), std::end(r.layer_copy), 7);
+    std::fill(std::begin(r.layer_plane), std::end(r.layer_plane), 9);
+    store.set_value(engine::va_layer_index, 50);
+    engine::clear_disc(r, 0, 0, 20);
+    engine::clear_disc(r, 299, 359, 20);
+    engine::clear_disc(r, -30, 180, 40);
+    engine::clear_disc(r, 320, -5, 30);
+    EXPECT_EQ(r.layer_plane[0], 0);
+    EXPECT_EQ(r.layer_plane[359 * 300 + 299], 0);
+    EXPECT_EQ(r.layer_plane[180 * 300 + 0], 0);
+    EXPECT_EQ(r.layer_plane[180 * 300 + 20], 9);
+    for (int i = 0; i < engine::RASTER_CELLS; ++i) ASSERT_EQ(r.layer_copy[i], 7);
+    // A disc far larger than the raster clears all of it and no more, quickly.
+    engine::clear_disc(r, 150, 180, 1 << 30);
+    EXPECT_EQ(cleared_cells(r), engine::RASTER_CELLS);
+    for (int i = 0; i < engine::RASTER_CELLS; ++i) ASSERT_EQ(r.layer_copy[i], 7);
+}
+
+// ---- threshold ---------------------------------------------------------------
+
+TEST(SlopeThreshold, ClearsOnlyEqualCellsAtOrBelowTheThreshold) {
+    LayerRaster r;
+    auto at = [](int x, int y) { return y * engine::RASTER_W + x; };
+    r.layer_plane[at(10, 10)] = 5, r.pressure_plane[at(10, 10)] = 5;  // equal, below: cleared
+    r.layer_plane[at(11, 10)] = 6, r.pressure_plane[at(11, 10)] = 4;  // differs, below: kept
+    r.layer_plane[at(12, 10)] = 7, r.pressure_plane[at(12, 10)] = 7;  // above the threshold: kept
+    r.layer_plane[at(13, 10)] = 6, r.pressure_plane[at(13, 10)] = 6;  // equal to the threshold: cleared
+    r.pressure_plane[at(149, 359)] = 42;
+    r.pressure_plane[at(150, 359)] = 43;
+    std::vector<uint8_t> pixels(360 * 152, 1);
+    engine::apply_slope_threshold(r, 6.0f, pixels.data());
+    EXPECT_EQ(r.layer_plane[at(10, 10)], 0);
+    EXPECT_EQ(r.layer_plane[at(11, 10)], 6);
+    EXPECT_EQ(r.layer_plane[at(12, 10)], 7);
+    EXPECT_EQ(r.layer_plane[at(13, 10)], 0);
+    // Columns 0..149 of the pressure plane land in the test view's 152-byte rows.
+    EXPECT_EQ(pixels[359 * 152 + 149], 42);
+    EXPECT_EQ(pixels[359 * 152 + 150], 1);
+    EXPECT_EQ(pixels[10 * 152 + 11], 4);
+    engine::apply_slope_threshold(r, 6.0f, nullptr);
+}
+
+// ---- frame buffer and turned renders ----------------------------------------------
+
+class RasterGl : public testsupport::GlTest {
+protected:
+    void SetUp() override {
+        testsupport::GlTest::SetUp();
+        engine::set_param_store(&store);
+    }
+    void TearDown() override { engine::set_param_store(nullptr); }
+    engine::PlainParamStore store;
+};
+
+// Centre of the set cells of a plane and how many there are.
+void centroid(const engine::Plane& p, double& cx, double& cy, int& n) {
+    cx = cy = 0;
+    n = 0;
+    for (int y = 0; y < engine::RASTER_H; ++y)
+        for (int x = 0; x < engine::RASTER_W; ++x)
+            if (p[y * engine::RASTER_W + x]) cx += x, cy += y, ++n;
+    if (n) cx /= n, cy /= n;
+}
+
+unsigned nearest_texture() {
+    GLuint tex = 0;
+    glGenTextures(1, &tex);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    return tex;
+}
+
+TEST_F(RasterGl, FramebufferIsCompleteAndMadeOnce) {
+    LayerRaster r;
+    ASSERT_TRUE(engine::init_framebuffer(r));
+    ASSERT_NE(r.fbo, 0u);
+    EXPECT_NE(r.color_texture, 0u);
+    EXPECT_NE(r.depth_renderbuffer, 0u);
+    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+    EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    const unsigned fbo = r.fbo;
+    EXPECT_TRUE(engine::init_framebuffer(r));
+    EXPECT_EQ(r.fbo, fbo);
+}
+
+TEST_F(RasterGl, ContourPlaneTurnsByPlusThenMinusSeventyFive) {
+    LayerRaster r;
+    ASSERT_TRUE(engine::init_framebuffer(r));
+    // A 5 x 5 spot 50 cells right of the image centre (75, 180).
+    std::vector<uint8_t> image(360 * 152, 0);
+    for (int y = 178; y <= 182; ++y)
+        for (int x = 123; x <= 127; ++x) image[y * 152 + x] = 200;
+    engine::ModelBox box;
+    box.model_min_x = 0, box.model_max_x = 150, box.model_min_y = 0, box.model_max_y = 360;
+    const unsigned tex = nearest_texture();
+
+    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+    double cx, cy;
+    int n;
+    engine::render_contour_plane(r, image.data(), tex, box);
+    centroid(r.contour_plane, cx, cy, n);
+    EXPECT_GT(n, 15);
+    const double dx = 125.5 - 75, dy = 180.5 - 180, t = 75 * M_PI / 180;
+    EXPECT_NEAR(cx, 150 + dx * std::cos(t) - dy * std::sin(t), 1.5);
+    EXPECT_NEAR(cy, 180 + dx * std::sin(t) + dy * std::cos(t), 1.5);
+
+    engine::render_contour_plane(r, image.data(), tex, box);
+    centroid(r.contour_plane, cx, cy, n);
+    EXPECT_GT(n, 15);
+    EXPECT_NEAR(cx, 150 + dx * std::cos(-t) - dy * std::sin(-t), 1.5);
+    EXPECT_NEAR(cy, 180 + dx * std::sin(-t) + dy * std::cos(-t), 1.5);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    GLuint name = tex;
+    glDeleteTextures(1, &name);
+}
+
+TEST_F(RasterGl, PressurePlaneTurnsByMinusFortyFiveAboutTheBoxCentre) {
+    LayerRaster r;
+    ASSERT_TRUE(engine::init_framebuffer(r));
+    std::vector<uint8_t> image(360 * 152, 0);
+    for (int y = 178; y <= 182; ++y)
+        for (int x = 123; x <= 127; ++x) image[y * 152 + x] = 90;
+    // Box centre (80, 170): the quad's (80, 170) lands on cell (150, 180).
+    engine::ModelBox box;
+    box.model_min_x = 10, box.model_max_x = 150, box.model_min_y = 0, box.model_max_y = 340;
+    const unsigned tex = nearest_texture();
+    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+    engine::render_pressure_plane(r, image.data(), tex, box);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    double cx, cy;
+    int n;
+    centroid(r.pressure_plane, cx, cy, n);
+    EXPECT_GT(n, 15);
+    // 152 image columns stretch over the quad's 150 cells.
+    const double dx = 125.5 * 150 / 152 - 80, dy = 180.5 - 170;
+    const double t = -45 * M_PI / 180;
+    EXPECT_NEAR(cx, 150 + dx * std::cos(t) - dy * std::sin(t), 1.5);
+    EXPECT_NEAR(cy, 180 + dx * std::sin(t) + dy * std::cos(t), 1.5);
+
+    // Without an image the plane is empty.
+    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+    engine::render_pressure_plane(r, nullptr, tex, box);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    centroid(r.pressure_plane, cx, cy, n);
+    EXPECT_EQ(n, 0);
+    GLuint name = tex;
+    glDeleteTextures(1, &name);
+}
+
+}  // namespace
