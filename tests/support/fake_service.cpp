@@ -133,6 +133,9 @@ FakeService::FakeService(const std::string& dir, const std::string& cert_names) 
     impl_->port = impl_->server->bind_to_any_port("127.0.0.1");
     if (impl_->port <= 0) return;
     impl_->thread = std::thread([this] { impl_->server->listen_after_bind(); });
+    // A stop() before the accept loop runs would be missed and leave it running forever.
+    for (int i = 0; i < 10000 && !impl_->server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 FakeService::~FakeService() {
