@@ -93,6 +93,9 @@ bool parse_config(const std::string& text, Config& out, std::string& error) {
         }
         seen.insert(key);
         if (value.empty()) {
+            // An empty optional key reads as not given: system certificates,
+            // the service itself as the check address.
+            if (key == "ca_file" || key == "check_url") continue;
             error = at + "no value";
             return false;
         }

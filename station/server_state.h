@@ -56,6 +56,8 @@ ServerHooks platform_hooks();
 struct ServerState {
     explicit ServerState(CounterFn counter = &platform::perf_counter,
                          int64_t frequency = platform::perf_frequency());
+    ServerState(const ServerState&) = delete;  // ui may point into the state itself
+    ServerState& operator=(const ServerState&) = delete;
 
     Stopwatch poll_watch;  // since the last web-service call; never started at first
     Stopwatch net_watch;   // since the last internet check

@@ -33,6 +33,17 @@ TEST(StationConfig, DefaultsVerifyTlsAndCheckTheServiceItself) {
     EXPECT_EQ(c.check_url, "https://[::1]:9000");
 }
 
+TEST(StationConfig, EmptyOptionalKeysReadAsNotGiven) {
+    Config c;
+    std::string err;
+    ASSERT_TRUE(parse_config("key_number = 0\nservice_url = https://127.0.0.1:8443\ncheck_url =\nca_file =\n"
+                             "tls_verify = 1\n",
+                             c, err))
+        << err;
+    EXPECT_TRUE(c.ca_file.empty());
+    EXPECT_EQ(c.check_url, "https://127.0.0.1:8443");
+}
+
 TEST(StationConfig, FaultsNameTheLineAndKey) {
     struct Case {
         const char* text;
