@@ -1,6 +1,7 @@
 // Prints the median time of one insole outline build (outline, filled region
 // and model) and of the model build alone, for one foot over many runs.
-// Usage: insole_geometry [foot.bmp] [runs]; without a file a drawn foot is used.
+// Usage: bench_insole_geometry [foot.bmp] [runs]; without a file the real left
+// foot of testdata/ (or, without testdata, a drawn foot) is used.
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/insole_mesh.h"
@@ -46,12 +48,15 @@ struct MutedStdout {
 
 int main(int argc, char** argv) {
     std::vector<uint8_t> foot;
-    const char* source = "drawn foot";
-    if (argc > 1) {
-        foot = footsamples::read_foot_bmp(argv[1]);
-        source = argv[1];
+    std::string source = "drawn foot";
+#ifdef STATION_TESTDATA_DIR
+    source = std::string(STATION_TESTDATA_DIR) + "/mun104_MUN104L_L.bmp";
+#endif
+    if (argc > 1) source = argv[1];
+    if (source != "drawn foot") {
+        foot = footsamples::read_foot_bmp(source);
         if (foot.empty()) {
-            std::fprintf(stderr, "%s: not a 150 x 360 24- or 32-bit BMP\n", argv[1]);
+            std::fprintf(stderr, "%s: not a 150 x 360 24- or 32-bit BMP\n", source.c_str());
             return 1;
         }
     } else {
@@ -79,7 +84,7 @@ int main(int argc, char** argv) {
             triangles = model.size();
         }
     }
-    std::printf("foot: %s, %d runs, %zu triangles\n", source, runs, triangles);
+    std::printf("foot: %s, %d runs, %zu triangles\n", source.c_str(), runs, triangles);
     std::printf("build_insole_outline (with its model): median %.3f ms\n", median_ms(outline_ms));
     std::printf("build_insole_mesh alone:               median %.3f ms\n", median_ms(mesh_ms));
     return 0;

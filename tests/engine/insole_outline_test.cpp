@@ -365,3 +365,21 @@ TEST_F(Outline, FarIslandsAreNotJoined) {
     EXPECT_LE(outline_top(*shape, 80), 201);
     EXPECT_EQ(at(shape->inside_mask, 80, 250), 0);
 }
+
+TEST_F(Outline, HeelEndFollowsTheFootItselfWithoutErosion) {
+    auto bottom_row = [&](double erosion) {
+        store.set_value(va_bm_para_1, erosion);
+        Bitmap foot = blank();
+        fill_rect(foot, 30, 40, 100, 240, 80);
+        Mesh model;
+        testing::internal::CaptureStdout();
+        build_insole_outline(*shape, foot.data(), model);
+        testing::internal::GetCapturedStdout();
+        for (int y = 0; y < SHAPE_H; ++y)
+            for (int x = 0; x < SHAPE_W; ++x)
+                if (at(shape->outline_map, x, y)) return y;
+        return -1;
+    };
+    EXPECT_EQ(bottom_row(0), 40);
+    EXPECT_GT(bottom_row(8), 40);
+}
