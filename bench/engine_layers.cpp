@@ -26,10 +26,10 @@ using namespace engine;
 
 namespace {
 
-// A closed slab of about 50,000 triangles: a curved top over a 100 x 250 mm
-// grid (heel cup, arch, thinner toes), flat bottom and four walls.
-Mesh make_slab_50k() {
-    const int nx = 81, ny = 152;
+// A closed slab: a curved top over an nx x ny grid of 100 x 250 mm (heel
+// cup, arch, thinner toes), flat bottom and four walls; 81 x 152 gives about
+// 50,000 triangles, 114 x 223 about 103,000.
+Mesh make_slab(int nx, int ny) {
     const float w = 100, d = 250;
     auto top = [&](int i, int j) {
         float x = w * i / nx, y = d * j / ny;
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
     ModelBox bb;
     const char* big_name = "insole_50k.stl (sample)";
     if (!read_stl_file(sample50k, big, bb).loaded() || big.empty()) {
-        big = make_slab_50k();
+        big = make_slab(81, 152);
         big_name = "curved slab (generated)";
     }
     Mesh scan;
@@ -211,5 +211,8 @@ int main(int argc, char** argv) {
         run("insole model of mun104_MUN104L_L", foot_model, true, true, -45);
     }
     if (!scan.empty()) run("insole scan (testdata STL)", scan, false);
+    const Mesh slab100k = make_slab(114, 223);
+    run("curved slab (generated)", slab100k, false);
+    run("curved slab (generated)", slab100k, true);
     return 0;
 }
