@@ -358,8 +358,10 @@ def project_check_gcode(checker, path):
         ok, msg, _ = sanity_check_gcode(path)
         return ok, "sanity only (project checker not built): " + msg
     r = measure([checker, path], timeout=120)
-    lines = r.output.strip().splitlines()
-    return r.ok(), (lines[0] if lines else f"exit {r.status}") + (f" (+{len(lines) - 1} lines)" if len(lines) > 1 else "")
+    lines = [l.strip() for l in r.output.strip().splitlines() if l.strip()]
+    if not lines:
+        return r.ok(), f"exit {r.status}"
+    return r.ok(), "; ".join(lines[:3])[:400] + (f" (+{len(lines) - 3} lines)" if len(lines) > 3 else "")
 
 
 # ---------------------------------------------------------------- peers
@@ -804,7 +806,7 @@ def main():
             table.note("  ratios to the peers: n/a (no peer run at this layer height)")
         elif image not in stls:
             table.note(f"  (the peers slice {', '.join(stls)}, not this image's own mesh: its STL is not exported yet)")
-    if display_cpu and any(v.values for v in display_cpu.values()):
+    if display_cpu and any(v.values and v.hi() > 0 for v in display_cpu.values()):
         for s, v in display_cpu.items():
             if v.values:
                 table.row(f"virtual display's CPU during one job, {s:g} mm (not counted above)", v, "s")
