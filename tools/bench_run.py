@@ -176,14 +176,15 @@ def parse_engine_table(text):
             if first:
                 found.append(("engine_layers", "mesh", m.group(1), "name"))
             first = False
-            found += [(block, "layers_per_s", float(m.group(4)), "1/s"), (block, "layers", float(m.group(3)), "count")]
+            found += [(block, "layers", float(m.group(3)), "count"), (block, "layers_per_s", float(m.group(4)), "1/s")]
             continue
         m = ENGINE_STEP.match(line)
         if m and block:
             step = m.group(1)
             if step == "whole layer":
-                found += [(block, "p50", float(m.group(2)), "ms"), (block, "p99", float(m.group(3)), "ms"),
-                          (block, "max", float(m.group(4)), "ms")]
+                found += [(block, "p50", float(m.group(2)), "ms"), (block, "p99", float(m.group(3)), "ms")]
+                if block == "engine_layers":
+                    found.append((block, "max", float(m.group(4)), "ms"))
             elif block == "engine_layers":
                 key = re.sub(r"[^A-Za-z0-9]+", "_", step).strip("_")
                 found += [(block, f"{key}_p50", float(m.group(2)), "ms"), (block, f"{key}_p99", float(m.group(3)), "ms")]
@@ -544,7 +545,8 @@ def main():
                 figures[key].add(value)
                 units[key] = unit
             figures.setdefault((prog, "__process_peak_mb"), Series()).add(r.peak_mb)
-            # The engine bench's own table names no file; it writes this one.
+            # The engine bench's own table names no file; it writes this one (a shared path: a
+            # bench run elsewhere at the same time can overwrite it).
             legacy = "/tmp/bench_engine_layers.gcode"
             if prog == "bench_engine_layers" and ("engine_layers", "gcode") not in texts and \
                     os.path.isfile(legacy) and os.path.getmtime(legacy) >= time.time() - r.wall_s - 1:
