@@ -12,7 +12,10 @@ SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # Run under a virtual display when there is none.
 XRUN = $(if $(DISPLAY),,xvfb-run -a -s "-screen 0 1600x900x24")
 
-.PHONY: deps build test demo station clean bench fuzz soak
+SAN_BUILD ?= build-san
+FUZZ_SECONDS ?= 60
+
+.PHONY: deps build test unit-test sanitize-build sanitize-test fuzz fuzz-short demo station clean bench soak
 
 deps:
 	@missing=$$(for p in $(DEB_PACKAGES); do dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -25,8 +28,29 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# The whole suite: the unit, component and end-to-end tests; the same suite
+# built with AddressSanitizer and UndefinedBehaviorSanitizer; a short run of
+# every fuzz target.
+test: unit-test sanitize-test fuzz-short
+
+unit-test: build
 	cd $(BUILD) && LIBGL_ALWAYS_SOFTWARE=1 $(XRUN) ctest --output-on-failure -j $(JOBS) -LE soak
+
+# One clang build serves both the sanitizer suite and the fuzz targets.
+sanitize-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DSTATION_SANITIZE=ON -DSTATION_FUZZ=ON >/dev/null
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+
+sanitize-test: sanitize-build
+	cd $(SAN_BUILD) && LIBGL_ALWAYS_SOFTWARE=1 ASAN_OPTIONS=detect_leaks=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 $(XRUN) ctest --output-on-failure -j $(JOBS) -LE soak
+
+fuzz: sanitize-build
+	tools/run_fuzzers.sh $(SAN_BUILD) $(FUZZ_SECONDS)
+
+fuzz-short: sanitize-build
+	tools/run_fuzzers.sh $(SAN_BUILD) 20
 
 station: build
 	@tools/lay_out_station.sh "$(ROOT)" "$(CURDIR)/$(BUILD)"

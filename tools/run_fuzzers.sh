@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target of a fuzz build for a bounded time, side by side,
+# seeded from testdata/fuzz/<target>/ and the generated sample data.
+# Usage: run_fuzzers.sh BUILD_DIR SECONDS
+set -uo pipefail
+build=${1:?fuzz build directory}
+seconds=${2:-60}
+src=$(cd "$(dirname "$0")/.." && pwd)
+targets=$(find "$build/fuzz" -maxdepth 1 -type f -name '*_fuzz' -perm -u+x 2>/dev/null | sort)
+if [ -z "$targets" ]; then
+  echo "fuzz: no targets built in $build/fuzz"
+  exit 0
+fi
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$src/tests/lsan.supp
+run_one() {
+  local bin=$1 seconds=$2 build=$3 src=$4
+  local name; name=$(basename "$bin")
+  local corpus="$build/fuzz-corpus/$name" art="$build/fuzz-artifacts/$name/"
+  mkdir -p "$corpus" "$art"
+  [ -d "$src/testdata/fuzz/$name" ] && cp -n "$src/testdata/fuzz/$name"/* "$corpus/" 2>/dev/null
+  "$bin" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=300000 \
+    -artifact_prefix="$art" > "$build/fuzz-$name.log" 2>&1
+  local rc=$?
+  local execs; execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/fuzz-$name.log" | grep -o '[0-9]*$')
+  [ -z "$execs" ] && execs=$(grep -oE '#[0-9]+' "$build/fuzz-$name.log" | tail -1 | tr -d '#')
+  if [ $rc -eq 0 ]; then
+    printf '%-28s ok     %10s runs\n' "$name" "${execs:-?}"
+  else
+    printf '%-28s FAILED (log: %s)\n' "$name" "$build/fuzz-$name.log"
+    grep -m 5 -E 'ERROR|SUMMARY|runtime error' "$build/fuzz-$name.log"
+  fi
+  return $rc
+}
+export -f run_one
+echo "fuzz: $(echo "$targets" | wc -l) targets, ${seconds}s each"
+echo "$targets" | xargs -P "$(nproc)" -I{} bash -c 'run_one "$@"' _ {} "$seconds" "$build" "$src"
+rc=$?
+[ $rc -eq 0 ] && echo "fuzz: no crash found" || echo "fuzz: crashes found (inputs under $build/fuzz-artifacts)"
+exit $rc
