@@ -1,0 +1,88 @@
+// Job paths, G-code job start and end, and the engine's layer step for the
+// batch driver of the 3-D view.
+#include "pathapp/batch.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/file_util.h"
+#include "engine/params.h"
+#include "pathapp/app.h"
+#include "pathapp/shape_seam.h"
+#include "pathapp/views.h"
+#include "platform/platform.h"
+
+namespace pathapp {
+
+namespace {
+// Formats into a 128-byte buffer as the station does; false when it would not fit.
+bool fits_name_buffer(const std::string& s) { return s.size() + 1 <= static_cast<size_t>(BMP_NAME_SIZE); }
+}  // namespace
+
+bool make_image_path(const std::string& name, BatchJobPaths& out) {
+    const std::string win = "C:\\insole\\" + name;
+    if (!fits_name_buffer(win)) return false;
+    out.image = platform::map_path(win);
+    return true;
+}
+
+bool gcode_name_for(const std::string& name, std::string& out) {
+    return replace_last_three(name, "gcode", BMP_NAME_SIZE, out);
+}
+
+bool make_gcode_paths(const std::string& name, BatchJobPaths& out) {
+    std::string gname;
+    if (!gcode_name_for(name, gname)) return false;
+    const std::string temp = "C:\\VerdanelFiles\\temp\\" + gname;
+    const std::string fin = "C:\\VerdanelFiles\\" + gname;
+    if (!fits_name_buffer(temp) || !fits_name_buffer(fin)) return false;
+    out.gcode_temp = platform::map_path(temp);
+    out.gcode = platform::map_path(fin);
+    return true;
+}
+
+bool ends_with_right_bmp(const std::string& name) {
+    return name.size() >= 6 && name.compare(name.size() - 6, 6, "_r.bmp") == 0;
+}
+
+void end_batch() {
+    fflush(stdout);
+    std::exit(0);
+}
+
+void batch_job_finished(GL_Display_3D& view) {
+    if (!view.job_image_path.empty()) {
+        if (common::file_exists(view.gcode_path)) {
+            remove(view.job_image_path.c_str());
+        } else {
+            printf("%s: the G-code file is not in place; the image is kept\n", view.gcode_path);
+        }
+        view.job_image_path.clear();
+    }
+    GL_Display_Image& iv = *image_view;
+    if (!iv.batch_job_running) return;
+    iv.batch_job_running = 0;
+    if (iv.bmp_index >= iv.bmp_count) end_batch();
+    iv.batch_load_pending = 1;
+}
+
+bool start_gcode_job(const char* path) {
+#if STRANDEL_HAVE_SLICER
+    return engine::begin_gcode_file(path);
+#else
+    printf("%s: this build has no G-code writer; job skipped\n", path);
+    return false;
+#endif
+}
+
+void run_layer_step(GL_Display_3D& view) {
+#if STRANDEL_HAVE_SLICER
+    const bool was_open = view.raster.gcode_file_open != 0;
+    engine::slice_and_write_gcode(view.raster, view.model);
+    if (was_open && !view.raster.gcode_file_open) batch_job_finished(view);
+#else
+    (void)view;
+#endif
+}
+
+}  // namespace pathapp
