@@ -1,0 +1,318 @@
+// Mesh operations: the height measurement of known boxes through the
+// frame buffer, the cut of closed solids into chained loops, clearing the
+// traced paths and drawing them turned back into the image view.
+#include <GL/glew.h>
+#include <GL/glu.h>
+
+#include <cmath>
+#include <vector>
+
+#include "engine/layer_raster.h"
+#include "engine/mesh_ops.h"
+#include "engine/params.h"
+#include "engine/stl_model.h"
+#include "tests/support/gl_context.h"
+
+namespace {
+
+using engine::CrossSegment;
+using engine::LayerRaster;
+using engine::Mesh;
+using engine::Vec3;
+
+// ---- solids --------------------------------------------------------------------
+
+Vec3 sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+
+// An axis-aligned box of 12 triangles, each wound counter-clockwise seen from
+// outside, as a closed STL solid is.
+Mesh box_mesh(Vec3 lo, Vec3 hi) {
+    const Vec3 c{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
+    auto corner = [&](int i) { return Vec3{i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z}; };
+    const int faces[6][4] = {{0, 1, 3, 2}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 3, 7, 5}};
+    Mesh m;
+    for (const auto& f : faces) {
+        Vec3 q[4];
+        for (int k = 0; k < 4; ++k) q[k] = corner(f[k]);
+        const Vec3 u = sub(q[1], q[0]), v = sub(q[2], q[0]);
+        const Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+        const Vec3 out = sub(q[0], c);
+        if (n.x * out.x + n.y * out.y + n.z * out.z < 0) std::swap(q[1], q[3]);
+        m.push_back({q[0], q[1], q[2]});
+        m.push_back({q[0], q[2], q[3]});
+    }
+    return m;
+}
+
+bool same_xy(const Vec3& a, const Vec3& b) { return std::fabs(a.x - b.x) < 1e-4f && std::fabs(a.y - b.y) < 1e-4f; }
+
+// Places where a record does not start at the end of the one before it.
+int chain_breaks(const std::vector<CrossSegment>& cm) {
+    int breaks = 0;
+    for (size_t i = 1; i < cm.size(); ++i) breaks += !same_xy(cm[i].pt[0], cm[i - 1].pt[1]);
+    return breaks;
+}
+
+class WithParams : public ::testing::Test {
+protected:
+    void SetUp() override { engine::set_param_store(&store); }
+    void TearDown() override { engine::set_param_store(nullptr); }
+    engine::PlainParamStore store;
+};
+
+// ---- cross-sections ----------------------------------------------------------------
+
+using CrossSection = WithParams;
+
+TEST_F(CrossSection, ClosedBoxChainsIntoOneClosedLoop) {
+    LayerRaster r;
+    const Mesh box = box_mesh({10, 20, 0}, {50, 80, 10});
+    EXPECT_TRUE(engine::slice_mesh_at_z(r, box, 4.5f));
+    const auto& cm = r.cross_mesh;
+    ASSERT_EQ(cm.size(), 8u);  // the side faces only
+    for (const CrossSegment& s : cm) {
+        ASSERT_EQ(s.count, 2);
+        EXPECT_EQ(s.pt[0].z, 4.5f);
+        EXPECT_EQ(s.pt[1].z, 4.5f);
+    }
+    EXPECT_EQ(chain_breaks(cm), 0);
+    EXPECT_TRUE(same_xy(cm.back().pt[1], cm.front().pt[0]));
+    // Every point lies on the box outline.
+    for (const CrossSegment& s : cm)
+        for (const Vec3& p : s.pt)
+            EXPECT_TRUE(p.x == 10 || p.x == 50 || p.y == 20 || p.y == 80) << p.x << "," << p.y;
+}
+
+TEST_F(CrossSection, TwoSolidsGiveTwoChains) {
+    LayerRaster r;
+    Mesh model = box_mesh({10, 20, 0}, {50, 80, 10});
+    const Mesh second = box_mesh({100, 20, 2}, {130, 60, 12});
+    // Interleave the two solids' triangles so that the chaining has to sort them.
+    Mesh mixed;
+    for (size_t i = 0; i < 12; ++i) {
+        mixed.push_back(model[i]);
+        mixed.push_back(second[i]);
+    }
+    engine::slice_mesh_at_z(r, mixed, 5);
+    const auto& cm = r.cross_mesh;
+    ASSERT_EQ(cm.size(), 16u);
+    EXPECT_EQ(chain_breaks(cm), 1);
+    size_t split = 1;
+    while (same_xy(cm[split].pt[0], cm[split - 1].pt[1])) ++split;
+    EXPECT_EQ(split, 8u);
+    EXPECT_TRUE(same_xy(cm[7].pt[1], cm[0].pt[0]));
+    EXPECT_TRUE(same_xy(cm[15].pt[1], cm[8].pt[0]));
+    // Each chain stays within its own solid.
+    for (size_t i = 0; i < 16; ++i) EXPECT_EQ(cm[i].pt[0].x < 75, cm[0].pt[0].x < 75 ? i < 8 : i >= 8);
+}
+
+TEST_F(CrossSection, TouchingTrianglesAreSelectedWithoutPoints) {
+    LayerRaster r;
+    const Mesh box = box_mesh({0, 0, 0}, {10, 10, 10});
+    engine::slice_mesh_at_z(r, box, 0);  // the bottom face lies in the plane
+    ASSERT_EQ(r.cross_mesh.size(), 10u);  // bottom 2 + sides 8; the top is above
+    for (const CrossSegment& s : r.cross_mesh) EXPECT_EQ(s.count, 0);
+    engine::slice_mesh_at_z(r, box, 11);
+    EXPECT_TRUE(r.cross_mesh.empty());
+    engine::slice_mesh_at_z(r, {}, 1);
+    EXPECT_TRUE(r.cross_mesh.empty());
+}
+
+TEST_F(CrossSection, VertexInThePlaneGivesOnePoint) {
+    LayerRaster r;
+    const Mesh tri = {{{0, 0, 5}, {10, 0, 0}, {0, 10, 10}}};
+    engine::slice_mesh_at_z(r, tri, 5);
+    ASSERT_EQ(r.cross_mesh.size(), 1u);
+    EXPECT_EQ(r.cross_mesh[0].count, 1);
+    EXPECT_FLOAT_EQ(r.cross_mesh[0].pt[0].x, 5);
+    EXPECT_FLOAT_EQ(r.cross_mesh[0].pt[0].y, 5);
+}
+
+TEST_F(CrossSection, RealCubeCutsIntoAClosedLoop) {
+    Mesh model;
+    engine::ModelBox box;
+    ASSERT_EQ(engine::read_stl_file(testsupport::testdata("cube_bin_space_solid_header.stl"), model, box).status,
+              engine::StlStatus::ok);
+    LayerRaster r;
+    engine::slice_mesh_at_z(r, model, (box.model_min_z + box.model_max_z) / 2 + 0.1f);
+    ASSERT_EQ(r.cross_mesh.size(), 8u);
+    EXPECT_EQ(chain_breaks(r.cross_mesh), 0);
+    EXPECT_TRUE(same_xy(r.cross_mesh.back().pt[1], r.cross_mesh.front().pt[0]));
+}
+
+// ---- path lines ----------------------------------------------------------------------
+
+using PathLines = WithParams;
+
+TEST_F(PathLines, ClearEmptiesLinesAndVisitedMarks) {
+    LayerRaster r;
+    engine::build_sample_grid(r, 5);
+    r.grid[3].visited = 1;
+    r.grid.back().visited = 1;
+    r.lines.push_back({engine::PathPoint(), engine::PathPoint()});
+    r.lines.push_back({});
+    engine::clear_layer_paths(r);
+    EXPECT_TRUE(r.lines.empty());
+    for (const auto& p : r.grid) ASSERT_EQ(p.visited, 0);
+}
+
+TEST_F(PathLines, PointsTurnBackByTheLayerAngle) {
+    using engine::layer_path_pixel;
+    // No turn: the raster cell scaled to the view (truncated, so the angle's
+    // rounding may land one pixel short).
+    auto p = layer_path_pixel(160, 200, 0, 0, false, 300, 360);
+    EXPECT_NEAR(p.x, 160, 1);
+    EXPECT_NEAR(p.y, 200, 1);
+    p = layer_path_pixel(150, 180, 35, 3, true, 525, 675);
+    EXPECT_EQ(p.x, 262);  // 150 x 1.75
+    EXPECT_EQ(p.y, 337);  // 180 x 1.875
+    // 90 degrees: (10, 0) from the centre turns to (0, -10).
+    p = layer_path_pixel(160, 180, 90, 4, false, 300, 360);
+    EXPECT_NEAR(p.x, 150, 1);
+    EXPECT_NEAR(p.y, 170, 1);
+    // With the self-defined angle even layers turn the same way, odd layers back.
+    auto even = layer_path_pixel(160, 180, 90, 4, true, 300, 360);
+    EXPECT_EQ(even.x, p.x);
+    EXPECT_EQ(even.y, p.y);
+    auto odd = layer_path_pixel(160, 180, 90, 5, true, 300, 360);
+    EXPECT_NEAR(odd.x, 150, 1);
+    EXPECT_NEAR(odd.y, 190, 1);
+    auto odd_plain = layer_path_pixel(160, 180, 90, 5, false, 300, 360);
+    EXPECT_NEAR(odd_plain.y, 170, 1);
+}
+
+// ---- through OpenGL ---------------------------------------------------------------------
+
+class MeshGl : public testsupport::GlTest {
+protected:
+    void SetUp() override {
+        testsupport::GlTest::SetUp();
+        engine::set_param_store(&store);
+    }
+    void TearDown() override {
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        engine::set_param_store(nullptr);
+    }
+
+    // The frame buffer, viewport and projection as the slicer sets them.
+    void slicer_view(LayerRaster& r) {
+        ASSERT_TRUE(engine::init_framebuffer(r));
+        glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+        glDisable(GL_DEPTH_TEST);  // the measurement must not rely on it
+        glClearColor(0, 0, 0, 1);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+        glViewport(0, 0, 300, 360);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glOrtho(-150, 150, -180, 180, -r.plane_size, r.plane_size);
+        gluLookAt(0, 5, 0, 0, 0, 0, 0, 0, -1);
+        glMatrixMode(GL_MODELVIEW);
+        glLoadIdentity();
+    }
+
+    // The 3-D view's placement: model z up (turned onto the eye's axis), box centred.
+    engine::HeightContext placement(float cx, float cy) {
+        const float turn[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+        const float centre[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -cx, -cy, 0, 1};
+        std::copy(turn, turn + 16, model_matrix);
+        std::copy(centre, centre + 16, centre_matrix);
+        engine::HeightContext ctx;
+        ctx.model_matrix = model_matrix;
+        ctx.centre_matrix = centre_matrix;
+        return ctx;
+    }
+
+    engine::PlainParamStore store;
+    float model_matrix[16], centre_matrix[16];
+};
+
+TEST_F(MeshGl, TenMillimetreBoxMeasuresTen) {
+    LayerRaster r;
+    slicer_view(r);
+    const Mesh box = box_mesh({0, 0, 0}, {40, 60, 10});
+    engine::measure_model_height(box, r, placement(20, 30));
+    EXPECT_NEAR(r.model_height, 10.0, 0.05);
+    EXPECT_EQ(r.path_request, 1);
+    // The sliders follow: layers of 0.1 mm up to the height.
+    EXPECT_NEAR(store.maximum(engine::va_cut_plane), 10.0, 0.05);
+    EXPECT_EQ(store.maximum(engine::va_cut_plane), std::floor(r.model_height * 10000.0) / 10000.0);
+    EXPECT_DOUBLE_EQ(store.step(engine::va_cut_plane), 0.1);
+    EXPECT_NEAR(store.maximum(engine::va_layer_index), 99, 0.5);
+    EXPECT_EQ(store.value(engine::va_layer_index), 0);
+    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+    EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
+}
+
+TEST_F(MeshGl, RaisedBoxAndInsoleMeshOffsets) {
+    LayerRaster r;
+    slicer_view(r);
+    const Mesh box = box_mesh({-30, -50, 3}, {30, 50, 28});
+    engine::measure_model_height(box, r, placement(0, 0));
+    EXPECT_NEAR(r.model_height, 25.0, 0.05);
+
+    r.insole_mesh_model = 1;
+    engine::measure_model_height(box, r, placement(0, 0));
+    EXPECT_NEAR(r.model_height, 23.0, 0.05);
+    store.set_value(engine::bt_whole_insole, 1);
+    engine::measure_model_height(box, r, placement(0, 0));
+    EXPECT_NEAR(r.model_height, 23.4, 0.05);
+}
+
+TEST_F(MeshGl, EmptyModelAndBatchHandOff) {
+    LayerRaster r;
+    slicer_view(r);
+    uint8_t load_pending = 1, slice_pending = 0;
+    engine::HeightContext ctx = placement(0, 0);
+    ctx.batch_load_pending = &load_pending;
+    ctx.batch_slice_pending = &slice_pending;
+    engine::measure_model_height({}, r, ctx);
+    EXPECT_EQ(r.model_height, 0);
+    EXPECT_EQ(store.maximum(engine::va_layer_index), -1);
+    EXPECT_EQ(load_pending, 0);
+    EXPECT_EQ(slice_pending, 1);
+}
+
+TEST(HeightFromDepths, TakesTheFarthestBackAndNearestFront) {
+    std::vector<float> far(100, 1.0f), near(100, 1.0f);
+    far[10] = 0.4f, far[20] = 0.6f, far[30] = 0.6f;
+    near[40] = 0.55f, near[50] = 0.3f, near[60] = 0.3f;
+    int f = -1, n = -1;
+    const float h = engine::model_height_from_depths(far.data(), near.data(), 100, 108000, &f, &n);
+    EXPECT_EQ(f, 20);
+    EXPECT_EQ(n, 50);
+    EXPECT_NEAR(h, 0.3 * 216001, 0.1);
+    std::vector<float> bg(100, 1.0f);
+    EXPECT_EQ(engine::model_height_from_depths(bg.data(), bg.data(), 100, 108000, &f, &n), 0);
+    EXPECT_EQ(f, 0);
+    EXPECT_EQ(n, 0);
+}
+
+TEST_F(MeshGl, PathLinesAreDrawnInMagenta) {
+    LayerRaster r;
+    ASSERT_TRUE(engine::init_framebuffer(r));
+    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glViewport(0, 0, 300, 360);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, 300, 0, 360, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    engine::PathPoint a, b;
+    a.x = 100, a.y = 100.5f, b.x = 200, b.y = 100.5f;
+    r.lines.push_back({a, b});
+    engine::draw_layer_paths(r, 0, 300, 360);
+    std::vector<uint8_t> rgb(300 * 360 * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, 300, 360, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    int magenta = 0;
+    for (int y = 99; y <= 101; ++y) {
+        const uint8_t* px = &rgb[(y * 300 + 150) * 3];
+        magenta += px[0] == 255 && px[1] == 0 && px[2] == 255;
+    }
+    EXPECT_EQ(magenta, 1);
+    EXPECT_EQ(rgb[(200 * 300 + 150) * 3], 0);
+}
+
+}  // namespace
