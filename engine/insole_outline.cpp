@@ -1,0 +1,265 @@
+// The insole outline: heel and toe walks, key-point arcs, gap closing and
+// the filled insole region, ending with the insole model.
+#include "engine/insole_outline.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "engine/insole_mesh.h"
+
+namespace engine {
+
+namespace {
+
+inline int idx(int x, int y) { return y * SHAPE_W + x; }
+
+constexpr int kWalkIterations = 1000;
+constexpr int kRecent = 7;
+constexpr float kPi = 3.14159265f;
+
+inline void set_outline(InsoleShape& s, int x, int y) {
+    if (in_shape(x, y)) s.outline_map[idx(x, y)] = 255;
+}
+
+inline bool set_in(const uint8_t* bitmap, int x, int y) { return in_shape(x, y) && bitmap[idx(x, y)] != 0; }
+
+// Steps over the set pixels of walked from start towards end, trying the
+// neighbours in the order given and never returning to the last 7 pixels.
+WalkResult walk(InsoleShape& s, const uint8_t* walked, ShapePoint start, ShapePoint end, const int (&dirs)[8][2],
+                bool draw_end) {
+    set_outline(s, start.x, start.y);
+    ShapePoint recent[kRecent];
+    for (ShapePoint& r : recent) r = start;
+    int slot = 0;
+    ShapePoint cur = start;
+    for (int it = 0; it < kWalkIterations; ++it) {
+        for (const auto& d : dirs) {
+            const ShapePoint n{cur.x + d[0], cur.y + d[1], -1};
+            if (!set_in(walked, n.x, n.y)) continue;
+            if (n == end) {
+                if (draw_end) set_outline(s, n.x, n.y);
+                return WalkResult{true, it + 1};
+            }
+            bool seen = false;
+            for (const ShapePoint& r : recent) seen = seen || r == n;
+            if (seen) continue;
+            recent[slot] = cur;
+            slot = (slot + 1) % kRecent;
+            cur = n;
+            set_outline(s, cur.x, cur.y);
+            break;
+        }
+    }
+    return WalkResult{false, kWalkIterations};
+}
+
+inline ShapePoint arc_pixel(float cx, float cy, float r, float t_deg) {
+    const float t = t_deg * kPi / 180.0f;
+    return ShapePoint{trunc_px(cx + r * std::cos(t)), trunc_px(cy + r * std::sin(t)), -1};
+}
+
+}  // namespace
+
+// ---- walks -----------------------------------------------------------------
+
+WalkResult walk_heel_ring(InsoleShape& s) {
+    static const int kTowardsHeel[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}};
+    std::memcpy(s.ring_work, s.ring_map, SHAPE_PIXELS);
+    return walk(s, s.ring_map, s.p2_2, s.p[3], kTowardsHeel, false);
+}
+
+WalkResult walk_toe_edge(InsoleShape& s) {
+    for (int i = 0; i < SHAPE_PIXELS; ++i) s.ring_work[i] = s.edge_map[i] = s.foot_map[i] > 9 ? 255 : 0;
+    for (int pass = 0; pass < 5; ++pass)
+        if (!clear_spurs_once(s.ring_work, s.edge_map)) break;
+    fill_notches(s.ring_work, s.edge_map);
+    for (int y = 1; y <= SHAPE_H - 2; ++y)
+        for (int x = 1; x <= SHAPE_W - 2; ++x) {
+            const uint8_t* w = s.ring_work;
+            const bool edge = w[idx(x, y)] &&
+                              (!w[idx(x - 1, y)] || !w[idx(x + 1, y)] || !w[idx(x, y - 1)] || !w[idx(x, y + 1)]);
+            s.edge_map[idx(x, y)] = edge ? 255 : 0;
+        }
+    std::memcpy(s.ring_work, s.edge_map, SHAPE_PIXELS);
+    thin_boundary(s.ring_work, s.edge_map);
+
+    static const int kTowardsToes[8][2] = {{-1, 1}, {0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}, {-1, 0}};
+    return walk(s, s.edge_map, s.p0_1, s.p[4], kTowardsToes, true);
+}
+
+// ---- drawing ---------------------------------------------------------------
+
+void draw_segment(InsoleShape& s, ShapePoint a, ShapePoint b) {
+    if (a.x == b.x) {
+        const int lo = std::max(std::min(a.y, b.y), 0), hi = std::min(std::max(a.y, b.y) - 1, SHAPE_H - 1);
+        for (int y = lo; y <= hi; ++y) set_outline(s, a.x, y);
+    } else if (a.y == b.y) {
+        const int lo = std::max(std::min(a.x, b.x), 0), hi = std::min(std::max(a.x, b.x) - 1, SHAPE_W - 1);
+        for (int x = lo; x <= hi; ++x) set_outline(s, x, a.y);
+    } else {
+        const ShapePoint& e = a.y > b.y ? a : b;
+        const float f = static_cast<float>(static_cast<int64_t>(b.y) - a.y) / static_cast<float>(static_cast<int64_t>(b.x) - a.x);
+        const int lo = std::max(std::min(a.y, b.y), 0), hi = std::min(std::max(a.y, b.y), SHAPE_H - 1);
+        for (int y = lo; y <= hi; ++y)
+            set_outline(s, trunc_px(static_cast<float>(e.x) + static_cast<float>(static_cast<int64_t>(y) - e.y) / f), y);
+    }
+}
+
+float angle_from_x_axis(float px, float py, float cx, float cy) {
+    const float qx = cx + 1, qy = cy;
+    const float h = std::sqrt((qx - cx) * (qx - cx) + (qy - cy) * (qy - cy));
+    const float o = std::sqrt((px - cx) * (px - cx) + (py - cy) * (py - cy));
+    const float m = std::sqrt((qx - px) * (qx - px) + (qy - py) * (qy - py));
+    // A point on the centre has no direction, and rounding can push the
+    // cosine a hair past +-1; neither may turn into NaN.
+    if (!(h > 0) || !(o > 0)) return 0;
+    float cosine = (h * h + o * o - m * m) / (2 * h * o);
+    if (!std::isfinite(cosine)) return 0;
+    cosine = std::max(-1.0f, std::min(1.0f, cosine));
+    return std::acos(cosine) * 180.0f / kPi;
+}
+
+void draw_arc(InsoleShape& s, ShapePoint a, ShapePoint b, float r, uint8_t side) {
+    const bool side1 = side == 1;
+    if (side1 ? b.y < a.y : a.y < b.y) std::swap(a, b);
+
+    const float dx = static_cast<float>(b.x - a.x), dy = static_cast<float>(b.y - a.y);
+    const float mx = (static_cast<float>(a.x) + static_cast<float>(b.x)) * 0.5f;
+    const float my = (static_cast<float>(a.y) + static_cast<float>(b.y)) * 0.5f;
+    const float c = std::sqrt(dx * dx + dy * dy);
+    const float h2 = r * r - (c * 0.5f) * (c * 0.5f);
+    if (!(c > 0) || !(h2 >= 0) || !std::isfinite(h2)) {
+        // No circle of this radius passes through both points: the chord stands in for the arc.
+        draw_segment(s, a, b);
+        set_outline(s, a.x, a.y);
+        set_outline(s, b.x, b.y);
+        std::printf("p_tmp %d %d\n", a.x, a.y);
+        std::printf("p2 %d %d\n", b.x, b.y);
+        return;
+    }
+    const float h = std::sqrt(h2);
+    const float c1x = mx - h * dy / c, c1y = my + h * dx / c;
+    const float c2x = mx + h * dy / c, c2y = my - h * dx / c;
+    const bool take_c1 = side1 ? c1x < c2x : c1x > c2x;
+    const float cx = take_c1 ? c1x : c2x, cy = take_c1 ? c1y : c2y;
+
+    float ta = angle_from_x_axis(static_cast<float>(a.x), static_cast<float>(a.y), cx, cy);
+    float tb = angle_from_x_axis(static_cast<float>(b.x), static_cast<float>(b.y), cx, cy);
+    if (static_cast<float>(a.y) < cy) ta = side1 ? -ta : 360.0f - ta;
+    if (static_cast<float>(b.y) < cy) tb = side1 ? -tb : 360.0f - tb;
+    const float start = std::min(ta, tb), end = std::max(ta, tb);
+
+    ShapePoint last = arc_pixel(cx, cy, r, start);
+    draw_segment(s, a, last);
+    for (float t = start; t <= end; t += 0.1f) {
+        last = arc_pixel(cx, cy, r, t);
+        if (!(t > start && last == b)) set_outline(s, last.x, last.y);
+        if (t == start) draw_segment(s, a, last);
+        if (t == end) draw_segment(s, last, b);
+    }
+    std::printf("p_tmp %d %d\n", last.x, last.y);
+    std::printf("p2 %d %d\n", b.x, b.y);
+    draw_segment(s, b, last);
+}
+
+// ---- gap closing and filling -----------------------------------------------
+
+void fill_row_spans(InsoleShape& s) {
+    for (int y = 1; y <= SHAPE_H - 2; ++y) {
+        int first = 0, last = 0;
+        for (int x = 1; x <= SHAPE_W - 2; ++x)
+            if (s.outline_map[idx(x, y)]) {
+                first = x;
+                break;
+            }
+        if (first == 0) continue;
+        for (int x = SHAPE_W - 2; x >= 1; --x)
+            if (s.outline_map[idx(x, y)]) {
+                last = x;
+                break;
+            }
+        for (int x = first; x <= last; ++x) s.outline_map[idx(x, y)] = 255;
+    }
+}
+
+void keep_boundary(InsoleShape& s) {
+    std::memcpy(s.outline_work, s.outline_map, SHAPE_PIXELS);
+    const uint8_t* w = s.outline_work;
+    for (int y = 1; y <= SHAPE_H - 2; ++y)
+        for (int x = 1; x <= SHAPE_W - 2; ++x)
+            if (w[idx(x, y)] && w[idx(x - 1, y)] && w[idx(x + 1, y)] && w[idx(x, y - 1)] && w[idx(x, y + 1)])
+                s.outline_map[idx(x, y)] = 0;
+    std::memcpy(s.outline_work, s.outline_map, SHAPE_PIXELS);
+}
+
+void dilate_outline(InsoleShape& s) {
+    const uint8_t* w = s.outline_work;
+    auto any_in_row = [&](int x, int y) { return w[idx(x - 1, y)] || w[idx(x, y)] || w[idx(x + 1, y)]; };
+    auto any_in_column = [&](int x, int y) { return w[idx(x, y - 1)] || w[idx(x, y)] || w[idx(x, y + 1)]; };
+
+    std::memcpy(s.outline_work, s.outline_map, SHAPE_PIXELS);
+    for (int y = 1; y <= SHAPE_H - 2; ++y)
+        for (int x = 1; x <= SHAPE_W - 2; ++x)
+            if (!any_in_row(x, y) && any_in_row(x, y - 1) && any_in_row(x, y + 1)) s.outline_map[idx(x, y)] = 255;
+
+    std::memcpy(s.outline_work, s.outline_map, SHAPE_PIXELS);
+    for (int y = 1; y <= SHAPE_H - 2; ++y)
+        for (int x = 1; x <= SHAPE_W - 2; ++x)
+            if (!any_in_column(x, y) && any_in_column(x - 1, y) && any_in_column(x + 1, y))
+                s.outline_map[idx(x, y)] = 255;
+
+    std::memcpy(s.outline_work, s.outline_map, SHAPE_PIXELS);
+    fill_row_spans(s);
+    keep_boundary(s);
+}
+
+void fill_inside_mask(InsoleShape& s) {
+    // inside_mask first holds the marks: 1 = reached from the border.
+    uint8_t* mark = s.inside_mask;
+    std::memset(mark, 0, SHAPE_PIXELS);
+    auto open = [&](int x, int y) { return s.outline_map[idx(x, y)] != 255; };
+    for (int y = 0; y < SHAPE_H; ++y) {
+        for (int x = 0; x < SHAPE_W && open(x, y); ++x) mark[idx(x, y)] = 1;
+        for (int x = SHAPE_W - 1; x >= 0 && open(x, y); --x) mark[idx(x, y)] = 1;
+    }
+    for (int x = 0; x < SHAPE_W; ++x) {
+        for (int y = SHAPE_H - 1; y >= 0 && open(x, y); --y) mark[idx(x, y)] = 1;
+        for (int y = 0; y < SHAPE_H && open(x, y); ++y) mark[idx(x, y)] = 1;
+    }
+    for (int i = 0; i < SHAPE_PIXELS; ++i) mark[i] = mark[i] ? 0 : 10;
+    remove_spurs(s.inside_mask);
+}
+
+// ---- the whole build -------------------------------------------------------
+
+void build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
+    remove_spurs(foot_bitmap);
+    std::memcpy(s.foot_map, foot_bitmap, SHAPE_PIXELS);
+    std::printf(decide_side(s, foot_bitmap) == 1 ? "LEFT !\n" : "RIGHT !\n");
+    measure_foot_ranges(s, foot_bitmap);
+    clear_faint_pixels(s, s.foot_map);
+    remove_spurs(s.foot_map);
+    build_eroded_ring(s);
+    place_shape_points(s);
+    walk_heel_ring(s);
+    walk_toe_edge(s);
+
+    const uint8_t side = s.is_left;
+    const uint8_t other = static_cast<uint8_t>(1 - side);
+    auto span = [](const ShapePoint& u, const ShapePoint& v) { return static_cast<float>(std::abs(u.y - v.y)); };
+    const float k = span(s.p[4], s.p[3]) < 50 ? 3.0f : 4.0f;
+    draw_arc(s, s.p0_1, s.p0_2, 4 * span(s.p0_1, s.p0_2), side);
+    draw_arc(s, s.p0_2, s.p[1], 2 * span(s.p0_2, s.p[1]), other);
+    draw_arc(s, s.p2_1, s.p[1], 3 * span(s.p2_1, s.p[1]), other);
+    draw_arc(s, s.p2_2, s.p2_1, 4 * span(s.p2_2, s.p2_1), side);
+    draw_arc(s, s.p[4], s.p[3], k * span(s.p[4], s.p[3]), side);
+
+    dilate_outline(s);
+    fill_inside_mask(s);
+    build_insole_mesh(s, model);
+}
+
+}  // namespace engine

@@ -1,0 +1,203 @@
+// Tests of the foot ranges, the left/right decision and the key points.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "engine/insole_shape.h"
+#include "tests/engine/insole_test_support.h"
+
+using namespace engine;
+using namespace insoletest;
+
+using FootRanges = ShapeTest;
+
+namespace {
+std::string ranges_text(int x0, int x1, int y0, int y1, float product, int decresing) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, "x range %d ~ %d \ny range %d ~ %d \ninsole_width * LINE_PCT[ 1 ] %f\ndecresing_time %d \n",
+                  x0, x1, y0, y1, product, decresing);
+    return buf;
+}
+}  // namespace
+
+TEST_F(FootRanges, EmptyBitmapGivesNegativeLengthAndWidth) {
+    const Bitmap b = blank();
+    testing::internal::CaptureStdout();
+    measure_foot_ranges(*shape, b.data());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->x_min, 360);
+    EXPECT_EQ(shape->y_min, 360);
+    EXPECT_EQ(shape->x_max, 0);
+    EXPECT_EQ(shape->y_max, 0);
+    EXPECT_EQ(shape->foot_length, -359.0f);
+    EXPECT_EQ(shape->insole_width, -359.0f);
+    EXPECT_EQ(shape->peak_level, 0);
+    EXPECT_EQ(shape->decresing_time, -29);
+    EXPECT_EQ(out, ranges_text(360, 0, 360, 0, -359.0f * 0.0822f, -29));
+}
+
+TEST_F(FootRanges, RectangleRangesPeakAndConsoleLines) {
+    Bitmap b = blank();
+    fill_rect(b, 20, 30, 119, 250, 100);
+    at(b, 50, 100) = 254;
+    at(b, 0, 5) = at(b, 149, 5) = at(b, 60, 359) = 255;  // border pixels are not measured
+    testing::internal::CaptureStdout();
+    measure_foot_ranges(*shape, b.data());
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->peak_level, 50);
+    EXPECT_EQ(shape->foot_length, 221.0f);
+    EXPECT_EQ(shape->insole_width, 100.0f);
+    EXPECT_EQ(shape->decresing_time, 8);
+    EXPECT_EQ(out, ranges_text(20, 119, 30, 250, 100.0f * 0.0822f, 8));
+}
+
+namespace {
+// A block whose toe third has more pixels towards one side.
+Bitmap foot_heavy_on(bool right_side) {
+    Bitmap b = blank();
+    fill_rect(b, 40, 30, 100, 239);
+    // Toe third: rows 170..239 (ymax 239, length 210, t0 = 169). Hollow
+    // out most of the side that should be light.
+    if (right_side) fill_rect(b, 40, 175, 60, 235, 0);
+    else fill_rect(b, 80, 175, 100, 235, 0);
+    return b;
+}
+}  // namespace
+
+TEST_F(FootRanges, ToeThirdHeavierOnTheRightIsALeftFoot) {
+    const Bitmap left = foot_heavy_on(true);
+    EXPECT_EQ(decide_side(*shape, left.data()), 1);
+    EXPECT_EQ(shape->is_left, 1);
+    const Bitmap right = foot_heavy_on(false);
+    EXPECT_EQ(decide_side(*shape, right.data()), 0);
+    EXPECT_EQ(shape->is_left, 0);
+}
+
+TEST_F(FootRanges, OnlyTheToeThirdCounts) {
+    // Heavy on the left below the toe third, heavy on the right within it.
+    Bitmap b = foot_heavy_on(true);
+    fill_rect(b, 20, 30, 39, 160);
+    EXPECT_EQ(decide_side(*shape, b.data()), 1);
+}
+
+TEST_F(FootRanges, SingleColumnToeThirdAndEmptyBitmapAreRight) {
+    Bitmap b = blank();
+    fill_rect(b, 40, 30, 100, 150);
+    fill_rect(b, 90, 151, 90, 239);
+    shape->is_left = 1;
+    EXPECT_EQ(decide_side(*shape, b.data()), 0);
+    shape->is_left = 1;
+    EXPECT_EQ(decide_side(*shape, blank().data()), 0);
+}
+
+namespace {
+void prepare_rect_foot(InsoleShape& s, bool left) {
+    Bitmap b = blank();
+    fill_rect(b, 30, 20, 109, 299);
+    std::memcpy(s.foot_map, b.data(), SHAPE_PIXELS);
+    testing::internal::CaptureStdout();
+    measure_foot_ranges(s, b.data());
+    s.is_left = left ? 1 : 0;
+    build_eroded_ring(s);
+    testing::internal::GetCapturedStdout();
+}
+}  // namespace
+
+TEST_F(FootRanges, KeyPointsOfARightFoot) {
+    store.set_value(va_bm_para_1, 0);
+    shape->LINE_PCT[0] = 0.14f;
+    prepare_rect_foot(*shape, false);
+    testing::internal::CaptureStdout();
+    place_shape_points(*shape);
+    const std::string out = testing::internal::GetCapturedStdout();
+    // L = 280, y0 = 20.
+    EXPECT_EQ(shape->p[0].y, 181);  // 280 * 0.5775 + 20 = 181.7
+    EXPECT_EQ(shape->p[1].y, 115);  // 115.9
+    EXPECT_EQ(shape->p[2].y, 69);
+    EXPECT_EQ(shape->p[3].y, 104);
+    EXPECT_EQ(shape->p[4].y, 166);  // 166.3
+    EXPECT_EQ(shape->p0_1.y, 193);
+    EXPECT_EQ(shape->p0_2.y, 174);
+    EXPECT_EQ(shape->p2_1.y, 81);
+    EXPECT_EQ(shape->p2_2.y, 62);
+    EXPECT_EQ(out, "p0_1.y 193 p0_2.y 174\np2_1.y 81 p2_2.y 62 p[2] 69\n");
+    // g = 0.0822 * 80 * 0.5 = 3.288, w = 0.14 * 80 = 11.2
+    EXPECT_EQ(shape->p0_1.x, 30);
+    EXPECT_EQ(shape->p0_2.x, 33);
+    EXPECT_EQ(shape->p2_1.x, 33);
+    EXPECT_EQ(shape->p2_2.x, 30);
+    EXPECT_EQ(shape->p[0].x, 30);
+    EXPECT_EQ(shape->p[1].x, 41);
+    EXPECT_EQ(shape->p[2].x, 30);
+    EXPECT_EQ(shape->p[3].x, 109);
+    EXPECT_EQ(shape->p[4].x, 109);
+}
+
+TEST_F(FootRanges, KeyPointsOfALeftFootAreMirrored) {
+    store.set_value(va_bm_para_1, 0);
+    shape->LINE_PCT[0] = 0.14f;
+    prepare_rect_foot(*shape, true);
+    testing::internal::CaptureStdout();
+    place_shape_points(*shape);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->p0_1.x, 109);
+    EXPECT_EQ(shape->p0_2.x, 105);  // 109 - 3.288 = 105.7
+    EXPECT_EQ(shape->p2_1.x, 105);
+    EXPECT_EQ(shape->p2_2.x, 109);
+    EXPECT_EQ(shape->p[1].x, 97);   // 109 - 11.2 = 97.8
+    EXPECT_EQ(shape->p[3].x, 30);
+    EXPECT_EQ(shape->p[4].x, 30);
+}
+
+TEST_F(FootRanges, NoArchPullWhenTheSecondBasePlateParameterIsZero) {
+    store.set_value(va_bm_para_1, 0);
+    shape->LINE_PCT[0] = 0.0f;
+    prepare_rect_foot(*shape, false);
+    testing::internal::CaptureStdout();
+    place_shape_points(*shape);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->p[1].x, 30);
+}
+
+TEST_F(FootRanges, FarSideScansSeeColumn149NearSideScansDoNot) {
+    Bitmap b = blank();
+    fill_rect(b, 100, 20, 149, 299);
+    std::memcpy(shape->foot_map, b.data(), SHAPE_PIXELS);
+    std::memcpy(shape->ring_map, b.data(), SHAPE_PIXELS);
+    shape->y_min = 20;
+    shape->foot_length = 280;
+    shape->insole_width = 0;  // no pull
+    shape->is_left = 0;
+    testing::internal::CaptureStdout();
+    place_shape_points(*shape);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->p[4].x, 149);
+    EXPECT_EQ(shape->p[3].x, 149);
+    EXPECT_EQ(shape->p[0].x, 100);
+
+    std::memset(shape->foot_map, 0, SHAPE_PIXELS);
+    for (int y = 0; y < 360; ++y) shape->foot_map[y * 150 + 149] = 10;
+    shape->p[0].x = 55;
+    testing::internal::CaptureStdout();
+    place_shape_points(*shape);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->p[0].x, 55);   // the near-side scan stops at column 148
+    EXPECT_EQ(shape->p[4].x, 149);
+}
+
+TEST_F(FootRanges, ScansMeetingNothingKeepTheirXAndStillTakeTheirPull) {
+    shape->y_min = 20;
+    shape->foot_length = 280;
+    shape->insole_width = 80;
+    shape->LINE_PCT[0] = 0.14f;
+    shape->is_left = 0;
+    shape->p[0].x = 77;
+    shape->p[1].x = 10;
+    shape->p0_2.x = -5;
+    testing::internal::CaptureStdout();
+    place_shape_points(*shape);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->p[0].x, 77);
+    EXPECT_EQ(shape->p[1].x, 21);   // 10 + 11.2
+    EXPECT_EQ(shape->p0_2.x, -1);   // -5 + 3.288 = -1.7, truncated toward zero
+}

@@ -1,0 +1,186 @@
+// Feet for the insole geometry tests: the real pressure images of testdata/
+// read without any image library, and hand-drawn feet made on the spot.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace footsamples {
+
+constexpr int W = 150;
+constexpr int H = 360;
+
+// First byte of every pixel of an uncompressed 24- or 32-bit 150 x 360 BMP,
+// row 0 = the first row in the file (the heel end); row 0 itself is left 0
+// as the image loader leaves it. Empty when the file is not such a BMP.
+inline std::vector<uint8_t> read_foot_bmp(const std::string& path) {
+    std::vector<uint8_t> out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    std::vector<uint8_t> d;
+    uint8_t buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) d.insert(d.end(), buf, buf + n);
+    std::fclose(f);
+    auto u32 = [&](size_t o) { return uint32_t(d[o]) | uint32_t(d[o + 1]) << 8 | uint32_t(d[o + 2]) << 16 | uint32_t(d[o + 3]) << 24; };
+    auto u16 = [&](size_t o) { return uint32_t(d[o]) | uint32_t(d[o + 1]) << 8; };
+    if (d.size() < 54 || d[0] != 'B' || d[1] != 'M') return out;
+    const uint32_t offset = u32(10);
+    const int32_t width = static_cast<int32_t>(u32(18)), height = static_cast<int32_t>(u32(22));
+    const uint32_t bpp = u16(28), compression = u32(30);
+    if (width != W || (height != H && height != -H) || (bpp != 24 && bpp != 32) || (compression != 0 && compression != 3))
+        return out;
+    const size_t bytes = bpp / 8, pitch = (W * bytes + 3) / 4 * 4;
+    if (offset + pitch * H > d.size()) return out;
+    out.assign(W * H, 0);
+    for (int r = 1; r < H; ++r) {
+        const int file_row = height > 0 ? r : H - 1 - r;
+        for (int x = 0; x < W; ++x) out[r * W + x] = d[offset + file_row * pitch + x * bytes];
+    }
+    return out;
+}
+
+struct RealFoot {
+    const char* file;
+    bool left;
+};
+inline const std::vector<RealFoot>& real_feet() {
+    static const std::vector<RealFoot> feet = {{"bmc_MDwalk2_R.bmp", false},
+                                               {"bmc_MDwalk2_3_L.bmp", true},
+                                               {"mun104_MUN104L_L.bmp", true},
+                                               {"mun104_MUN104R_R.bmp", false}};
+    return feet;
+}
+
+// A drawn foot: heel at heel_y, toes towards row 359, big toe on the left for
+// a right foot and on the right for a left one (seen from above).
+struct DrawnFoot {
+    float length = 240;     // px
+    float width = 1.0f;     // scale across the foot
+    int heel_y = 40;
+    float centre_x = 75;
+    bool left = false;
+    bool separate_toes = false;
+    bool soft_edge = false;
+    float tilt_deg = 0;     // rotation about the heel, anticlockwise
+};
+
+// Half widths (medial, lateral) of the foot body in mm at fraction t of a
+// 240 mm foot, linearly between control rows; the body ends at t = 0.8.
+inline bool body_span(float t, float& medial, float& lateral) {
+    static const float k[][3] = {{0.00f, 0, 0},     {0.02f, 15, 15},  {0.06f, 24, 24},  {0.12f, 28, 28},
+                                 {0.20f, 28, 30},   {0.32f, 22, 33},  {0.45f, 17, 37},  {0.58f, 32, 43},
+                                 {0.68f, 44, 46},   {0.74f, 44, 41},  {0.78f, 38, 32},  {0.80f, 30, 22}};
+    const int n = sizeof k / sizeof k[0];
+    if (t < 0 || t > k[n - 1][0]) return false;
+    for (int i = 1; i < n; ++i)
+        if (t <= k[i][0]) {
+            const float f = (t - k[i - 1][0]) / (k[i][0] - k[i - 1][0]);
+            medial = k[i - 1][1] + f * (k[i][1] - k[i - 1][1]);
+            lateral = k[i - 1][2] + f * (k[i][2] - k[i - 1][2]);
+            return true;
+        }
+    return false;
+}
+
+inline std::vector<uint8_t> drawn_foot(const DrawnFoot& p) {
+    std::vector<uint8_t> mask(W * H, 0), out(W * H, 0);
+    const float scale = p.length / 240.0f;
+    const float a = p.tilt_deg * 3.14159265f / 180.0f;
+    // Toes: (across, along as fraction, radius), medial first; across < 0 is medial.
+    // Joined toes overlap the body's end; separate ones sit a few pixels above it.
+    const float toes[5][3] = {{-26, 0.835f, 13}, {-6, 0.815f, 8}, {8, 0.80f, 7}, {20, 0.79f, 6.5f}, {30, 0.775f, 6}};
+    for (int y = 1; y < H - 1; ++y)
+        for (int x = 1; x < W - 1; ++x) {
+            const float dx = x - p.centre_x, dy = static_cast<float>(y - p.heel_y);
+            float u = (dx * std::cos(a) + dy * std::sin(a)) / scale;
+            const float v = (-dx * std::sin(a) + dy * std::cos(a)) / scale;
+            if (p.left) u = -u;  // medial side on the right
+            u /= p.width;
+            bool in = false;
+            float med, lat;
+            if (body_span(v / 240.0f, med, lat)) in = u >= -med && u <= lat;
+            for (const auto& t : toes) {
+                const float tu = t[0], tv = t[1] * 240 + (p.separate_toes ? t[2] + 5 : 0);
+                const float r = t[2];
+                if ((u - tu) * (u - tu) + (v - tv) * (v - tv) <= r * r) in = true;
+            }
+            mask[y * W + x] = in;
+        }
+    // Pressure-like values: high at the heel and the ball, lower in the arch;
+    // a soft edge fades to 1..9 over the outer three pixels.
+    std::vector<uint8_t> depth(W * H, 0);
+    for (int i = 0; i < W * H; ++i) depth[i] = mask[i] ? 255 : 0;
+    for (int ring = 1; ring <= 3; ++ring) {
+        std::vector<uint8_t> next = depth;
+        for (int y = 1; y < H - 1; ++y)
+            for (int x = 1; x < W - 1; ++x)
+                if (depth[y * W + x] == 255 &&
+                    (!depth[y * W + x - 1] || !depth[y * W + x + 1] || !depth[(y - 1) * W + x] || !depth[(y + 1) * W + x]))
+                    next[y * W + x] = static_cast<uint8_t>(ring);
+        depth = next;
+    }
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            const int i = y * W + x;
+            if (!mask[i]) continue;
+            const float t = (y - p.heel_y) / p.length;
+            float v = 60 + 120 * std::exp(-(t - 0.1f) * (t - 0.1f) / 0.004f) + 100 * std::exp(-(t - 0.7f) * (t - 0.7f) / 0.006f);
+            if (v > 250) v = 250;
+            if (p.soft_edge && depth[i] != 255) v = 2.0f + 2.5f * static_cast<float>(depth[i]);
+            out[i] = static_cast<uint8_t>(v);
+        }
+    return out;
+}
+
+// The drawn feet every property test runs over.
+struct NamedFoot {
+    std::string name;
+    bool left;
+    std::vector<uint8_t> pixels;
+};
+inline std::vector<NamedFoot> drawn_feet() {
+    std::vector<NamedFoot> feet;
+    for (int left = 0; left < 2; ++left)
+        for (int variant = 0; variant < 6; ++variant) {
+            DrawnFoot p;
+            p.left = left == 1;
+            p.length = 200.0f + 20.0f * static_cast<float>(variant);
+            p.width = 0.9f + 0.05f * static_cast<float>(variant % 3);
+            p.heel_y = 25 + 6 * variant;
+            p.centre_x = 70.0f + static_cast<float>(variant);
+            p.separate_toes = variant % 2 == 1;
+            p.soft_edge = variant >= 3;
+            p.tilt_deg = (variant % 3 - 1) * 6.0f * (p.left ? -1.0f : 1.0f);
+            char name[96];
+            std::snprintf(name, sizeof name, "drawn %s len %.0f width %.2f%s%s tilt %.0f", p.left ? "left" : "right",
+                          p.length, p.width, p.separate_toes ? " toes apart" : "", p.soft_edge ? " soft" : "", p.tilt_deg);
+            feet.push_back({name, p.left, drawn_foot(p)});
+        }
+    return feet;
+}
+
+// Rows from the top, one character a pixel: ' ' empty, '.' below 10, 'o' set,
+// '#' marked in the overlay (for messages when a property fails).
+inline std::string ascii(const uint8_t* foot, const uint8_t* overlay, int step = 2) {
+    std::string s;
+    for (int y = H - 1; y >= 0; y -= step) {
+        bool any = false;
+        std::string line;
+        for (int x = 0; x < W; ++x) {
+            const int i = y * W + x;
+            char c = ' ';
+            if (foot && foot[i]) c = foot[i] < 10 ? '.' : 'o';
+            if (overlay && overlay[i]) c = '#';
+            any = any || c != ' ';
+            line += c;
+        }
+        if (any) s += std::to_string(y) + "\t" + line + "\n";
+    }
+    return s;
+}
+
+}  // namespace footsamples

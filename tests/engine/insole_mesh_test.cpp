@@ -1,0 +1,234 @@
+// Tests of contour tracing and the insole's triangle model.
+#include <cmath>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "engine/insole_mesh.h"
+#include "tests/engine/insole_test_support.h"
+
+using namespace engine;
+using namespace insoletest;
+
+using InsoleMesh = ShapeTest;
+
+namespace {
+
+void put(uint8_t* b, int x0, int y0, int x1, int y1, uint8_t v) {
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) b[y * 150 + x] = v;
+}
+
+bool same(const Vec3& v, float x, float y, float z) { return v.x == x && v.y == y && v.z == z; }
+
+::testing::AssertionResult closed_and_simple(const std::vector<ShapePoint>& c) {
+    std::set<std::pair<int, int>> seen;
+    for (size_t i = 0; i < c.size(); ++i) {
+        if (!seen.insert({c[i].x, c[i].y}).second)
+            return ::testing::AssertionFailure() << "point (" << c[i].x << ", " << c[i].y << ") twice";
+        const ShapePoint& n = c[(i + 1) % c.size()];
+        if (std::abs(n.x - c[i].x) > 1 || std::abs(n.y - c[i].y) > 1)
+            return ::testing::AssertionFailure() << "gap after point " << i;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+float normal_z(const MeshTriangle& t) {
+    return (t.b.x - t.a.x) * (t.c.y - t.a.y) - (t.b.y - t.a.y) * (t.c.x - t.a.x);
+}
+
+}  // namespace
+
+TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_mesh(*shape, model);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.find("contour failure"), std::string::npos);
+    for (const auto* c : {&shape->top_contour, &shape->bottom_contour}) {
+        ASSERT_FALSE(c->empty());
+        EXPECT_EQ((*c)[0].x, 30);
+        EXPECT_EQ((*c)[0].y, 189);  // trunc((239 - 40) * 0.75 + 40)
+        EXPECT_TRUE(closed_and_simple(*c));
+        EXPECT_GT(c->size(), 500u);  // the whole perimeter, bar cut corners
+    }
+    for (const ShapePoint& p : shape->bottom_contour) EXPECT_NE(p.link, -1);
+}
+
+TEST_F(InsoleMesh, RectangleModelCountsAndFacing) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_mesh(*shape, model);
+    testing::internal::GetCapturedStdout();
+    const size_t cells = 59 * 199;
+    int top = 0, bottom = 0, wall = 0;
+    for (const MeshTriangle& t : model) {
+        if (t.a.z == 10 && t.b.z == 10 && t.c.z == 10) {
+            ++top;
+            EXPECT_GE(normal_z(t), 0);
+        } else if (t.a.z == 0 && t.b.z == 0 && t.c.z == 0) {
+            ++bottom;
+            EXPECT_LE(normal_z(t), 0);
+        } else {
+            ++wall;
+        }
+    }
+    // Corner triangles lie flat in their own surface's plane.
+    const size_t n = shape->top_contour.size(), m = shape->bottom_contour.size();
+    EXPECT_EQ(static_cast<size_t>(wall), n + m);
+    EXPECT_GE(static_cast<size_t>(top), 2 * cells);
+    EXPECT_GE(static_cast<size_t>(bottom), 2 * cells);
+    EXPECT_LT(static_cast<size_t>(top), 2 * cells + 10);
+}
+
+TEST_F(InsoleMesh, RegionTouchingTheBorderIsTracedInsideIt) {
+    put(shape->foot_map, 0, 0, 40, 100, 20);
+    std::vector<float> map(SHAPE_PIXELS);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) map[i] = shape->foot_map[i];
+    std::vector<ShapePoint> c;
+    EXPECT_TRUE(trace_contour(c, map.data(), 0));
+    ASSERT_FALSE(c.empty());
+    EXPECT_EQ(c[0].x, 1);
+    EXPECT_EQ(c[0].y, 75);  // rows 1..100 hold edge pixels
+    for (const ShapePoint& p : c) {
+        EXPECT_GE(p.x, 1);
+        EXPECT_GE(p.y, 1);
+    }
+    EXPECT_TRUE(closed_and_simple(c));
+}
+
+TEST_F(InsoleMesh, GivenStartRowIsUsed) {
+    put(shape->foot_map, 20, 20, 60, 200, 20);
+    std::vector<float> map(SHAPE_PIXELS);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) map[i] = shape->foot_map[i];
+    std::vector<ShapePoint> c;
+    EXPECT_TRUE(trace_contour(c, map.data(), 50));
+    EXPECT_EQ(c[0].x, 20);
+    EXPECT_EQ(c[0].y, 50);
+    std::vector<ShapePoint> none;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(trace_contour(none, map.data(), 300));  // a row without edge
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "contour failure~~~\n");
+    ASSERT_EQ(none.size(), 1u);
+    EXPECT_EQ(none[0].x, 0);
+    EXPECT_EQ(none[0].y, 0);
+}
+
+TEST_F(InsoleMesh, EmptyFootGivesTwoDegenerateWallTrianglesOnly) {
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_mesh(*shape, model);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "contour failure~~~\ncontour failure~~~\n start_b 0 \n");
+    ASSERT_EQ(shape->top_contour.size(), 1u);
+    ASSERT_EQ(shape->bottom_contour.size(), 1u);
+    ASSERT_EQ(model.size(), 2u);
+    for (const MeshTriangle& t : model) {
+        EXPECT_EQ(t.a.x, 0);
+        EXPECT_EQ(t.b.y, 0);
+        EXPECT_EQ(t.c.x, 0);
+    }
+}
+
+TEST(ContourCorners, StraightStepsGiveNoTriangles) {
+    Bitmap b = blank();
+    std::vector<ShapePoint> square;
+    for (int x = 10; x < 20; ++x) square.push_back({x, 10, -1});
+    for (int y = 10; y < 20; ++y) square.push_back({20, y, -1});
+    for (int x = 20; x > 10; --x) square.push_back({x, 20, -1});
+    for (int y = 20; y > 10; --y) square.push_back({10, y, -1});
+    Mesh model;
+    fill_contour_corners(model, b.data(), square, 0);
+    EXPECT_TRUE(model.empty());
+}
+
+TEST(ContourCorners, DiagonalStepCornerAndOrder) {
+    Bitmap b = blank();
+    at(b, 10, 10) = 50;
+    at(b, 11, 11) = 100;
+    at(b, 11, 10) = 25;
+    const std::vector<ShapePoint> pair = {{10, 10, -1}, {11, 11, -1}};
+    Mesh model;
+    fill_contour_corners(model, b.data(), pair, 0);
+    // Both steps are diagonal. First P = (10,10), N = (11,11): (10,11) is
+    // empty, so C = (11,10). Then P = (11,11), N = (10,10): (11,10) is set, C = (11,10).
+    ASSERT_EQ(model.size(), 2u);
+    EXPECT_TRUE(same(model[0].a, 10, 10, 10));
+    EXPECT_TRUE(same(model[0].b, 11, 10, 5));
+    EXPECT_TRUE(same(model[0].c, 11, 11, 20));
+    EXPECT_TRUE(same(model[1].b, 11, 10, 5));
+    Mesh bottom;
+    fill_contour_corners(bottom, b.data(), pair, 2.0f);
+    ASSERT_EQ(bottom.size(), 2u);
+    EXPECT_TRUE(same(bottom[0].a, 11, 11, 18));
+    EXPECT_TRUE(same(bottom[0].b, 11, 10, 3));
+    EXPECT_TRUE(same(bottom[0].c, 10, 10, 8));
+}
+
+TEST_F(InsoleMesh, SideWallLinksEachTopStepToTheNearestBottomPoint) {
+    shape->top_contour = {{10, 10, -1}, {20, 10, -1}, {20, 20, -1}, {10, 20, -1}};
+    shape->bottom_contour = {{11, 11, -1}, {19, 11, -1}, {19, 19, -1}, {11, 19, -1}};
+    for (const auto& p : shape->top_contour) shape->foot_map[p.y * 150 + p.x] = 50;
+    for (const auto& p : shape->bottom_contour) shape->inside_mask[p.y * 150 + p.x] = 10;
+    Mesh model;
+    testing::internal::CaptureStdout();
+    stitch_side_wall(*shape, model);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), " start_b 0 \n");
+    ASSERT_EQ(model.size(), 8u);
+    const auto& T = shape->top_contour;
+    const auto& B = shape->bottom_contour;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(B[i].link, (i + 1) % 4);
+        // T[i], T[i+1], B[i]
+        EXPECT_TRUE(same(model[i].a, T[i].x, T[i].y, 10));
+        EXPECT_TRUE(same(model[i].b, T[(i + 1) % 4].x, T[(i + 1) % 4].y, 10));
+        EXPECT_TRUE(same(model[i].c, B[i].x, B[i].y, 0));
+        // B[i], T[link], B[i+1]
+        EXPECT_TRUE(same(model[4 + i].a, B[i].x, B[i].y, 0));
+        EXPECT_TRUE(same(model[4 + i].b, T[(i + 1) % 4].x, T[(i + 1) % 4].y, 10));
+        EXPECT_TRUE(same(model[4 + i].c, B[(i + 1) % 4].x, B[(i + 1) % 4].y, 0));
+    }
+}
+
+TEST_F(InsoleMesh, SideWallFirstProbeMovesAlongADiagonalStep) {
+    shape->top_contour = {{10, 10, -1}};
+    shape->bottom_contour = {{10, 10, -1}, {11, 11, -1}, {30, 30, -1}};
+    Mesh model;
+    testing::internal::CaptureStdout();
+    stitch_side_wall(*shape, model);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), " start_b 1 \n");
+    ASSERT_EQ(model.size(), 4u);
+    EXPECT_TRUE(same(model[0].c, 11, 11, -2));
+    EXPECT_EQ(shape->bottom_contour[0].link, 0);
+    EXPECT_EQ(shape->bottom_contour[2].link, 0);
+    EXPECT_TRUE(same(model[1].a, 11, 11, -2));
+    EXPECT_TRUE(same(model[1].c, 30, 30, -2));
+}
+
+TEST_F(InsoleMesh, SideWallWithAnEmptyListAddsNothing) {
+    shape->bottom_contour = {{10, 10, -1}};
+    Mesh model;
+    stitch_side_wall(*shape, model);
+    EXPECT_TRUE(model.empty());
+    shape->top_contour = {{10, 10, -1}};
+    shape->bottom_contour.clear();
+    stitch_side_wall(*shape, model);
+    EXPECT_TRUE(model.empty());
+}
+
+TEST_F(InsoleMesh, PlainModelUsesHalfTheLargestValueAsBase) {
+    put(shape->foot_map, 20, 20, 29, 29, 100);
+    shape->foot_map[25 * 150 + 25] = 201;
+    Mesh model;
+    build_plain_insole_mesh(*shape, model);
+    ASSERT_EQ(model.size(), 4u * 81u);
+    EXPECT_TRUE(same(model[0].a, 20, 20, 20));
+    EXPECT_TRUE(same(model[162].c, 20, 20, 20 - 100));  // bottom: first and third swapped
+    EXPECT_TRUE(same(model[162].a, 21, 21, 20 - 100));
+    EXPECT_TRUE(shape->top_contour.empty());
+}

@@ -1,0 +1,335 @@
+// Tests of the outline drawing, walks, gap closing and the whole outline build.
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "engine/insole_mesh.h"
+#include "engine/insole_outline.h"
+#include "tests/engine/foot_samples.h"
+#include "tests/engine/insole_test_support.h"
+
+using namespace engine;
+using namespace insoletest;
+
+using Outline = ShapeTest;
+
+namespace {
+
+Bitmap outline_of(const InsoleShape& s) { return Bitmap(s.outline_map, s.outline_map + SHAPE_PIXELS); }
+
+void draw_box(uint8_t* b, int x0, int y0, int x1, int y1) {
+    for (int x = x0; x <= x1; ++x) b[y0 * 150 + x] = b[y1 * 150 + x] = 255;
+    for (int y = y0; y <= y1; ++y) b[y * 150 + x0] = b[y * 150 + x1] = 255;
+}
+
+// 4-connected regions of the pixels equal to value; the size of the one
+// holding (x, y) is returned through held (0 when (x, y) holds another value).
+int regions(const uint8_t* b, uint8_t value, int x, int y, int* held) {
+    std::vector<int> label(SHAPE_PIXELS, 0);
+    int count = 0;
+    *held = 0;
+    for (int start = 0; start < SHAPE_PIXELS; ++start) {
+        if (b[start] != value || label[start]) continue;
+        ++count;
+        int size = 0;
+        std::vector<int> stack = {start};
+        label[start] = count;
+        bool holds = false;
+        while (!stack.empty()) {
+            const int i = stack.back();
+            stack.pop_back();
+            ++size;
+            holds = holds || i == y * 150 + x;
+            const int px = i % 150, py = i / 150;
+            const int nb[4][2] = {{px - 1, py}, {px + 1, py}, {px, py - 1}, {px, py + 1}};
+            for (const auto& n : nb)
+                if (in_shape(n[0], n[1]) && b[n[1] * 150 + n[0]] == value && !label[n[1] * 150 + n[0]]) {
+                    label[n[1] * 150 + n[0]] = count;
+                    stack.push_back(n[1] * 150 + n[0]);
+                }
+        }
+        if (holds) *held = size;
+    }
+    return count;
+}
+
+// Every set pixel of each row lies on the boundary of the union of the
+// rows' filled spans, and each span's two ends are set.
+::testing::AssertionResult rows_hold_span_boundaries(const uint8_t* b) {
+    Bitmap spans = blank();
+    for (int y = 1; y <= 358; ++y) {
+        int first = -1, last = -1;
+        for (int x = 1; x <= 148; ++x)
+            if (b[y * 150 + x]) {
+                if (first < 0) first = x;
+                last = x;
+            }
+        for (int x = first; first >= 0 && x <= last; ++x) at(spans, x, y) = 1;
+    }
+    for (int y = 1; y <= 358; ++y)
+        for (int x = 1; x <= 148; ++x) {
+            const bool boundary = at(spans.data(), x, y) &&
+                                  (!at(spans.data(), x - 1, y) || !at(spans.data(), x + 1, y) ||
+                                   !at(spans.data(), x, y - 1) || !at(spans.data(), x, y + 1));
+            if ((b[y * 150 + x] != 0) != boundary)
+                return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ")";
+        }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace
+
+// ---- drawing -----------------------------------------------------------------
+
+TEST_F(Outline, SegmentIsTheSameWhicheverEndComesFirst) {
+    std::mt19937 rng(7);
+    auto coord = [&](int lo, int hi) { return lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1)); };
+    for (int k = 0; k < 300; ++k) {
+        const ShapePoint a{coord(-40, 190), coord(-40, 400), -1}, b{coord(-40, 190), coord(-40, 400), -1};
+        std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+        draw_segment(*shape, a, b);
+        const Bitmap ab = outline_of(*shape);
+        std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+        draw_segment(*shape, b, a);
+        ASSERT_EQ(outline_of(*shape), ab) << a.x << "," << a.y << " " << b.x << "," << b.y;
+    }
+}
+
+TEST_F(Outline, SegmentRowsAndColumns) {
+    draw_segment(*shape, {40, 10, -1}, {40, 20, -1});  // rows 10..19
+    EXPECT_EQ(count_set(shape->outline_map), 10);
+    EXPECT_EQ(at(shape->outline_map, 40, 10), 255);
+    EXPECT_EQ(at(shape->outline_map, 40, 20), 0);
+    std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+    draw_segment(*shape, {-50, 100, -1}, {400, 100, -1});  // clipped to the row
+    EXPECT_EQ(count_set(shape->outline_map), 150);
+    std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+    draw_segment(*shape, {10, 10, -1}, {20, 30, -1});  // one pixel a row, both ends
+    EXPECT_EQ(count_set(shape->outline_map), 21);
+    EXPECT_EQ(at(shape->outline_map, 10, 10), 255);
+    EXPECT_EQ(at(shape->outline_map, 20, 30), 255);
+    EXPECT_EQ(at(shape->outline_map, 15, 20), 255);
+}
+
+TEST(ArcAngle, DegreesFromTheXAxis) {
+    EXPECT_NEAR(angle_from_x_axis(11, 5, 10, 5), 0, 1e-3);
+    EXPECT_NEAR(angle_from_x_axis(10, 9, 10, 5), 90, 1e-3);
+    EXPECT_NEAR(angle_from_x_axis(10, 1, 10, 5), 90, 1e-3);  // unsigned
+    EXPECT_NEAR(angle_from_x_axis(7, 5, 10, 5), 180, 1e-3);
+    EXPECT_NEAR(angle_from_x_axis(13, 8, 10, 5), 45, 1e-2);
+    EXPECT_EQ(angle_from_x_axis(10, 5, 10, 5), 0);  // no direction: 0, not NaN
+    EXPECT_FALSE(std::isnan(angle_from_x_axis(1e7f, 1, 0, 0)));
+}
+
+TEST_F(Outline, ArcBulgesAwayFromTheChosenCentre) {
+    // Chord from (50,100) to (50,200), r = 100: centres (-36.6,150) and (136.6,150).
+    testing::internal::CaptureStdout();
+    draw_arc(*shape, {50, 100, -1}, {50, 200, -1}, 100, 1);  // centre with the smaller x
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(at(shape->outline_map, 63, 150), 255);
+    EXPECT_NE(out.find("p2 50 200\n"), std::string::npos);
+    for (int y = 0; y < 360; ++y)
+        for (int x = 0; x < 150; ++x)
+            if (at(shape->outline_map, x, y)) {
+                const float d = std::hypot(x + 36.6f, y - 150.0f);
+                ASSERT_TRUE((d > 97 && d < 102) || x == 50) << x << "," << y;
+            }
+    std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+    testing::internal::CaptureStdout();
+    draw_arc(*shape, {50, 100, -1}, {50, 200, -1}, 100, 0);  // centre with the larger x
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(at(shape->outline_map, 36, 150), 255);
+    EXPECT_EQ(at(shape->outline_map, 63, 150), 0);
+}
+
+TEST_F(Outline, ArcWithoutARealCentreDrawsTheChord) {
+    testing::internal::CaptureStdout();
+    draw_arc(*shape, {20, 100, -1}, {120, 100, -1}, 10, 1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "p_tmp 20 100\np2 120 100\n");
+    EXPECT_EQ(count_set(shape->outline_map), 101);
+    for (int x = 20; x <= 120; ++x) EXPECT_EQ(at(shape->outline_map, x, 100), 255);
+    // Same with both ends on one pixel, and with a radius that is not a number.
+    std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+    testing::internal::CaptureStdout();
+    draw_arc(*shape, {30, 30, -1}, {30, 30, -1}, 0, 0);
+    draw_arc(*shape, {30, 30, -1}, {60, 90, -1}, std::nanf(""), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(at(shape->outline_map, 30, 30), 255);
+    EXPECT_EQ(at(shape->outline_map, 60, 90), 255);
+    EXPECT_EQ(at(shape->outline_map, 45, 60), 255);
+}
+
+TEST_F(Outline, ArcsAnywhereStayOnTheBitmap) {
+    // Only pixels of the bitmap can be set; run under the sanitizers this
+    // also proves nothing is written beside it.
+    std::mt19937 rng(11);
+    auto coord = [&](int lo, int hi) { return lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1)); };
+    testing::internal::CaptureStdout();
+    for (int k = 0; k < 200; ++k) {
+        const ShapePoint a{coord(-300, 450), coord(-300, 660), -1}, b{coord(-300, 450), coord(-300, 660), -1};
+        const float radii[] = {0.0f, -5.0f, static_cast<float>(coord(1, 2000)), 1e30f, INFINITY};
+        draw_arc(*shape, a, b, radii[k % 5], static_cast<uint8_t>(k % 2));
+    }
+    testing::internal::GetCapturedStdout();
+    for (int i = 0; i < SHAPE_PIXELS; ++i) ASSERT_TRUE(shape->outline_map[i] == 0 || shape->outline_map[i] == 255);
+}
+
+// ---- walks -------------------------------------------------------------------
+
+TEST_F(Outline, HeelWalkToAnUnreachableEndStopsAfter1000Iterations) {
+    draw_box(shape->ring_map, 30, 40, 100, 120);  // a closed loop to circle on
+    shape->p2_2 = {30, 80, -1};
+    shape->p[3] = {65, 80, -1};  // inside the loop, not on it
+    const WalkResult r = walk_heel_ring(*shape);
+    EXPECT_FALSE(r.reached);
+    EXPECT_EQ(r.iterations, 1000);
+    EXPECT_EQ(at(shape->outline_map, 65, 40), 255);  // it went round
+}
+
+TEST_F(Outline, HeelWalkGoesRoundTheHeelAndLeavesTheEndUndrawn) {
+    draw_box(shape->ring_map, 30, 40, 100, 120);
+    shape->p2_2 = {30, 80, -1};
+    shape->p[3] = {100, 90, -1};
+    const WalkResult r = walk_heel_ring(*shape);
+    EXPECT_TRUE(r.reached);
+    EXPECT_LT(r.iterations, 1000);
+    EXPECT_EQ(at(shape->outline_map, 30, 80), 255);
+    EXPECT_EQ(at(shape->outline_map, 65, 40), 255);   // along the heel end
+    EXPECT_EQ(at(shape->outline_map, 65, 120), 0);    // not round the toe end
+    EXPECT_EQ(at(shape->outline_map, 100, 89), 255);
+    EXPECT_EQ(at(shape->outline_map, 100, 90), 0);
+}
+
+TEST_F(Outline, ToeWalkFollowsTheFootEdgeAndDrawsItsEnd) {
+    for (int y = 40; y <= 240; ++y)
+        for (int x = 30; x <= 100; ++x) shape->foot_map[y * 150 + x] = 50;
+    shape->p0_1 = {30, 150, -1};
+    shape->p[4] = {100, 140, -1};
+    const WalkResult r = walk_toe_edge(*shape);
+    EXPECT_TRUE(r.reached);
+    EXPECT_EQ(at(shape->outline_map, 65, 240), 255);  // across the toe end
+    EXPECT_EQ(at(shape->outline_map, 65, 40), 0);
+    EXPECT_EQ(at(shape->outline_map, 100, 140), 255);
+    // edge_map is the thinned boundary of the pixels above 9.
+    EXPECT_EQ(at(shape->edge_map, 30, 100), 255);
+    EXPECT_EQ(at(shape->edge_map, 31, 100), 0);
+    EXPECT_EQ(at(shape->edge_map, 30, 40), 0);  // a corner
+}
+
+TEST_F(Outline, WalksFromPointsOffTheBitmapDoNothing) {
+    std::memset(shape->ring_map, 255, SHAPE_PIXELS);
+    shape->p2_2 = {-100000, 50, -1};
+    shape->p[3] = {10, 10, -1};
+    const WalkResult r = walk_heel_ring(*shape);
+    EXPECT_FALSE(r.reached);
+    EXPECT_EQ(count_set(shape->outline_map), 0);
+}
+
+// ---- gap closing and filling ----------------------------------------------------
+
+TEST_F(Outline, OnePixelGapIsBridged) {
+    draw_box(shape->outline_map, 30, 40, 89, 239);
+    shape->outline_map[150 * 150 + 30] = 0;    // gap in the left side
+    shape->outline_map[239 * 150 + 60] = 0;    // gap in the top
+    int held = 0;
+    fill_inside_mask(*shape);
+    EXPECT_GT(regions(shape->inside_mask, 10, 60, 100, &held), 1);  // the row scans leak in
+
+    dilate_outline(*shape);
+    EXPECT_TRUE(rows_hold_span_boundaries(shape->outline_map));
+    EXPECT_EQ(Bitmap(shape->outline_work, shape->outline_work + SHAPE_PIXELS), outline_of(*shape));
+    fill_inside_mask(*shape);
+    EXPECT_EQ(regions(shape->inside_mask, 10, 60, 100, &held), 1);
+    EXPECT_GE(held, 58 * 198);
+}
+
+TEST_F(Outline, InsideMaskOfABoxIsTheBoxItself) {
+    draw_box(shape->outline_map, 30, 40, 89, 239);
+    fill_inside_mask(*shape);
+    Bitmap expected = blank();
+    fill_rect(expected, 30, 40, 89, 239, 10);
+    EXPECT_EQ(Bitmap(shape->inside_mask, shape->inside_mask + SHAPE_PIXELS), expected);
+}
+
+TEST_F(Outline, RowSpansFillAndBoundaryKeeps) {
+    at(shape->outline_map, 20, 50) = at(shape->outline_map, 40, 50) = 255;
+    at(shape->outline_map, 0, 60) = at(shape->outline_map, 149, 60) = 255;  // columns 0 and 149 are not searched
+    fill_row_spans(*shape);
+    for (int x = 20; x <= 40; ++x) EXPECT_EQ(at(shape->outline_map, x, 50), 255);
+    EXPECT_EQ(at(shape->outline_map, 75, 60), 0);
+    keep_boundary(*shape);
+    EXPECT_EQ(at(shape->outline_map, 30, 50), 255);  // a one-row span is all boundary
+}
+
+// ---- the whole build ---------------------------------------------------------
+
+TEST_F(Outline, RunningTwiceGivesTheSameOutline) {
+    footsamples::DrawnFoot p;
+    Bitmap foot = footsamples::drawn_foot(p);
+    foot[200 * 150 + 10] = 77;  // a speck the first run removes from the caller's bitmap
+    Mesh first, second;
+    testing::internal::CaptureStdout();
+    build_insole_outline(*shape, foot.data(), first);
+    const Bitmap outline = outline_of(*shape);
+    const Bitmap inside(shape->inside_mask, shape->inside_mask + SHAPE_PIXELS);
+    const Bitmap after_first = foot;
+    build_insole_outline(*shape, foot.data(), second);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(foot[200 * 150 + 10], 0);
+    EXPECT_EQ(foot, after_first);
+    EXPECT_EQ(outline_of(*shape), outline);
+    EXPECT_EQ(Bitmap(shape->inside_mask, shape->inside_mask + SHAPE_PIXELS), inside);
+    ASSERT_EQ(first.size(), second.size());
+    EXPECT_EQ(std::memcmp(first.data(), second.data(), first.size() * sizeof(MeshTriangle)), 0);
+}
+
+TEST_F(Outline, ConsoleLinesOfABuild) {
+    footsamples::DrawnFoot p;
+    p.left = true;
+    Bitmap foot = footsamples::drawn_foot(p);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_outline(*shape, foot.data(), model);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("LEFT !\nx range ", 0), 0u) << out;
+    size_t arcs = 0;
+    for (size_t at = out.find("p_tmp "); at != std::string::npos; at = out.find("p_tmp ", at + 1)) ++arcs;
+    EXPECT_EQ(arcs, 5u);
+    EXPECT_NE(out.find(" start_b "), std::string::npos);
+    EXPECT_EQ(out.find("contour failure"), std::string::npos);
+}
+
+TEST_F(Outline, DegenerateFeetStayInBoundsAndLeaveNoNaN) {
+    std::vector<Bitmap> feet;
+    feet.push_back(blank());
+    Bitmap one = blank();
+    at(one, 75, 180) = 200;
+    feet.push_back(one);
+    feet.push_back(Bitmap(SHAPE_PIXELS, 255));  // touches every border
+    Bitmap column = blank();
+    fill_rect(column, 70, 0, 71, 359, 90);
+    feet.push_back(column);
+    Bitmap row = blank();
+    fill_rect(row, 0, 100, 149, 101, 90);
+    feet.push_back(row);
+    Bitmap corner = blank();
+    fill_rect(corner, 0, 0, 30, 60, 40);
+    feet.push_back(corner);
+    for (uint32_t seed = 1; seed <= 4; ++seed) feet.push_back(random_bitmap(seed, 20 * static_cast<int>(seed)));
+    for (size_t k = 0; k < feet.size(); ++k) {
+        Mesh model;
+        testing::internal::CaptureStdout();
+        build_insole_outline(*shape, feet[k].data(), model);
+        build_insole_outline(*shape, feet[k].data(), model);  // key points carried over from the first run
+        testing::internal::GetCapturedStdout();
+        for (const MeshTriangle& t : model)
+            for (const Vec3& v : {t.a, t.b, t.c}) {
+                ASSERT_TRUE(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z)) << "foot " << k;
+                ASSERT_TRUE(v.x >= 0 && v.x <= 149 && v.y >= 0 && v.y <= 359) << "foot " << k;
+            }
+        for (int i = 0; i < SHAPE_PIXELS; ++i)
+            ASSERT_TRUE(shape->inside_mask[i] == 0 || shape->inside_mask[i] == 10) << "foot " << k;
+    }
+}

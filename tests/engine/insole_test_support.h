@@ -1,0 +1,67 @@
+// Shared set-up for the insole geometry tests: a heap-held shape, a private
+// parameter store, bitmap drawing helpers and console capture.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/insole_shape.h"
+#include "engine/params.h"
+
+namespace insoletest {
+
+using Bitmap = std::vector<uint8_t>;
+
+inline Bitmap blank() { return Bitmap(engine::SHAPE_PIXELS, 0); }
+inline uint8_t& at(Bitmap& b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
+inline uint8_t at(const uint8_t* b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
+inline uint8_t& at(uint8_t* b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
+
+inline void fill_rect(Bitmap& b, int x0, int y0, int x1, int y1, uint8_t v = 100) {
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) at(b, x, y) = v;
+}
+
+// Random blobs and specks, borders included, for passes that must stay in bounds.
+inline Bitmap random_bitmap(uint32_t seed, int density_pct = 50) {
+    std::mt19937 rng(seed);
+    Bitmap b = blank();
+    for (auto& v : b) v = static_cast<int>(rng() % 100) < density_pct ? static_cast<uint8_t>(1 + rng() % 255) : 0;
+    return b;
+}
+
+// Each test gets a fresh shape (too large for the stack) and its own
+// parameter store at the start values.
+class ShapeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        engine::set_param_store(&store);
+        shape = std::make_unique<engine::InsoleShape>();
+        engine::init_insole_shape(*shape);
+    }
+    void TearDown() override { engine::set_param_store(nullptr); }
+
+    engine::PlainParamStore store;
+    std::unique_ptr<engine::InsoleShape> shape;
+};
+
+inline int count_set(const uint8_t* b) {
+    int n = 0;
+    for (int i = 0; i < engine::SHAPE_PIXELS; ++i) n += b[i] != 0;
+    return n;
+}
+
+inline bool same_border(const uint8_t* a, const uint8_t* b) {
+    for (int x = 0; x < engine::SHAPE_W; ++x)
+        if (at(a, x, 0) != at(b, x, 0) || at(a, x, engine::SHAPE_H - 1) != at(b, x, engine::SHAPE_H - 1)) return false;
+    for (int y = 0; y < engine::SHAPE_H; ++y)
+        if (at(a, 0, y) != at(b, 0, y) || at(a, engine::SHAPE_W - 1, y) != at(b, engine::SHAPE_W - 1, y)) return false;
+    return true;
+}
+
+}  // namespace insoletest
