@@ -4,10 +4,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/file_util.h"
 #include "engine/params.h"
 #include "pathapp/app.h"
+#include "pathapp/param_seam.h"
 #include "pathapp/shape_seam.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
@@ -66,10 +68,11 @@ void batch_job_finished(GL_Display_3D& view) {
     iv.batch_load_pending = 1;
 }
 
-bool start_gcode_job(const char* path) {
+bool start_gcode_job(const char* path, const char* final_path) {
 #if STRANDEL_HAVE_SLICER
-    return engine::begin_gcode_file(path);
+    return engine::begin_gcode_file(view_3d->raster, path, final_path ? final_path : "");
 #else
+    (void)final_path;
     printf("%s: this build has no G-code writer; job skipped\n", path);
     return false;
 #endif
@@ -77,9 +80,38 @@ bool start_gcode_job(const char* path) {
 
 void run_layer_step(GL_Display_3D& view) {
 #if STRANDEL_HAVE_SLICER
-    const bool was_open = view.raster.gcode_file_open != 0;
-    engine::slice_and_write_gcode(view.raster, view.model);
-    if (was_open && !view.raster.gcode_file_open) batch_job_finished(view);
+    GL_Display_Image& iv = *image_view;
+    engine::SliceInputs in;
+    in.slope_image = &iv.img.slope_image[0][0];
+    in.contour_image = &iv.img.contour_image[0][0];
+    in.image_texture = iv.image_texture;
+    in.heel_point[0] = iv.heel_point[0];
+    in.heel_point[1] = iv.heel_point[1];
+    in.origin_point[0] = iv.origin_point[0];
+    in.origin_point[1] = iv.origin_point[1];
+    // The marks are read only while the raster says the image has them.
+    if (view.raster.has_marks) {
+        for (const MarkedCircle& c : iv.img.marked_circles) in.circles.push_back({c.x, c.y, c.r});
+        for (const MarkedBar& b : iv.img.marked_bars)
+            in.bars.push_back({{b.x1, b.y1, b.unused1, b.x2, b.y2, b.unused2, b.w}});
+    }
+    in.contour_first_row = iv.img.contour_first_row;
+    in.contour_row_count = iv.img.contour_row_count;
+    in.base_height = iv.shape.base_height;
+    in.test_pixels = test_view ? &test_view->pixels[0][0] : nullptr;
+    in.batch_job_running = iv.batch_job_running != 0;
+    in.batch_load_pending = &iv.batch_load_pending;
+    in.batch_slice_pending = &iv.batch_slice_pending;
+    in.box = view.box;
+    memcpy(in.model_matrix, view.model_matrix, sizeof in.model_matrix);
+    memcpy(in.centre_matrix, view.centre_matrix, sizeof in.centre_matrix);
+    in.current_angle = view.current_angle;
+    in.layer_angle_on = &view.layer_angle_on;
+#if STRANDEL_HAVE_PARAM_SET
+    in.fill_interval_choice = [] { fill_interval_choice(); };
+#endif
+    in.batch_job_done = [&view] { batch_job_finished(view); };
+    engine::slice_and_write_gcode(view.raster, view.model, in);
 #else
     (void)view;
 #endif

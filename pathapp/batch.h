@@ -22,8 +22,9 @@ bool make_gcode_paths(const std::string& name, BatchJobPaths& out);
 bool gcode_name_for(const std::string& name, std::string& out);
 bool ends_with_right_bmp(const std::string& name);
 
-// begin_gcode_file on path; false when the job could not start.
-bool start_gcode_job(const char* path);
+// begin_gcode_file on path, the file to be moved to final_path (nullptr:
+// it keeps its name) at the end; false when the job could not start.
+bool start_gcode_job(const char* path, const char* final_path = nullptr);
 // One engine step on the view's raster and model; ends the job when the
 // engine closed its file.
 void run_layer_step(GL_Display_3D& view);

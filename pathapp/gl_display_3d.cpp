@@ -293,7 +293,7 @@ void GL_Display_3D::batch_start_step() {
         platform::change_dir("C:\\VerdanelFiles\\");
         engine::params().set_value(engine::va_layer_index, 0);
         engine::params().redraw(engine::va_layer_index);
-        started = start_gcode_job(gcode_temp_path);
+        started = start_gcode_job(gcode_temp_path, gcode_path);
     }
     iv.bmp_index += 1;
     iv.batch_job_running = 1;

@@ -203,7 +203,7 @@ void GL_Display_Image::draw() {
     glDisable(GL_TEXTURE_2D);
 
 #if STRANDEL_HAVE_MESH_OPS
-    if (engine::pon(engine::bt_show_path) && view_3d) engine::draw_layer_paths(view_3d->raster);
+    if (engine::pon(engine::bt_show_path) && view_3d) engine::draw_layer_paths(view_3d->raster, view_3d->current_angle, W, H);
 #endif
 
     if (engine::pon(engine::bt_show_coord)) {

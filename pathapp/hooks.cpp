@@ -62,7 +62,15 @@ void install_param_hooks() {
     h.load_pressure_image = [] { load_pressure_image(); };
     h.load_contour_image = [] { load_contour_image(); };
 #if STRANDEL_HAVE_STL
-    h.load_stl = [] { load_stl_file(); };
+    h.load_stl = [] {
+        StlLoadTarget t;
+        t.model = &view_3d->model;
+        t.box = &view_3d->box;
+        t.raster = &view_3d->raster;
+        t.heel_point = image_view->heel_point;
+        t.reset_placement_matrices = [] { reset_placement_matrices(*view_3d); };
+        load_stl_model(t);
+    };
 #endif
     h.save_gcode = [] { save_gcode(); };
     h.show_adv_edit = [] { adv_edit_window->show(); };

@@ -3,6 +3,8 @@
 #pragma once
 
 #if __has_include("engine/insole_shape.h")
+#include "engine/insole_mesh.h"
+#include "engine/insole_outline.h"
 #include "engine/insole_shape.h"
 #define STRANDEL_HAVE_INSOLE_GEO 1
 #else
@@ -40,8 +42,9 @@ struct InsoleShape {
 #define STRANDEL_HAVE_SLICER 0
 #endif
 
-#if __has_include("engine/stl_model.h")
+#if __has_include("engine/stl_model.h") && __has_include("pathapp/stl_load.h")
 #include "engine/stl_model.h"
+#include "pathapp/stl_load.h"
 #define STRANDEL_HAVE_STL 1
 #else
 #define STRANDEL_HAVE_STL 0
