@@ -15,6 +15,7 @@
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
 #include "pathapp/batch.h"
+#include "pathapp/image_file.h"
 #include "pathapp/param_seam.h"
 #include "pathapp/shape_seam.h"
 #include "pathapp/views.h"
@@ -65,18 +66,13 @@ bool choose_file(const char* title, const char* filter, bool save, std::string& 
     return true;
 }
 
-FIBITMAP* load_bitmap(const std::string& path) {
-    FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
-    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
-    FIBITMAP* bmp = nullptr;
-    if (fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif)) bmp = FreeImage_Load(fif, path.c_str(), 0);
-    if (!bmp) printf("Unable to load texture: ");
-    return bmp;
-}
-
-bool right_size(FIBITMAP* bmp) {
-    return bmp && FreeImage_GetWidth(bmp) == static_cast<unsigned>(IMAGE_W) &&
-           FreeImage_GetHeight(bmp) == static_cast<unsigned>(IMAGE_H) && FreeImage_HasPixels(bmp);
+// The image, or nullptr after the console line of a file that cannot be read;
+// `wrong_size` tells the two failures apart.
+FIBITMAP* load_bitmap(const std::string& path, bool& wrong_size) {
+    const OpenedImage o = open_image_file(path);
+    wrong_size = o.status == ImageOpen::WRONG_SIZE;
+    if (o.status == ImageOpen::UNREADABLE) printf("Unable to load texture: ");
+    return o.bitmap;
 }
 
 void print_bitmap_facts(FIBITMAP* bmp) {
@@ -235,9 +231,9 @@ void load_pressure_image() {
     std::string path;
     if (!choose_file("Load a image file", "image\t*.bmp\n", false, path)) return;
     turn_for_image();
-    FIBITMAP* bmp = load_bitmap(path);
-    if (!right_size(bmp)) {
-        if (bmp) FreeImage_Unload(bmp);
+    bool wrong_size = false;
+    FIBITMAP* bmp = load_bitmap(path, wrong_size);
+    if (!bmp) {
         const std::string line = path + ": not a 150 x 360 image";
         report(line.c_str(), "格式錯誤", "讀檔錯誤");
         return;
@@ -255,10 +251,10 @@ bool load_batch_file(const std::string& path, bool* refused) {
     if (refused) *refused = false;
     turn_for_image();
     printf("RESULT getFilename %s\n", path.c_str());
-    FIBITMAP* bmp = load_bitmap(path);
-    if (!bmp) return false;
-    if (!right_size(bmp)) {
-        FreeImage_Unload(bmp);
+    bool wrong_size = false;
+    FIBITMAP* bmp = load_bitmap(path, wrong_size);
+    if (!bmp && !wrong_size) return false;
+    if (!bmp) {
         const std::string line = path + ": not a 150 x 360 image; refused and removed";
         report(line.c_str(), "格式錯誤", "讀檔錯誤");
         remove(path.c_str());
@@ -291,9 +287,9 @@ void load_contour_image() {
         v.current_angle = -45;
         v.model_rot_z -= 45;
     }
-    FIBITMAP* bmp = load_bitmap(path);
-    if (!right_size(bmp)) {
-        if (bmp) FreeImage_Unload(bmp);
+    bool wrong_size = false;
+    FIBITMAP* bmp = load_bitmap(path, wrong_size);
+    if (!bmp) {
         const std::string line = path + ": not a 150 x 360 image";
         report(line.c_str(), "格式錯誤", "讀檔錯誤");
         return;

@@ -9,6 +9,7 @@
 
 #include "engine/layer_raster.h"
 #include "engine/mesh.h"
+#include "pathapp/bmp_list.h"
 #include "pathapp/pressure_image.h"
 #include "pathapp/shape_seam.h"
 
@@ -16,23 +17,11 @@ class FTFont;
 
 namespace pathapp {
 
-constexpr int BMP_LIST_MAX = 64;    // names in the job list
-constexpr int BMP_NAME_SIZE = 128;  // bytes per name, terminator included
 constexpr int PATH_SIZE = 1024;     // bytes of the batch job's G-code paths
 
 // FLTK timeout shared by the three views: redraw and re-arm for 1/120 s.
 constexpr double REDRAW_INTERVAL = 1.0 / 120.0;
 void redraw_timer(void* window);
-
-// The job list as read from Bmp_List.txt, without the file handling.
-struct BmpList {
-    char names[BMP_LIST_MAX][BMP_NAME_SIZE] = {};
-    int32_t count = 0;
-};
-// Splits list text into names (see read_bmp_list); lines beyond 64 and
-// characters beyond 127 are dropped with a console line naming `file`.
-// Prints "bmp_list[ %d ] %s\n" for each name closed by a line feed.
-void parse_bmp_list(const std::string& text, const std::string& file, BmpList& out);
 
 class GL_Display_Image : public Fl_Gl_Window {
 public:
