@@ -1,0 +1,201 @@
+// The parameter file readers and writers on their own: formats, blanks,
+// PointSpacing.txt, origin_point.txt, text blocks and Parameters.txt.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "pathapp/param_files.h"
+#include "tests/support/gl_context.h"
+
+using namespace pathapp;
+using engine::ParamFile;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void put(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+}
+
+OneValue parse(const std::string& s, ParamFile fmt, double blank) {
+    return parse_one_value(s.data(), s.size(), fmt, blank);
+}
+
+}  // namespace
+
+TEST(ParamOneValue, FormatsAsStored) {
+    EXPECT_EQ(format_one_value(ParamFile::F, 0.1), "0.100000");
+    EXPECT_EQ(format_one_value(ParamFile::D, 1200.9), "1200");
+    EXPECT_EQ(format_one_value(ParamFile::D, -3.7), "-3");
+    EXPECT_EQ(format_one_value(ParamFile::DF, 3), "3");
+    EXPECT_EQ(format_one_value(ParamFile::DN, 1), "1\n");
+    // A double beyond the int range is saturated, not undefined.
+    EXPECT_EQ(format_one_value(ParamFile::D, 1e20), "2147483647");
+}
+
+TEST(ParamOneValue, FloatReadBackIsSinglePrecision) {
+    OneValue v = parse("0.300000", ParamFile::F, 0);
+    EXPECT_TRUE(v.number);
+    EXPECT_EQ(v.value, static_cast<double>(0.3f));
+    EXPECT_NE(v.value, 0.3);
+    // "%d" written, "%f" read: an integer comes back as a double.
+    EXPECT_EQ(parse("3", ParamFile::DF, 0).value, 3.0);
+    EXPECT_EQ(parse("  \n 12.5xyz", ParamFile::F, 0).value, 12.5);
+}
+
+TEST(ParamOneValue, BlankAndMalformedGiveTheBlankValue) {
+    EXPECT_EQ(parse("", ParamFile::F, 2.0).value, 2.0);
+    EXPECT_FALSE(parse("", ParamFile::F, 2.0).number);
+    EXPECT_EQ(parse("\n\n", ParamFile::D, 1).value, 1);
+    EXPECT_EQ(parse("abc", ParamFile::D, 1).value, 1);
+    EXPECT_EQ(parse("-", ParamFile::D, 1).value, 1);
+    EXPECT_EQ(parse("nan", ParamFile::F, 0).value, 0);
+    EXPECT_EQ(parse("1e99", ParamFile::F, 0).value, 0);
+    // "%d" stops at the first non-digit and saturates huge numbers.
+    EXPECT_EQ(parse("7.9", ParamFile::D, 0).value, 7);
+    EXPECT_EQ(parse("99999999999999999999", ParamFile::D, 0).value, 2147483647.0);
+    EXPECT_EQ(parse("-99999999999999999999", ParamFile::D, 0).value, -2147483648.0);
+    EXPECT_EQ(parse("1\n", ParamFile::DN, 0).value, 1);
+}
+
+TEST(ParamOneValue, FilesRoundTrip) {
+    testsupport::TempDir dir;
+    std::string p = dir / "va_spacing.txt";
+    ASSERT_TRUE(write_one_value_file(p, ParamFile::F, 0.25));
+    EXPECT_EQ(slurp(p), "0.250000");
+    double v = -1;
+    ASSERT_TRUE(read_one_value_file(p, ParamFile::F, 0, v));
+    EXPECT_EQ(v, 0.25);
+    // A missing file leaves the value as it was.
+    v = 42;
+    EXPECT_FALSE(read_one_value_file(dir / "missing.txt", ParamFile::F, 0, v));
+    EXPECT_EQ(v, 42);
+    // A file that cannot be opened for writing is skipped.
+    EXPECT_FALSE(write_one_value_file(dir / "no/such/dir.txt", ParamFile::D, 1));
+}
+
+TEST(ParamPointSpacing, LinesAndBlanks) {
+    EXPECT_EQ(format_point_spacing(3, 1), "3\n1\n");
+    EXPECT_EQ(format_point_spacing(4, -1), "4\n-1\n");
+    auto ps = [](const std::string& s) { return parse_point_spacing(s.data(), s.size()); };
+    EXPECT_EQ(ps("3\n1\n").point_space, 3);
+    EXPECT_EQ(ps("3\n1\n").interval_index, 1);
+    EXPECT_EQ(ps("4\n-1\n").interval_index, -1);
+    // A blank second line repeats the first; both blank give 1.
+    EXPECT_EQ(ps("5\n").interval_index, 5);
+    EXPECT_EQ(ps("").point_space, 1);
+    EXPECT_EQ(ps("").interval_index, 1);
+    EXPECT_EQ(ps("x\n2\n").point_space, 1);
+    EXPECT_EQ(ps("x\n2\n").interval_index, 1);
+}
+
+TEST(ParamOriginPoint, FourLinesWithDefaults) {
+    OriginPoint o;
+    o.x = 31;
+    o.y = -4;
+    o.extra0 = 1;
+    o.extra1 = 7;
+    EXPECT_EQ(format_origin_point(o), "31\n-4\n1\n7\n");
+    std::string s = format_origin_point(o);
+    OriginPoint back = parse_origin_point(s.data(), s.size());
+    EXPECT_EQ(back.x, 31);
+    EXPECT_EQ(back.y, -4);
+    EXPECT_EQ(back.extra1, 7);
+    // A partial file keeps the defaults for what it lacks.
+    std::string partial = "12\nzz\n";
+    back = parse_origin_point(partial.data(), partial.size());
+    EXPECT_EQ(back.x, 12);
+    EXPECT_EQ(back.y, 30);
+    EXPECT_EQ(back.extra0, 1);
+
+    testsupport::TempDir dir;
+    ASSERT_TRUE(write_origin_point_file(dir / ORIGIN_POINT_FILE, o));
+    OriginPoint read;
+    ASSERT_TRUE(read_origin_point_file(dir / ORIGIN_POINT_FILE, read));
+    EXPECT_EQ(read.extra1, 7);
+}
+
+TEST(ParamTextBlock, LongTextReadWhole) {
+    testsupport::TempDir dir;
+    std::string text;
+    for (int i = 0; i < 300; ++i) text += "G1 X" + std::to_string(i) + " Y0\n";
+    ASSERT_GT(text.size(), 1023u);
+    ASSERT_TRUE(write_text_file(dir / "tx_begin_area.txt", text));
+    EXPECT_EQ(slurp(dir / "tx_begin_area.txt"), text);  // no line end added
+    std::string back;
+    ASSERT_TRUE(read_text_file(dir / "tx_begin_area.txt", back));
+    EXPECT_EQ(back, text);
+    put(dir / "empty.txt", "");
+    back = "old";
+    ASSERT_TRUE(read_text_file(dir / "empty.txt", back));
+    EXPECT_EQ(back, "");
+}
+
+TEST(ParamJson, ExactBytes) {
+    EXPECT_EQ(format_parameters_json(0.1, 0.1, 1200, 1800, 30, 40),
+              "{\n\"Spacing\":0.100000,\n\"Extrusion\":0.100000,\n\"First_Speed\":1200,\n\"Other_Speed\":1800,\n"
+              "\"X\":30,\n\"Y\":40\n}");
+}
+
+TEST(ParamJson, StoreRoundTrip) {
+    testsupport::TempDir dir;
+    engine::PlainParamStore a;
+    a.set_value(engine::va_spacing, 0.2);
+    a.set_value(engine::va_extrusion, 0.15);
+    a.set_value(engine::va_first_speed, 1200.7);
+    a.set_value(engine::va_other_speed, 1800);
+    a.set_value(engine::origin_x, 30);
+    a.set_value(engine::origin_y, -40.9);
+    ASSERT_TRUE(save_parameters_json_file(a, dir / PARAMETERS_FILE));
+    engine::PlainParamStore b;
+    ASSERT_TRUE(load_parameters_json_file(b, dir / PARAMETERS_FILE));
+    EXPECT_DOUBLE_EQ(b.value(engine::va_spacing), 0.2);
+    EXPECT_DOUBLE_EQ(b.value(engine::va_extrusion), 0.15);
+    EXPECT_EQ(b.value(engine::va_first_speed), 1200);
+    EXPECT_EQ(b.value(engine::va_other_speed), 1800);
+    EXPECT_EQ(b.value(engine::origin_x), 30);
+    EXPECT_EQ(b.value(engine::origin_y), -40);
+}
+
+TEST(ParamJson, BadFilesLeaveValuesUnchanged) {
+    testsupport::TempDir dir;
+    std::string p = dir / PARAMETERS_FILE;
+    engine::PlainParamStore s;
+    s.set_value(engine::va_spacing, 0.5);
+    s.set_value(engine::origin_x, 7);
+
+    EXPECT_FALSE(load_parameters_json_file(s, dir / "missing.txt"));
+    put(p, "{\"Spacing\":0.2,");  // cut short
+    EXPECT_FALSE(load_parameters_json_file(s, p));
+    put(p, "[1,2,3]");
+    EXPECT_FALSE(load_parameters_json_file(s, p));
+    EXPECT_EQ(s.value(engine::va_spacing), 0.5);
+
+    // Only the keys present and numeric are taken; case is ignored.
+    put(p, "{\"spacing\":0.3,\"X\":\"12\",\"y\":5}");
+    EXPECT_TRUE(load_parameters_json_file(s, p));
+    EXPECT_DOUBLE_EQ(s.value(engine::va_spacing), 0.3);
+    EXPECT_EQ(s.value(engine::origin_x), 7);
+    EXPECT_EQ(s.value(engine::origin_y), 5);
+}
+
+TEST(ParamJson, LongFileReadWhole) {
+    // Far more than 511 characters before the last key.
+    std::string text = "{\"Comment\":\"" + std::string(2000, 'a') + "\",\"Spacing\":0.25,\"Y\":9}";
+    ParametersJson p;
+    ASSERT_TRUE(parse_parameters_json(text.data(), text.size(), p));
+    EXPECT_TRUE(p.has_spacing);
+    EXPECT_EQ(p.spacing, 0.25);
+    EXPECT_TRUE(p.has_y);
+    EXPECT_FALSE(p.has_x);
+}

@@ -1,0 +1,548 @@
+// The parameter widgets in a working directory of their own: loading at
+// creation, the callbacks' files and effects, the start-up orders and the
+// widget-backed store.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <FL/Fl_Choice.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Valuator.H>
+#include <FL/Fl_Value_Slider.H>
+#include <FL/Fl_Window.H>
+
+#include <fstream>
+#include <limits.h>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "pathapp/param_set.h"
+#include "tests/support/gl_context.h"
+
+using namespace pathapp;
+using namespace engine;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return "<missing>";
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void put(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+}
+
+bool exists(const std::string& path) { return std::ifstream(path).good(); }
+
+// Widgets in an unshown window, the working directory a fresh temporary one,
+// the raster fields plain variables.
+class ParamWidgets : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char buf[PATH_MAX];
+        ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
+        old_cwd_ = buf;
+        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        for (auto& w : param_widgets) w = nullptr;
+        param_hooks() = ParamHooks();
+        RasterFields f;
+        f.interval_values = &interval_values;
+        f.path_request = &path_request;
+        f.full_path_request = &full_path_request;
+        f.height_request = &height_request;
+        f.insole_mesh_model = &insole_mesh_model;
+        f.run_total = &run_total;
+        f.saved_point_space = &saved_point_space;
+        f.saved_interval_index = &saved_interval_index;
+        set_param_raster_fields(f);
+        window_ = std::make_unique<Fl_Window>(1576, 828, "params");
+    }
+
+    void TearDown() override {
+        window_.reset();
+        for (auto& w : param_widgets) w = nullptr;
+        param_hooks() = ParamHooks();
+        set_param_raster_fields(RasterFields());
+        ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
+    }
+
+    Fl_Widget* make(ParamId id) {
+        window_->begin();
+        Fl_Widget* w = create_param_widget(id, 10, 10, 100, 20);
+        window_->end();
+        return w;
+    }
+
+    // Creates the parameter again as a fresh start would.
+    Fl_Widget* remake(ParamId id) {
+        if (param_widgets[id]) {
+            window_->remove(param_widgets[id]);
+            delete param_widgets[id];
+            param_widgets[id] = nullptr;
+        }
+        return make(id);
+    }
+
+    // What the toolkit does when the operator sets a value.
+    void operate(ParamId id, double v) {
+        store().set_value(id, v);
+        param_widgets[id]->do_callback();
+    }
+
+    // The point-spacing widgets and the base-plate widgets in start-up order.
+    void start_point_widgets() {
+        make(ck_offset_cross);
+        make(choice_interval);
+        make(va_point_space);
+        start_point_spacing();
+    }
+
+    WidgetParamStore& store() { return widget_param_store(); }
+    Fl_Choice* interval_choice() { return static_cast<Fl_Choice*>(param_widgets[choice_interval]); }
+
+    testsupport::TempDir dir_;
+    std::string old_cwd_;
+    std::unique_ptr<Fl_Window> window_;
+    std::vector<float> interval_values;
+    uint8_t path_request = 0, full_path_request = 0, height_request = 0, insole_mesh_model = 0;
+    int32_t run_total = 5, saved_point_space = 0, saved_interval_index = 0;
+};
+
+}  // namespace
+
+TEST_F(ParamWidgets, KindsLooksAndStartValues) {
+    auto* slider = dynamic_cast<Fl_Value_Slider*>(make(va_bm_para_1));
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(slider->type(), FL_HOR_SLIDER);
+    EXPECT_EQ(slider->textsize(), 14);
+    EXPECT_EQ(slider->align(), FL_ALIGN_LEFT);
+    EXPECT_EQ(slider->minimum(), 0);
+    EXPECT_EQ(slider->maximum(), 20);
+    EXPECT_EQ(slider->value(), 5);
+    auto* check = dynamic_cast<Fl_Check_Button*>(make(ck_dence_bottom));
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->down_box(), FL_DOWN_BOX);
+    auto* bottom = dynamic_cast<Fl_Choice*>(make(choice_bottom_type));
+    ASSERT_NE(bottom, nullptr);
+    EXPECT_EQ(bottom->down_box(), FL_BORDER_BOX);
+    EXPECT_EQ(bottom->size(), 4);  // three items and the end mark
+    EXPECT_STREQ(bottom->text(1), "足弓內縮");
+    EXPECT_EQ(bottom->value(), -1);
+    EXPECT_NE(dynamic_cast<Fl_Light_Button*>(make(bt_show_path)), nullptr);
+    EXPECT_EQ(store().value(bt_show_path), 1);
+    EXPECT_STREQ(make(va_pre_extrusion)->tooltip(), "要比回抽還高");
+    EXPECT_EQ(store().value(va_pre_extrusion), 19);
+    auto* input = dynamic_cast<Fl_Valuator*>(make(va_spacing));
+    ASSERT_NE(input, nullptr);
+    EXPECT_STREQ(input->label(), "切層間距");
+    EXPECT_EQ(input->minimum(), 0.01);
+    EXPECT_EQ(input->value(), 0.1);
+}
+
+// Every one-value file written by its callback and read back at creation.
+TEST_F(ParamWidgets, EveryOneValueFileRoundTrips) {
+    for (int i = 0; i < PARAM_COUNT; ++i) {
+        ParamId id = static_cast<ParamId>(i);
+        const ParamInfo& in = param_info(id);
+        if (in.file != ParamFile::F && in.file != ParamFile::D && in.file != ParamFile::DF &&
+            in.file != ParamFile::DN)
+            continue;
+        if (id == choice_bottom_type) continue;  // its own test below
+        SCOPED_TRACE(in.name);
+        make(id);
+        double v;
+        std::string bytes;
+        switch (in.kind) {
+        case ParamKind::CB:
+        case ParamKind::LB:
+            v = in.start != 0 ? 0 : 1;
+            bytes = v != 0 ? "1" : "0";
+            break;
+        default:
+            if (in.file == ParamFile::F) {
+                v = id == va_back_extrusion ? 12.345678 : 23.456789;
+                bytes = id == va_back_extrusion ? "12.345678" : "23.456789";
+            } else {
+                v = 7.8;
+                bytes = "7";
+            }
+        }
+        if (in.file == ParamFile::DN) bytes += "\n";
+        operate(id, v);
+        EXPECT_EQ(slurp(param_file_name(id)), bytes);
+        remake(id);
+        double expected = in.file == ParamFile::F ? static_cast<double>(std::stof(bytes)) : std::stoi(bytes);
+        EXPECT_EQ(store().value(id), expected);
+    }
+}
+
+TEST_F(ParamWidgets, SpecialCasesOfTheFormats) {
+    put("va_height_space.txt", "");
+    put("tx_point_space_2.txt", "\n");
+    put("va_cross.txt", "3");
+    put("ck_dence_bottom.txt", "1\n");
+    make(va_height_space);
+    make(tx_point_space_2);
+    make(va_cross);
+    make(ck_dence_bottom);
+    EXPECT_EQ(store().value(va_height_space), 2.0);
+    EXPECT_EQ(store().value(tx_point_space_2), 1);
+    EXPECT_EQ(store().value(va_cross), 3.0);
+    EXPECT_EQ(store().value(ck_dence_bottom), 1);
+    // A missing file leaves the start value and setting values writes nothing.
+    make(va_up_move);
+    EXPECT_EQ(store().value(va_up_move), 0.6);
+    store().set_value(va_up_move, 1.5);
+    EXPECT_FALSE(exists("va_up_move.txt"));
+    // Parameters without a file never write one.
+    make(va_start_layer);
+    make(ck_fixed_position);
+    operate(va_start_layer, 3);
+    operate(ck_fixed_position, 1);
+    EXPECT_FALSE(exists("va_start_layer.txt"));
+    EXPECT_FALSE(exists("ck_fixed_position.txt"));
+}
+
+TEST_F(ParamWidgets, TextBlocksKeepLongText) {
+    std::string text(3000, 'x');
+    text += "\nM104 S0\n";
+    put("tx_end_area.txt", text);
+    make(tx_end_area);
+    EXPECT_EQ(store().text(tx_end_area), text);
+    make(tx_begin_area);
+    store().set_text(tx_begin_area, "G28\nG1 Z5");
+    param_widgets[tx_begin_area]->do_callback();
+    EXPECT_EQ(slurp("tx_begin_area.txt"), "G28\nG1 Z5");
+}
+
+TEST_F(ParamWidgets, ExtrusionInterlock) {
+    make(va_pre_extrusion);
+    make(va_back_extrusion);
+    store().set_value(va_pre_extrusion, 10);
+    operate(va_back_extrusion, 12);
+    EXPECT_EQ(store().value(va_back_extrusion), 10);
+    EXPECT_EQ(slurp("va_back_extrusion.txt"), "10.000000");
+    store().set_value(va_back_extrusion, 15);
+    operate(va_pre_extrusion, 5);
+    EXPECT_EQ(store().value(va_pre_extrusion), 15);
+    EXPECT_EQ(slurp("va_pre_extrusion.txt"), "15.000000");
+    operate(va_pre_extrusion, 20);  // higher than 回抽: kept
+    EXPECT_EQ(store().value(va_pre_extrusion), 20);
+}
+
+TEST_F(ParamWidgets, IntervalItems) {
+    auto labels = [](double v) {
+        std::string s;
+        for (const IntervalItem& i : interval_items(v)) s += i.label + "|";
+        return s;
+    };
+    EXPECT_EQ(labels(1), "0.300000|1|0.5|");
+    EXPECT_EQ(labels(3), "0.300000|1|3|1.5|");
+    EXPECT_EQ(labels(4), "0.300000|1|2|4|");
+    EXPECT_EQ(labels(6), "0.300000|1|2|3|6|");
+    // A huge spacing from a file must not stall: only its divisors are listed.
+    EXPECT_EQ(labels(2147483647.0), "0.300000|1|2147483647|1073741823.5|");
+
+    start_point_widgets();
+    const struct {
+        int v;
+        int selected;
+        const char* text;
+        std::vector<float> values;
+    } cases[] = {{1, 1, "1", {0.3f, 1, 0.5f}}, {3, 2, "3", {0.3f, 1, 3, 1.5f}}, {4, 2, "2", {0.3f, 1, 2, 4}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.v);
+        operate(va_point_space, c.v);
+        EXPECT_TRUE(interval_choice()->active());
+        EXPECT_EQ(interval_choice()->value(), c.selected);
+        EXPECT_STREQ(interval_choice()->text(), c.text);
+        EXPECT_EQ(interval_values, c.values);
+        EXPECT_EQ(slurp(POINT_SPACING_FILE), std::to_string(c.v) + "\n" + std::to_string(c.selected) + "\n");
+        EXPECT_EQ(saved_point_space, c.v);
+        EXPECT_EQ(saved_interval_index, c.selected);
+    }
+    // Off, the choice goes inactive and keeps its items.
+    operate(ck_offset_cross, 0);
+    EXPECT_FALSE(interval_choice()->active());
+    EXPECT_EQ(slurp("ck_offset_cross.txt"), "0");
+}
+
+TEST_F(ParamWidgets, PointSpacingChangesRebuildTheGrid) {
+    std::vector<int> steps;
+    param_hooks().build_sample_grid = [&](int step) { steps.push_back(step); };
+    start_point_widgets();
+    make(tx_point_space_h);
+    path_request = 0;
+    operate(va_point_space, 4);
+    EXPECT_EQ(path_request, 1);
+    path_request = 0;
+    operate(tx_point_space_h, 6);  // the grid still follows 點間距
+    EXPECT_EQ(path_request, 1);
+    EXPECT_EQ(steps, (std::vector<int>{4, 4}));
+    EXPECT_EQ(slurp("tx_point_space_h.txt"), "6");
+    EXPECT_EQ(slurp(POINT_SPACING_FILE), "4\n2\n");  // not rewritten by 橫向間距
+
+    operate(choice_interval, 3);
+    EXPECT_EQ(slurp(POINT_SPACING_FILE), "4\n3\n");
+    EXPECT_EQ(saved_interval_index, 3);
+}
+
+TEST_F(ParamWidgets, OffsetCrossForcedOnAtStart) {
+    put("ck_offset_cross.txt", "0");
+    put(POINT_SPACING_FILE, "3\n3\n");
+    std::vector<int> steps;
+    param_hooks().build_sample_grid = [&](int step) { steps.push_back(step); };
+    make(ck_offset_cross);
+    EXPECT_EQ(store().value(ck_offset_cross), 0);
+    make(choice_interval);
+    EXPECT_FALSE(interval_choice()->active());
+    EXPECT_EQ(interval_choice()->value(), -1);  // no items yet
+    EXPECT_EQ(saved_interval_index, -1);
+    make(va_point_space);
+    EXPECT_EQ(saved_point_space, 3);
+    EXPECT_EQ(path_request, 1);
+    EXPECT_EQ(steps, std::vector<int>{3});
+    start_point_spacing();
+    EXPECT_EQ(store().value(ck_offset_cross), 1);
+    EXPECT_TRUE(interval_choice()->active());
+    EXPECT_EQ(interval_choice()->value(), 3);  // line 2 applied to the items
+    EXPECT_STREQ(interval_choice()->text(), "1.5");
+    EXPECT_EQ(saved_point_space, 3);
+    EXPECT_EQ(saved_interval_index, 3);
+    EXPECT_EQ(slurp("ck_offset_cross.txt"), "0");  // until toggled
+}
+
+TEST_F(ParamWidgets, PointSpacingWithoutFile) {
+    start_point_widgets();
+    EXPECT_EQ(store().value(va_point_space), 3);
+    EXPECT_EQ(interval_choice()->value(), 2);  // "3", the second-to-last item
+    EXPECT_EQ(saved_interval_index, 2);
+    EXPECT_EQ(path_request, 0);
+    EXPECT_FALSE(exists(POINT_SPACING_FILE));
+}
+
+TEST_F(ParamWidgets, OddPointSpacingFilesAreSafe) {
+    std::vector<int> steps;
+    param_hooks().build_sample_grid = [&](int step) { steps.push_back(step); };
+    put(POINT_SPACING_FILE, "0\n-1\n");
+    start_point_widgets();
+    EXPECT_TRUE(steps.empty());  // no grid with a step below 1
+    EXPECT_EQ(interval_choice()->value(), -1);
+    put(POINT_SPACING_FILE, "2000000000\n");
+    operate(va_point_space, 0);  // rewrites the file
+    EXPECT_EQ(slurp(POINT_SPACING_FILE), "0\n-1\n");
+    put(POINT_SPACING_FILE, "2000000000\n");
+    remake(va_point_space);
+    start_point_spacing();  // finishes at once
+    EXPECT_EQ(steps, std::vector<int>{2000000000});
+    EXPECT_STREQ(interval_choice()->text(), "1000000000");
+}
+
+TEST_F(ParamWidgets, BottomTypeDeletesBothBasePlateFiles) {
+    int base_plate_runs = 0;
+    param_hooks().apply_base_plate = [&] { ++base_plate_runs; };
+    make(va_bm_para_2);
+    make(va_bm_para_1);
+    make(choice_bottom_type);
+    operate(va_bm_para_1, 9);
+    operate(va_bm_para_2, 0.3);
+    EXPECT_EQ(base_plate_runs, 2);
+    EXPECT_TRUE(exists("va_bm_para_1.txt"));
+    EXPECT_TRUE(exists("va_bm_para_2.txt"));
+    operate(choice_bottom_type, 1);
+    EXPECT_EQ(base_plate_runs, 3);
+    EXPECT_EQ(store().value(va_bm_para_1), 6);
+    EXPECT_DOUBLE_EQ(store().value(va_bm_para_2), 0.2);
+    EXPECT_EQ(slurp("choice_bottom_type.txt"), "1");
+    EXPECT_FALSE(exists("va_bm_para_1.txt"));
+    EXPECT_FALSE(exists("va_bm_para_2.txt"));
+
+    store().set_value(choice_bottom_type, -1);
+    apply_bottom_preset();
+    EXPECT_EQ(store().value(va_bm_para_1), 8);
+}
+
+TEST_F(ParamWidgets, BasePlateStartOrder) {
+    make(va_bm_para_2);
+    make(va_bm_para_1);
+    make(choice_bottom_type);
+    // No shape file: the sliders keep their start values.
+    start_base_plate_params();
+    EXPECT_EQ(store().value(va_bm_para_1), 5);
+    EXPECT_DOUBLE_EQ(store().value(va_bm_para_2), 0.14);
+    // A saved shape gives its preset, and slider files override it.
+    put("choice_bottom_type.txt", "2");
+    put("va_bm_para_1.txt", "11");
+    start_base_plate_params();
+    EXPECT_EQ(store().value(choice_bottom_type), 2);
+    EXPECT_EQ(store().value(va_bm_para_1), 11);
+    EXPECT_DOUBLE_EQ(store().value(va_bm_para_2), 0.2);
+}
+
+TEST_F(ParamWidgets, LayerSliderMaximum) {
+    make(va_spacing);
+    make(va_layer_index);
+    make(va_print_thickness);
+    operate(va_print_thickness, 15);
+    EXPECT_EQ(store().maximum(va_layer_index), 149);
+    EXPECT_FALSE(exists("va_print_thickness.txt"));
+    // A zero spacing gives no layer count: the maximum stays.
+    store().set_value(va_spacing, 0);
+    operate(va_print_thickness, 20);
+    EXPECT_EQ(store().maximum(va_layer_index), 149);
+}
+
+TEST_F(ParamWidgets, IntervalSliderMaximumFollowsPointSpace2) {
+    make(tx_point_space_2);
+    make(va_interval);
+    store().set_value(tx_point_space_2, 6);
+    operate(va_interval, 2);
+    EXPECT_EQ(store().maximum(va_interval), 6);
+    EXPECT_FALSE(exists("va_interval.txt"));
+}
+
+TEST_F(ParamWidgets, RequestsAndAngles) {
+    int layer_angle = 0, angle = 10;
+    param_hooks().set_layer_angle_on = [&] { ++layer_angle; };
+    param_hooks().current_angle = [&] { return angle; };
+    param_hooks().set_current_angle = [&](int a) { angle = a; };
+    double rot[3] = {0, 0, 0};
+    param_hooks().turn_model = [&](double x, double y, double z) {
+        rot[0] += x;
+        rot[1] += y;
+        rot[2] += z;
+    };
+    make(out_current_angle);
+    EXPECT_EQ(store().value(out_current_angle), 10);
+    make(va_layer_index);
+    make(va_cut_plane);
+    operate(va_layer_index, 57);
+    EXPECT_EQ(path_request, 1);
+    EXPECT_EQ(layer_angle, 1);
+    make(bt_whole_insole);
+    operate(bt_whole_insole, 1);
+    EXPECT_EQ(height_request, 1);
+    EXPECT_EQ(slurp("bt_whole_insole.txt"), "1");
+
+    rotate_z_90();
+    EXPECT_EQ(angle, 100);
+    EXPECT_EQ(store().value(out_current_angle), 100);
+    turn_about_z(-15);
+    turn_z_cb(nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(5)));
+    EXPECT_EQ(angle, 90);
+    EXPECT_EQ(rot[2], 80);
+    x_rotate_cb(nullptr, nullptr);
+    EXPECT_EQ(rot[0], 90);
+
+    angle = 33;
+    make(ck_self_def_angle);
+    operate(ck_self_def_angle, 0);
+    EXPECT_EQ(store().value(out_current_angle), 33);
+    EXPECT_EQ(slurp("ck_self_def_angle.txt"), "0");
+
+    // "Save Path" starts from layer 0; "Get Path" asks for a whole run.
+    int saves = 0;
+    param_hooks().save_gcode = [&] { EXPECT_EQ(store().value(va_layer_index), 0); ++saves; };
+    store().set_value(va_layer_index, 57);
+    save_path();
+    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(run_total, 0);
+    store().set_value(va_cut_plane, 3);
+    path_request = 0;
+    get_path();
+    EXPECT_EQ(store().value(va_cut_plane), 0);
+    EXPECT_EQ(path_request, 1);
+    EXPECT_EQ(full_path_request, 1);
+}
+
+TEST_F(ParamWidgets, UnsetHooksDoNothing) {
+    make(out_current_angle);
+    store().set_value(out_current_angle, 7);
+    rotate_z_90();
+    EXPECT_EQ(store().value(out_current_angle), 7);
+    load_bmp_cb(nullptr, nullptr);
+    EXPECT_EQ(insole_mesh_model, 0);  // no load ran, so no switch
+    param_hooks().load_pressure_image = [] {};
+    load_bmp_cb(nullptr, nullptr);
+    EXPECT_EQ(insole_mesh_model, 1);
+    param_hooks().load_stl = [] {};
+    load_stl_cb(nullptr, nullptr);
+    EXPECT_EQ(insole_mesh_model, 0);
+    // Without the image view the origin file is not touched.
+    make(origin_x);
+    operate(origin_x, 12);
+    EXPECT_FALSE(exists(ORIGIN_POINT_FILE));
+}
+
+TEST_F(ParamWidgets, OriginMovesAndWritesItsFile) {
+    OriginPoint view;
+    view.x = 30;
+    view.y = 30;
+    view.extra0 = 1;
+    view.extra1 = 4;
+    param_hooks().get_origin = [&](OriginPoint& o) { o = view; return true; };
+    param_hooks().set_origin = [&](const OriginPoint& o) { view = o; };
+    make(origin_x);
+    make(origin_y);
+    operate(origin_y, 41.7);
+    EXPECT_EQ(view.y, 41);
+    EXPECT_EQ(slurp(ORIGIN_POINT_FILE), "30\n41\n1\n4\n");
+    operate(origin_x, -5);
+    EXPECT_EQ(slurp(ORIGIN_POINT_FILE), "-5\n41\n1\n4\n");
+}
+
+TEST_F(ParamWidgets, ParametersJsonThroughTheWidgets) {
+    for (ParamId id : {va_spacing, va_extrusion, va_first_speed, va_other_speed, origin_x, origin_y}) make(id);
+    store().set_value(va_first_speed, 1200);
+    store().set_value(va_other_speed, 1800);
+    store().set_value(origin_x, 30);
+    store().set_value(origin_y, 40);
+    save_parameters_json();
+    EXPECT_EQ(slurp(PARAMETERS_FILE),
+              "{\n\"Spacing\":0.100000,\n\"Extrusion\":0.100000,\n\"First_Speed\":1200,\n\"Other_Speed\":1800,\n"
+              "\"X\":30,\n\"Y\":40\n}");
+    put(PARAMETERS_FILE, "{\"Spacing\":0.2,\"First_Speed\":900,\"Other_Speed\":oops}");
+    load_parameters_json();
+    EXPECT_DOUBLE_EQ(store().value(va_spacing), 0.1);  // invalid JSON: nothing changes
+    put(PARAMETERS_FILE, "{\"Spacing\":0.2,\"First_Speed\":900}");
+    load_parameters_json();
+    EXPECT_DOUBLE_EQ(store().value(va_spacing), 0.2);
+    EXPECT_EQ(store().value(va_first_speed), 900);
+    EXPECT_EQ(store().value(va_other_speed), 1800);
+    EXPECT_EQ(store().value(origin_x), 30);
+    // No callback ran: no one-value file was written.
+    EXPECT_FALSE(exists("va_spacing.txt"));
+    EXPECT_FALSE(exists("va_first_speed.txt"));
+}
+
+TEST_F(ParamWidgets, StoreFallsBackWithoutWidgets) {
+    EXPECT_EQ(store().value(va_spacing), 0.1);
+    store().set_value(va_spacing, 0.4);
+    EXPECT_EQ(store().value(va_spacing), 0.4);
+    make(choice_interval);
+    store().set_value(choice_interval, 5);  // beyond the items: unchanged
+    EXPECT_EQ(store().value(choice_interval), -1);
+    engine::set_param_store(&store());
+    make(va_extrusion);
+    store().set_value(va_extrusion, 0.7);
+    EXPECT_EQ(engine::pval(va_extrusion), 0.7);
+    engine::set_param_store(nullptr);
+    param_widgets[va_spacing] = nullptr;
+    store().set_value(va_spacing, 0.1);
+}
+
+TEST_F(ParamWidgets, PanelToggleResizesTheWindow) {
+    make(bt_panel_toggle);
+    operate(bt_panel_toggle, 1);
+    EXPECT_EQ(window_->w(), 765);
+    EXPECT_EQ(window_->h(), 720);
+    operate(bt_panel_toggle, 0);
+    EXPECT_EQ(window_->w(), 1375);
+    EXPECT_EQ(window_->h(), 792);
+}
