@@ -9,8 +9,8 @@
 #include "common/file_util.h"
 #include "engine/params.h"
 #include "pathapp/app.h"
-#include "pathapp/param_seam.h"
-#include "pathapp/shape_seam.h"
+#include "pathapp/param_set.h"
+#include "pathapp/engine_parts.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
 
@@ -69,17 +69,10 @@ void batch_job_finished(GL_Display_3D& view) {
 }
 
 bool start_gcode_job(const char* path, const char* final_path) {
-#if STRANDEL_HAVE_SLICER
     return engine::begin_gcode_file(view_3d->raster, path, final_path ? final_path : "");
-#else
-    (void)final_path;
-    printf("%s: this build has no G-code writer; job skipped\n", path);
-    return false;
-#endif
 }
 
 void run_layer_step(GL_Display_3D& view) {
-#if STRANDEL_HAVE_SLICER
     GL_Display_Image& iv = *image_view;
     engine::SliceInputs in;
     in.slope_image = &iv.img.slope_image[0][0];
@@ -107,14 +100,9 @@ void run_layer_step(GL_Display_3D& view) {
     memcpy(in.centre_matrix, view.centre_matrix, sizeof in.centre_matrix);
     in.current_angle = view.current_angle;
     in.layer_angle_on = &view.layer_angle_on;
-#if STRANDEL_HAVE_PARAM_SET
     in.fill_interval_choice = [] { fill_interval_choice(); };
-#endif
     in.batch_job_done = [&view] { batch_job_finished(view); };
     engine::slice_and_write_gcode(view.raster, view.model, in);
-#else
-    (void)view;
-#endif
 }
 
 }  // namespace pathapp

@@ -183,9 +183,7 @@ void GL_Display_3D::draw() {
     glMultMatrixd(model_matrix);
     glMultMatrixd(zoom_matrix);
     glMultMatrixd(centre_matrix);
-#if STRANDEL_HAVE_STL
     engine::draw_model(model);
-#endif
     draw_cross_section();
     glPopMatrix();
     glDisable(GL_LIGHTING);

@@ -87,9 +87,7 @@ void GL_Display_Image::read_bmp_list() {
 
 GL_Display_Image::GL_Display_Image(int x, int y, int w, int h, const char* label)
     : Fl_Gl_Window(x, y, w, h, label) {
-#if STRANDEL_HAVE_INSOLE_GEO
     engine::init_insole_shape(shape);
-#endif
     img.marked_circles.clear();
     img.marked_bars.clear();
     Fl::add_timeout(REDRAW_INTERVAL, redraw_timer, this);
@@ -119,9 +117,7 @@ GL_Display_Image::GL_Display_Image(int x, int y, int w, int h, const char* label
 
 GL_Display_Image::~GL_Display_Image() {
     Fl::remove_timeout(redraw_timer, this);
-#if STRANDEL_HAVE_INSOLE_GEO
     engine::destroy_insole_shape(shape);
-#endif
 }
 
 bool GL_Display_Image::write_origin_file() const {
@@ -171,9 +167,7 @@ void GL_Display_Image::draw() {
     glEnd();
     glDisable(GL_TEXTURE_2D);
 
-#if STRANDEL_HAVE_MESH_OPS
     if (engine::pon(engine::bt_show_path) && view_3d) engine::draw_layer_paths(view_3d->raster, view_3d->current_angle, W, H);
-#endif
 
     if (engine::pon(engine::bt_show_coord)) {
         const float cx = (heel_point[0] - origin_point[0]) * (W / 300.0f);

@@ -5,26 +5,18 @@
 #include "engine/params.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
-#include "pathapp/param_seam.h"
-#include "pathapp/shape_seam.h"
+#include "pathapp/param_set.h"
+#include "pathapp/engine_parts.h"
 #include "pathapp/views.h"
 
 namespace pathapp {
 
 void panel_toggle_cb(Fl_Widget* w, void*) {
     const bool small = static_cast<Fl_Light_Button*>(w)->value() != 0;
-#if STRANDEL_HAVE_PARAM_SET
     set_panel_size(small);
-#else
-    if (small)
-        main_window->size(765, 720);
-    else
-        main_window->size(1375, 792);
-#endif
 }
 
 void install_param_hooks() {
-#if STRANDEL_HAVE_PARAM_SET
     ParamHooks& h = param_hooks();
     h.build_sample_grid = [](int step) { engine::build_sample_grid(view_3d->raster, step); };
     h.apply_base_plate = [] { apply_base_plate(); };
@@ -56,12 +48,9 @@ void install_param_hooks() {
         image_view->origin_extra[0] = o.extra0;
         image_view->origin_extra[1] = o.extra1;
     };
-#if STRANDEL_HAVE_INSOLE_GEO
     h.dilate_outline = [] { engine::dilate_outline(image_view->shape); };
-#endif
     h.load_pressure_image = [] { load_pressure_image(); };
     h.load_contour_image = [] { load_contour_image(); };
-#if STRANDEL_HAVE_STL
     h.load_stl = [] {
         StlLoadTarget t;
         t.model = &view_3d->model;
@@ -71,10 +60,8 @@ void install_param_hooks() {
         t.reset_placement_matrices = [] { reset_placement_matrices(*view_3d); };
         load_stl_model(t);
     };
-#endif
     h.save_gcode = [] { save_gcode(); };
     h.show_adv_edit = [] { adv_edit_window->show(); };
-#endif
 }
 
 }  // namespace pathapp

@@ -16,8 +16,8 @@
 #include "pathapp/app.h"
 #include "pathapp/batch.h"
 #include "pathapp/image_file.h"
-#include "pathapp/param_seam.h"
-#include "pathapp/shape_seam.h"
+#include "pathapp/param_set.h"
+#include "pathapp/engine_parts.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
 
@@ -128,7 +128,6 @@ void copy_ranges_to_box() {
 void build_from_foot() {
     PressureImage& img = gp_img->img;
     if (!pon(engine::bt_whole_insole)) raise_heel_floor(img.foot_image);
-#if STRANDEL_HAVE_INSOLE_GEO
     engine::InsoleShape& shape = gp_img->shape;
     if (view_3d->raster.has_marks) {
         memcpy(shape.foot_map, img.foot_image, sizeof img.foot_image);
@@ -137,7 +136,6 @@ void build_from_foot() {
     } else {
         engine::build_insole_outline(shape, &img.foot_image[0][0], view_3d->model);
     }
-#endif
     copy_ranges_to_box();
     view_3d->raster.height_request = 1;
 }
@@ -146,9 +144,7 @@ void rebuild_spacing(int point_space) {
     engine::LayerRaster& r = view_3d->raster;
     engine::build_sample_grid(r, point_space);
     r.path_request = 1;
-#if STRANDEL_HAVE_PARAM_SET
     if (pon(engine::ck_offset_cross)) fill_interval_choice();
-#endif
 }
 
 void keep_spacing() {
@@ -307,9 +303,7 @@ void apply_base_plate() {
     copy_ranges_to_box();
     if (gp_img->img.pressure_loaded) {
         view_3d->model.clear();
-#if STRANDEL_HAVE_INSOLE_GEO
         engine::build_insole_outline(gp_img->shape, &gp_img->img.foot_image[0][0], view_3d->model);
-#endif
         view_3d->raster.height_request = 1;
         find_heel_point();
     }

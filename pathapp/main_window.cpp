@@ -20,7 +20,7 @@
 
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
-#include "pathapp/param_seam.h"
+#include "pathapp/param_set.h"
 #include "pathapp/views.h"
 
 namespace pathapp {
@@ -36,13 +36,6 @@ Fl_Menu_Button* menu_version = nullptr;
 bool batch_mode = false;
 
 using engine::ParamId;
-
-// The button actions belong to the parameter set; a build without it has plain buttons.
-#if STRANDEL_HAVE_PARAM_SET
-#define ACTION(f) f
-#else
-#define ACTION(f) nullptr
-#endif
 
 namespace {
 
@@ -100,9 +93,7 @@ void build_adv_edit_window() {
 }  // namespace
 
 void build_windows() {
-#if STRANDEL_HAVE_PARAM_SET
     engine::set_param_store(&widget_param_store());
-#endif
     install_param_hooks();
     build_adv_edit_window();
 
@@ -113,17 +104,15 @@ void build_windows() {
     image_view = new GL_Display_Image(25, 65, 525, 675);
     image_view->end();
     gp_img = image_view;
-    Fl_Button* b = button(695, 15, 130, 50, "讀取BMP", ACTION(load_bmp_cb));
+    Fl_Button* b = button(695, 15, 130, 50, "讀取BMP", load_bmp_cb);
     b->box(FL_PLASTIC_UP_BOX);
     b->color(2);
     b->labelsize(21);
     view_3d = new GL_Display_3D(565, 106, 260, 360);
     view_3d->end();
-#if STRANDEL_HAVE_PARAM_SET
     set_param_raster(&view_3d->raster);
-#endif
     param(engine::va_spacing, 629, 25, 62, 33);
-    b = button(915, 710, 80, 65, "Save Path", ACTION(save_path_cb));
+    b = button(915, 710, 80, 65, "Save Path", save_path_cb);
     b->box(FL_PLASTIC_UP_BOX);
     b->color(1);
     param(engine::bt_show_path, 565, 476, 110, 35)->selection_color(5);
@@ -152,19 +141,13 @@ void build_windows() {
     param(engine::out_time, 1105, 742, 100, 33);
     Fl_Group* spacing = frame(832, 487, 235, 111, nullptr, FL_THIN_DOWN_BOX);
     param(engine::ck_offset_cross, 872, 492, 86, 25);
-    Fl_Widget* interval = param(engine::choice_interval, 927, 530, 80, 27);
-#if !STRANDEL_HAVE_PARAM_SET
-    interval->deactivate();
-#endif
-    (void)interval;
+    param(engine::choice_interval, 927, 530, 80, 27);
     param(engine::va_point_space, 917, 572, 131, 20);
-#if STRANDEL_HAVE_PARAM_SET
     start_point_spacing();
-#endif
     spacing->end();
 
     Fl_Group* hidden = frame(60, 47, 592, 688, nullptr, FL_UP_BOX);
-    button(95, 335, 75, 60, "Reset", ACTION(reset_cb));
+    button(95, 335, 75, 60, "Reset", reset_cb);
     auto* test = new Fl_Light_Button(223, 405, 105, 50, "Test");
     test->selection_color(1);
     test->labelsize(28);
@@ -176,16 +159,16 @@ void build_windows() {
     param(engine::va_offset_v, 1505, 493, 60, 25);
     param(engine::tx_point_space_h, 1435, 545, 131, 20);
     param(engine::tx_point_space_v, 1435, 520, 131, 20);
-    b = button(830, 710, 82, 66, "Get Path", ACTION(get_path_cb));
+    b = button(830, 710, 82, 66, "Get Path", get_path_cb);
     b->box(FL_PLASTIC_THIN_UP_BOX);
     b->color(6);
-    button(1375, 595, 105, 50, "讀取STL", ACTION(load_stl_cb))->labelsize(21);
-    button(835, 121, 75, 40, "Z rotate", ACTION(z_rotate_cb));
-    button(835, 385, 104, 53, "Get Height", ACTION(get_height_cb));
+    button(1375, 595, 105, 50, "讀取STL", load_stl_cb)->labelsize(21);
+    button(835, 121, 75, 40, "Z rotate", z_rotate_cb);
+    button(835, 385, 104, 53, "Get Height", get_height_cb);
     param(engine::bt_show_coord, 682, 476, 110, 35)->selection_color(1);
     param(engine::bt_show_contour, 682, 512, 110, 35)->selection_color(6);
-    button(835, 39, 75, 40, "X rotate", ACTION(x_rotate_cb));
-    button(835, 80, 75, 40, "Y rotate", ACTION(y_rotate_cb));
+    button(835, 39, 75, 40, "X rotate", x_rotate_cb);
+    button(835, 80, 75, 40, "Y rotate", y_rotate_cb);
     param(engine::va_layer_index, 25, 4, 542, 36);
     param(engine::bt_contour, 1010, 710, 70, 35)->selection_color(4);
     param(engine::bt_test1, 648, 615, 85, 25);
@@ -196,18 +179,18 @@ void build_windows() {
     cur->labelsize(16);
     cur->textsize(16);
     angle->end();
-    button(925, 150, 46, 25, "- 15", ACTION(turn_z_cb))->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(-15)));
-    button(972, 150, 46, 25, "15", ACTION(turn_z_cb))->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(15)));
-    button(925, 122, 46, 25, "- 5", ACTION(turn_z_cb))->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(-5)));
-    button(972, 122, 46, 25, "5 ", ACTION(turn_z_cb))->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(5)));
+    button(925, 150, 46, 25, "- 15", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(-15)));
+    button(972, 150, 46, 25, "15", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(15)));
+    button(925, 122, 46, 25, "- 5", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(-5)));
+    button(972, 122, 46, 25, "5 ", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(5)));
     auto* toggle = new Fl_Light_Button(1, 690, 23, 95);
     toggle->box(FL_THIN_UP_BOX);
     toggle->selection_color(42);
     toggle->labelsize(14);
     toggle->callback(panel_toggle_cb);
-    button(990, 373, 74, 35, "Load Para", ACTION(load_para_cb));
-    button(990, 408, 74, 35, "Sava Para", ACTION(save_para_cb));
-    b = button(1375, 650, 115, 50, "讀取輪廓圖", ACTION(load_contour_cb));
+    button(990, 373, 74, 35, "Load Para", load_para_cb);
+    button(990, 408, 74, 35, "Sava Para", save_para_cb);
+    b = button(1375, 650, 115, 50, "讀取輪廓圖", load_contour_cb);
     b->box(FL_PLASTIC_UP_BOX);
     b->color(4);
     b->labelsize(21);
@@ -220,22 +203,14 @@ void build_windows() {
     test_view = new GL_Display_TEST(1390, 70, 150, 360);
     test_view->end();
     param(engine::bt_whole_insole, 735, 75, 80, 25);
-    button(1000, 615, 64, 20, "edit", ACTION(edit_cb));
+    button(1000, 615, 64, 20, "edit", edit_cb);
     param(engine::va_bm_para_1, 1320, 725, 152, 20);
     Fl_Widget* pts = param(engine::bt_show_pts, 1475, 725, 90, 50);
     pts->selection_color(1);
     pts->labelsize(16);
-    button(1500, 670, 64, 35, "dilation", ACTION(dilation_cb));
-    auto* bottom = static_cast<Fl_Choice*>(param(engine::choice_bottom_type, 866, 640, 95, 30));
-    if (bottom->size() == 0) {
-        bottom->add("標準");
-        bottom->add("足弓內縮");
-        bottom->add("全部內縮");
-        bottom->value(static_cast<int>(engine::param_info(engine::choice_bottom_type).start));
-    }
-#if STRANDEL_HAVE_PARAM_SET
+    button(1500, 670, 64, 35, "dilation", dilation_cb);
+    param(engine::choice_bottom_type, 866, 640, 95, 30);
     start_base_plate_params();
-#endif
     param(engine::va_first_layer_height, 700, 746, 65, 24);
     auto* volume = new Fl_Value_Output(1440, 11, 62, 24, "擠出量(體積)");
     volume->labelsize(14);

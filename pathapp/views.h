@@ -11,7 +11,7 @@
 #include "engine/mesh.h"
 #include "pathapp/bmp_list.h"
 #include "pathapp/pressure_image.h"
-#include "pathapp/shape_seam.h"
+#include "pathapp/engine_parts.h"
 
 class FTFont;
 

@@ -64,9 +64,6 @@ bool have_display_and_program(VirtualDisplay& d) { return d.ok() && fs::exists(s
 
 // Variant 0 ("十月版"): settings beside the image in C:\insole, read and removed.
 TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
-#if !__has_include("engine/layer_slicer.h")
-    GTEST_SKIP() << "this build has no layer slicer";
-#endif
     VirtualDisplay display;
     if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
     Station st;
@@ -110,9 +107,6 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
 
 // Variant 2 ("A4版"): settings in the server directory, which keeps its file.
 TEST(StrandelBatch, A4SettingsAndThenAWaitingWindowWithoutAList) {
-#if !__has_include("engine/layer_slicer.h")
-    GTEST_SKIP() << "this build has no layer slicer";
-#endif
     VirtualDisplay display;
     if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
     Station st;

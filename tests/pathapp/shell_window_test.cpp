@@ -22,7 +22,7 @@
 #include "engine/params.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
-#include "pathapp/param_seam.h"
+#include "pathapp/param_set.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
 #include "tests/support/gl_context.h"
@@ -167,15 +167,12 @@ TEST_F(ShellWindows, ParametersShowTheirStartValues) {
                        va_back_extrusion, bt_show_path, bt_show_coord, bt_test1, ck_self_def_angle, bt_whole_insole,
                        va_print_thickness, out_time, out_current_angle, va_x_offset, tx_point_space_h})
         EXPECT_NEAR(pval(id), param_info(id).start, 1e-6) << param_info(id).name;
-    EXPECT_EQ(pval(choice_bottom_type), 0);
     EXPECT_EQ(image_view->origin_point[0], 30);
     EXPECT_EQ(image_view->origin_point[1], 30);
-#if STRANDEL_HAVE_PARAM_SET
     EXPECT_EQ(pval(ck_offset_cross), 1);
     EXPECT_EQ(pval(choice_interval), 2);  // "0.300000", "1", "3", "1.5" with "3" selected
     EXPECT_TRUE(param_widgets[choice_interval]->active());
     EXPECT_TRUE(view_3d->raster.grid.empty());  // no PointSpacing.txt, no sample grid
-#endif
 }
 
 TEST_F(ShellWindows, VariantMenuStartsAtItsStoredItemAndTitlesFollowPicks) {
