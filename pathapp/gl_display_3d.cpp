@@ -256,7 +256,9 @@ void GL_Display_3D::batch_load_step() {
             // Unusable for good: leaving it would bring it back in every list.
             std::remove(paths.image.c_str());
         } else if (loaded && model.empty()) {
-            printf("%s: no insole model came of the image; job skipped\n", name);
+            // Nothing to slice: unusable as it stands, like a foot that is too short.
+            printf("%s: no insole model came of the image; refused and removed\n", name);
+            std::remove(paths.image.c_str());
             loaded = false;
         }
     }

@@ -83,12 +83,14 @@ public:
     // The image of the running batch job, removed once its G-code is in place.
     std::string job_image_path;
 
+    // Steps 12 and 13 of draw: the next job image, the start of its G-code job.
+    void batch_load_step();
+    void batch_start_step();
+
 private:
     void draw_background();
     void capture_matrices();
     void draw_cross_section();
-    void batch_load_step();
-    void batch_start_step();
     void layer_step();
 };
 

@@ -43,6 +43,8 @@ struct Station {
         // The start and end blocks mark a complete file.
         put(server + "/tx_begin_area.txt", "; start of job");
         put(server + "/tx_end_area.txt", "; end of job");
+        // Thick layers keep the run short; the A4 settings set their own 0.3.
+        put(server + "/va_spacing.txt", "0.500000");
     }
     void image(const std::string& from, const std::string& as) {
         fs::copy_file(from, insole + "/" + as, fs::copy_options::overwrite_existing);
