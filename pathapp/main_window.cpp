@@ -148,7 +148,7 @@ void build_windows() {
 
     Fl_Group* hidden = frame(60, 47, 592, 688, nullptr, FL_UP_BOX);
     button(95, 335, 75, 60, "Reset", reset_cb);
-    auto* test = new Fl_Light_Button(223, 405, 105, 50, "Test");
+    Fl_Widget* test = param(engine::bt_test, 223, 405, 105, 50);
     test->selection_color(1);
     test->labelsize(28);
     param(engine::va_cut_plane, 75, 194, 542, 36);
@@ -183,11 +183,9 @@ void build_windows() {
     button(972, 150, 46, 25, "15", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(15)));
     button(925, 122, 46, 25, "- 5", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(-5)));
     button(972, 122, 46, 25, "5 ", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(5)));
-    auto* toggle = new Fl_Light_Button(1, 690, 23, 95);
+    Fl_Widget* toggle = param(engine::bt_panel_toggle, 1, 690, 23, 95);
     toggle->box(FL_THIN_UP_BOX);
     toggle->selection_color(42);
-    toggle->labelsize(14);
-    toggle->callback(panel_toggle_cb);
     button(990, 373, 74, 35, "Load Para", load_para_cb);
     button(990, 408, 74, 35, "Sava Para", save_para_cb);
     b = button(1375, 650, 115, 50, "讀取輪廓圖", load_contour_cb);

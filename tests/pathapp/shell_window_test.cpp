@@ -3,6 +3,7 @@
 // origin grip and job list, the test view's measuring cross, and the batch
 // load of job images with their per-job settings files.
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Menu_Button.H>
@@ -195,6 +196,24 @@ TEST_F(ShellWindows, VariantMenuStartsAtItsStoredItemAndTitlesFollowPicks) {
     EXPECT_STREQ(main_window->label(), "Fitmire (Quenor)");
     EXPECT_FALSE(fs::exists("sl_version.txt"));  // picking never stores the variant
     main_window->label("Strandel");
+}
+
+TEST_F(ShellWindows, PanelToggleChangesOnlyTheWindowSize) {
+    auto* t = static_cast<Fl_Button*>(param_widgets[engine::bt_panel_toggle]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->x(), 1);
+    EXPECT_EQ(t->y(), 690);
+    t->value(1);
+    t->do_callback();
+    EXPECT_EQ(main_window->w(), 765);
+    EXPECT_EQ(main_window->h(), 720);
+    t->value(0);
+    t->do_callback();
+    EXPECT_EQ(main_window->w(), 1375);
+    EXPECT_EQ(main_window->h(), 792);
+    // Widgets keep their places: "版本設定" now lies beyond the window's edges.
+    EXPECT_NE(find(main_window, "版本設定", 1485, 790, 85, 35), nullptr);
+    main_window->size(1576, 828);
 }
 
 TEST_F(ShellWindows, VariantFileReading) {
