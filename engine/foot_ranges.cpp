@@ -11,22 +11,38 @@ namespace {
 inline int idx(int x, int y) { return y * SHAPE_W + x; }
 
 // First set pixel of row y from the near side (columns 1..148) or the far
-// side (columns 149..1); x unchanged when the row holds none.
-void scan_row(const uint8_t* bitmap, int y, bool far_side, int32_t& x) {
-    if (y < 0 || y >= SHAPE_H) return;
+// side (columns 149..1). False when the row holds none.
+bool scan_row(const uint8_t* bitmap, int y, bool far_side, int32_t& x) {
+    if (y < 0 || y >= SHAPE_H) return false;
     if (far_side) {
         for (int c = SHAPE_W - 1; c >= 1; --c)
             if (bitmap[idx(c, y)]) {
                 x = c;
-                return;
+                return true;
             }
     } else {
         for (int c = 1; c <= SHAPE_W - 2; ++c)
             if (bitmap[idx(c, y)]) {
                 x = c;
-                return;
+                return true;
             }
     }
+    return false;
+}
+
+// A high arch can leave no foot at all on a key point's row (heel and
+// forefoot apart). Keeping the x of the last foot there would draw the arch
+// towards a stale, often off-bitmap, point; the point moves instead to the
+// nearest row that holds the foot (the heel side first on a tie). With no
+// foot anywhere the point keeps its x.
+void place_on_row(const uint8_t* bitmap, ShapePoint& pt, bool far_side) {
+    if (scan_row(bitmap, pt.y, far_side, pt.x)) return;
+    for (int d = 1; d < SHAPE_H; ++d)
+        for (int y : {pt.y - d, pt.y + d})
+            if (scan_row(bitmap, y, far_side, pt.x)) {
+                pt.y = y;
+                return;
+            }
 }
 
 }  // namespace
@@ -104,18 +120,18 @@ void place_shape_points(InsoleShape& s) {
     const float sign = left ? -1.0f : 1.0f;
     auto pull = [&](ShapePoint& pt, float by) { pt.x = trunc_px(static_cast<float>(pt.x) + sign * by); };
 
-    scan_row(s.foot_map, s.p0_1.y, left, s.p0_1.x);
-    scan_row(s.foot_map, s.p0_2.y, left, s.p0_2.x);
+    place_on_row(s.foot_map, s.p0_1, left);
+    place_on_row(s.foot_map, s.p0_2, left);
     pull(s.p0_2, g);
-    scan_row(s.ring_map, s.p2_1.y, left, s.p2_1.x);
+    place_on_row(s.ring_map, s.p2_1, left);
     pull(s.p2_1, g);
-    scan_row(s.ring_map, s.p2_2.y, left, s.p2_2.x);
-    scan_row(s.foot_map, s.p[0].y, left, s.p[0].x);
-    scan_row(s.foot_map, s.p[1].y, left, s.p[1].x);
+    place_on_row(s.ring_map, s.p2_2, left);
+    place_on_row(s.foot_map, s.p[0], left);
+    place_on_row(s.foot_map, s.p[1], left);
     pull(s.p[1], w);
-    scan_row(s.ring_map, s.p[2].y, left, s.p[2].x);
-    scan_row(s.ring_map, s.p[3].y, !left, s.p[3].x);
-    scan_row(s.foot_map, s.p[4].y, !left, s.p[4].x);
+    place_on_row(s.ring_map, s.p[2], left);
+    place_on_row(s.ring_map, s.p[3], !left);
+    place_on_row(s.foot_map, s.p[4], !left);
 }
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "engine/insole_mesh.h"
 
@@ -56,6 +57,56 @@ WalkResult walk(InsoleShape& s, const uint8_t* walked, ShapePoint start, ShapePo
     return WalkResult{false, kWalkIterations};
 }
 
+// Toes that press apart from the ball of the foot form islands the edge walk
+// cannot reach, which would cut the insole off at the ball. When the toe end
+// holds such an island, short vertical gaps there (up to kToeGap rows) are
+// closed in work and paired, joining the toes to the foot.
+constexpr int kToeGap = 25;
+
+void bridge_toe_islands(uint8_t* work, uint8_t* paired, int from_row) {
+    const int first_row = std::max(from_row, 1);
+    if (first_row > SHAPE_H - 2) return;
+    // 4-connected regions; the largest is the foot itself.
+    std::vector<int> label(SHAPE_PIXELS, 0), sizes(1, 0), stack;
+    for (int start = 0; start < SHAPE_PIXELS; ++start) {
+        if (!work[start] || label[start]) continue;
+        const int id = static_cast<int>(sizes.size());
+        sizes.push_back(0);
+        label[start] = id;
+        stack.assign(1, start);
+        while (!stack.empty()) {
+            const int i = stack.back();
+            stack.pop_back();
+            ++sizes[id];
+            const int x = i % SHAPE_W, y = i / SHAPE_W;
+            const int nb[4][2] = {{x - 1, y}, {x + 1, y}, {x, y - 1}, {x, y + 1}};
+            for (const auto& n : nb) {
+                if (!in_shape(n[0], n[1])) continue;
+                const int j = idx(n[0], n[1]);
+                if (work[j] && !label[j]) {
+                    label[j] = id;
+                    stack.push_back(j);
+                }
+            }
+        }
+    }
+    if (sizes.size() <= 2) return;
+    const int main_id = static_cast<int>(std::max_element(sizes.begin(), sizes.end()) - sizes.begin());
+    bool island = false;
+    for (int i = idx(0, first_row); i < SHAPE_PIXELS && !island; ++i) island = label[i] != 0 && label[i] != main_id;
+    if (!island) return;
+
+    for (int x = 1; x <= SHAPE_W - 2; ++x) {
+        int last_set = -1;
+        for (int y = first_row; y <= SHAPE_H - 2; ++y) {
+            if (!work[idx(x, y)]) continue;
+            if (last_set >= 0 && y - last_set - 1 <= kToeGap)
+                for (int g = last_set + 1; g < y; ++g) work[idx(x, g)] = paired[idx(x, g)] = 255;
+            last_set = y;
+        }
+    }
+}
+
 inline ShapePoint arc_pixel(float cx, float cy, float r, float t_deg) {
     const float t = t_deg * kPi / 180.0f;
     return ShapePoint{trunc_px(cx + r * std::cos(t)), trunc_px(cy + r * std::sin(t)), -1};
@@ -73,6 +124,7 @@ WalkResult walk_heel_ring(InsoleShape& s) {
 
 WalkResult walk_toe_edge(InsoleShape& s) {
     for (int i = 0; i < SHAPE_PIXELS; ++i) s.ring_work[i] = s.edge_map[i] = s.foot_map[i] > 9 ? 255 : 0;
+    bridge_toe_islands(s.ring_work, s.edge_map, std::min(s.p0_1.y, s.p[4].y));
     for (int pass = 0; pass < 5; ++pass)
         if (!clear_spurs_once(s.ring_work, s.edge_map)) break;
     fill_notches(s.ring_work, s.edge_map);

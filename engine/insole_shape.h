@@ -22,6 +22,7 @@ struct ShapePoint {
     int32_t link = -1;
 };
 
+// Same position (the link is not compared).
 inline bool operator==(const ShapePoint& a, const ShapePoint& b) { return a.x == b.x && a.y == b.y; }
 inline bool operator!=(const ShapePoint& a, const ShapePoint& b) { return !(a == b); }
 

@@ -283,11 +283,7 @@ void stl_heel_point(const ModelBox& box, float heel_point[2]) {
 bool load_stl_file(const std::string& utf8_path, Mesh& model, ModelBox& box, LayerRaster& raster,
                    float heel_point[2]) {
     const std::string path = platform::utf8_to_ansi(utf8_path);
-    if (!stl_path_fits(path)) {
-        model.clear();
-        box.reset();
-        return false;
-    }
+    if (!stl_path_fits(path)) return false;  // refused before anything is lost
     const StlReadResult res = read_stl_file(path, model, box);
     if (!res.loaded()) return false;
     if (!pon(ck_fixed_position)) stl_heel_point(box, heel_point);

@@ -51,7 +51,8 @@ void stl_heel_point(const ModelBox& box, float heel_point[2]);
 // resetting the 3-D view's placement matrices: reads utf8_path (converted to
 // the ANSI code page) into model and box, places heel_point unless
 // ck_fixed_position is on, and raises raster.height_request. True once the
-// file was opened and read (a partial read counts); false leaves model empty.
+// file was opened and read (a partial read counts); false leaves the model
+// empty, or untouched when the name itself is refused.
 bool load_stl_file(const std::string& utf8_path, Mesh& model, ModelBox& box, LayerRaster& raster,
                    float heel_point[2]);
 

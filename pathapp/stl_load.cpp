@@ -4,11 +4,26 @@
 #include <FL/Fl_Native_File_Chooser.H>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "engine/stl_model.h"
+#include "platform/platform.h"
 
 namespace pathapp {
+
+bool to_ansi_path(char* name, size_t capacity) {
+    if (!name || capacity == 0) return false;
+    const size_t len = strnlen(name, capacity);
+    const std::string ansi = platform::utf8_to_ansi(std::string(name, len));
+    if (ansi.size() >= capacity) {
+        std::printf("file name %.*s does not fit in %zu bytes in the ANSI code page\n", static_cast<int>(len), name,
+                    capacity - 1);
+        return false;
+    }
+    std::memcpy(name, ansi.c_str(), ansi.size() + 1);
+    return true;
+}
 
 bool load_stl_model(const StlLoadTarget& target) {
     if (!target.model || !target.box || !target.raster || !target.heel_point) return false;

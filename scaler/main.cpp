@@ -1,2 +1,4 @@
 // Fitmire, the insole scaling program.
-int main() { return 0; }
+#include "scaler/scaler_window.h"
+
+int main(int argc, char** argv) { return fitmire::run(argc, argv); }

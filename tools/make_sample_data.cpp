@@ -69,7 +69,7 @@ struct ManifestLine {
 };
 std::vector<ManifestLine> g_manifest;
 
-Foot build_checked(const FootSpec& s) {
+Foot build_checked(const FootParams& s) {
     Foot f = make_foot(s);
     // The manifest promises these; a shape change that breaks them must not slip through.
     if (f.first_row != s.heel_back_row || f.last_row - f.first_row + 1 != s.length_mm)
@@ -78,7 +78,7 @@ Foot build_checked(const FootSpec& s) {
     return f;
 }
 
-void add_manifest(const std::string& name, const FootSpec& s, const Foot& f) {
+void add_manifest(const std::string& name, const FootParams& s, const Foot& f) {
     g_manifest.push_back({name, s.left ? 'L' : 'R', f.last_row - f.first_row + 1, s.high_arch || s.split_arch,
                           f.heel_x, f.heel_y});
 }
@@ -146,7 +146,7 @@ void write_feet() {
         {"foot_left_medium_splitarch", true, 255, true, true, true, 69, 50, 250},
     };
     for (const Row& r : rows) {
-        FootSpec s;
+        FootParams s;
         s.name = r.name;
         s.left = r.left;
         s.length_mm = r.len;
@@ -191,7 +191,7 @@ void write_feet() {
     }
 
     for (int len : {79, 80}) {
-        FootSpec s;
+        FootParams s;
         s.name = "foot_left_short_" + std::to_string(len) + "rows";
         s.length_mm = len;
         s.heel_col = 72;
@@ -201,7 +201,7 @@ void write_feet() {
         add_manifest(s.name + ".bmp", s, f);
     }
 
-    FootSpec wrong;
+    FootParams wrong;
     wrong.name = "foot_left_120x300";
     wrong.length_mm = 240;
     wrong.heel_col = 54;
@@ -297,14 +297,14 @@ void write_stls() {
 void write_batch() {
     std::error_code ec;
     std::filesystem::create_directories(out("batch"), ec);
-    FootSpec s;
+    FootParams s;
     s.length_mm = 290;
     s.heel_col = 68;
     s.heel_back_row = 35;
     const Foot left = make_foot(s);
     s.left = false;
     const Foot right = make_foot(s);
-    FootSpec shortfoot;
+    FootParams shortfoot;
     shortfoot.length_mm = 79;
     shortfoot.heel_col = 72;
     shortfoot.heel_back_row = 100;

@@ -39,7 +39,7 @@ double smoothstep(double e0, double e1, double x);
 std::vector<float> inside_distance(const Plane& mask);
 
 // ---- Feet ----
-struct FootSpec {
+struct FootParams {
     std::string name;
     bool left = true;
     int length_mm = 260;   // heel back to toe tip, rows
@@ -58,7 +58,7 @@ struct Foot {
     int first_row = -1, last_row = -1;
 };
 
-Foot make_foot(const FootSpec& spec);
+Foot make_foot(const FootParams& fp);
 
 // ---- Insole outline, template and solid ----
 struct Pt {

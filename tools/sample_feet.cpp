@@ -81,18 +81,18 @@ void drop_specks(Plane& mask, int min_px) {
 
 }  // namespace
 
-Foot make_foot(const FootSpec& spec) {
-    const int w = spec.canvas_w, h = spec.canvas_h;
-    const double len = spec.length_mm;
-    const double hx = spec.heel_col + 0.5;
-    const double y0 = spec.heel_back_row;
-    const std::vector<double>& med_t = spec.split_arch ? kSplitT : spec.high_arch ? kHighT : kFlatT;
-    const std::vector<double>& med_x = spec.split_arch ? kSplitX : spec.high_arch ? kHighX : kFlatX;
+Foot make_foot(const FootParams& fp) {
+    const int w = fp.canvas_w, h = fp.canvas_h;
+    const double len = fp.length_mm;
+    const double hx = fp.heel_col + 0.5;
+    const double y0 = fp.heel_back_row;
+    const std::vector<double>& med_t = fp.split_arch ? kSplitT : fp.high_arch ? kHighT : kFlatT;
+    const std::vector<double>& med_x = fp.split_arch ? kSplitX : fp.high_arch ? kHighX : kFlatX;
 
     ToeShape toes[5];
     for (int i = 0; i < 5; ++i) {
         const Toe& t = kToes[i];
-        const double bottom = ball_front(t.cx) + (spec.toe_islands ? 0.022 : -0.03);
+        const double bottom = ball_front(t.cx) + (fp.toe_islands ? 0.022 : -0.03);
         toes[i] = {t.cx, (t.tip + bottom) / 2, t.a, (t.tip - bottom) / 2, t.weight};
     }
 
@@ -135,16 +135,16 @@ Foot make_foot(const FootSpec& spec) {
         for (int x = 0; x < w; ++x) {
             if (!mask.at(x, y)) continue;
             const double edge = 0.3 + 0.7 * smoothstep(0.0, 5.0, dist[size_t(y) * w + x]);
-            const double v = raw[size_t(y) * w + x] / raw_max * spec.peak * edge;
+            const double v = raw[size_t(y) * w + x] / raw_max * fp.peak * edge;
             foot.value.at(x, y) = static_cast<uint8_t>(std::clamp(std::lround(v), 1L, 255L));
             if (foot.first_row < 0) foot.first_row = y;
             foot.last_row = y;
         }
-    foot.heel_x = spec.heel_col;
+    foot.heel_x = fp.heel_col;
     foot.heel_y = static_cast<int>(std::floor(y0 + kHeelRadius * len));
-    if (!spec.left) {
+    if (!fp.left) {
         foot.value = foot.value.mirrored();
-        foot.heel_x = w - 1 - spec.heel_col;
+        foot.heel_x = w - 1 - fp.heel_col;
     }
     return foot;
 }

@@ -201,3 +201,26 @@ TEST_F(FootRanges, ScansMeetingNothingKeepTheirXAndStillTakeTheirPull) {
     EXPECT_EQ(shape->p[1].x, 21);   // 10 + 11.2
     EXPECT_EQ(shape->p0_2.x, -1);   // -5 + 3.288 = -1.7, truncated toward zero
 }
+
+TEST_F(FootRanges, KeyPointsOnRowsWithoutFootMoveToTheNearestFootRow) {
+    // Heel and forefoot apart (a high arch): rows 101..159 hold nothing.
+    store.set_value(va_bm_para_1, 0);
+    shape->LINE_PCT[0] = 0.14f;
+    Bitmap b = blank();
+    fill_rect(b, 30, 20, 109, 100);
+    fill_rect(b, 30, 160, 109, 299);
+    std::memcpy(shape->foot_map, b.data(), SHAPE_PIXELS);
+    testing::internal::CaptureStdout();
+    measure_foot_ranges(*shape, b.data());
+    shape->is_left = 0;
+    build_eroded_ring(*shape);
+    shape->p[3].x = shape->p[1].x = -500;  // stale values from an earlier foot
+    place_shape_points(*shape);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(shape->p[3].y, 100);  // row 104 is empty; row 100 is 4 rows away
+    EXPECT_EQ(shape->p[3].x, 108);  // far side of the heel's top edge (its corner thinned away)
+    EXPECT_EQ(shape->p[1].y, 100);  // row 115: row 100 is nearer than row 160
+    EXPECT_EQ(shape->p[1].x, 41);   // 30 + 11.2
+    EXPECT_EQ(shape->p[4].y, 166);  // its own row holds the forefoot
+    EXPECT_EQ(shape->p[4].x, 109);
+}

@@ -148,13 +148,14 @@ inline std::vector<NamedFoot> drawn_feet() {
         for (int variant = 0; variant < 6; ++variant) {
             DrawnFoot p;
             p.left = left == 1;
-            p.length = 200.0f + 20.0f * static_cast<float>(variant);
+            p.length = 200.0f + 14.0f * static_cast<float>(variant);
             p.width = 0.9f + 0.05f * static_cast<float>(variant % 3);
             p.heel_y = 25 + 6 * variant;
-            p.centre_x = 70.0f + static_cast<float>(variant);
             p.separate_toes = variant % 2 == 1;
             p.soft_edge = variant >= 3;
-            p.tilt_deg = (variant % 3 - 1) * 6.0f * (p.left ? -1.0f : 1.0f);
+            p.tilt_deg = static_cast<float>(variant % 3 - 1) * 5.0f * (p.left ? -1.0f : 1.0f);
+            // Keep the tilted foot in the middle of the bitmap.
+            p.centre_x = 75.0f + std::sin(p.tilt_deg * 3.14159265f / 180.0f) * p.length * 0.45f;
             char name[96];
             std::snprintf(name, sizeof name, "drawn %s len %.0f width %.2f%s%s tilt %.0f", p.left ? "left" : "right",
                           p.length, p.width, p.separate_toes ? " toes apart" : "", p.soft_edge ? " soft" : "", p.tilt_deg);

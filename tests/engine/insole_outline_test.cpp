@@ -333,3 +333,53 @@ TEST_F(Outline, DegenerateFeetStayInBoundsAndLeaveNoNaN) {
             ASSERT_TRUE(shape->inside_mask[i] == 0 || shape->inside_mask[i] == 10) << "foot " << k;
     }
 }
+
+namespace {
+int outline_top(const InsoleShape& s, int x) {
+    for (int y = SHAPE_H - 1; y >= 0; --y)
+        if (s.outline_map[y * SHAPE_W + x]) return y;
+    return -1;
+}
+}  // namespace
+
+TEST_F(Outline, ToesPressedApartFromTheBallAreKeptInTheInsole) {
+    Bitmap foot = blank();
+    fill_rect(foot, 30, 40, 100, 200, 80);
+    fill_rect(foot, 70, 215, 95, 235, 80);  // a toe island 14 rows above the ball
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_outline(*shape, foot.data(), model);
+    testing::internal::GetCapturedStdout();
+    EXPECT_GE(outline_top(*shape, 80), 233);
+    EXPECT_EQ(at(shape->inside_mask, 80, 225), 10);
+}
+
+TEST_F(Outline, FarIslandsAreNotJoined) {
+    Bitmap foot = blank();
+    fill_rect(foot, 30, 40, 100, 200, 80);
+    fill_rect(foot, 70, 240, 95, 260, 80);  // 39 rows above the ball: not a toe
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_outline(*shape, foot.data(), model);
+    testing::internal::GetCapturedStdout();
+    EXPECT_LE(outline_top(*shape, 80), 201);
+    EXPECT_EQ(at(shape->inside_mask, 80, 250), 0);
+}
+
+TEST_F(Outline, HeelEndFollowsTheFootItselfWithoutErosion) {
+    auto bottom_row = [&](double erosion) {
+        store.set_value(va_bm_para_1, erosion);
+        Bitmap foot = blank();
+        fill_rect(foot, 30, 40, 100, 240, 80);
+        Mesh model;
+        testing::internal::CaptureStdout();
+        build_insole_outline(*shape, foot.data(), model);
+        testing::internal::GetCapturedStdout();
+        for (int y = 0; y < SHAPE_H; ++y)
+            for (int x = 0; x < SHAPE_W; ++x)
+                if (at(shape->outline_map, x, y)) return y;
+        return -1;
+    };
+    EXPECT_EQ(bottom_row(0), 40);
+    EXPECT_GT(bottom_row(8), 40);
+}

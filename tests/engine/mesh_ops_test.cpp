@@ -140,6 +140,20 @@ TEST_F(CrossSection, RealCubeCutsIntoAClosedLoop) {
     EXPECT_TRUE(same_xy(r.cross_mesh.back().pt[1], r.cross_mesh.front().pt[0]));
 }
 
+TEST_F(CrossSection, SampleInsoleCutsIntoClosedLoopsAtEveryHeight) {
+    Mesh model;
+    engine::ModelBox box;
+    if (engine::read_stl_file(testsupport::sample("insole_50k.stl"), model, box).status != engine::StlStatus::ok)
+        GTEST_SKIP() << "no generated sample data";
+    LayerRaster r;
+    for (float z : {0.5f, 2.5f, 5.0f}) {
+        engine::slice_mesh_at_z(r, model, z);
+        ASSERT_GT(r.cross_mesh.size(), 100u);
+        EXPECT_EQ(chain_breaks(r.cross_mesh), 0) << "z " << z;
+        EXPECT_TRUE(same_xy(r.cross_mesh.back().pt[1], r.cross_mesh.front().pt[0])) << "z " << z;
+    }
+}
+
 // ---- path lines ----------------------------------------------------------------------
 
 using PathLines = WithParams;
@@ -241,6 +255,18 @@ TEST_F(MeshGl, TenMillimetreBoxMeasuresTen) {
     EXPECT_EQ(store.value(engine::va_layer_index), 0);
     EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
+}
+
+TEST_F(MeshGl, SampleInsoleMeasuresItsThickness) {
+    Mesh model;
+    engine::ModelBox box;
+    if (engine::read_stl_file(testsupport::sample("insole_50k.stl"), model, box).status != engine::StlStatus::ok)
+        GTEST_SKIP() << "no generated sample data";
+    LayerRaster r;
+    slicer_view(r);
+    engine::measure_model_height(model, r, placement((box.model_min_x + box.model_max_x) / 2,
+                                                     (box.model_min_y + box.model_max_y) / 2));
+    EXPECT_NEAR(r.model_height, box.model_max_z - box.model_min_z, 0.05);
 }
 
 TEST_F(MeshGl, RaisedBoxAndInsoleMeshOffsets) {

@@ -336,6 +336,7 @@ TEST_F(Stl, OverLongFileNameIsRefusedBeforeAnythingIsRead) {
     engine::LayerRaster raster;
     const std::string name = dir / (std::string(1100, 'n') + ".stl");
     float heel[2] = {1, 2};
+    model = tetrahedron();
     testing::internal::CaptureStdout();
     EXPECT_FALSE(engine::stl_path_fits(name));
     EXPECT_FALSE(engine::load_stl_file(name, model, box, raster, heel));
@@ -343,6 +344,7 @@ TEST_F(Stl, OverLongFileNameIsRefusedBeforeAnythingIsRead) {
     EXPECT_NE(out.find("longer than 1023 bytes"), std::string::npos);
     EXPECT_EQ(heel[0], 1);
     EXPECT_EQ(raster.height_request, 0);
+    EXPECT_EQ(model.size(), 4u);  // the model in the view is kept
 }
 
 // ---- real files ----------------------------------------------------------------
@@ -418,6 +420,31 @@ TEST_F(StlGl, DrawModelWritesOnceWhenSaveIsOn) {
     put_bytes(dir / "copy.stl", text);
     engine::read_stl_file(dir / "copy.stl", back, box);
     EXPECT_TRUE(same_triangles(back, m, 1e-6f));
+}
+
+}  // namespace
+
+// ---- generated sample files -------------------------------------------------------
+
+namespace {
+
+TEST(SampleStl, BoxInThreeFormsReadsAlike) {
+    Mesh first, model;
+    ModelBox box;
+    if (engine::read_stl_file(testsupport::sample("box_ascii.stl"), first, box).status != StlStatus::ok)
+        GTEST_SKIP() << "no generated sample data";
+    EXPECT_EQ(first.size(), 12u);
+    EXPECT_FLOAT_EQ(box.model_max_x - box.model_min_x, 20);
+    EXPECT_FLOAT_EQ(box.model_max_y - box.model_min_y, 30);
+    EXPECT_FLOAT_EQ(box.model_max_z - box.model_min_z, 10);
+    for (const char* name : {"box_binary.stl", "box_binary_solidheader.stl"}) {
+        auto r = engine::read_stl_file(testsupport::sample(name), model, box);
+        EXPECT_EQ(r.status, StlStatus::ok) << name;
+        EXPECT_TRUE(r.binary) << name;
+        EXPECT_TRUE(same_triangles(model, first, 1e-6f)) << name;
+    }
+    EXPECT_EQ(engine::read_stl_file(testsupport::sample("two_solids_ascii.stl"), model, box).status, StlStatus::ok);
+    EXPECT_TRUE(same_triangles(model, first, 1e-6f));
 }
 
 }  // namespace

@@ -1,0 +1,383 @@
+// Fitmire's insole state: template and stamp loading, the rebuild through
+// OpenGL resampling and the pixel steps, control actions, wedges, pad, saving.
+#include "insole_image.h"
+
+#include <FreeImage.h>
+#include <GL/gl.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "gl_steps.h"
+#include "handoff.h"
+#include "platform/platform.h"
+
+namespace fitmire {
+
+InsoleImage::InsoleImage() : drop(new DropImage) {}
+
+InsoleImage::~InsoleImage() {
+    if (image) FreeImage_Unload(image);
+}
+
+// ---- loading --------------------------------------------------------------------
+
+bool InsoleImage::load_colour_table(const char* path) {
+    FILE* f = std::fopen(path, "r");
+    if (!f) return false;
+    for (int i = 0; i < 256; ++i) {
+        int rgb[3];
+        if (std::fscanf(f, "%d %d %d", &rgb[0], &rgb[1], &rgb[2]) != 3) break;
+        for (int k = 0; k < 3; ++k) colour_table[i][k] = static_cast<unsigned char>(rgb[k] & 0xff);
+    }
+    std::fclose(f);
+    return true;
+}
+
+bool InsoleImage::load_drop(const char* path) {
+    std::printf("Drop Image Read! \n");
+    const FREE_IMAGE_FORMAT fmt = FreeImage_GetFileType(path, 0);
+    FIBITMAP* img = fmt == FIF_UNKNOWN ? nullptr : FreeImage_Load(fmt, path, 0);
+    if (!img) {
+        std::printf("%s: cannot be loaded; the metatarsal pad stays empty\n", path);
+        return false;
+    }
+    const int p = FreeImage_GetPitch(img), b = FreeImage_GetBPP(img);
+    const int w = FreeImage_GetWidth(img), h = FreeImage_GetHeight(img);
+    std::printf("DROP Image \n");
+    std::printf("pitch %d\n", p);
+    std::printf("bpp %d\n", b);
+    std::printf("width %d\n", w);
+    std::printf("height %d\n\n", h);
+    bool ok = true;
+    if (FreeImage_GetImageType(img) != FIT_BITMAP || b < 8) {
+        std::printf("%s: a %d-bit image cannot be a pad stamp; the metatarsal pad stays empty\n", path, b);
+        ok = false;
+    } else if (w > DropImage::kSize || h > DropImage::kSize) {
+        std::printf("%s: %d x %d pixels is larger than 250 x 250; the metatarsal pad stays empty\n", path, w, h);
+        ok = false;
+    }
+    if (ok) {
+        const unsigned char* src = FreeImage_GetBits(img);
+        const int step = b / 8;
+        drop->max_value = 0;
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c) {
+                const unsigned char v = src[r * p + c * step];
+                drop->pixels[r * DropImage::kRowBytes + c] = v;
+                if (v > drop->max_value) drop->max_value = v;
+            }
+    }
+    FreeImage_Unload(img);
+    return ok;
+}
+
+bool InsoleImage::load_texture(const char* name, int side, ScalerControls& c) {
+    const std::string path = platform::utf8_to_ansi(name);
+    const FREE_IMAGE_FORMAT fmt = FreeImage_GetFileType(path.c_str(), 0);
+    FIBITMAP* img = fmt == FIF_UNKNOWN ? nullptr : FreeImage_Load(fmt, path.c_str(), 0);
+    if (!img) {
+        std::printf("Unable to load texture: %s\n", name);
+        return false;
+    }
+    const int w = FreeImage_GetWidth(img), h = FreeImage_GetHeight(img), b = FreeImage_GetBPP(img);
+    const char* wrong = nullptr;
+    char why[160];
+    if (FreeImage_GetImageType(img) != FIT_BITMAP || b < 8) {
+        std::snprintf(why, sizeof why, "a %d-bit image cannot be a height template", b);
+        wrong = why;
+    } else if (w != kCols || h != kRows) {
+        std::snprintf(why, sizeof why, "the template is %d x %d pixels, not 150 x 360", w, h);
+        wrong = why;
+    }
+    if (wrong) {
+        std::printf("Unable to load texture: %s: %s\n", name, wrong);
+        FreeImage_Unload(img);
+        return false;
+    }
+    const int p = FreeImage_GetPitch(img), step = b / 8;
+    const unsigned char* src = FreeImage_GetBits(img);
+    // A template without any insole pixel has no foot box to scale by.
+    bool any = false;
+    for (int r = 1; r < kRows - 1 && !any; ++r)
+        for (int col = 0; col < kCols; ++col)
+            if (src[r * p + col * step] >= kInsoleMin) {
+                any = true;
+                break;
+            }
+    if (!any) {
+        std::printf("Unable to load texture: %s: the template holds no insole pixel\n", name);
+        FreeImage_Unload(img);
+        return false;
+    }
+
+    if (image) FreeImage_Unload(image);
+    image = img;
+    format = fmt;
+    bits = FreeImage_GetBits(img);
+    line = FreeImage_GetLine(img);
+    pitch = p;
+    dib_size = FreeImage_GetDIBSize(img);
+    colors_used = FreeImage_GetColorsUsed(img);
+    bpp = b;
+    bytes_per_pixel = step;
+    width = w;
+    height = h;
+    dpm_x = FreeImage_GetDotsPerMeterX(img);
+    dpm_y = FreeImage_GetDotsPerMeterY(img);
+    std::printf("width %d", width);
+    std::printf("height %d", height);
+    std::printf("dpmX %d", dpm_x);
+    std::printf("pitch %d", pitch);
+    std::printf("bpp %d", bpp);
+
+    std::memset(work_plane, 0, sizeof(Plane));
+    for (int r = 0; r < kRows; ++r)
+        for (int col = 0; col < kCols; ++col) {
+            const unsigned char v = (r == 0 || r == kRows - 1) ? 0 : bits[r * pitch + col * bytes_per_pixel];
+            work_plane[r][col] = output_plane[r][col] = source_plane[r][col] = v;
+        }
+    measure_box(output_plane);
+    tmpl_x_min = box_x_min, tmpl_x_max = box_x_max, tmpl_y_min = box_y_min, tmpl_y_max = box_y_max;
+    measured_width = tmpl_x_max - tmpl_x_min + 1;
+    scale_x = 150;
+    c.width = measured_width, c.width_min = 0.5 * measured_width, c.width_max = 1.5 * measured_width;
+    measured_length = tmpl_y_max - tmpl_y_min + 1;
+    scale_y = 360;
+    c.length = measured_length, c.length_min = 0.5 * measured_length, c.length_max = 1.5 * measured_length;
+    template_side = landmark_side = current_side = side;
+    needs_rebuild = true;
+    return true;
+}
+
+// ---- the rebuild -----------------------------------------------------------------
+
+void InsoleImage::measure_box(const Plane& plane) {
+    const Box b = fitmire::measure_box(plane);
+    box_y_min = b.y_min, box_y_max = b.y_max, box_x_min = b.x_min, box_x_max = b.x_max;
+    box_height = b.height, box_width = b.width;
+}
+
+bool InsoleImage::render_scaled_template() {
+    if (!gl_scratch_begin()) return false;
+    gl_clear_black();
+    glPushMatrix();
+    glTranslatef(75 - (tmpl_x_min + tmpl_x_max) * 0.5f * (scale_x / 150),
+                 180 - (tmpl_y_max + tmpl_y_min) * 0.5f * (scale_y / 360), 0);
+    const float x = std::ceil(scale_x) + 1, y = std::floor(scale_y + 0.5f);
+    gl_draw_textured_quad(texture, &source_plane[0][0], kStride, kRows, 0, 0, x, y);
+    gl_read_channel(2, kStride, kRows, &work_plane[0][0]);
+    glPopMatrix();
+    gl_scratch_end();
+    return true;
+}
+
+void InsoleImage::rebuild(ScalerControls& c) {
+    if (!image) return;
+    needs_rebuild = false;
+    if (!render_scaled_template()) return;
+    if (c.vary_height) scale_heights(work_plane, static_cast<float>(c.length) / measured_length, c.height_ratio);
+    if (c.degree_30) limit_slope(work_plane, slope_scratch);
+    trim_corners(work_plane);
+    const int side_flag = current_side != 0 ? 1 : 0;
+    landmark_side = side_flag;
+    const double index = side_flag ? c.right_arch_index : c.left_arch_index;
+    apply_arch_factor(work_plane, height_field, static_cast<float>(index), side_flag, template_side);
+    measure_box(work_plane);
+    size_pad(c);
+    add_metatarsal_pad(work_plane, current_side == 0, texture, 4, c);
+    std::memcpy(output_plane, work_plane, sizeof(Plane));
+}
+
+// ---- control actions ------------------------------------------------------------------
+
+void InsoleImage::apply_width(ScalerControls& c) {
+    needs_rebuild = true;
+    if (measured_width <= 0) return;  // no template yet
+    scale_x = static_cast<float>(c.width) / measured_width * 150;
+    std::printf(" LU_Point %f \n", scale_x);
+}
+
+void InsoleImage::apply_length(ScalerControls& c) {
+    if (measured_length > 0) {
+        scale_y = static_cast<float>(c.length) / measured_length * 360;
+        if (c.vary_width) {
+            c.width = width_for_length(c.length, measured_length, measured_width);
+            apply_width(c);
+        }
+    }
+    needs_rebuild = true;
+}
+
+void InsoleImage::restore_measured(ScalerControls& c) {
+    c.width = measured_width;
+    scale_x = 150;
+    c.length = measured_length;
+    scale_y = 360;
+    c.height_ratio = 1;
+    needs_rebuild = true;
+}
+
+// ---- wedges and pad ----------------------------------------------------------------
+
+void InsoleImage::find_landmarks(const Plane& plane, int side) {
+    fitmire::find_landmarks(plane, side, landmarks);
+    const Box& b = landmarks.box;
+    box_y_min = b.y_min, box_y_max = b.y_max, box_x_min = b.x_min, box_x_max = b.x_max;
+    box_height = b.height, box_width = b.width;
+}
+
+void InsoleImage::add_wedge(PointRC p1, PointRC p2, PointRC p3, Plane& plane, float amount_mm) {
+    if (!fitmire::add_wedge(p1, p2, p3, plane, amount_mm))
+        std::printf("wedge: the reference point lies on the wedge's line; nothing changed\n");
+    std::memcpy(output_plane, work_plane, sizeof(Plane));
+}
+
+void InsoleImage::press_wedge(Wedge which, const ScalerControls& c) {
+    auto pt = [&](int i) { return PointRC{static_cast<float>(landmarks.p[i].row),
+                                          static_cast<float>(landmarks.p[i].column)}; };
+    float value = 0;
+    bool taper = false;
+    switch (which) {
+    case Wedge::inner_arch:
+        value = static_cast<float>(c.inner_arch);
+        add_wedge(pt(1), pt(2), pt(0), work_plane, value);
+        taper = true;
+        break;
+    case Wedge::outer_arch:
+        value = static_cast<float>(c.outer_arch);
+        add_wedge(pt(0), pt(4), pt(1), work_plane, value);
+        taper = true;
+        break;
+    case Wedge::inner_heel:
+        add_wedge(pt(0), pt(4), pt(2), work_plane, static_cast<float>(c.inner_heel));
+        break;
+    case Wedge::outer_heel:
+        add_wedge(pt(1), pt(2), pt(3), work_plane, static_cast<float>(c.outer_heel));
+        break;
+    case Wedge::whole_heel:
+        add_wedge(pt(0), pt(1), pt(3), work_plane, static_cast<float>(c.whole_heel));
+        break;
+    }
+    if (taper && value > 0) {
+        const Landmark& p0 = landmarks.p[0];
+        const Landmark& p1 = landmarks.p[1];
+        add_wedge(PointRC{static_cast<float>(p0.row - 30), static_cast<float>(p0.column)},
+                  PointRC{static_cast<float>(p1.row - 30), static_cast<float>(p1.column)},
+                  PointRC{static_cast<float>(box_y_max), static_cast<float>(p0.column)}, work_plane, -3 * value);
+    }
+}
+
+void InsoleImage::size_pad(ScalerControls& c) {
+    Box b;
+    b.width = box_width, b.height = box_height;
+    const PadSize p = fitmire::size_pad(b, static_cast<float>(c.hv_angle));
+    c.pad_width = p.width, c.pad_length = p.length, c.pad_height = p.height;
+}
+
+void InsoleImage::add_metatarsal_pad(Plane& plane, bool is_left, unsigned tex, float angle, const ScalerControls& c) {
+    if (!c.pad) return;
+    float cx, cy;
+    if (!find_pad_anchor(plane, is_left, cx, cy)) return;
+    drop->centre_x = cx, drop->centre_y = cy;
+    const float w = static_cast<float>(c.pad_width), l = static_cast<float>(c.pad_length);
+    const float h = static_cast<float>(c.pad_height);
+    const int read_w = static_cast<int>(w + 20), read_h = static_cast<int>(l + 20);
+    const int stride = (read_w + 3) / 4 * 4;
+    if (!(w >= 0 && l >= 0) || read_w > kScratchW || read_h > kScratchH ||
+        stride * static_cast<int>(std::ceil(l + 20)) > DropImage::kStampBytes) {
+        std::printf("metatarsal pad of %.1f x %.1f mm does not fit the stamp; no pad\n", w, l);
+        return;
+    }
+    if (!gl_scratch_begin()) return;
+    gl_clear_black();
+    glPushMatrix();
+    glTranslatef(w * 0.5f, l, 0);
+    glRotatef(is_left ? -angle : angle, 0, 0, 1);
+    glTranslatef(-w * 0.5f, -l, 0);
+    gl_draw_textured_quad(tex, drop->pixels, DropImage::kSize, DropImage::kSize, 10, 10,
+                          static_cast<float>(static_cast<int>(w + 10)), static_cast<float>(static_cast<int>(l + 10)));
+    glPopMatrix();
+    std::memset(drop->stamp, 0, sizeof drop->stamp);
+    gl_read_channel(0, read_w, read_h, drop->stamp);
+    gl_scratch_end();
+    drop->stamp_stride = stride;
+    add_stamp(plane, drop->stamp, stride, w, l, h, drop->max_value, cx, cy);
+}
+
+// ---- saving --------------------------------------------------------------------
+
+bool InsoleImage::save_scaled_bmp(const char* name) {
+    std::string path = platform::map_path(platform::utf8_to_ansi(name));
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".bmp") != 0) path += ".bmp";
+    if (!image) {
+        std::printf("Unable to save %s: no template is loaded\n", path.c_str());
+        return false;
+    }
+    for (int r = 0; r < height && r < kRows; ++r)
+        for (int col = 0; col < width && col < kStride; ++col)
+            for (int k = 0; k < bytes_per_pixel; ++k) bits[r * pitch + col * bytes_per_pixel + k] = output_plane[r][col];
+    // Written beside the target and renamed over it, so a failed save never
+    // leaves half an image where the path program would pick it up.
+    const std::string tmp = path + ".tmp";
+    bool ok = FreeImage_Save(static_cast<FREE_IMAGE_FORMAT>(format), image, tmp.c_str(), 0) != 0;
+    if (ok) ok = std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        std::remove(tmp.c_str());
+        std::printf("Unable to save %s\n", path.c_str());
+    }
+    return ok;
+}
+
+bool InsoleImage::save_handoff(bool right) {
+    std::string why;
+    if (!job_name_usable(job_name, &why)) {
+        std::printf("job name \"%s\" refused (%s); the %s insole is not saved\n", job_name, why.c_str(),
+                    right ? "right" : "left");
+        return false;
+    }
+    std::snprintf(save_path, sizeof save_path, right ? "C:/insole/%s_iRight.bmp" : "C:/insole/%s_iLeft.bmp",
+                  job_name);
+    return save_scaled_bmp(save_path);
+}
+
+// ---- hand-off --------------------------------------------------------------------
+
+bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name) {
+    std::memcpy(left_values, h.left_values, sizeof left_values);
+    std::memcpy(right_values, h.right_values, sizeof right_values);
+    std::memcpy(job_name, h.job_name, sizeof job_name);
+    if (h.left_found) {
+        std::printf("FOUND LEFT: \n");
+        for (float v : left_values) std::printf("%f ", v);
+    }
+    if (h.right_found) std::printf("FOUND RIGHT: \n");
+    if (!h.left_found && !h.right_found) return false;
+    std::string why;
+    if (!job_name_usable(job_name, &why)) {
+        std::printf("%s: job name \"%s\" refused (%s); nothing is saved\n", file_name, job_name, why.c_str());
+        return false;
+    }
+    if (h.left_found) left_pending = true;
+    if (h.right_found) right_pending = true;
+    return true;
+}
+
+void InsoleImage::apply_pending(ScalerControls& c) {
+    if (left_pending) {
+        c.left_arch_index = left_values[0];
+        c.length = left_values[1] + 10.0;
+        apply_length(c);
+        current_side = 0;
+        needs_rebuild = true;
+    } else if (right_pending) {
+        c.right_arch_index = right_values[0];
+        c.length = right_values[1] + 10.0;
+        apply_length(c);
+        current_side = 1;
+        needs_rebuild = true;
+    }
+}
+
+}  // namespace fitmire

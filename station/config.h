@@ -1,0 +1,24 @@
+// The station's own settings, read from "station.conf" in the server
+// directory: key number, web-service address, internet-check address, TLS.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace station {
+
+struct Config {
+    uint32_t key_number = 0;
+    std::string service_url;  // "https://host[:port]", no trailing slash
+    std::string check_url;    // address of the internet check; service_url when not given
+    std::string ca_file;      // certificate file to trust; empty: the system's certificates
+    bool tls_verify = true;
+};
+
+// Parses the text of a station.conf; on failure `error` names the line and
+// key at fault and `out` is left as it was.
+bool parse_config(const std::string& text, Config& out, std::string& error);
+// Reads and parses the file at path; a missing file is an error too.
+bool load_config(const std::string& path, Config& out, std::string& error);
+
+}  // namespace station

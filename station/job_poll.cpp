@@ -1,0 +1,233 @@
+// Job polling: the job endpoint's reply, the downloads of bracing and slipper
+// jobs, the hand-off file and Formlet for insole jobs, and cancellations.
+#include "job_poll.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "common/file_util.h"
+#include "common/json_util.h"
+#include "station/transfer.h"
+
+namespace station {
+
+namespace {
+
+bool has_line_break(const std::string& s) {
+    for (unsigned char c : s)
+        if (c < 0x20 && c != '\t') return true;
+    return false;
+}
+
+std::string asctime_text() {
+    std::tm t = platform::local_time();
+    char buf[64];
+    if (!asctime_r(&t, buf)) return "\n";
+    return buf;
+}
+
+}  // namespace
+
+JobKind job_kind(const std::string& type) {
+    if (!type.empty() && type[0] == 'C') return JobKind::bracing;
+    if (type == "b001") return JobKind::slipper;
+    return JobKind::insole;
+}
+
+bool is_cancel(const std::string& bmpfile) {
+    size_t dot = bmpfile.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) return false;
+    return bmpfile.compare(dot + 1, std::string::npos, "cancel") == 0;
+}
+
+std::string cancel_name(const std::string& bmpfile) {
+    size_t under = bmpfile.find_last_of('_');
+    if (under == std::string::npos || under == 0) return bmpfile;
+    std::string name = bmpfile.substr(0, under);
+    size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos && slash >= 1) name = name.substr(slash + 1);
+    return name;
+}
+
+ReplyVerdict parse_job_reply(const std::string& body, JobReply& out, std::string& problem) {
+    using common::JsonLookup;
+    common::JsonPtr json = common::parse_json(body);
+    if (!json || !cJSON_IsObject(json.get())) {
+        problem = "not a JSON object";
+        return ReplyVerdict::malformed;
+    }
+    const cJSON* o = json.get();
+    JobReply r;
+    auto number = [&](const char* key, int& v) {
+        JsonLookup l = common::json_int(o, key, v);
+        if (l != JsonLookup::ok && problem.empty()) problem = common::json_lookup_problem(l, key, "number");
+        return l == JsonLookup::ok;
+    };
+    auto text = [&](const char* key, std::string& v) {
+        JsonLookup l = common::json_string(o, key, v);
+        if (l != JsonLookup::ok && problem.empty()) problem = common::json_lookup_problem(l, key, "text");
+        return l == JsonLookup::ok;
+    };
+    problem.clear();
+    if (!number("resultCode", r.result_code)) return ReplyVerdict::malformed;
+    if (r.result_code != 200) return ReplyVerdict::not_200;
+    if (!number("sleep", r.sleep) || !number("printid", r.printid)) return ReplyVerdict::malformed;
+    if (r.printid != 0) {
+        if (!text("type", r.type) || !text("token", r.token) || !text("sdate", r.sdate) || !text("edate", r.edate) ||
+            !text("bmpfile", r.bmpfile) || !text("mobile", r.mobile))
+            return ReplyVerdict::malformed;
+        r.kind = job_kind(r.type);
+        if (r.kind == JobKind::slipper && !text("bmpfile2", r.bmpfile2)) return ReplyVerdict::malformed;
+        if (r.kind == JobKind::insole && (!text("left", r.left) || !text("right", r.right)))
+            return ReplyVerdict::malformed;
+    }
+    out = r;
+    return ReplyVerdict::accepted;
+}
+
+JobPlan plan_job(const JobReply& r) {
+    JobPlan p;
+    std::string name, mobile;
+    switch (r.kind) {
+    case JobKind::none:
+        break;
+    case JobKind::bracing:
+        if (safe_file_name(r.bmpfile, name)) p.downloads.push_back({r.bmpfile, name});
+        else p.problems.push_back("bmpfile \"" + r.bmpfile + "\" is no usable file name");
+        break;
+    case JobKind::slipper:
+        if (!safe_file_name(r.mobile, mobile)) {
+            p.problems.push_back("mobile \"" + r.mobile + "\" is no usable file name");
+            break;
+        }
+        p.downloads.push_back({r.bmpfile, mobile + "_iLeft.gcode"});
+        p.downloads.push_back({r.bmpfile2, mobile + "_iRight.gcode"});
+        break;
+    case JobKind::insole:
+        if (has_line_break(r.left) || has_line_break(r.right) || has_line_break(r.mobile)) {
+            p.problems.push_back("left, right or mobile holds a line break: insole parameters.txt not written");
+        } else {
+            p.write_handoff = true;
+            p.handoff_text = "left " + r.left + "\r\nright " + r.right + " " + r.mobile + "\r\n";
+        }
+        if (is_cancel(r.bmpfile)) {
+            p.cancel = true;
+            const std::string order = cancel_name(r.bmpfile);
+            if (safe_file_name(r.mobile, mobile) && safe_file_name(order, name)) {
+                p.cancel_files.push_back(mobile + "_" + name + "_iLeft.cancel");
+                p.cancel_files.push_back(mobile + "_" + name + "_iRight.cancel");
+            } else {
+                p.problems.push_back("mobile \"" + r.mobile + "\" or order \"" + order +
+                                     "\" is no usable file name: no cancel files");
+            }
+        }
+        break;
+    }
+    return p;
+}
+
+namespace {
+
+void run_bracing(ServerState& s, const JobPlan& p) {
+    if (p.downloads.empty()) return;
+    if (download_into_place(s, p.downloads[0].file_value, p.downloads[0].local_name)) {
+        s.ui->add_log_line("External Bracing Downloaded ~");
+        s.ui->select_last_line();
+    }
+}
+
+void run_slipper(ServerState& s, const JobPlan& p) {
+    s.ui->add_log_line("type : b001");
+    if (p.downloads.size() < 2) return;
+    bool left = download_into_place(s, p.downloads[0].file_value, p.downloads[0].local_name);
+    std::printf("PATHNAME %s\n\n",
+                service_address(s, "/Mirel/" + escape_url_path(p.downloads[0].file_value)).c_str());
+    bool right = download_into_place(s, p.downloads[1].file_value, p.downloads[1].local_name);
+    if (left && right) {
+        s.ui->add_log_line("Slipper Downloaded ~");
+        s.ui->select_last_line();
+    }
+}
+
+void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {
+    std::printf("left %s\n", r.left.c_str());
+    std::printf("right %s\n", r.right.c_str());
+    const std::string handoff = server_path() + "/insole parameters.txt";
+    if (p.write_handoff && !common::write_file_atomic(handoff, p.handoff_text))
+        std::printf("%s cannot be written\n", handoff.c_str());
+
+    const std::string formlet = server_path() + "/Formlet";
+    if (common::file_exists(formlet)) s.hooks.start_program(formlet);
+    else s.log("Formlet missing: " + formlet);
+
+    const std::string now = asctime_text();
+    std::printf("System Time: %s\n", now.c_str());
+
+    if (p.cancel) {
+        for (const std::string& name : p.cancel_files) {
+            const std::string path = files_path() + "/" + name;
+            FILE* f = std::fopen(path.c_str(), "w");
+            if (f) std::fclose(f);
+            else std::printf("%s cannot be created\n", path.c_str());
+        }
+        return;
+    }
+    s.job_count += 1;
+    std::string now_line = now;
+    while (!now_line.empty() && (now_line.back() == '\n' || now_line.back() == '\r')) now_line.pop_back();
+    s.ui->add_log_line("NO." + std::to_string(s.job_count) + " ~~~~~~~~~~~~~~~~~~~~ Generating Insoles");
+    s.ui->add_log_line("Phone Number : " + r.mobile);
+    s.ui->add_log_line("PID " + std::to_string(r.printid));
+    s.ui->add_log_line("System Time: " + now_line);
+    s.ui->add_log_line(" ");
+    s.ui->select_last_line();
+    platform::WindowHandle w = s.hooks.find_window("Strandel");
+    if (w) std::printf("Strandel 執行中\n");
+    if (w && s.hooks.raise_window(w)) std::printf("Set \"Strandel\" to Top\n");
+}
+
+}  // namespace
+
+int poll_print_token(ServerState& s) {
+    if (!s.config_ok) return 0;
+    const std::string body = "{\"orbane\":\"" + std::to_string(s.config.key_number) + "\"}";
+    RequestResult res = post_request(s, service_address(s, "/Mirel/getPrintToken.php"), body, true,
+                                     s.transfer.request_timeout_ms);
+    if (res.response_code == 200) {
+        JobReply r;
+        std::string problem;
+        ReplyVerdict v = parse_job_reply(s.reply, r, problem);
+        if (v == ReplyVerdict::not_200) return 0;
+        if (v == ReplyVerdict::malformed) {
+            std::printf("getPrintToken.php reply dropped: %s\n", problem.c_str());
+            finish_request(res);
+            return 0;
+        }
+        s.insole_mode = true;
+        s.last_printid = r.printid;
+        s.sleep_seconds = r.sleep;
+        if (r.printid != 0) {
+            JobPlan p = plan_job(r);
+            for (const std::string& line : p.problems) s.log("Job " + std::to_string(r.printid) + ": " + line);
+            switch (r.kind) {
+            case JobKind::bracing: run_bracing(s, p); break;
+            case JobKind::slipper: run_slipper(s, p); break;
+            case JobKind::insole: run_insole(s, r, p); break;
+            case JobKind::none: break;
+            }
+            std::printf("~~~~~~~~ printid == %d ~~~~~~~~~ \n", s.last_printid);
+            std::printf("resultCode is %d\n", r.result_code);
+            std::printf("token %s\n", r.token.c_str());
+            std::printf("sdate %s\n", r.sdate.c_str());
+            std::printf("edate %s\n", r.edate.c_str());
+            std::printf("sleep %d\n", r.sleep);
+            std::printf("printid %d\n", r.printid);
+            std::printf("bmpfile %s\n", r.bmpfile.c_str());
+            std::printf("mobile %s\n", r.mobile.c_str());
+        }
+    }
+    finish_request(res);
+    return static_cast<int>(res.response_code);
+}
+
+}  // namespace station

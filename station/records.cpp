@@ -1,0 +1,138 @@
+// Output-record upload: record names cut into their parts, the JSON body, and
+// the cycle that uploads them and clears the output directory.
+#include "records.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+
+#include "common/json_util.h"
+#include "platform/platform.h"
+#include "station/transfer.h"
+
+namespace station {
+
+namespace {
+
+// atoi's reading, saturated instead of undefined on overflow.
+int read_number(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    long long v = 0;
+    for (; i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])); ++i) {
+        v = v * 10 + (s[i] - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative) v = -v;
+    if (v > INT_MAX) v = INT_MAX;
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+int find_gcode_marker(const std::string& name) {
+    const long n = static_cast<long>(name.size()) - 7;
+    if (n <= 0) return -1;
+    for (long i = 0; i < n; ++i)
+        if (name.compare(static_cast<size_t>(i), 7, ".gcode.") == 0) return static_cast<int>(i);
+    return -1;
+}
+
+bool parse_record_name(const std::string& name, BraceRecord& out) {
+    const size_t under = name.find('_');
+    const size_t dash = name.find('-');
+    const int marker = find_gcode_marker(name);
+    if (under == std::string::npos || under < 1 || dash == std::string::npos || dash < under || marker < 0 ||
+        static_cast<size_t>(marker) < dash)
+        return false;
+    const size_t m = static_cast<size_t>(marker);
+    out.no = read_number(name.substr(1, under - 1));
+    out.size = name.substr(under + 1, dash - under - 1);
+    out.type = name.substr(dash + 1, m - dash - 1);
+    out.timestamp = name.substr(m + 7);
+    return true;
+}
+
+std::string build_records_body(const std::vector<BraceRecord>& records) {
+    std::string body = "{\"arrays\":[";
+    for (size_t i = 0; i < records.size(); ++i) {
+        const BraceRecord& r = records[i];
+        if (i) body += ",";
+        body += "{\"type\":\"" + common::json_escape(r.type) + "\",\"no\":\"" + std::to_string(r.no) +
+                "\",\"size\":\"" + common::json_escape(r.size) + "\",\"timestamp\":\"" +
+                common::json_escape(r.timestamp) + "\"}";
+    }
+    body += "]}";
+    return body;
+}
+
+int post_brace_record(ServerState& s, const std::string& body) {
+    if (!s.config_ok) return 0;
+    RequestResult res = post_request(s, service_address(s, "/Mirel/servlet/braceRecord.php"), body, false, 0);
+    finish_request(res);
+    return static_cast<int>(res.response_code);
+}
+
+int upload_brace_records(ServerState& s) {
+    const std::string dir = output_path();
+    if (!platform::change_dir(dir)) return 0;  // no output directory: nothing to read
+    std::vector<std::string> names = platform::find_files(dir, "*");
+    mkdir(platform::map_path("C:\\VerdanelFiles\\output_tmp").c_str(), 0777);
+
+    std::vector<BraceRecord> records;
+    std::vector<std::string> record_paths;
+    BraceRecord last;
+    std::string last_no;
+    for (const std::string& name : names) {
+        const std::string path = dir + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;  // directories stay
+        BraceRecord r;
+        const bool is_record = parse_record_name(name, r);
+        if (is_record) {
+            records.push_back(r);
+            record_paths.push_back(path);
+            last = r;
+            last_no = name.substr(1, name.find('_') - 1);
+        }
+        std::printf("no_s %s\n", last_no.c_str());
+        std::printf("size %s\n", last.size.c_str());
+        std::printf("type %s\n", last.type.c_str());
+        std::printf("timestamp %s\n", last.timestamp.c_str());
+        if (!is_record) {
+            unlink(path.c_str());
+            std::printf("%s\n\n", path.c_str());
+        }
+    }
+    const std::string body = build_records_body(records);
+    std::printf("buff3:\n%s\n\n", body.c_str());
+    std::fflush(stdout);
+    if (!records.empty()) {
+        // Offline the upload cannot succeed; it would only hold the tick.
+        const int code = s.online ? post_brace_record(s, body) : 0;
+        if (code >= 200 && code < 300) {
+            // Only records the service has taken leave the directory.
+            for (const std::string& path : record_paths) {
+                unlink(path.c_str());
+                std::printf("%s\n\n", path.c_str());
+            }
+            s.ui->add_log_line("Brace Data Uploading !");
+            s.upload_failing = false;
+        } else {
+            const std::string line = "Brace records kept for the next cycle: " +
+                                     (s.online ? "upload answered " + std::to_string(code) : std::string("offline"));
+            // The log list hears of it once per run of failures, the console every time.
+            if (s.upload_failing) std::printf("%s\n", line.c_str());
+            else s.log(line);
+            s.upload_failing = true;
+        }
+    }
+    return static_cast<int>(records.size());
+}
+
+}  // namespace station

@@ -1,0 +1,31 @@
+// Production records in C:\VerdanelFiles\output: their names, the upload
+// body, and the upload.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "station/server_state.h"
+
+namespace station {
+
+struct BraceRecord {
+    int no = 0;
+    std::string size, type, timestamp;
+};
+
+// Index of the first ".gcode." with at least one character after it, or -1.
+int find_gcode_marker(const std::string& name);
+// True when name is a record ("<lead><no>_<size>-<type>.gcode.<timestamp>").
+bool parse_record_name(const std::string& name, BraceRecord& out);
+// {"arrays":[{...},{...}]} with every text JSON-escaped.
+std::string build_records_body(const std::vector<BraceRecord>& records);
+
+// The record-upload request; returns the HTTP response code.
+int post_brace_record(ServerState& s, const std::string& body);
+// Uploads the records in the output directory, removing them once the
+// service has taken them and every non-record at once; returns the number
+// of records found.
+int upload_brace_records(ServerState& s);
+
+}  // namespace station

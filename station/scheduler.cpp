@@ -1,0 +1,49 @@
+// The scheduler step: three stopwatches decide what is due.
+#include "scheduler.h"
+
+#include <cstdio>
+
+#include "station/bmp_list.h"
+#include "station/insole_data.h"
+#include "station/job_poll.h"
+#include "station/records.h"
+#include "station/transfer.h"
+
+namespace station {
+
+void server_tick(ServerState& s) {
+    s.ui->set_file_countdown(8.0 - s.file_watch.elapsed_seconds());
+
+    if (s.net_watch.elapsed_seconds() > 5.0) {
+        check_internet(s);
+        s.net_watch.start();
+    }
+
+    if (s.file_watch.elapsed_seconds() > 8.0) {
+        upload_brace_records(s);
+        if (write_bmp_list()) {
+            if (s.hooks.find_window("Strandel")) {
+                std::printf("Strandel 視窗執行中\n");
+                std::fflush(stdout);
+            } else {
+                platform::change_dir(server_path());
+                s.hooks.start_program(server_path() + "/Strandel");
+            }
+        }
+        s.file_watch.start();
+    }
+
+    if (!s.online) return;
+    s.ui->set_net_countdown(s.sleep_seconds - s.poll_watch.elapsed_seconds());
+    if (s.poll_watch.elapsed_seconds() > s.sleep_seconds) {
+        if (s.insole_mode) fetch_insole_data(s);
+        s.poll_watch.start();
+    }
+    if (!s.insole_mode) {
+        // Job mode asks on every tick, not after the interval.
+        poll_print_token(s);
+        s.poll_watch.start();
+    }
+}
+
+}  // namespace station

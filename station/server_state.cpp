@@ -1,0 +1,99 @@
+// Server state, start-up checks, configuration report and the station paths.
+#include "server_state.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace station {
+
+ServerHooks platform_hooks() {
+    ServerHooks h;
+    h.start_program = [](const std::string& program) { return platform::start_program(program); };
+    h.find_window = [](const std::string& title) { return platform::find_window(title); };
+    h.raise_window = [](platform::WindowHandle w) { return platform::raise_window(w); };
+    h.pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    return h;
+}
+
+ServerState::ServerState(CounterFn counter, int64_t frequency)
+    : poll_watch(counter, frequency),
+      net_watch(counter, frequency),
+      file_watch(counter, frequency),
+      hooks(platform_hooks()),
+      ui(&null_ui_) {}
+
+void ServerState::log(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    ui->add_log_line(line);
+}
+
+std::string files_path() { return platform::map_path("C:\\VerdanelFiles"); }
+std::string temp_path() { return platform::map_path("C:\\VerdanelFiles\\temp"); }
+std::string output_path() { return platform::map_path("C:\\VerdanelFiles\\output"); }
+std::string server_path() { return platform::map_path("C:\\VerdanelFiles\\Hostlet"); }
+std::string insole_path() { return platform::map_path("C:\\insole"); }
+
+bool safe_file_name(const std::string& value, std::string& name) {
+    size_t cut = value.find_last_of("/\\");
+    std::string last = cut == std::string::npos ? value : value.substr(cut + 1);
+    if (last.empty() || last == "." || last == ".." || last.size() > 255) return false;
+    for (unsigned char c : last)
+        if (c < 0x20 || c == 0x7f) return false;
+    name = last;
+    return true;
+}
+
+bool load_station_config(ServerState& s) {
+    const std::string path = server_path() + "/station.conf";
+    Config c;
+    std::string error;
+    s.config_ok = load_config(path, c, error);
+    if (s.config_ok) {
+        s.config = c;
+        s.config_error.clear();
+    } else {
+        s.config_error = error;
+    }
+    return s.config_ok;
+}
+
+void report_config(ServerState& s) {
+    if (!s.config_ok) {
+        s.log(s.config_error);
+        s.log("station.conf: no web-service calls until it is mended and the server restarted");
+        return;
+    }
+    if (!s.config.tls_verify)
+        s.log("WARNING: tls_verify = 0 in station.conf: the web service's certificate is not checked");
+}
+
+void init_server(ServerState& s) {
+    s.reply.clear();
+    s.system_path = platform::utf8_to_ansi(platform::current_dir());
+    std::printf("system_path:%s\n", s.system_path.c_str());
+    for (const char* folder : {"c:/insole/", "c:/VerdanelFiles/temp/"}) {
+        const std::string dir = platform::map_path(folder);
+        struct stat st;
+        if (stat(dir.c_str(), &st) == 0) {
+            std::printf("data/ folder found \n");
+        } else {
+            std::printf("can not find data/ folder \n");
+            if (mkdir(dir.c_str(), 0777) == 0) std::printf("create data/ folder sucess \n");
+            else std::printf("create data/ folder fail \n");
+        }
+    }
+    load_station_config(s);
+    report_config(s);
+    s.job_count = 0;
+    s.insole_mode = false;
+    s.file_watch.start();
+    s.net_watch.start();
+    s.sleep_seconds = 17;
+}
+
+}  // namespace station

@@ -1,0 +1,109 @@
+// The station server's state (what the entrance view owns), the seam to its
+// window's widgets, and the hooks through which it reaches other programs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+#include "station/config.h"
+#include "station/stopwatch.h"
+
+namespace station {
+
+// The widgets the server writes to; the window implements it, tests record.
+class ServerUi {
+public:
+    virtual ~ServerUi() = default;
+    virtual void add_log_line(const std::string& line) = 0;
+    virtual void select_last_line() = 0;
+    virtual void set_net_status(bool online) = 0;
+    virtual void set_net_countdown(double seconds) = 0;
+    virtual void set_file_countdown(double seconds) = 0;
+};
+
+class NullUi : public ServerUi {
+public:
+    void add_log_line(const std::string&) override {}
+    void select_last_line() override {}
+    void set_net_status(bool) override {}
+    void set_net_countdown(double) override {}
+    void set_file_countdown(double) override {}
+};
+
+// Limits of the transfers; a test shortens them.
+struct TransferSettings {
+    long request_timeout_ms = 1500;  // job and insole-data requests
+    long connect_timeout_ms = 5000;  // downloads and the record upload
+    long stall_seconds = 15;         // a transfer below 1 byte/s this long is given up
+    long upload_timeout_ms = 30000;  // the whole record upload
+    int download_attempts = 3;
+    int retry_pause_ms = 2000;
+    int check_timeout_ms = 1500;  // internet check
+    int max_redirects = 5;
+};
+
+// The outside world beyond files and the network.
+struct ServerHooks {
+    std::function<bool(const std::string& program)> start_program;
+    std::function<platform::WindowHandle(const std::string& title)> find_window;
+    std::function<bool(platform::WindowHandle)> raise_window;
+    std::function<void(int ms)> pause;
+};
+ServerHooks platform_hooks();
+
+struct ServerState {
+    explicit ServerState(CounterFn counter = &platform::perf_counter,
+                         int64_t frequency = platform::perf_frequency());
+    ServerState(const ServerState&) = delete;  // ui may point into the state itself
+    ServerState& operator=(const ServerState&) = delete;
+
+    Stopwatch poll_watch;  // since the last web-service call; never started at first
+    Stopwatch net_watch;   // since the last internet check
+    Stopwatch file_watch;  // since the last file cycle
+    int sleep_seconds = 17;
+    int last_printid = 0;
+    int job_count = 0;
+    bool online = false;
+    bool insole_mode = false;
+    std::string reply;  // body of the last collected web-service reply
+    std::string system_path;
+    bool upload_failing = false;  // the last record upload did not go through
+
+    Config config;
+    bool config_ok = false;  // without it no web-service call is made
+    std::string config_error;
+
+    TransferSettings transfer;
+    ServerHooks hooks;
+    ServerUi* ui;
+
+    // A line in the log list and on the console.
+    void log(const std::string& line);
+
+private:
+    NullUi null_ui_;
+};
+
+// Construction of the server: working directory, the folders it needs,
+// station.conf, and the stopwatches started.
+void init_server(ServerState& s);
+// Reads station.conf from the server directory; reports what is wrong.
+bool load_station_config(ServerState& s);
+// Console and log lines about the configuration (its fault, or TLS off).
+void report_config(ServerState& s);
+
+// The station's directories, mapped.
+std::string files_path();   // C:\VerdanelFiles
+std::string temp_path();    // C:\VerdanelFiles\temp
+std::string output_path();  // C:\VerdanelFiles\output
+std::string server_path();  // C:\VerdanelFiles\Hostlet
+std::string insole_path();  // C:\insole
+
+// The last path component of a value from a reply (either slash), or false
+// when that is empty, ".", "..", too long for a file name or holds control
+// characters.
+bool safe_file_name(const std::string& value, std::string& name);
+
+}  // namespace station

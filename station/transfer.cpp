@@ -1,0 +1,182 @@
+// HTTP transfers with libcurl's easy interface, and the internet check.
+#include "transfer.h"
+
+#include <curl/curl.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "common/file_util.h"
+
+namespace station {
+
+namespace {
+
+// A collected reply larger than this is refused rather than held.
+constexpr size_t kMaxReplyBytes = 64u << 20;
+
+void global_init() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+void set_tls(CURL* curl, const ServerState& s) {
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, s.config.tls_verify ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, s.config.tls_verify ? 2L : 0L);
+    if (!s.config.ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, s.config.ca_file.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+}
+
+size_t write_to_file(char* data, size_t size, size_t count, void* file) {
+    return std::fwrite(data, size, count, static_cast<FILE*>(file)) * size;
+}
+
+}  // namespace
+
+std::string service_address(const ServerState& s, const std::string& path) { return s.config.service_url + path; }
+
+std::string escape_url_path(const std::string& value) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : value) {
+        bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                    c == '.' || c == '_' || c == '~' || c == '/';
+        if (keep) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+size_t append_reply(char* data, size_t size, size_t count, void* target) {
+    std::string* reply = static_cast<std::string*>(target);
+    const size_t n = size * count;
+    if (n > kMaxReplyBytes || reply->size() > kMaxReplyBytes - n) return 0;
+    reply->append(data, n);
+    return n;
+}
+
+RequestResult post_request(ServerState& s, const std::string& url, const std::string& body, bool collect,
+                           long timeout_ms) {
+    RequestResult r;
+    global_init();
+    CURL* curl = curl_easy_init();
+    if (!curl) return r;
+    s.reply.clear();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+    if (collect) {
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_reply);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &s.reply);
+    }
+    set_tls(curl, s);
+    if (timeout_ms > 0) {
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms);
+    } else {
+        // The record upload has no deadline of its own; without one a
+        // silent server would hold the station forever.
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, s.transfer.connect_timeout_ms);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, s.transfer.upload_timeout_ms);
+    }
+    CURLcode rc = curl_easy_perform(curl);
+    r.curl_result = rc;
+    long code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    r.response_code = code;
+    curl_easy_cleanup(curl);
+    return r;
+}
+
+void finish_request(const RequestResult& r) {
+    std::printf("response_code : %ld\n", r.response_code);
+    if (r.curl_result != 0)
+        std::printf("Error\n%s\n", curl_easy_strerror(static_cast<CURLcode>(r.curl_result)));
+    std::fflush(stdout);
+}
+
+bool download_file(ServerState& s, const std::string& url, const std::string& path) {
+    global_init();
+    CURL* curl = curl_easy_init();
+    if (!curl) return false;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        std::printf("%s cannot be created \n", path.c_str());
+        curl_easy_cleanup(curl);
+        return false;
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(s.transfer.max_redirects));
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_to_file);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, f);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, s.transfer.connect_timeout_ms);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, s.transfer.stall_seconds);
+    set_tls(curl, s);
+    CURLcode rc = curl_easy_perform(curl);
+    long code = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_cleanup(curl);
+    bool closed = std::fclose(f) == 0;
+
+    bool ok = false;
+    if (rc == CURLE_OK && code >= 200 && code < 300 && closed) {
+        std::printf("%s Downloaded \n", url.c_str());
+        ok = true;
+    } else if (rc == CURLE_WRITE_ERROR || (rc == CURLE_OK && !closed)) {
+        std::printf("%s CURLE_WRITE_ERROR \n", url.c_str());
+    } else if (rc == CURLE_OK || rc == CURLE_HTTP_RETURNED_ERROR) {
+        std::printf("%s HTTP %ld \n", url.c_str(), code);
+    } else {
+        std::printf("ERROR CODE %d \n", static_cast<int>(rc));
+    }
+    std::fflush(stdout);
+    if (!ok) std::remove(path.c_str());
+    return ok;
+}
+
+bool download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name) {
+    const std::string url = service_address(s, "/Mirel/" + escape_url_path(file_value));
+    const std::string temp = temp_path() + "/" + local_name;
+    const std::string final_path = files_path() + "/" + local_name;
+    const int attempts = s.transfer.download_attempts > 0 ? s.transfer.download_attempts : 1;
+    bool ok = false;
+    for (int attempt = 1; attempt <= attempts && !ok; ++attempt) {
+        ok = download_file(s, url, temp);
+        if (!ok && attempt < attempts) {
+            std::printf("download of %s failed (attempt %d of %d), trying again\n", url.c_str(), attempt, attempts);
+            if (s.hooks.pause) s.hooks.pause(s.transfer.retry_pause_ms);
+        }
+    }
+    if (!ok) {
+        s.log("Download failed: " + file_value);
+        return false;
+    }
+    if (common::file_exists(final_path)) {
+        // The file already there may be waiting for the printer: keep it.
+        std::remove(temp.c_str());
+        s.log("Download kept out, file exists: " + local_name);
+        return false;
+    }
+    if (std::rename(temp.c_str(), final_path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        s.log("Download could not be moved into place: " + local_name);
+        return false;
+    }
+    return true;
+}
+
+bool check_internet(ServerState& s) {
+    s.online = s.config_ok && platform::check_connection(s.config.check_url, s.transfer.check_timeout_ms);
+    s.ui->set_net_status(s.online);
+    return s.online;
+}
+
+}  // namespace station

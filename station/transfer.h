@@ -1,0 +1,46 @@
+// The server's ways onto the network: a JSON POST to the web service, a file
+// download, and the internet check.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "station/server_state.h"
+
+namespace station {
+
+struct RequestResult {
+    long response_code = 0;  // 0: no response arrived
+    int curl_result = 0;     // CURLcode of the transfer
+};
+
+// POSTs body to url; with collect the reply lands in s.reply (emptied
+// first). timeout_ms 0: the upload limits of s.transfer instead.
+RequestResult post_request(ServerState& s, const std::string& url, const std::string& body, bool collect,
+                           long timeout_ms);
+// The request's closing console lines: the response code, "Error" on a
+// transport failure.
+void finish_request(const RequestResult& r);
+
+// libcurl write callback appending to the std::string at target.
+size_t append_reply(char* data, size_t size, size_t count, void* target);
+
+// One attempt to fetch url into path; true only for a complete 2xx answer.
+// On failure nothing is left at path.
+bool download_file(ServerState& s, const std::string& url, const std::string& path);
+
+// Downloads "/Mirel/<file_value>" into the temp folder with bounded retries
+// and renames it to C:\VerdanelFiles\<local_name>; an existing file of that
+// name is kept. Failures go to the log list; true when the file is in place.
+bool download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name);
+
+// Updates s.online and the status label; true when online.
+bool check_internet(ServerState& s);
+
+// service_url + path.
+std::string service_address(const ServerState& s, const std::string& path);
+// A reply's file value made safe as a URL path: everything but unreserved
+// characters and '/' percent-encoded.
+std::string escape_url_path(const std::string& value);
+
+}  // namespace station

@@ -1,0 +1,152 @@
+// The hand-off file: parsing its records, bounds on words and job names, the
+// job-name check, and how a parsed file becomes pending sides of the view.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "scaler/handoff.h"
+#include "scaler/insole_image.h"
+#include "scaler/scaler_window.h"
+#include "tests/support/gl_context.h"
+
+using namespace fitmire;
+
+namespace {
+
+Handoff parse(const std::string& text, std::string* problems = nullptr) {
+    Handoff h;
+    parse_insole_parameters(text.data(), text.size(), h, problems);
+    return h;
+}
+
+TEST(HandoffParse, BothRecordsInEitherOrder) {
+    const std::string a = "left 0.25 245 1 2 3 4 5 6\nright 0.3 250 7 8 9 10 11 12 0912345678\n";
+    const std::string b = "right 0.3 250 7 8 9 10 11 12 0912345678\r\n\tleft 0.25 245 1 2 3 4 5 6";
+    for (const std::string& text : {a, b}) {
+        const Handoff h = parse(text);
+        EXPECT_TRUE(h.left_found);
+        EXPECT_TRUE(h.right_found);
+        EXPECT_FLOAT_EQ(h.left_values[0], 0.25f);
+        EXPECT_FLOAT_EQ(h.left_values[1], 245);
+        EXPECT_FLOAT_EQ(h.left_values[7], 6);
+        EXPECT_FLOAT_EQ(h.right_values[1], 250);
+        EXPECT_FLOAT_EQ(h.right_values[7], 12);
+        EXPECT_STREQ(h.job_name, "0912345678");
+        EXPECT_TRUE(h.job_name_read);
+    }
+}
+
+TEST(HandoffParse, BadNumberStopsTheRecordAndIsReadAsAWord) {
+    Handoff h;
+    h.left_values[2] = 99;
+    const std::string text = "left 0.2 240 x 5 right 0.3 250 1 2 3 4 5 6 job7 nan left";
+    parse_insole_parameters(text.data(), text.size(), h);
+    EXPECT_FLOAT_EQ(h.left_values[1], 240);
+    EXPECT_FLOAT_EQ(h.left_values[2], 99);  // earlier contents kept
+    EXPECT_STREQ(h.job_name, "job7");
+    EXPECT_TRUE(h.right_found);
+    // "nan" is no number for a height step; the last "left" has no numbers at all.
+    EXPECT_TRUE(h.left_found);
+}
+
+TEST(HandoffParse, LongWordsAndJobNamesStayInTheirBuffers) {
+    std::string problems;
+    const std::string long_word(5000, '7');
+    Handoff h = parse("left " + long_word + " 245 right 0.3 250 1 2 3 4 5 6 " + std::string(131, 'j'), &problems);
+    EXPECT_TRUE(h.left_found);
+    EXPECT_FALSE(problems.empty());
+    EXPECT_STREQ(h.job_name, "");  // a name over 130 characters is never cut to fit
+    std::string ok_name(130, 'k');
+    h = parse("right 0.3 250 1 2 3 4 5 6 " + ok_name);
+    EXPECT_EQ(std::string(h.job_name), ok_name);
+    // A "left" glued to more characters is no record word.
+    h = parse(std::string("left") + std::string(80, 'x') + " 1 2");
+    EXPECT_FALSE(h.left_found);
+}
+
+TEST(HandoffParse, EmptyAndBinaryInputs) {
+    EXPECT_FALSE(parse("").left_found);
+    const char junk[] = {'r', 'i', 'g', 'h', 't', '\0', ' ', '\xff', 'x'};
+    const Handoff h = parse(std::string(junk, sizeof junk));
+    EXPECT_FALSE(h.right_found);  // "right" glued to a NUL byte is another word
+    const Handoff nul = parse(std::string("right 1 2 3 4 5 6 7 8 ok\0/../x", 30));
+    EXPECT_STREQ(nul.job_name, "");
+    const Handoff tail = parse("right 0.3");  // ends inside the record
+    EXPECT_TRUE(tail.right_found);
+    EXPECT_FALSE(tail.job_name_read);
+}
+
+TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
+    testsupport::TempDir dir;
+    Handoff h;
+    std::string problems;
+    EXPECT_FALSE(read_insole_parameters_file(dir / "none.txt", h, &problems));
+    const std::string big = dir / "big.txt";
+    FILE* f = std::fopen(big.c_str(), "w");
+    ASSERT_TRUE(f);
+    for (int i = 0; i < 20000; ++i) std::fputs("left ", f);
+    std::fclose(f);
+    problems.clear();
+    EXPECT_FALSE(read_insole_parameters_file(big, h, &problems));
+    EXPECT_NE(problems.find("64 KiB"), std::string::npos);
+}
+
+TEST(JobName, OnlyNamesThatStayInTheDirectory) {
+    for (const char* bad : {"", ".", "..", "...", " ", "a/b", "a\\b", "../x", "x/..", "a..b", "C:x", "tab\tname"})
+        EXPECT_FALSE(job_name_usable(bad)) << '"' << bad << '"';
+    for (const char* good : {"0912345678", "job_7", "a.b", "王小明"}) EXPECT_TRUE(job_name_usable(good)) << good;
+    EXPECT_TRUE(job_name_usable(std::string(130, 'a').c_str()));
+    EXPECT_FALSE(job_name_usable(std::string(131, 'a').c_str()));
+}
+
+// ---- the parsed file in the view ---------------------------------------------------
+
+TEST(HandoffView, UnusableJobNameRefusesTheWholeJob) {
+    auto view = std::make_unique<InsoleImage>();
+    const Handoff h = parse("left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 ../../etc");
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(view->accept_handoff(h, "insole parameters.txt"));
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("insole parameters.txt: job name \"../../etc\" refused"), std::string::npos) << said;
+    EXPECT_FALSE(view->left_pending);
+    EXPECT_FALSE(view->right_pending);
+    // A lone left record carries no job name: nothing usable to save under.
+    auto fresh = std::make_unique<InsoleImage>();
+    EXPECT_FALSE(fresh->accept_handoff(parse("left 0.25 245"), "insole parameters.txt"));
+    EXPECT_FALSE(fresh->left_pending);
+}
+
+TEST(HandoffView, LeftIsAppliedFirstWithTenMillimetresMore) {
+    auto view = std::make_unique<InsoleImage>();
+    view->measured_length = 300, view->measured_width = 90;  // as if a template were loaded
+    const Handoff h = parse("right 0.3 250 0 0 0 0 0 0 job1 left 0.25 245 0 0 0 0 0 0");
+    ASSERT_TRUE(view->accept_handoff(h, "insole parameters.txt"));
+    ASSERT_TRUE(view->left_pending && view->right_pending);
+    ScalerControls c;
+    view->apply_pending(c);
+    EXPECT_EQ(view->current_side, 0);
+    EXPECT_DOUBLE_EQ(c.length, 255);
+    EXPECT_NEAR(c.left_arch_index, 0.25, 1e-6);
+    EXPECT_EQ(c.width, 90 - 9);  // -45 mm: 9 mm narrower
+    EXPECT_FLOAT_EQ(view->scale_y, 255.0f / 300 * 360);
+    EXPECT_TRUE(view->needs_rebuild);
+    view->left_pending = false;  // what the draw that saves the left side does
+    view->apply_pending(c);
+    EXPECT_EQ(view->current_side, 1);
+    EXPECT_DOUBLE_EQ(c.length, 260);
+    EXPECT_NEAR(c.right_arch_index, 0.3, 1e-6);
+}
+
+TEST(Poller, FiresOnceOnEachEvenSecond) {
+    poll_state s;
+    EXPECT_FALSE(poll_fires(s, 1001));
+    EXPECT_TRUE(poll_fires(s, 1002));
+    EXPECT_FALSE(poll_fires(s, 1002));
+    EXPECT_FALSE(poll_fires(s, 1003));
+    EXPECT_TRUE(poll_fires(s, 1004));
+    EXPECT_TRUE(poll_fires(s, 1006));
+}
+
+}  // namespace

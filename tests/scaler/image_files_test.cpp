@@ -1,0 +1,195 @@
+// Fitmire's files: template loading (sizes, depths, rows 0 and 359), the pad
+// stamp, the colour table and saving through the template bitmap.
+#include <gtest/gtest.h>
+
+#include <FreeImage.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "common/file_util.h"
+#include "scaler/insole_image.h"
+#include "tests/scaler/scaler_fixtures.h"
+#include "tests/support/gl_context.h"
+
+using namespace fitmire;
+
+namespace {
+
+struct PlaneBox {
+    Plane p = {};
+};
+
+class ImageFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scalertest::fill_foot(foot->p);
+        foot->p[0][60] = 40;     // bottom and top rows hold values in the file
+        foot->p[359][60] = 40;
+    }
+    testsupport::TempDir dir;
+    std::unique_ptr<PlaneBox> foot = std::make_unique<PlaneBox>();
+    std::unique_ptr<InsoleImage> view = std::make_unique<InsoleImage>();
+    ScalerControls c;
+};
+
+TEST_F(ImageFiles, TemplateLoadsWithRowsZeroAndTopCleared) {
+    for (int bpp : {24, 8, 32}) {
+        const std::string path = dir / ("t" + std::to_string(bpp) + ".bmp");
+        ASSERT_TRUE(scalertest::write_plane_bmp(path, foot->p, bpp));
+        ASSERT_TRUE(view->load_texture(path.c_str(), 1, c)) << bpp;
+        EXPECT_EQ(view->bytes_per_pixel, bpp / 8);
+        EXPECT_EQ(view->source_plane[0][60], 0);
+        EXPECT_EQ(view->source_plane[359][60], 0);
+        EXPECT_EQ(view->source_plane[150][70], foot->p[150][70]);
+        EXPECT_EQ(std::memcmp(view->output_plane, view->source_plane, sizeof(Plane)), 0);
+        const Box b = measure_box(view->source_plane);
+        EXPECT_EQ(view->measured_width, b.width);
+        EXPECT_EQ(view->measured_length, b.height);
+        EXPECT_EQ(view->tmpl_y_min, b.y_min);
+        EXPECT_EQ(view->tmpl_y_max, b.y_max);
+        EXPECT_GT(b.y_min, 0);  // the values in rows 0 and 359 did not count
+        EXPECT_LT(b.y_max, 359);
+        EXPECT_DOUBLE_EQ(c.width, b.width);
+        EXPECT_DOUBLE_EQ(c.width_min, 0.5 * b.width);
+        EXPECT_DOUBLE_EQ(c.length_max, 1.5 * b.height);
+        EXPECT_FLOAT_EQ(view->scale_x, 150);
+        EXPECT_FLOAT_EQ(view->scale_y, 360);
+        EXPECT_EQ(view->template_side, 1);
+        EXPECT_EQ(view->current_side, 1);
+        EXPECT_TRUE(view->needs_rebuild);
+        EXPECT_EQ(view->dpm_x, 3937);
+    }
+}
+
+TEST_F(ImageFiles, OtherSizesAndBrokenFilesAreRefused) {
+    const std::string wide = dir / "wide.bmp";
+    ASSERT_TRUE(scalertest::write_plane_bmp(wide, foot->p, 24, 300, 360));
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(view->load_texture(wide.c_str(), 0, c));
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find(wide), std::string::npos) << said;
+    EXPECT_NE(said.find("300 x 360 pixels, not 150 x 360"), std::string::npos) << said;
+    EXPECT_FALSE(view->has_template());
+    const std::string small = dir / "small.bmp";
+    ASSERT_TRUE(scalertest::write_plane_bmp(small, foot->p, 24, 150, 200));
+    EXPECT_FALSE(view->load_texture(small.c_str(), 0, c));
+    const std::string junk = dir / "junk.bmp";
+    ASSERT_TRUE(common::write_file_atomic(junk, "BM not really a bitmap"));
+    EXPECT_FALSE(view->load_texture(junk.c_str(), 0, c));
+    EXPECT_FALSE(view->load_texture((dir / "missing.bmp").c_str(), 0, c));
+    auto empty = std::make_unique<PlaneBox>();
+    const std::string blank = dir / "blank.bmp";
+    ASSERT_TRUE(scalertest::write_plane_bmp(blank, empty->p, 24));
+    EXPECT_FALSE(view->load_texture(blank.c_str(), 0, c));
+    EXPECT_FALSE(view->has_template());
+    EXPECT_DOUBLE_EQ(c.width, 0);  // the controls were not touched
+
+    // A refused file never replaces a template that is there.
+    const std::string good = dir / "good.bmp";
+    ASSERT_TRUE(scalertest::write_plane_bmp(good, foot->p));
+    ASSERT_TRUE(view->load_texture(good.c_str(), 0, c));
+    EXPECT_FALSE(view->load_texture(wide.c_str(), 1, c));
+    EXPECT_TRUE(view->has_template());
+    EXPECT_EQ(view->template_side, 0);
+    EXPECT_EQ(view->width, 150);
+}
+
+TEST_F(ImageFiles, DropStampAndColourTable) {
+    const std::string drop = dir / "drop.png";
+    ASSERT_TRUE(scalertest::write_drop_png(drop));
+    ASSERT_TRUE(view->load_drop(drop.c_str()));
+    EXPECT_FLOAT_EQ(view->drop->max_value, 200);
+    const std::string big = dir / "big.png";
+    ASSERT_TRUE(scalertest::write_drop_png(big, 300));
+    auto other = std::make_unique<InsoleImage>();
+    EXPECT_FALSE(other->load_drop(big.c_str()));
+    EXPECT_FLOAT_EQ(other->drop->max_value, 0);
+    EXPECT_FALSE(other->load_drop((dir / "none.png").c_str()));
+
+    const std::string lut = dir / "lut_ancestor.txt";
+    ASSERT_TRUE(scalertest::write_lut(lut));
+    ASSERT_TRUE(view->load_colour_table(lut.c_str()));
+    EXPECT_EQ(view->colour_table[3][0], 3);
+    EXPECT_EQ(view->colour_table[3][1], 252);
+    EXPECT_EQ(view->colour_table[255][2], (255 * 7) % 256);
+    EXPECT_FALSE(view->load_colour_table((dir / "none.txt").c_str()));
+}
+
+TEST_F(ImageFiles, SaveAddsBmpCaseSensitivelyAndWritesGrey) {
+    const std::string tmpl = dir / "t.bmp";
+    ASSERT_TRUE(scalertest::write_plane_bmp(tmpl, foot->p));
+    ASSERT_TRUE(view->load_texture(tmpl.c_str(), 0, c));
+    view->output_plane[100][50] = 77;
+    ASSERT_TRUE(view->save_scaled_bmp((dir / "out").c_str()));
+    EXPECT_TRUE(common::file_exists(dir / "out.bmp"));
+    ASSERT_TRUE(view->save_scaled_bmp((dir / "upper.BMP").c_str()));
+    EXPECT_TRUE(common::file_exists(dir / "upper.BMP.bmp"));
+    ASSERT_TRUE(view->save_scaled_bmp((dir / "exact.bmp").c_str()));
+    EXPECT_FALSE(common::file_exists(dir / "exact.bmp.bmp"));
+
+    FIBITMAP* back = FreeImage_Load(FIF_BMP, (dir / "exact.bmp").c_str(), 0);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(FreeImage_GetWidth(back), 150u);
+    EXPECT_EQ(FreeImage_GetHeight(back), 360u);
+    EXPECT_EQ(FreeImage_GetBPP(back), 24u);
+    EXPECT_EQ(FreeImage_GetDotsPerMeterX(back), 3937u);
+    const BYTE* px = FreeImage_GetScanLine(back, 100) + 50 * 3;
+    EXPECT_EQ(px[0], 77);
+    EXPECT_EQ(px[1], 77);
+    EXPECT_EQ(px[2], 77);
+    FreeImage_Unload(back);
+}
+
+TEST_F(ImageFiles, FailedSaveIsReportedAndLeavesNothingBehind) {
+    auto none = std::make_unique<InsoleImage>();
+    EXPECT_FALSE(none->save_scaled_bmp((dir / "x.bmp").c_str()));  // no template
+    EXPECT_FALSE(common::file_exists(dir / "x.bmp"));
+    const std::string tmpl = dir / "t.bmp";
+    ASSERT_TRUE(scalertest::write_plane_bmp(tmpl, foot->p));
+    ASSERT_TRUE(view->load_texture(tmpl.c_str(), 0, c));
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(view->save_scaled_bmp((dir / "no/such/dir/x.bmp").c_str()));
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("Unable to save " + (dir / "no/such/dir/x.bmp")), std::string::npos) << said;
+    EXPECT_FALSE(common::file_exists(dir / "no"));
+
+    // An existing image is never left half-written by a failed save.
+    const std::string keep = dir / "keep.bmp";
+    ASSERT_TRUE(common::write_file_atomic(keep, "old contents"));
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    const bool wrote = view->save_scaled_bmp(keep.c_str());
+    ::chmod(dir.path().c_str(), 0755);
+    if (!wrote) {  // (root may write anyway)
+        std::string text;
+        ASSERT_TRUE(common::read_file(keep, text));
+        EXPECT_EQ(text, "old contents");
+    }
+}
+
+TEST_F(ImageFiles, HandoffSavesStayInTheInsoleDirectory) {
+    const std::string insole = dir / "insole";
+    ASSERT_EQ(::mkdir(insole.c_str(), 0755), 0);
+    ::setenv("STATION_INSOLE_DIR", insole.c_str(), 1);
+    const std::string tmpl = dir / "t.bmp";
+    ASSERT_TRUE(scalertest::write_plane_bmp(tmpl, foot->p));
+    ASSERT_TRUE(view->load_texture(tmpl.c_str(), 0, c));
+    std::strcpy(view->job_name, "0912345678");
+    EXPECT_TRUE(view->save_handoff(false));
+    EXPECT_TRUE(view->save_handoff(true));
+    EXPECT_TRUE(common::file_exists(insole + "/0912345678_iLeft.bmp"));
+    EXPECT_TRUE(common::file_exists(insole + "/0912345678_iRight.bmp"));
+    for (const char* bad : {"../escape", "..", "", "a/b"}) {
+        std::strcpy(view->job_name, bad);
+        EXPECT_FALSE(view->save_handoff(false)) << bad;
+    }
+    EXPECT_FALSE(common::file_exists(dir / "escape_iLeft.bmp"));
+    EXPECT_FALSE(common::file_exists(insole + "/_iLeft.bmp"));
+    ::unsetenv("STATION_INSOLE_DIR");
+}
+
+}  // namespace

@@ -1,0 +1,355 @@
+// Fitmire's pixel steps on hand-made planes: box, height normalising, slope
+// limit, corner trim, arch factor, width rounding, landmarks, wedges, pad.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "scaler/planes.h"
+#include "tests/scaler/scaler_fixtures.h"
+
+using namespace fitmire;
+
+namespace {
+
+struct PlaneBox {
+    Plane p = {};
+};
+std::unique_ptr<PlaneBox> blank() { return std::make_unique<PlaneBox>(); }
+struct FieldBox {
+    FloatPlane f = {};
+};
+
+void fill_rect(Plane& p, int r0, int r1, int c0, int c1, unsigned char v) {
+    for (int r = r0; r <= r1; ++r)
+        for (int c = c0; c <= c1; ++c) p[r][c] = v;
+}
+
+int min_insole(const Plane& p) {
+    int m = 256;
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kCols; ++c)
+            if (p[r][c] > 0) m = std::min<int>(m, p[r][c]);
+    return m;
+}
+
+// ---- box -----------------------------------------------------------------------
+
+TEST(MeasureBox, EmptyPlaneGivesInvertedBox) {
+    auto b = blank();
+    b->p[100][50] = 9;  // below the insole threshold
+    const Box box = measure_box(b->p);
+    EXPECT_EQ(box.y_min, 360);
+    EXPECT_EQ(box.y_max, 0);
+    EXPECT_EQ(box.x_min, 150);
+    EXPECT_EQ(box.x_max, 0);
+    EXPECT_LT(box.height, 0);
+    EXPECT_TRUE(box_empty(box));
+}
+
+TEST(MeasureBox, FindsExtremesOfInsolePixelsOnly) {
+    auto b = blank();
+    fill_rect(b->p, 40, 300, 20, 110, 10);
+    b->p[10][5] = 9;       // too low to count
+    b->p[200][151] = 200;  // padding column never counts
+    const Box box = measure_box(b->p);
+    EXPECT_EQ(box.y_min, 40);
+    EXPECT_EQ(box.y_max, 300);
+    EXPECT_EQ(box.x_min, 20);
+    EXPECT_EQ(box.x_max, 110);
+    EXPECT_EQ(box.height, 261);
+    EXPECT_EQ(box.width, 91);
+}
+
+// ---- heights --------------------------------------------------------------------
+
+TEST(ScaleHeights, LowestHeightEndsAtTenAndZerosStay) {
+    auto b = blank();
+    scalertest::fill_foot(b->p);
+    scale_heights(b->p, 1.2f, 1.3);
+    EXPECT_EQ(min_insole(b->p), 10);
+    EXPECT_EQ(b->p[5][5], 0);
+    EXPECT_EQ(b->p[20][0], 0);
+}
+
+TEST(ScaleHeights, RaisesAPlaneThatStartsLow) {
+    auto b = blank();
+    fill_rect(b->p, 100, 120, 30, 40, 4);
+    b->p[110][35] = 20;
+    scale_heights(b->p, 1.0f, 1.0);
+    EXPECT_EQ(b->p[100][30], 10);
+    EXPECT_EQ(b->p[110][35], 26);
+}
+
+// ---- slope limit -----------------------------------------------------------------
+
+TEST(LimitSlope, NoSideStepAboveThreeNorDiagonalAboveFour) {
+    auto b = blank();
+    auto scratch = blank();
+    scalertest::fill_foot(b->p);
+    fill_rect(b->p, 150, 160, 60, 70, 120);  // a cliff
+    b->p[250][80] = 255;                     // a spike
+    Plane before;
+    std::memcpy(before, b->p, sizeof before);
+    limit_slope(b->p, scratch->p);
+    for (int r = 2; r <= 357; ++r)
+        for (int c = 2; c <= 147; ++c) {
+            const int v = b->p[r][c];
+            EXPECT_LE(v, before[r][c]);
+            if (v == 0) continue;
+            for (int dr = -1; dr <= 1; ++dr)
+                for (int dc = -1; dc <= 1; ++dc) {
+                    const int n = b->p[r + dr][c + dc];
+                    if ((dr == 0 && dc == 0) || n == 0) continue;
+                    const int limit = (dr != 0 && dc != 0) ? 4 : 3;
+                    ASSERT_LE(v - n, limit) << "at row " << r << " column " << c;
+                }
+        }
+}
+
+TEST(LimitSlope, GentlePlaneIsUnchangedAndEdgesToZeroDoNotCount) {
+    auto b = blank();
+    auto scratch = blank();
+    for (int r = 50; r < 100; ++r)
+        for (int c = 20; c < 60; ++c) b->p[r][c] = static_cast<unsigned char>(40 + (c - 20) * 3 % 4);
+    Plane before;
+    std::memcpy(before, b->p, sizeof before);
+    limit_slope(b->p, scratch->p);
+    EXPECT_EQ(std::memcmp(before, b->p, sizeof before), 0);
+}
+
+// ---- corner trim ----------------------------------------------------------------
+
+TEST(TrimCorners, CutsTheFourCornersOfARectangle) {
+    auto b = blank();
+    fill_rect(b->p, 10, 20, 10, 20, 30);
+    trim_corners(b->p);
+    EXPECT_EQ(b->p[10][10], 0);
+    EXPECT_EQ(b->p[20][10], 0);
+    EXPECT_EQ(b->p[10][20], 0);
+    EXPECT_EQ(b->p[20][20], 0);
+    int left = 0;
+    for (int r = 10; r <= 20; ++r)
+        for (int c = 10; c <= 20; ++c) left += b->p[r][c] > 0;
+    EXPECT_EQ(left, 121 - 4);
+}
+
+TEST(TrimCorners, EarlierClearingCountsForLaterPixels) {
+    auto b = blank();
+    fill_rect(b->p, 50, 51, 50, 51, 30);  // a lone 2 x 2 square loses one pixel only
+    trim_corners(b->p);
+    EXPECT_EQ(b->p[50][50], 0);
+    EXPECT_EQ(b->p[51][50] + b->p[50][51] + b->p[51][51], 90);
+}
+
+// ---- arch factor ------------------------------------------------------------------
+
+TEST(ArchFactor, FactorAcrossTheIndexRange) {
+    EXPECT_NEAR(arch_factor(0.05f), 1.15, 1e-6);
+    EXPECT_NEAR(arch_factor(0.1f), 1.15, 1e-6);
+    EXPECT_NEAR(arch_factor(0.27f), 1.0, 1e-6);
+    EXPECT_NEAR(arch_factor(0.32f), 0.85, 1e-6);
+    EXPECT_NEAR(arch_factor(0.5f), 0.85, 1e-6);
+    EXPECT_NEAR(arch_factor(std::nanf("")), 1.15, 1e-6);
+}
+
+TEST(ArchFactor, ScalesHeightsAndKeepsTheLowestAtTen) {
+    const float indexes[] = {0.05f, 0.1f, 0.27f, 0.32f, 0.5f};
+    const int expected_top[] = {33, 33, 30, 27, 27};  // 30 x d, shifted so 10 stays 10
+    for (int i = 0; i < 5; ++i) {
+        auto b = blank();
+        auto fb = std::make_unique<FieldBox>();
+        auto& field = fb->f;
+        fill_rect(b->p, 100, 110, 20, 40, 10);
+        b->p[105][30] = 30;
+        apply_arch_factor(b->p, field, indexes[i], 0, 0);
+        EXPECT_EQ(b->p[100][20], 10) << indexes[i];
+        EXPECT_EQ(b->p[105][30], expected_top[i]) << indexes[i];
+        EXPECT_EQ(b->p[0][0], 0);
+    }
+}
+
+TEST(ArchFactor, OtherSideIsMirrored) {
+    auto b = blank();
+    auto m = blank();
+    auto fb = std::make_unique<FieldBox>();
+        auto& field = fb->f;
+    scalertest::fill_foot(b->p);
+    std::memcpy(m->p, b->p, sizeof(Plane));
+    apply_arch_factor(b->p, field, 0.2f, 0, 0);  // same side as the template
+    apply_arch_factor(m->p, field, 0.2f, 1, 0);  // the other foot
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kCols; ++c) ASSERT_EQ(m->p[r][c], b->p[r][kCols - 1 - c]) << r << "," << c;
+    // A right template rendered for the left foot is mirrored too.
+    auto again = blank();
+    scalertest::fill_foot(again->p);
+    apply_arch_factor(again->p, field, 0.2f, 0, 1);
+    EXPECT_EQ(std::memcmp(again->p, m->p, sizeof(Plane)), 0);
+}
+
+// ---- width follows length ------------------------------------------------------------
+
+TEST(WidthForLength, OneMillimetrePerFiveRounded) {
+    EXPECT_EQ(width_for_length(257, 250, 90), 91);  // +7 -> +1
+    EXPECT_EQ(width_for_length(258, 250, 90), 92);  // +8 -> +2
+    EXPECT_EQ(width_for_length(242, 250, 90), 88);  // -8 -> -2
+    EXPECT_EQ(width_for_length(243, 250, 90), 89);  // -7 -> -1
+    EXPECT_EQ(width_for_length(250, 250, 90), 90);
+    EXPECT_EQ(width_for_length(1e300, 250, 90), 90 + 200000);  // bounded, no overflow
+}
+
+// ---- landmarks --------------------------------------------------------------------------
+
+TEST(Landmarks, RowsAndColumnsOfBothSides) {
+    auto b = blank();
+    scalertest::fill_foot(b->p);
+    Landmarks left, right;
+    find_landmarks(b->p, 0, left);
+    const Box box = measure_box(b->p);
+    EXPECT_EQ(left.p[0].row, static_cast<int>(box.height * 0.72 + box.y_min));
+    EXPECT_EQ(left.p[1].row, static_cast<int>(box.height * 0.64 + box.y_min));
+    EXPECT_EQ(left.p[2].row, static_cast<int>(box.height * 0.15 + box.y_min));
+    // p0 on the right edge of its row, p1 on the left edge, p3 between p2 and p4.
+    EXPECT_GE(b->p[left.p[0].row][left.p[0].column], kInsoleMin);
+    EXPECT_LT(b->p[left.p[0].row][left.p[0].column + 1], kInsoleMin);
+    EXPECT_LT(b->p[left.p[1].row][left.p[1].column - 1], kInsoleMin);
+    EXPECT_EQ(left.p[3].column, (left.p[2].column + left.p[4].column) / 2);
+
+    auto m = blank();
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kCols; ++c) m->p[r][c] = b->p[r][kCols - 1 - c];
+    find_landmarks(m->p, 1, right);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(right.p[i].row, left.p[i].row);
+        if (i != 3) {
+            EXPECT_EQ(right.p[i].column, kCols - 1 - left.p[i].column) << i;
+        }
+    }
+}
+
+TEST(Landmarks, RowWithoutInsoleKeepsThePreviousColumn) {
+    auto b = blank();
+    Landmarks marks;
+    for (int i = 0; i < 5; ++i) marks.p[i].column = 40 + i;
+    find_landmarks(b->p, 0, marks);  // empty plane: every scan finds nothing
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_GE(marks.p[i].row, 0);
+        EXPECT_LT(marks.p[i].row, kRows);
+    }
+    EXPECT_EQ(marks.p[0].column, 40);
+    EXPECT_EQ(marks.p[1].column, 41);
+    EXPECT_EQ(marks.p[2].column, 42);
+    EXPECT_EQ(marks.p[4].column, 44);
+    EXPECT_EQ(marks.p[3].column, (42 + 44) / 2);
+}
+
+// ---- wedges ------------------------------------------------------------------------------
+
+TEST(Wedge, ValueZeroOnlyRaisesLowPixelsOnP3sSide) {
+    auto b = blank();
+    fill_rect(b->p, 100, 200, 20, 120, 5);  // heights below the insole threshold
+    fill_rect(b->p, 100, 200, 60, 120, 30);
+    b->p[150][90] = 0;
+    // Line L: the vertical column 50; P3 to its right.
+    ASSERT_TRUE(add_wedge({100, 50}, {200, 50}, {150, 80}, b->p, 0));
+    EXPECT_EQ(b->p[150][55], 10);   // right of L: 5 -> 10
+    EXPECT_EQ(b->p[150][90], 0);    // outside the insole, untouched
+    EXPECT_EQ(b->p[150][100], 30);  // unchanged
+    EXPECT_EQ(b->p[150][30], 5);    // other side of L keeps its value
+}
+
+TEST(Wedge, RisesLinearlyToTheFullAmountAndNeverBelowTen) {
+    auto b = blank();
+    fill_rect(b->p, 100, 200, 10, 140, 20);
+    // Horizontal line L along row 120, P3 30 rows above: 3 mm = 15 steps.
+    ASSERT_TRUE(add_wedge({120, 10}, {120, 140}, {150, 70}, b->p, 3));
+    EXPECT_EQ(b->p[110][70], 20);       // heel side of L untouched
+    EXPECT_EQ(b->p[190][70], 20 + 15);  // beyond the parallel through P3
+    EXPECT_NEAR(b->p[135][70], 20 + 7, 1);  // half way
+    auto n = blank();
+    fill_rect(n->p, 100, 200, 10, 140, 20);
+    ASSERT_TRUE(add_wedge({120, 10}, {120, 140}, {150, 70}, n->p, -10));
+    for (int r = 100; r <= 200; ++r)
+        for (int c = 10; c <= 140; ++c) ASSERT_GE(n->p[r][c], 10);
+    EXPECT_EQ(n->p[5][5], 0);
+}
+
+TEST(Wedge, ReferencePointOnTheLineChangesNothing) {
+    auto b = blank();
+    scalertest::fill_foot(b->p);
+    Plane before;
+    std::memcpy(before, b->p, sizeof before);
+    EXPECT_FALSE(add_wedge({100, 40}, {200, 90}, {150, 65}, b->p, 5));
+    EXPECT_FALSE(add_wedge({100, 40}, {100, 40}, {100, 40}, b->p, 5));
+    EXPECT_EQ(std::memcmp(before, b->p, sizeof before), 0);
+}
+
+// ---- pad ----------------------------------------------------------------------------
+
+TEST(PadSize, FromTheBoxAndTheHvAngle) {
+    Box box;
+    box.width = 91, box.height = 301;
+    EXPECT_FLOAT_EQ(size_pad(box, 15).height, 2);
+    EXPECT_FLOAT_EQ(size_pad(box, 0).height, 2);
+    EXPECT_FLOAT_EQ(size_pad(box, 40).height, 3);
+    EXPECT_FLOAT_EQ(size_pad(box, 90).height, 5);
+    EXPECT_FLOAT_EQ(size_pad(box, 15).width, 60);
+    EXPECT_FLOAT_EQ(size_pad(box, 15).length, 150.5f);
+}
+
+TEST(PadAnchor, CrossingOfTheExtremeLines) {
+    auto b = blank();
+    fill_rect(b->p, 50, 250, 30, 100, 20);
+    float x = -1, y = -1;
+    ASSERT_TRUE(find_pad_anchor(b->p, true, x, y));
+    EXPECT_FLOAT_EQ(x, 30);  // leftmost/rightmost on row 50, lowest/highest on column 30
+    EXPECT_FLOAT_EQ(y, 50);
+    ASSERT_TRUE(find_pad_anchor(b->p, false, x, y));
+    EXPECT_FLOAT_EQ(x, 100);
+    EXPECT_FLOAT_EQ(y, 50);
+}
+
+TEST(PadAnchor, ParallelOrDegenerateLinesGiveTheMiddlePoint) {
+    auto b = blank();
+    for (int i = 0; i < 100; ++i) b->p[60 + i][20 + i] = 30;  // one diagonal: both lines coincide
+    float x = 0, y = 0;
+    ASSERT_TRUE(find_pad_anchor(b->p, true, x, y));
+    EXPECT_TRUE(std::isfinite(x) && std::isfinite(y));
+    EXPECT_FLOAT_EQ(x, 69.5f);
+    EXPECT_FLOAT_EQ(y, 109.5f);
+    auto one = blank();
+    one->p[100][70] = 30;  // a single pixel: both lines are points
+    ASSERT_TRUE(find_pad_anchor(one->p, false, x, y));
+    EXPECT_FLOAT_EQ(x, 70);
+    EXPECT_FLOAT_EQ(y, 100);
+    auto none = blank();
+    EXPECT_FALSE(find_pad_anchor(none->p, true, x, y));
+}
+
+TEST(PadStamp, BrightestValueBecomesTheHeightBelowTheAnchorRow) {
+    auto b = blank();
+    const float w = 20, l = 30;
+    const int stride = 40, rows = 50;
+    unsigned char stamp[stride * rows] = {};
+    stamp[25 * stride + 20] = 200;  // row 25, column 20 of the read-back
+    add_stamp(b->p, stamp, stride, w, l, 2, 200, 75, 200);
+    // row = 200 - 40 + 25, column = 75 - 20 + 20
+    EXPECT_EQ(b->p[185][75], 10);
+    int total = 0;
+    for (int r = 0; r < kRows; ++r)
+        for (int c = 0; c < kStride; ++c) total += b->p[r][c];
+    EXPECT_EQ(total, 10);
+    auto sat = blank();
+    sat->p[185][75] = 250;
+    unsigned char again[stride * rows] = {};
+    again[25 * stride + 20] = 200;
+    add_stamp(sat->p, again, stride, w, l, 2, 200, 75, 200);
+    EXPECT_EQ(sat->p[185][75], 255);
+    unsigned char edge[stride * rows];
+    std::memset(edge, 200, sizeof edge);
+    add_stamp(sat->p, edge, stride, w, l, 2, 0, 1, 1);  // empty stamp: nothing added
+    EXPECT_EQ(sat->p[0][0], 0);
+}
+
+}  // namespace

@@ -1,0 +1,131 @@
+// Fitmire's main window: the controls in creation order with their ranges,
+// the persisted 30-degree switch and the actions that drive the view.
+#include <gtest/gtest.h>
+
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Check_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Value_Input.H>
+#include <FL/Fl_Value_Slider.H>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "common/file_util.h"
+#include "scaler/display_image.h"
+#include "scaler/scaler_window.h"
+#include "tests/scaler/scaler_fixtures.h"
+#include "tests/support/gl_context.h"
+
+using namespace fitmire;
+
+namespace {
+
+struct PlaneBox {
+    Plane p = {};
+};
+
+// Builds the window in a fresh station directory holding the view's files.
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char* here = getcwd(nullptr, 0);
+        old_dir = here ? here : ".";
+        free(here);
+        ASSERT_EQ(chdir(dir.path().c_str()), 0);
+        auto foot = std::make_unique<PlaneBox>();
+        scalertest::fill_foot(foot->p);
+        ASSERT_TRUE(scalertest::write_plane_bmp("255mm narrow 20220606 backmove 5mm.bmp", foot->p));
+        ASSERT_TRUE(scalertest::write_drop_png("drop.png", 250));
+        ASSERT_TRUE(scalertest::write_lut("lut_ancestor.txt"));
+    }
+    void TearDown() override {
+        free_scaler_window();
+        ASSERT_EQ(chdir(old_dir.c_str()), 0);
+    }
+    testsupport::TempDir dir;
+    std::string old_dir;
+};
+
+TEST_F(Window, ControlsInCreationOrderWithTheirValues) {
+    build_scaler_window();
+    ASSERT_TRUE(scaler_window);
+    EXPECT_EQ(scaler_window->w(), 206);
+    EXPECT_EQ(scaler_window->h(), 430);
+    EXPECT_STREQ(scaler_window->label(), "Fitmire");
+    ASSERT_EQ(scaler_window->children(), 31);
+    EXPECT_EQ(scaler_window->child(0), bt_load_left);
+    EXPECT_EQ(scaler_window->child(1), bt_load_right);
+    EXPECT_EQ(scaler_window->child(4), va_width);
+    EXPECT_EQ(scaler_window->child(8), bt_degree_30);
+    EXPECT_EQ(scaler_window->child(9), va_length);
+    EXPECT_EQ(scaler_window->child(20), va_whole_heel);
+    EXPECT_EQ(scaler_window->child(29), va_hv_angle);
+    EXPECT_EQ(scaler_window->child(30), scaler_view);
+    EXPECT_STREQ(bt_load_left->label(), "讀取(左足)");
+    EXPECT_STREQ(va_pad_height->label(), "蹠骨墊高(mm)");
+    EXPECT_EQ(scaler_view->x(), 30);
+    EXPECT_EQ(scaler_view->y(), 35);
+    EXPECT_EQ(scaler_view->w(), 150);
+    EXPECT_EQ(scaler_view->h(), 360);
+    // Every control but the view and the load buttons' sliver lies outside the window.
+    for (int i = 0; i < 30; ++i) EXPECT_GE(scaler_window->child(i)->x(), 205) << i;
+
+    EXPECT_DOUBLE_EQ(va_height_ratio->minimum(), 0.1);
+    EXPECT_DOUBLE_EQ(va_height_ratio->maximum(), 2);
+    EXPECT_DOUBLE_EQ(va_inner_arch->value(), 3);
+    EXPECT_DOUBLE_EQ(va_left_arch_index->value(), 0.27);
+    EXPECT_DOUBLE_EQ(va_hv_angle->value(), 15);
+    EXPECT_TRUE(ck_pad->value());
+    EXPECT_TRUE(ck_vary_width->value());
+    EXPECT_FALSE(bt_degree_30->value());  // no bt_degree_30.txt yet
+
+    // The template load set the width and length sliders.
+    ASSERT_TRUE(scaler_view->has_template());
+    EXPECT_DOUBLE_EQ(va_width->value(), scaler_view->measured_width);
+    EXPECT_DOUBLE_EQ(va_width->minimum(), 0.5 * scaler_view->measured_width);
+    EXPECT_DOUBLE_EQ(va_length->maximum(), 1.5 * scaler_view->measured_length);
+    EXPECT_TRUE(scaler_view->needs_rebuild);
+    EXPECT_EQ(scaler_view->current_side, 0);
+}
+
+TEST_F(Window, ThirtyDegreeSwitchIsPersisted) {
+    ASSERT_TRUE(common::write_file_atomic("bt_degree_30.txt", "1"));
+    build_scaler_window();
+    EXPECT_TRUE(bt_degree_30->value());
+    scaler_view->needs_rebuild = false;
+    bt_degree_30->value(0);
+    bt_degree_30->do_callback();
+    std::string text;
+    ASSERT_TRUE(common::read_file("bt_degree_30.txt", text));
+    EXPECT_EQ(text, "0");
+    EXPECT_TRUE(scaler_view->needs_rebuild);
+}
+
+TEST_F(Window, ActionsDriveTheView) {
+    build_scaler_window();
+    const int mw = scaler_view->measured_width, ml = scaler_view->measured_length;
+    va_length->value(ml + 8);
+    va_length->do_callback();
+    EXPECT_DOUBLE_EQ(va_width->value(), mw + 2);
+    EXPECT_FLOAT_EQ(scaler_view->scale_y, static_cast<float>(ml + 8) / ml * 360);
+    va_width->value(mw + 10);
+    va_width->do_callback();
+    EXPECT_FLOAT_EQ(scaler_view->scale_x, static_cast<float>(mw + 10) / mw * 150);
+    va_height_ratio->value(1.5);
+    bt_restore->do_callback();
+    EXPECT_DOUBLE_EQ(va_width->value(), mw);
+    EXPECT_DOUBLE_EQ(va_length->value(), ml);
+    EXPECT_DOUBLE_EQ(va_height_ratio->value(), 1);
+    EXPECT_FLOAT_EQ(scaler_view->scale_x, 150);
+    va_right_arch_index->do_callback();
+    EXPECT_EQ(scaler_view->current_side, 1);
+    va_left_arch_index->do_callback();
+    EXPECT_EQ(scaler_view->current_side, 0);
+    scaler_view->needs_rebuild = false;
+    va_pad_width->do_callback();
+    EXPECT_TRUE(scaler_view->needs_rebuild);
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// Bmp_List.txt: the names of the waiting images, CR LF between them.
+#include <gtest/gtest.h>
+
+#include "station/bmp_list.h"
+#include "tests/station/station_fixture.h"
+
+namespace {
+
+using stationtest::read_all;
+using stationtest::write_all;
+
+class BmpList : public stationtest::StationTest {};
+
+TEST_F(BmpList, NamesJoinedByCrLfWithNothingAfterTheLast) {
+    for (const char* n : {"b.bmp", "a.bmp", "c.bmp", "notes.txt"}) write_all(insole + "/" + n, "x");
+    EXPECT_TRUE(station::write_bmp_list());
+    EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp\r\nb.bmp\r\nc.bmp");
+    EXPECT_EQ(platform::current_dir(), insole);
+    EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt.tmp"));
+}
+
+TEST_F(BmpList, OneImageIsItsNameAlone) {
+    write_all(insole + "/13800_iLeft.bmp", "x");
+    EXPECT_TRUE(station::write_bmp_list());
+    EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "13800_iLeft.bmp");
+}
+
+TEST_F(BmpList, NoImageWritesNothingAndLeavesAnOlderList) {
+    EXPECT_FALSE(station::write_bmp_list());
+    EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
+    write_all(insole + "/Bmp_List.txt", "old.bmp");
+    EXPECT_FALSE(station::write_bmp_list());
+    EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "old.bmp");
+}
+
+TEST_F(BmpList, UpperCaseNamesAndBmpDirectoriesAreListed) {
+    write_all(insole + "/A.BMP", "x");
+    mkdir((insole + "/folder.bmp").c_str(), 0777);
+    EXPECT_TRUE(station::write_bmp_list());
+    EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "A.BMP\r\nfolder.bmp");
+}
+
+TEST_F(BmpList, MissingFolderListsNothing) {
+    setenv("STATION_INSOLE_DIR", (root + "/gone").c_str(), 1);
+    EXPECT_FALSE(station::write_bmp_list());
+}
+
+}  // namespace

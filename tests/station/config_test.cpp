@@ -1,0 +1,103 @@
+// station.conf: what a good file gives, and how a bad one is reported.
+#include <gtest/gtest.h>
+
+#include "station/config.h"
+#include "station/transfer.h"
+#include "tests/station/station_fixture.h"
+
+namespace {
+
+using station::Config;
+using station::parse_config;
+
+TEST(StationConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
+    Config c;
+    std::string err;
+    ASSERT_TRUE(parse_config("# station 7\n\nkey_number = 4242\r\nservice_url = https://svc.example:8443/\n"
+                             "check_url=http://check.example/generate_204\n  tls_verify = 1  \n",
+                             c, err))
+        << err;
+    EXPECT_EQ(c.key_number, 4242u);
+    EXPECT_EQ(c.service_url, "https://svc.example:8443");
+    EXPECT_EQ(c.check_url, "http://check.example/generate_204");
+    EXPECT_TRUE(c.tls_verify);
+    EXPECT_TRUE(c.ca_file.empty());
+}
+
+TEST(StationConfig, DefaultsVerifyTlsAndCheckTheServiceItself) {
+    Config c;
+    std::string err;
+    ASSERT_TRUE(parse_config("key_number = 4294967295\nservice_url = https://[::1]:9000\n", c, err)) << err;
+    EXPECT_EQ(c.key_number, 4294967295u);
+    EXPECT_TRUE(c.tls_verify);
+    EXPECT_EQ(c.check_url, "https://[::1]:9000");
+}
+
+TEST(StationConfig, EmptyOptionalKeysReadAsNotGiven) {
+    Config c;
+    std::string err;
+    ASSERT_TRUE(parse_config("key_number = 0\nservice_url = https://127.0.0.1:8443\ncheck_url =\nca_file =\n"
+                             "tls_verify = 1\n",
+                             c, err))
+        << err;
+    EXPECT_TRUE(c.ca_file.empty());
+    EXPECT_EQ(c.check_url, "https://127.0.0.1:8443");
+}
+
+TEST(StationConfig, FaultsNameTheLineAndKey) {
+    struct Case {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"key_number = 4242\nservice_url https://a\n", "station.conf line 2: \"service_url https://a\" is not of the form key = value"},
+        {"key_number = 4294967296\nservice_url = https://a\n", "station.conf line 1: key 'key_number'"},
+        {"key_number = -1\nservice_url = https://a\n", "station.conf line 1: key 'key_number'"},
+        {"key_number = 12a\nservice_url = https://a\n", "station.conf line 1: key 'key_number'"},
+        {"key_number = 1\nservice_url = http://a\n", "station.conf line 2: key 'service_url'"},
+        {"key_number = 1\nservice_url = https://a/Mirel\n", "station.conf line 2: key 'service_url'"},
+        {"key_number = 1\nservice_url = https://a:99999\n", "station.conf line 2: key 'service_url'"},
+        {"key_number = 1\nservice_url = https://a\n\ntls_verify = yes\n", "station.conf line 4: key 'tls_verify'"},
+        {"key_number = 1\nservice_url = https://a\nca_file = /no/such/ca.pem\n", "station.conf line 3: key 'ca_file'"},
+        {"key_number = 1\nservice_url = https://a\ncolour = red\n", "station.conf line 3: key 'colour': unknown key"},
+        {"key_number = 1\nkey_number = 2\nservice_url = https://a\n", "station.conf line 2: key 'key_number': given twice"},
+        {"key_number =\nservice_url = https://a\n", "station.conf line 1: key 'key_number': no value"},
+        {"service_url = https://a\n", "station.conf: key 'key_number' missing"},
+        {"key_number = 5\n", "station.conf: key 'service_url' missing"},
+        {"key_number = 1\nservice_url = https://a\ncheck_url = ftp://a\n", "station.conf line 3: key 'check_url'"},
+    };
+    for (const Case& c : cases) {
+        Config out;
+        out.key_number = 77;
+        std::string err;
+        EXPECT_FALSE(parse_config(c.text, out, err)) << c.text;
+        EXPECT_EQ(err.compare(0, std::string(c.expected).size(), c.expected), 0) << err;
+        EXPECT_EQ(out.key_number, 77u) << "a refused file leaves the old settings";
+    }
+}
+
+class StationConfigAtStart : public stationtest::StationTest {};
+
+TEST_F(StationConfigAtStart, MissingFileIsReportedAndNoCallIsMade) {
+    make_server();
+    EXPECT_FALSE(state->config_ok);
+    EXPECT_TRUE(ui.has_line("station.conf: cannot read"));
+    EXPECT_FALSE(station::check_internet(*state));
+    EXPECT_EQ(ui.net_status, "OFF");
+}
+
+TEST_F(StationConfigAtStart, MalformedFileIsReportedWithItsLine) {
+    write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\ntls_verify = 2\n");
+    make_server();
+    EXPECT_FALSE(state->config_ok);
+    EXPECT_TRUE(ui.has_line("station.conf line 3: key 'tls_verify'"));
+}
+
+TEST_F(StationConfigAtStart, TlsOffIsExplicitAndWarned) {
+    write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\ntls_verify = 0\n");
+    make_server();
+    EXPECT_TRUE(state->config_ok);
+    EXPECT_FALSE(state->config.tls_verify);
+    EXPECT_TRUE(ui.has_line("WARNING: tls_verify = 0"));
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// The insole-data request: which replies are stored and start Fitmire.
+#include <gtest/gtest.h>
+
+#include "station/insole_data.h"
+#include "tests/station/station_fixture.h"
+
+namespace {
+
+using stationtest::read_all;
+using testsupport::answer;
+
+const std::string kInsole = "/Mirel/servlet/getOrbaneInsole.php";
+
+class InsoleData : public stationtest::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        start_service();
+        make_server();
+    }
+    std::string info() const { return files + "/Hostlet/insole_info_type4.txt"; }
+};
+
+TEST_F(InsoleData, AcceptedReplyIsStoredAndStartsFitmireInTheServerDirectory) {
+    const std::string body = "{\"resultCode\":\"200\",\n\"ldata\":[1,2,3],\"mobile\":\"0912\"}";
+    service->push(kInsole, answer(200, body));
+    EXPECT_EQ(station::fetch_insole_data(*state), 200);
+    auto reqs = service->requests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0].body, "{\"orbane\":\"4242\"}");
+    EXPECT_EQ(read_all(info()), "{\"resultCode\":\"200\",\r\n\"ldata\":[1,2,3],\"mobile\":\"0912\"}");
+    EXPECT_FALSE(common::file_exists(info() + ".tmp"));
+    EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Fitmire"});
+    EXPECT_EQ(platform::current_dir(), files + "/Hostlet");
+}
+
+TEST_F(InsoleData, TwoAcceptedRepliesReplaceTheFileAndStartTwice) {
+    service->push(kInsole, answer(200, R"({"resultCode":"200","n":1})"));
+    service->push(kInsole, answer(200, R"({"resultCode":"200","n":2})"));
+    station::fetch_insole_data(*state);
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(read_all(info()), R"({"resultCode":"200","n":2})");
+    EXPECT_EQ(started.size(), 2u);
+}
+
+TEST_F(InsoleData, RefusedRepliesWriteAndStartNothing) {
+    for (const char* body : {R"({"resultCode":200})", R"({"resultCode":"500"})", "not json at all", "[\"200\"]"}) {
+        service->push(kInsole, answer(200, body));
+        EXPECT_EQ(station::fetch_insole_data(*state), 200) << body;
+    }
+    service->push(kInsole, answer(404, R"({"resultCode":"200"})"));
+    EXPECT_EQ(station::fetch_insole_data(*state), 404);
+    service->push(kInsole, answer(200, R"({"resultCode":"200"})", 2000));
+    EXPECT_EQ(station::fetch_insole_data(*state), 0) << "past the 1500 ms time-out";
+    EXPECT_FALSE(common::file_exists(info()));
+    EXPECT_TRUE(started.empty());
+}
+
+}  // namespace

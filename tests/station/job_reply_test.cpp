@@ -1,0 +1,189 @@
+// Reading job and insole-data replies, job kinds, cancellations, and the
+// names a job may write under.
+#include <gtest/gtest.h>
+
+#include "station/insole_data.h"
+#include "station/job_poll.h"
+
+namespace {
+
+using station::JobKind;
+using station::JobReply;
+using station::ReplyVerdict;
+
+const char* kInsoleJob =
+    R"({"resultCode":200,"token":"tk","sdate":"2026-01-01","edate":"2026-12-31","sleep":5,"printid":31,)"
+    R"("type":"A001","bmpfile":"orders/A1_7.bmp","mobile":"0912","left":"L 1 2","right":"R 3 4","btoken":"x"})";
+
+ReplyVerdict parse(const std::string& body, JobReply& r, std::string& problem) {
+    return station::parse_job_reply(body, r, problem);
+}
+
+TEST(JobReply, InsoleJobIsReadWhole) {
+    JobReply r;
+    std::string problem;
+    ASSERT_EQ(parse(kInsoleJob, r, problem), ReplyVerdict::accepted) << problem;
+    EXPECT_EQ(r.sleep, 5);
+    EXPECT_EQ(r.printid, 31);
+    EXPECT_EQ(r.kind, JobKind::insole);
+    EXPECT_EQ(r.left, "L 1 2");
+    EXPECT_EQ(r.mobile, "0912");
+}
+
+TEST(JobReply, KeysIgnoreLetterCase) {
+    JobReply r;
+    std::string problem;
+    ASSERT_EQ(parse(R"({"RESULTCODE":200,"Sleep":3,"PrintId":0})", r, problem), ReplyVerdict::accepted);
+    EXPECT_EQ(r.sleep, 3);
+    EXPECT_EQ(r.kind, JobKind::none);
+}
+
+TEST(JobReply, NoJobNeedsOnlyCodeSleepAndPrintid) {
+    JobReply r;
+    std::string problem;
+    EXPECT_EQ(parse(R"({"resultCode":200,"sleep":9,"printid":0})", r, problem), ReplyVerdict::accepted);
+}
+
+TEST(JobReply, ResultCodeMustBeTheNumber200) {
+    JobReply r;
+    std::string problem;
+    EXPECT_EQ(parse(R"({"resultCode":404,"sleep":1,"printid":0})", r, problem), ReplyVerdict::not_200);
+    EXPECT_EQ(parse(R"({"resultCode":"200","sleep":1,"printid":0})", r, problem), ReplyVerdict::malformed);
+    EXPECT_EQ(problem, "key \"resultCode\" is not a number");
+}
+
+TEST(JobReply, BrokenRepliesAreDroppedWithTheReason) {
+    struct Case {
+        const char* body;
+        const char* problem;
+    } cases[] = {
+        {"<html>busy</html>", "not a JSON object"},
+        {"[200]", "not a JSON object"},
+        {"", "not a JSON object"},
+        {R"({"resultCode":200,"printid":0})", "missing key \"sleep\""},
+        {R"({"resultCode":200,"sleep":"5","printid":0})", "key \"sleep\" is not a number"},
+        {R"({"resultCode":200,"sleep":5,"printid":7,"type":"C1","token":"t","sdate":"s","edate":"e","mobile":"m"})",
+         "missing key \"bmpfile\""},
+        {R"({"resultCode":200,"sleep":5,"printid":7,"type":7,"token":"t","sdate":"s","edate":"e","bmpfile":"b","mobile":"m"})",
+         "key \"type\" is not a text"},
+        {R"({"resultCode":200,"sleep":5,"printid":7,"type":"b001","token":"t","sdate":"s","edate":"e","bmpfile":"b","mobile":"m"})",
+         "missing key \"bmpfile2\""},
+        {R"({"resultCode":200,"sleep":5,"printid":7,"type":"A","token":"t","sdate":"s","edate":"e","bmpfile":"b","mobile":"m","left":"l"})",
+         "missing key \"right\""},
+        {R"({"resultCode":200,"sleep":5,"printid":7,"type":"A","token":"t","sdate":"s","edate":"e","bmpfile":"b","mobile":null,"left":"l","right":"r"})",
+         "key \"mobile\" is not a text"},
+    };
+    for (const Case& c : cases) {
+        JobReply r;
+        r.sleep = 99;
+        std::string problem;
+        EXPECT_EQ(parse(c.body, r, problem), ReplyVerdict::malformed) << c.body;
+        EXPECT_EQ(problem, c.problem) << c.body;
+        EXPECT_EQ(r.sleep, 99) << "a dropped reply changes nothing";
+    }
+}
+
+TEST(JobReply, Kinds) {
+    EXPECT_EQ(station::job_kind("Cxyz"), JobKind::bracing);
+    EXPECT_EQ(station::job_kind("C"), JobKind::bracing);
+    EXPECT_EQ(station::job_kind("c001"), JobKind::insole);
+    EXPECT_EQ(station::job_kind("b001"), JobKind::slipper);
+    EXPECT_EQ(station::job_kind("B001"), JobKind::insole);
+    EXPECT_EQ(station::job_kind("b0011"), JobKind::insole);
+    EXPECT_EQ(station::job_kind(""), JobKind::insole);
+}
+
+TEST(JobReply, CancelTestAndName) {
+    EXPECT_TRUE(station::is_cancel("orders/A1_7.cancel"));
+    EXPECT_TRUE(station::is_cancel("abc.cancel"));
+    EXPECT_FALSE(station::is_cancel("abc.CANCEL"));
+    EXPECT_FALSE(station::is_cancel(".cancel")) << "the dot must not be the first character";
+    EXPECT_FALSE(station::is_cancel("a.cancelled"));
+    EXPECT_FALSE(station::is_cancel("a.cancel.bmp"));
+    EXPECT_EQ(station::cancel_name("orders/A1_7.cancel"), "A1");
+    EXPECT_EQ(station::cancel_name("abc.cancel"), "abc.cancel");
+    EXPECT_EQ(station::cancel_name("x/y/Q9_1_2.cancel"), "Q9_1");
+    EXPECT_EQ(station::cancel_name("_7.cancel"), "_7.cancel");
+    EXPECT_EQ(station::cancel_name("/A_1.cancel"), "/A") << "a '/' in first place is not a directory cut";
+}
+
+TEST(JobPlan, NamesFromRepliesStayInsideTheStation) {
+    JobReply r;
+    r.kind = JobKind::bracing;
+    r.bmpfile = "../../etc/brace.gcode";
+    auto p = station::plan_job(r);
+    ASSERT_EQ(p.downloads.size(), 1u);
+    EXPECT_EQ(p.downloads[0].local_name, "brace.gcode");
+    EXPECT_EQ(p.downloads[0].file_value, r.bmpfile);
+
+    r.bmpfile = "orders\\..\\x.gcode";
+    EXPECT_EQ(station::plan_job(r).downloads[0].local_name, "x.gcode");
+
+    for (const char* bad : {"", ".", "..", "a/..", "dir/", "a\\.", "bad\nname"}) {
+        r.bmpfile = bad;
+        p = station::plan_job(r);
+        EXPECT_TRUE(p.downloads.empty()) << bad;
+        EXPECT_EQ(p.problems.size(), 1u) << bad;
+    }
+    r.bmpfile = std::string(256, 'x');
+    EXPECT_TRUE(station::plan_job(r).downloads.empty()) << "longer than a file name can be";
+}
+
+TEST(JobPlan, SlipperFilesAreNamedByMobile) {
+    JobReply r;
+    r.kind = JobKind::slipper;
+    r.mobile = "up/../0912";
+    r.bmpfile = "s/left.gcode";
+    r.bmpfile2 = "s/right.gcode";
+    auto p = station::plan_job(r);
+    ASSERT_EQ(p.downloads.size(), 2u);
+    EXPECT_EQ(p.downloads[0].local_name, "0912_iLeft.gcode");
+    EXPECT_EQ(p.downloads[1].local_name, "0912_iRight.gcode");
+    r.mobile = "..";
+    EXPECT_TRUE(station::plan_job(r).downloads.empty());
+}
+
+TEST(JobPlan, HandOffAndCancelFiles) {
+    JobReply r;
+    r.kind = JobKind::insole;
+    r.left = "L 1";
+    r.right = "R 2";
+    r.mobile = "A1";
+    r.bmpfile = "orders/A1_7.cancel";
+    auto p = station::plan_job(r);
+    EXPECT_TRUE(p.write_handoff);
+    EXPECT_EQ(p.handoff_text, "left L 1\r\nright R 2 A1\r\n");
+    EXPECT_TRUE(p.cancel);
+    EXPECT_EQ(p.cancel_files, (std::vector<std::string>{"A1_A1_iLeft.cancel", "A1_A1_iRight.cancel"}));
+
+    r.left = "L\r\nright evil";
+    p = station::plan_job(r);
+    EXPECT_FALSE(p.write_handoff) << "a value may not add lines to the hand-off file";
+
+    r.left = "L";
+    r.mobile = "../..";
+    p = station::plan_job(r);
+    EXPECT_TRUE(p.cancel);
+    EXPECT_TRUE(p.cancel_files.empty());
+}
+
+TEST(InsoleReply, ResultCodeMustBeTheText200) {
+    std::string problem;
+    EXPECT_TRUE(station::accept_insole_reply(R"({"resultCode":"200","ldata":[1,2]})", problem));
+    EXPECT_TRUE(station::accept_insole_reply(R"({"RESULTCODE":"200"})", problem));
+    EXPECT_FALSE(station::accept_insole_reply(R"({"resultCode":"404"})", problem));
+    EXPECT_TRUE(problem.empty());
+    EXPECT_FALSE(station::accept_insole_reply(R"({"resultCode":200})", problem));
+    EXPECT_EQ(problem, "key \"resultCode\" is not a text");
+    EXPECT_FALSE(station::accept_insole_reply("not json", problem));
+    EXPECT_EQ(problem, "not a JSON object");
+    EXPECT_FALSE(station::accept_insole_reply("{}", problem));
+    EXPECT_EQ(problem, "missing key \"resultCode\"");
+}
+
+TEST(InsoleReply, StoredTextEndsAtNulWithCrLfLines) {
+    EXPECT_EQ(station::insole_info_text("{\"a\":1,\n\"b\":2}"), "{\"a\":1,\r\n\"b\":2}");
+    EXPECT_EQ(station::insole_info_text(std::string("ab\0cd", 5)), "ab");
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+// Output records: names cut into parts, the upload body, and which files the
+// upload cycle removes.
+#include <gtest/gtest.h>
+
+#include "station/records.h"
+#include "tests/station/station_fixture.h"
+
+namespace {
+
+using station::BraceRecord;
+using station::find_gcode_marker;
+using station::parse_record_name;
+using stationtest::names_in;
+using stationtest::write_all;
+
+TEST(RecordNames, MarkerNeedsSomethingAfterIt) {
+    EXPECT_EQ(find_gcode_marker("A12_36-L.gcode.1"), 8);
+    EXPECT_EQ(find_gcode_marker("A12_36-L.gcode."), -1);
+    EXPECT_EQ(find_gcode_marker(".gcode.x"), 0);
+    EXPECT_EQ(find_gcode_marker(".gcode."), -1);
+    EXPECT_EQ(find_gcode_marker(""), -1);
+    EXPECT_EQ(find_gcode_marker("a.gcode.b.gcode.c"), 1);
+}
+
+TEST(RecordNames, PartsAreCutAtTheFirstSeparators) {
+    BraceRecord r;
+    ASSERT_TRUE(parse_record_name("A12_36-L.gcode.t1", r));
+    EXPECT_EQ(r.no, 12);
+    EXPECT_EQ(r.size, "36");
+    EXPECT_EQ(r.type, "L");
+    EXPECT_EQ(r.timestamp, "t1");
+
+    ASSERT_TRUE(parse_record_name("912_36-L.gcode.1", r));
+    EXPECT_EQ(r.no, 12) << "the first character is dropped even when it is a digit";
+
+    ASSERT_TRUE(parse_record_name("Bx7_40-R-2.gcode.5", r));
+    EXPECT_EQ(r.no, 0) << "atoi of \"x7\"";
+    EXPECT_EQ(r.type, "R-2");
+
+    ASSERT_TRUE(parse_record_name("A99999999999999999999_1-L.gcode.1", r));
+    EXPECT_EQ(r.no, 2147483647) << "an overflowing number saturates";
+
+    const std::string long_part(300, 'z');
+    ASSERT_TRUE(parse_record_name("A1_" + long_part + "-" + long_part + ".gcode." + long_part, r));
+    EXPECT_EQ(r.size, long_part);
+    EXPECT_EQ(r.type, long_part);
+    EXPECT_EQ(r.timestamp, long_part);
+}
+
+TEST(RecordNames, NonRecords) {
+    BraceRecord r;
+    for (const char* name : {"X5_40.gcode.1-2", "readme.txt", "A12_36-L.gcode.", "_12_36-L.gcode.1",
+                             "A-1_36.gcode.1", "A12-36_L.gcode.1", "A1236-L.gcode.1", "A12_36L.gcode.1", ""})
+        EXPECT_FALSE(parse_record_name(name, r)) << name;
+}
+
+TEST(RecordBody, ByteForByte) {
+    EXPECT_EQ(station::build_records_body({}), "{\"arrays\":[]}");
+    BraceRecord a{12, "36", "L", "1"}, b{7, "40", "R", "2"};
+    EXPECT_EQ(station::build_records_body({a, b}),
+              "{\"arrays\":[{\"type\":\"L\",\"no\":\"12\",\"size\":\"36\",\"timestamp\":\"1\"},"
+              "{\"type\":\"R\",\"no\":\"7\",\"size\":\"40\",\"timestamp\":\"2\"}]}");
+}
+
+TEST(RecordBody, QuotesAndBackslashesStayInsideTheirStrings) {
+    BraceRecord r{1, "3\"6", "L\\", "t\x01"};
+    EXPECT_EQ(station::build_records_body({r}),
+              "{\"arrays\":[{\"type\":\"L\\\\\",\"no\":\"1\",\"size\":\"3\\\"6\",\"timestamp\":\"t\\u0001\"}]}");
+}
+
+class RecordUpload : public stationtest::StationTest {
+protected:
+    std::string out() const { return files + "/output"; }
+    const std::string path = "/Mirel/servlet/braceRecord.php";
+};
+
+TEST_F(RecordUpload, TakenRecordsAndNonRecordsAreRemoved) {
+    start_service();
+    service->set_default(path, {});
+    make_server();
+    state->online = true;
+    for (const char* n : {"B7_40-R.gcode.2", "A12_36-L.gcode.1", "X5_40.gcode.1-2", "readme.txt", "A12_36-L.gcode."})
+        write_all(out() + "/" + n, "x");
+    mkdir((out() + "/sub").c_str(), 0777);
+
+    EXPECT_EQ(station::upload_brace_records(*state), 2);
+    auto reqs = service->requests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0].method, "POST");
+    EXPECT_EQ(reqs[0].path, path);
+    EXPECT_EQ(reqs[0].body,
+              "{\"arrays\":[{\"type\":\"L\",\"no\":\"12\",\"size\":\"36\",\"timestamp\":\"1\"},"
+              "{\"type\":\"R\",\"no\":\"7\",\"size\":\"40\",\"timestamp\":\"2\"}]}");
+    EXPECT_EQ(names_in(out()), std::vector<std::string>{"sub"}) << "directories stay, every file goes";
+    EXPECT_TRUE(common::file_exists(files + "/output_tmp"));
+    EXPECT_TRUE(ui.has_line("Brace Data Uploading !"));
+    EXPECT_EQ(platform::current_dir(), out());
+}
+
+TEST_F(RecordUpload, RefusedUploadKeepsRecordsForTheNextCycle) {
+    start_service();
+    service->push(path, testsupport::answer(500, "busy"));
+    service->push(path, testsupport::answer(200, "ok"));
+    make_server();
+    state->online = true;
+    write_all(out() + "/A12_36-L.gcode.1", "x");
+    write_all(out() + "/readme.txt", "x");
+
+    EXPECT_EQ(station::upload_brace_records(*state), 1);
+    EXPECT_EQ(names_in(out()), std::vector<std::string>{"A12_36-L.gcode.1"});
+    EXPECT_FALSE(ui.has_line("Brace Data Uploading !"));
+    EXPECT_TRUE(ui.has_line("Brace records kept"));
+
+    EXPECT_EQ(station::upload_brace_records(*state), 1);
+    EXPECT_TRUE(names_in(out()).empty());
+    EXPECT_EQ(service->count(path), 2u);
+    EXPECT_TRUE(ui.has_line("Brace Data Uploading !"));
+}
+
+TEST_F(RecordUpload, OfflineOrUnreachableKeepsRecords) {
+    write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\n");
+    make_server();
+    write_all(out() + "/A12_36-L.gcode.1", "x");
+    state->online = false;
+    EXPECT_EQ(station::upload_brace_records(*state), 1);
+    state->online = true;  // the check passed but the service is gone
+    EXPECT_EQ(station::upload_brace_records(*state), 1);
+    EXPECT_EQ(names_in(out()), std::vector<std::string>{"A12_36-L.gcode.1"});
+}
+
+TEST_F(RecordUpload, EmptyDirectorySendsNothing) {
+    start_service();
+    make_server();
+    state->online = true;
+    EXPECT_EQ(station::upload_brace_records(*state), 0);
+    EXPECT_TRUE(service->requests().empty());
+    EXPECT_TRUE(ui.lines.empty() || !ui.has_line("Brace"));
+}
+
+TEST_F(RecordUpload, MissingOutputDirectoryReadsNothing) {
+    start_service();
+    make_server();
+    state->online = true;
+    rmdir(out().c_str());
+    write_all(files + "/A12_36-L.gcode.1", "x");  // the directory above must not be touched
+    EXPECT_EQ(station::upload_brace_records(*state), 0);
+    EXPECT_TRUE(common::file_exists(files + "/A12_36-L.gcode.1"));
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+// The scheduler driven tick by tick on a fake clock: job mode, insole-data
+// mode and its pacing, the internet check, and the file cycle.
+#include <gtest/gtest.h>
+
+#include "station/scheduler.h"
+#include "station/transfer.h"
+#include "tests/station/station_fixture.h"
+
+namespace {
+
+using stationtest::advance_ms;
+using stationtest::read_all;
+using stationtest::write_all;
+using testsupport::answer;
+
+const std::string kJob = "/Mirel/getPrintToken.php";
+const std::string kInsole = "/Mirel/servlet/getOrbaneInsole.php";
+
+class Scheduler : public stationtest::StationTest {
+protected:
+    void online_server() {
+        start_service();
+        make_server();
+        ASSERT_TRUE(station::check_internet(*state));
+        EXPECT_EQ(ui.net_status, "ON");
+    }
+    void tick(int64_t after_ms = 8) {
+        advance_ms(after_ms);
+        station::server_tick(*state);
+    }
+    size_t calls(const std::string& path) { return service->count(path); }
+};
+
+TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200) {
+    online_server();
+    service->set_default(kJob, answer(200, R"({"resultCode":500})"));
+    tick();
+    tick();
+    tick();
+    EXPECT_EQ(calls(kJob), 3u);
+    EXPECT_FALSE(state->insole_mode);
+    EXPECT_NEAR(ui.net_countdown, 17.0, 0.05) << "the poll watch restarts on every call";
+
+    service->push(kJob, answer(200, R"({"resultCode":200,"sleep":3,"printid":0})"));
+    tick();
+    EXPECT_EQ(calls(kJob), 4u);
+    EXPECT_TRUE(state->insole_mode);
+    for (int i = 0; i < 10; ++i) tick();
+    EXPECT_EQ(calls(kJob), 4u) << "the job endpoint is not asked again";
+    EXPECT_EQ(calls(kInsole), 0u);
+}
+
+TEST_F(Scheduler, SleepPacesInsoleDataCalls) {
+    online_server();
+    service->push(kJob, answer(200, R"({"resultCode":200,"sleep":3,"printid":0})"));
+    service->set_default(kInsole, answer(200, R"({"resultCode":"404"})"));
+    tick();
+    ASSERT_TRUE(state->insole_mode);
+    tick(2900);
+    EXPECT_EQ(calls(kInsole), 0u);
+    EXPECT_NEAR(ui.net_countdown, 3.0 - 2.9, 0.01);
+    tick(200);
+    EXPECT_EQ(calls(kInsole), 1u);
+    tick(2500);
+    EXPECT_EQ(calls(kInsole), 1u);
+    tick(600);
+    EXPECT_EQ(calls(kInsole), 2u);
+    EXPECT_EQ(calls(kJob), 1u);
+}
+
+TEST_F(Scheduler, SleepZeroAsksOnEveryTick) {
+    online_server();
+    service->push(kJob, answer(200, R"({"resultCode":200,"sleep":0,"printid":0})"));
+    service->set_default(kInsole, answer(200, R"({"resultCode":"404"})"));
+    tick();
+    tick();
+    tick();
+    tick();
+    EXPECT_EQ(calls(kInsole), 3u);
+}
+
+TEST_F(Scheduler, OfflineMakesNoCall) {
+    start_service();
+    write_conf("key_number = 1\nservice_url = " + service->base_url() + "\nca_file = " + service->cert_path() +
+               "\ncheck_url = https://127.0.0.1:1\n");
+    make_server();
+    service->set_default(kJob, answer(200, R"({"resultCode":200,"sleep":0,"printid":0})"));
+    EXPECT_FALSE(station::check_internet(*state));
+    EXPECT_EQ(ui.net_status, "OFF");
+    for (int i = 0; i < 5; ++i) tick();
+    tick(5100);  // a check is due and fails again
+    tick();
+    EXPECT_TRUE(service->requests().empty());
+    EXPECT_EQ(ui.net_countdown, -1) << "the countdown keeps its last value offline";
+}
+
+TEST_F(Scheduler, InternetCheckEveryFiveSecondsStrictly) {
+    online_server();
+    service->set_default(kJob, answer(200, R"({"resultCode":200,"sleep":60,"printid":0})"));
+    tick();  // switches to insole-data mode
+    state->online = false;
+    ui.net_status = "?";
+    tick(5000 - 8);
+    EXPECT_EQ(ui.net_status, "?") << "exactly 5 s is not yet due";
+    tick(1);
+    EXPECT_EQ(ui.net_status, "ON");
+    EXPECT_TRUE(state->online);
+}
+
+TEST_F(Scheduler, FileCycleListsImagesAndStartsStrandel) {
+    online_server();
+    service->set_default(kJob, answer(200, R"({"resultCode":200,"sleep":60,"printid":0})"));
+    service->set_default("/Mirel/servlet/braceRecord.php", answer(200, "ok"));
+    write_all(insole + "/a.bmp", "x");
+    write_all(files + "/output/A12_36-L.gcode.1", "x");
+    tick(4000);
+    EXPECT_NEAR(ui.file_countdown, 4.0, 0.01);
+    EXPECT_TRUE(started.empty());
+    tick(4100);
+    EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp");
+    EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Strandel"});
+    EXPECT_EQ(platform::current_dir(), files + "/Hostlet");
+    EXPECT_EQ(service->count("/Mirel/servlet/braceRecord.php"), 1u);
+    EXPECT_FALSE(common::file_exists(files + "/output/A12_36-L.gcode.1"));
+    tick();
+    EXPECT_NEAR(ui.file_countdown, 8.0 - 0.008, 0.001) << "the file watch restarted";
+}
+
+TEST_F(Scheduler, OpenStrandelWindowIsNotStartedAgain) {
+    online_server();
+    window_open = true;
+    write_all(insole + "/a.bmp", "x");
+    tick(8100);
+    EXPECT_TRUE(started.empty());
+    EXPECT_EQ(looked_for, std::vector<std::string>{"Strandel"});
+}
+
+TEST_F(Scheduler, NoImageStartsNothingAndRunsOffline) {
+    write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\n");
+    make_server();
+    write_all(files + "/output/readme.txt", "x");
+    tick(8100);
+    EXPECT_TRUE(started.empty());
+    EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
+    EXPECT_FALSE(common::file_exists(files + "/output/readme.txt")) << "the file cycle runs offline too";
+}
+
+}  // namespace

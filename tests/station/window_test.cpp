@@ -1,0 +1,88 @@
+// The server window: its widgets, the variant menu, and a short run of the
+// event loop with the entrance view's timeout.
+#include <gtest/gtest.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Hold_Browser.H>
+#include <FL/Fl_Menu_Button.H>
+#include <FL/Fl_Value_Output.H>
+
+#include <chrono>
+
+#include "station/entrance_view.h"
+#include "station/server_window.h"
+#include "tests/station/station_fixture.h"
+
+namespace {
+
+using stationtest::write_all;
+
+class ServerWindowTest : public stationtest::StationTest {
+protected:
+    void TearDown() override {
+        delete sw.server_window;  // takes the entrance view and its timeout with it
+        StationTest::TearDown();
+    }
+    station::ServerWindow sw;
+};
+
+TEST_F(ServerWindowTest, WidgetsAsLaidOut) {
+    sw = station::build_server_window(root + "/none.txt");
+    EXPECT_STREQ(sw.server_window->label(), "鞋墊下載系統");
+    EXPECT_EQ(sw.server_window->w(), 754);
+    EXPECT_EQ(sw.server_window->h(), 930);
+    EXPECT_EQ(sw.log_list->x(), 35);
+    EXPECT_EQ(sw.log_list->h(), 453);
+    EXPECT_STREQ(sw.net_status->label(), "OFF");
+    EXPECT_STREQ(sw.menu_version->label(), "版本設定");
+    ASSERT_EQ(sw.menu_version->size(), 4);  // three items and the terminator
+    EXPECT_STREQ(sw.menu_version->menu()[0].label(), "十月版");
+    EXPECT_STREQ(sw.menu_version->menu()[1].label(), "一般版");
+    EXPECT_STREQ(sw.menu_version->menu()[2].label(), "A4版");
+    EXPECT_EQ(sw.menu_version->value(), 0);
+}
+
+TEST_F(ServerWindowTest, StoredVariantSelectsTheItemButNotTheTitle) {
+    write_all(root + "/sl_version.txt", "1\n");
+    sw = station::build_server_window(root + "/sl_version.txt");
+    EXPECT_EQ(sw.menu_version->value(), 1);
+    EXPECT_STREQ(sw.server_window->label(), "鞋墊下載系統");
+    sw.menu_version->value(2);
+    station::choose_variant_title(sw.menu_version, nullptr);
+    EXPECT_STREQ(sw.server_window->label(), "Fitmire (A4)");
+}
+
+TEST_F(ServerWindowTest, UnknownVariantFallsBackToTheFirst) {
+    write_all(root + "/v.txt", "7");
+    EXPECT_EQ(station::read_version_index(root + "/v.txt"), 0);
+    write_all(root + "/v.txt", "junk");
+    EXPECT_EQ(station::read_version_index(root + "/v.txt"), 0);
+    write_all(root + "/v.txt", "2");
+    EXPECT_EQ(station::read_version_index(root + "/v.txt"), 2);
+}
+
+TEST_F(ServerWindowTest, StartMessagesReachTheLogListAndReplyTextIsShownAsIs) {
+    sw = station::build_server_window(root + "/none.txt");
+    ASSERT_GE(sw.log_list->size(), 1) << "the missing station.conf is reported in the list";
+    EXPECT_EQ(std::string(sw.log_list->text(1)).compare(0, 24, "station.conf: cannot rea"), 0);
+    sw.entrance->ui.add_log_line("@b@C1 phone");
+    sw.entrance->ui.select_last_line();
+    EXPECT_STREQ(sw.log_list->text(sw.log_list->size()), "@b@C1 phone");
+    EXPECT_EQ(sw.log_list->value(), sw.log_list->size());
+}
+
+TEST_F(ServerWindowTest, RunsUnderTheEventLoop) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+    sw = station::build_server_window(root + "/none.txt");
+    sw.server_window->end();
+    sw.server_window->show();
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (std::chrono::steady_clock::now() < until) Fl::wait(0.01);
+    EXPECT_GT(sw.file_countdown->value(), 7.0);
+    EXPECT_LT(sw.file_countdown->value(), 8.0);
+    sw.server_window->hide();
+    Fl::wait(0);
+}
+
+}  // namespace

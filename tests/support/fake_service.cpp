@@ -1,0 +1,179 @@
+// The stand-in web service on cpp-httplib with an OpenSSL-made certificate.
+#include "fake_service.h"
+
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace testsupport {
+
+bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path, const std::string& names,
+                           std::string* why) {
+    auto fail = [&](const char* what) {
+        if (why) *why = what;
+        return false;
+    };
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    if (!key) return fail("key generation");
+    X509* cert = X509_new();
+    bool ok = cert != nullptr;
+    if (ok) {
+        X509_set_version(cert, 2);
+        ASN1_INTEGER_set(X509_get_serialNumber(cert), static_cast<long>(std::time(nullptr)));
+        X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+        X509_gmtime_adj(X509_getm_notAfter(cert), 7 * 24 * 3600);
+        X509_set_pubkey(cert, key);
+        X509_NAME* name = X509_get_subject_name(cert);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"),
+                                   -1, -1, 0);
+        X509_set_issuer_name(cert, name);
+        X509V3_CTX ctx;
+        X509V3_set_ctx_nodb(&ctx);
+        X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+        const char* exts[][2] = {{"subjectAltName", names.c_str()},
+                                 {"basicConstraints", "critical,CA:TRUE"},
+                                 {"keyUsage", "digitalSignature,keyCertSign"}};
+        for (auto& e : exts) {
+            X509_EXTENSION* ext = X509V3_EXT_conf(nullptr, &ctx, e[0], e[1]);
+            if (!ext || !X509_add_ext(cert, ext, -1)) ok = false;
+            if (ext) X509_EXTENSION_free(ext);
+        }
+        if (ok) ok = X509_sign(cert, key, EVP_sha256()) > 0;
+    }
+    if (ok) {
+        FILE* f = std::fopen(cert_path.c_str(), "wb");
+        ok = f && PEM_write_X509(f, cert);
+        if (f) std::fclose(f);
+        f = ok ? std::fopen(key_path.c_str(), "wb") : nullptr;
+        ok = f && PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+        if (f) std::fclose(f);
+    }
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return ok ? true : fail("certificate");
+}
+
+struct FakeService::Impl {
+    std::string cert, key;
+    std::unique_ptr<httplib::SSLServer> server;
+    std::thread thread;
+    int port = -1;
+    mutable std::mutex mutex;
+    std::map<std::string, std::deque<FakeResponse>> queues;
+    std::map<std::string, FakeResponse> defaults;
+    std::vector<FakeRequest> requests;
+
+    void answer(const httplib::Request& req, httplib::Response& res) {
+        FakeResponse r;
+        bool found = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type")});
+            auto q = queues.find(req.path);
+            if (q != queues.end() && !q->second.empty()) {
+                r = q->second.front();
+                q->second.pop_front();
+                found = true;
+            } else if (defaults.count(req.path)) {
+                r = defaults[req.path];
+                found = true;
+            }
+        }
+        if (!found) {
+            res.status = 404;
+            res.set_content("not here", "text/plain");
+            return;
+        }
+        if (r.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(r.delay_ms));
+        res.status = r.status;
+        if (!r.location.empty()) res.set_header("Location", r.location);
+        if (r.truncate_at == std::string::npos) {
+            res.set_content(r.body, r.content_type.c_str());
+            return;
+        }
+        const std::string body = r.body;
+        const size_t cut = std::min(r.truncate_at, body.size());
+        const int stall = r.stall_ms;
+        res.set_content_provider(body.size(), r.content_type.c_str(),
+                                 [body, cut, stall](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset < cut) {
+                                         sink.write(body.data() + offset, cut - offset);
+                                         return true;
+                                     }
+                                     if (stall) std::this_thread::sleep_for(std::chrono::milliseconds(stall));
+                                     return false;  // drop the connection short of the length promised
+                                 });
+    }
+};
+
+FakeService::FakeService(const std::string& dir, const std::string& cert_names) : impl_(new Impl) {
+    impl_->cert = dir + "/cert.pem";
+    impl_->key = dir + "/key.pem";
+    std::string why;
+    if (!make_self_signed_cert(impl_->cert, impl_->key, cert_names, &why)) {
+        std::fprintf(stderr, "fake service: %s failed\n", why.c_str());
+        return;
+    }
+    impl_->server.reset(new httplib::SSLServer(impl_->cert.c_str(), impl_->key.c_str()));
+    if (!impl_->server->is_valid()) return;
+    impl_->server->set_keep_alive_max_count(1);
+    auto handler = [this](const httplib::Request& req, httplib::Response& res) { impl_->answer(req, res); };
+    impl_->server->Get(R"(/.*)", handler);
+    impl_->server->Post(R"(/.*)", handler);
+    impl_->port = impl_->server->bind_to_any_port("127.0.0.1");
+    if (impl_->port <= 0) return;
+    impl_->thread = std::thread([this] { impl_->server->listen_after_bind(); });
+    // A stop() before the accept loop runs would be missed and leave it running forever.
+    for (int i = 0; i < 10000 && !impl_->server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+FakeService::~FakeService() {
+    if (impl_->server) impl_->server->stop();
+    if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+bool FakeService::running() const { return impl_->port > 0 && impl_->thread.joinable(); }
+int FakeService::port() const { return impl_->port; }
+std::string FakeService::base_url() const { return "https://127.0.0.1:" + std::to_string(impl_->port); }
+std::string FakeService::cert_path() const { return impl_->cert; }
+
+void FakeService::push(const std::string& path, const FakeResponse& r) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->queues[path].push_back(r);
+}
+
+void FakeService::set_default(const std::string& path, const FakeResponse& r) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->defaults[path] = r;
+}
+
+std::vector<FakeRequest> FakeService::requests() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->requests;
+}
+
+size_t FakeService::count(const std::string& path) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    size_t n = 0;
+    for (const auto& r : impl_->requests)
+        if (r.path == path) ++n;
+    return n;
+}
+
+void FakeService::clear_requests() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->requests.clear();
+}
+
+}  // namespace testsupport

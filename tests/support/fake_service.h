@@ -1,0 +1,66 @@
+// A stand-in for the station's web service: HTTPS on 127.0.0.1 with a
+// certificate made on the spot, answers scripted per path, every request kept.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct FakeResponse {
+    int status = 200;
+    std::string body;
+    std::string content_type = "application/json";
+    int delay_ms = 0;                     // wait before answering
+    std::string location;                 // Location header (redirects)
+    size_t truncate_at = std::string::npos;  // send the full length's header but only this many bytes
+    int stall_ms = 0;                     // after the truncated part, wait this long before dropping
+};
+
+inline FakeResponse answer(int status, const std::string& body, int delay_ms = 0) {
+    FakeResponse r;
+    r.status = status;
+    r.body = body;
+    r.delay_ms = delay_ms;
+    return r;
+}
+
+struct FakeRequest {
+    std::string method, path, body, content_type;
+};
+
+// Writes a self-signed certificate for 127.0.0.1 / localhost and its key as
+// PEM files; false with the reason when OpenSSL refuses.
+// names: the subjectAltName list.
+bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path,
+                           const std::string& names = "IP:127.0.0.1,DNS:localhost", std::string* why = nullptr);
+
+class FakeService {
+public:
+    // Makes cert.pem and key.pem in dir (for cert_names) and starts listening.
+    explicit FakeService(const std::string& dir, const std::string& cert_names = "IP:127.0.0.1,DNS:localhost");
+    ~FakeService();
+    FakeService(const FakeService&) = delete;
+    FakeService& operator=(const FakeService&) = delete;
+
+    bool running() const;
+    int port() const;
+    std::string base_url() const;  // "https://127.0.0.1:<port>"
+    std::string cert_path() const;
+
+    // Answered once each, in the order pushed; then the path's default;
+    // paths without either answer 404.
+    void push(const std::string& path, const FakeResponse& r);
+    void set_default(const std::string& path, const FakeResponse& r);
+
+    std::vector<FakeRequest> requests() const;
+    size_t count(const std::string& path) const;
+    void clear_requests();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace testsupport
