@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "pathapp/actions.h"
@@ -267,6 +268,9 @@ void choose_variant_title(Fl_Widget*, void*) {
 void use_cjk_font() {
     // Xft draws each string with one face, so the default face must hold the
     // Chinese labels itself; a Latin-only "sans" would show empty boxes.
+    static bool chosen = false;
+    if (chosen) return;
+    chosen = true;
     if (!FcInit()) return;
     FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("sans:lang=zh-tw"));
     FcConfigSubstitute(nullptr, pat, FcMatchPattern);
@@ -290,11 +294,11 @@ void use_cjk_font() {
     }
     FcPatternDestroy(pat);
     if (family.empty()) return;
-    static std::string regular, bold;
-    regular = " " + family;  // FLTK's Xft names: a leading blank is the plain face
-    bold = "B" + family;
-    Fl::set_font(FL_HELVETICA, regular.c_str());
-    Fl::set_font(FL_HELVETICA_BOLD, bold.c_str());
+    // FLTK keeps the name pointers, so they live as long as the program.
+    const char* regular = strdup((" " + family).c_str());  // leading blank: the plain face
+    const char* bold = strdup(("B" + family).c_str());
+    Fl::set_font(FL_HELVETICA, regular);
+    Fl::set_font(FL_HELVETICA_BOLD, bold);
 }
 
 }  // namespace pathapp

@@ -54,6 +54,7 @@ void collect(Fl_Widget* w, std::vector<Fl_Widget*>& out) {
 class ShellWindows : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        if (tmp_) return;  // the windows are built once per program, as in Strandel
         tmp_ = new testsupport::TempDir();
         fs::create_directories(*tmp_ / "server");
         fs::create_directories(*tmp_ / "insole");
