@@ -6,6 +6,9 @@
 #   BENCH_SPACINGS=0.1,0.3 layer heights in mm; the first is the start value of va_spacing
 #   BENCH_NOZZLE=0.4      nozzle width in mm = the peers' line spacing (fully dense)
 #   BENCH_IDLE_SECONDS=12 length of each window in which the idle Hostlet's CPU is taken
+#   BENCH_PEER_IMAGES=foot_left_large_flat.bmp  sample feet whose insole models (built as a load
+#                         builds them, written by the program's STL writer: bench_export_insole_stl)
+#                         the peers slice besides insole_50k.stl
 # It builds BUILD_DIR in Release with target `benchmarks`, installs prusa-slicer and cura-engine
 # from Debian when missing, takes CuraEngine's fdmprinter.def.json and fdmextruder.def.json from the
 # `cura` package without installing it, runs every program in BUILD_DIR/bench under one Xvfb, slices
@@ -49,6 +52,7 @@
 #   need: the batch bench gives no layer count (so no frame-budget verdict), no CPU of Strandel
 #   alone, no G-code kept for the checker, no exported STL and no layer height.
 #   G-code files of ours go through bench_gcode_check (bench/gcode_check.cpp, the project's checker).
+#   bench_gcode_check and bench_export_insole_stl are tools the table uses, not benchmarks.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=$(cd "$here/.." && pwd)

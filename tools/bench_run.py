@@ -19,7 +19,10 @@ import time
 
 FRAME_S = 1.0 / 120.0  # the views' redraw period: one layer per frame
 START_UP_S = 0.3       # allowance for the program's start-up in the whole-job target
-TOOL_PROGRAMS = {"bench_gcode_check"}  # built in bench/ but tools, not benchmarks
+TOOL_PROGRAMS = {"bench_gcode_check", "bench_export_insole_stl"}  # built in bench/ but tools, not benchmarks
+# Sample feet whose insole models the peers slice (BENCH_PEER_IMAGES, comma separated, sets others):
+# one of the batch bench's ten, as its models take the peers 10 s and more each.
+PEER_IMAGES = ["foot_left_large_flat.bmp"]
 BENCH_LINE = re.compile(r"^BENCH\s+(\S+)\s+(\S+)\s+(\S+)\s+(\S+)\s*$")
 FITMIRE_LINE = re.compile(r"fitmire_rebuild: median ([\d.]+) ms, fastest ([\d.]+) ms, slowest ([\d.]+) ms")
 
@@ -492,6 +495,7 @@ def main():
                       if p.startswith("bench_") and os.access(os.path.join(bench_dir, p), os.X_OK)
                       and os.path.isfile(os.path.join(bench_dir, p)))
     checker = os.path.join(bench_dir, "bench_gcode_check") if "bench_gcode_check" in programs else ""
+    exporter = os.path.join(bench_dir, "bench_export_insole_stl") if "bench_export_insole_stl" in programs else ""
     programs = [p for p in programs if p not in TOOL_PROGRAMS]
 
     ours_env = dict(os.environ)
@@ -638,11 +642,26 @@ def main():
     for (s, image), files in sorted(ours_files.items()):
         if "stl" in files and os.path.isfile(files["stl"]):
             stls.setdefault(image, files["stl"])
-    if not stls:
-        for p in args.stl:
-            if os.path.isfile(p):
-                stls[os.path.splitext(os.path.basename(p))[0]] = p
-                break
+    for p in args.stl:
+        if os.path.isfile(p):
+            stls.setdefault(os.path.splitext(os.path.basename(p))[0], p)
+            break
+    # The sample feet's insole models, written by the program's own STL writer.
+    exported = []
+    images = [os.path.join(args.build, "sample", n) for n in
+              os.environ.get("BENCH_PEER_IMAGES", ",".join(PEER_IMAGES)).split(",") if n.strip()]
+    images = [p for p in images if os.path.isfile(p)]
+    if exporter and images and not any(image in stls for (_, image) in ours_files):
+        stl_dir = os.path.join(args.out, "insole-models")
+        os.makedirs(stl_dir, exist_ok=True)
+        r = measure([exporter, stl_dir] + images, timeout=300)
+        for name, metric, value, unit in parse_bench_lines(r.output):
+            if metric == "stl" and isinstance(value, str) and os.path.isfile(value):
+                image = name.split("/", 1)[1]
+                stls[image] = value
+                exported.append(image)
+        if not r.ok():
+            failures.append(("bench_export_insole_stl", f"exit {r.status}: " + last_lines(r.output)))
     peers = [("PrusaSlicer", "prusa-slicer")]
     if args.cura_defs and os.path.isfile(os.path.join(args.cura_defs, "fdmprinter.def.json")):
         peers.append(("CuraEngine", "CuraEngine"))
@@ -683,6 +702,7 @@ def main():
                 peer_run(peer, s, image, stl, record=False)
     # Every run slices at every layer height, so the cost of one more layer is also taken run by run.
     marginal_runs = Series()
+    per_image_runs = {}  # peer -> this run's results on the exported feet
     for i in range(runs):
         prusa_wall = {}
         for s in spacings:
@@ -706,6 +726,18 @@ def main():
                     if o and r:
                         for metric, theirs in (("wall", r.wall_s), ("cpu", r.cpu_s), ("peak_mem", r.peak_mb)):
                             add_ratio(f"ours / {peer}", s, ours_image, metric, o.get(metric), theirs)
+                if image in exported:
+                    for peer, r in now.items():
+                        if r:
+                            per_image_runs.setdefault(peer, []).append(r)
+            # The batch bench's per-image figure against the peers' median over the exported feet.
+            o = (ours_now or {}).get(OURS_TABLE_KEY)
+            for peer, rs in per_image_runs.items():
+                if o and rs:
+                    for metric, attr in (("wall", "wall_s"), ("cpu", "cpu_s"), ("peak_mem", "peak_mb")):
+                        add_ratio(f"ours / {peer}", s, OURS_TABLE_KEY, metric, o.get(metric),
+                                  statistics.median(getattr(x, attr) for x in rs))
+            per_image_runs.clear()
         if len(spacings) >= 2 and stls:
             image = next(iter(stls))
             lo_s, hi_s = min(spacings), max(spacings)
@@ -806,6 +838,8 @@ def main():
                 table.row(f"  {label}, ours / {peer}", r, "", target, status)
         if not any((f"ours / {peer}", s, image, "wall") in ratios for peer, _ in peers):
             table.note("  ratios to the peers: n/a (no peer run at this layer height)")
+        elif image == OURS_TABLE_KEY and exported:
+            table.note(f"  (ratios: against the peers' median over {', '.join(exported)}, run by run)")
         elif image not in stls:
             table.note(f"  (the peers slice {', '.join(stls)}, not this image's own mesh: its STL is not exported yet)")
     if display_cpu and any(v.values and v.hi() > 0 for v in display_cpu.values()):
@@ -818,7 +852,9 @@ def main():
     if not stls:
         table.note("n/a: no insole STL to slice")
     for image, stl in stls.items():
-        table.note(f"insole {image}: {stl}")
+        how = " (the insole model the program builds from the sample foot, written by its STL writer)" \
+            if image in exported else ""
+        table.note(f"insole {image}: {stl}{how}")
     if not peers:
         table.note("n/a: neither prusa-slicer nor CuraEngine is available")
     for s in spacings:
