@@ -348,11 +348,7 @@ bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name) {
     std::memcpy(left_values, h.left_values, sizeof left_values);
     std::memcpy(right_values, h.right_values, sizeof right_values);
     std::memcpy(job_name, h.job_name, sizeof job_name);
-    if (h.left_found) {
-        std::printf("FOUND LEFT: \n");
-        for (float v : left_values) std::printf("%f ", v);
-    }
-    if (h.right_found) std::printf("FOUND RIGHT: \n");
+    std::fputs(h.found_lines.c_str(), stdout);
     if (!h.left_found && !h.right_found) return false;
     std::string why;
     if (!job_name_usable(job_name, &why)) {

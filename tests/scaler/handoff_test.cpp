@@ -38,6 +38,13 @@ TEST(HandoffParse, BothRecordsInEitherOrder) {
     }
 }
 
+TEST(HandoffParse, FoundLinesFollowTheFileOrder) {
+    const Handoff h = parse("right 0.3 250 7 8 9 10 11 12 job\nleft 0.25 245 1 2 3 4 5 6\n");
+    EXPECT_EQ(h.found_lines,
+              "FOUND RIGHT: \nFOUND LEFT: \n0.250000 245.000000 1.000000 2.000000 3.000000 4.000000 5.000000 "
+              "6.000000 ");
+}
+
 TEST(HandoffParse, BadNumberStopsTheRecordAndIsReadAsAWord) {
     Handoff h;
     h.left_values[2] = 99;
