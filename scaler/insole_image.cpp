@@ -363,13 +363,13 @@ bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name) {
 void InsoleImage::apply_pending(ScalerControls& c) {
     if (left_pending) {
         c.left_arch_index = left_values[0];
-        c.length = left_values[1] + 10.0;
+        c.length = left_values[1] + 10;  // the sum in float, as the value was read
         apply_length(c);
         current_side = 0;
         needs_rebuild = true;
     } else if (right_pending) {
         c.right_arch_index = right_values[0];
-        c.length = right_values[1] + 10.0;
+        c.length = right_values[1] + 10;  // the sum in float, as the value was read
         apply_length(c);
         current_side = 1;
         needs_rebuild = true;

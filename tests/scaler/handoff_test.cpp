@@ -146,6 +146,16 @@ TEST(HandoffView, LeftIsAppliedFirstWithTenMillimetresMore) {
     EXPECT_NEAR(c.right_arch_index, 0.3, 1e-6);
 }
 
+TEST(HandoffView, LengthIsTheFootLengthPlusTenInSinglePrecision) {
+    auto view = std::make_unique<InsoleImage>();
+    view->measured_length = 300, view->measured_width = 90;
+    view->left_pending = true;
+    view->left_values[1] = 127.99999237f;  // + 10 rounds to 138 in float, not in double
+    ScalerControls c;
+    view->apply_pending(c);
+    EXPECT_DOUBLE_EQ(c.length, 138);
+}
+
 TEST(Poller, FiresOnceOnEachEvenSecond) {
     poll_state s;
     EXPECT_FALSE(poll_fires(s, 1001));
