@@ -23,8 +23,7 @@ void server_tick(ServerState& s) {
         upload_brace_records(s);
         if (write_bmp_list()) {
             if (s.hooks.find_window("Strandel")) {
-                // "Strandel 視窗執行中" in Big5, the station console's code page.
-                std::printf("Strandel \xb5\xf8\xb5\xa1\xb0\xf5\xa6\xe6\xa4\xa4\n");
+                std::printf("Strandel 視窗執行中\n");  // UTF-8: the console's code page here
                 std::fflush(stdout);
             } else {
                 platform::change_dir(server_path());

@@ -132,7 +132,7 @@ TEST_F(JobPoll, InsoleJobWritesHandOffStartsFormletAndAnnounces) {
     EXPECT_EQ(state->sleep_seconds, 4);
 }
 
-TEST_F(JobPoll, StrandelFoundLineIsBig5) {
+TEST_F(JobPoll, StrandelFoundLineIsUtf8) {
     add_program("Formlet");
     window_open = true;
     service->push(kJobPath, answer(200, job_reply("A001", "x/13800_1.bmp", R"(,"left":"l","right":"r")")));
@@ -140,7 +140,7 @@ TEST_F(JobPoll, StrandelFoundLineIsBig5) {
     poll();
     std::fflush(stdout);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Strandel \xb0\xf5\xa6\xe6\xa4\xa4\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Strandel 執行中\n"), std::string::npos) << out;
 }
 
 TEST_F(JobPoll, MissingFormletIsLogged) {
