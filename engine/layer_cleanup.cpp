@@ -1,0 +1,317 @@
+// The slicer's passes over plain planes and point lists: marked pockets,
+// thin cells, holes, the outline anchor and scans, layer flags, short paths,
+// collinear points and the cell-to-millimetre transform.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/layer_slicer.h"
+#include "engine/params.h"
+#include "engine/path_tracer.h"
+
+namespace engine {
+
+namespace {
+constexpr float PI_F = 3.14159265f;
+
+inline uint8_t at(const Plane& p, int x, int y) { return p[y * RASTER_W + x]; }
+}  // namespace
+
+// ---- cut height ------------------------------------------------------------------------
+
+float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in) {
+    const float spacing = (float)pval(va_spacing);
+    float z = (layer_index + 1) * spacing;
+    if (r.insole_mesh_model) {
+        z += in.base_height;
+        if (pon(bt_whole_insole)) z -= 4 * spacing;
+    }
+    return z;
+}
+
+// ---- marked pockets --------------------------------------------------------------
+
+void pressure_to_raster(float x, float y, float* rx, float* ry, float* angle) {
+    float dx = x - 75, dy = y - 180;
+    if (dx == 0 && dy == 0) {
+        *rx = 156;
+        *ry = 186;
+        if (angle) *angle = 0;
+        return;
+    }
+    float a = polar_angle_deg(dx, dy);
+    float d = std::sqrt(dy * dy + dx * dx);
+    float t = (a - 45) * PI_F / 180;
+    *rx = std::cos(t) * d + 150 + 6;
+    *ry = std::sin(t) * d + 180 + 6;
+    if (angle) *angle = a;
+}
+
+void clear_marked_pockets(LayerRaster& r, const SliceInputs& in) {
+    for (const MarkedCircle& c : in.circles) {
+        float X, Y, a;
+        pressure_to_raster(c.x, c.y, &X, &Y, &a);
+        clear_disc(r, (int)X, (int)Y, (int)c.r);
+        std::printf("new_xyra %f %f %f %f\n\n", X, Y, c.r, a);
+    }
+    for (const MarkedBar& b : in.bars) {
+        float x1, y1, x2, y2;
+        pressure_to_raster(b.v[0], b.v[1], &x1, &y1);
+        pressure_to_raster(b.v[3], b.v[4], &x2, &y2);
+        const int w = (int)b.v[6];
+        float k = x1 != x2 ? (y1 - y2) / (x1 - x2) : 0.0f;
+        if (x1 < x2) {
+            for (float x = x1; x < x2; x += 1) clear_disc(r, (int)x, (int)(y1 + k * (x - x1)), w);
+        } else if (x1 > x2) {
+            for (float x = x2; x < x1; x += 1) clear_disc(r, (int)x, (int)(y1 + k * (x - x1)), w);
+        } else {
+            for (float y = std::min(y1, y2); y < std::max(y1, y2); y += 1) clear_disc(r, (int)x1, (int)y, w);
+        }
+    }
+}
+
+// ---- thin cells and holes -----------------------------------------------------------
+
+void remove_thin_cells(LayerRaster& r) {
+    std::copy(std::begin(r.layer_plane), std::end(r.layer_plane), std::begin(r.layer_copy));
+    const Plane& c = r.layer_copy;
+    for (int y = 1; y < RASTER_H - 1; ++y)
+        for (int x = 1; x < RASTER_W - 1; ++x) {
+            if (!at(c, x, y)) continue;
+            if ((!at(c, x - 1, y) && !at(c, x + 1, y)) || (!at(c, x, y - 1) && !at(c, x, y + 1)))
+                r.layer_plane[y * RASTER_W + x] = 0;
+        }
+}
+
+void fill_holes(LayerRaster& r) {
+    std::copy(std::begin(r.layer_plane), std::end(r.layer_plane), std::begin(r.layer_copy));
+    const Plane& c = r.layer_copy;
+    for (int y = 1; y < RASTER_H - 1; ++y)
+        for (int x = 1; x < RASTER_W - 1; ++x) {
+            if (at(c, x, y)) continue;
+            int n = 0, sum = 0;
+            const uint8_t v[4] = {at(c, x - 1, y), at(c, x + 1, y), at(c, x, y - 1), at(c, x, y + 1)};
+            for (uint8_t s : v)
+                if (s) {
+                    ++n;
+                    sum += s;
+                }
+            if (n >= 3) r.layer_plane[y * RASTER_W + x] = (uint8_t)(sum / n);
+        }
+    std::copy(std::begin(r.layer_plane), std::end(r.layer_plane), std::begin(r.layer_copy));
+}
+
+// ---- outline anchor and scans ---------------------------------------------------------
+
+namespace {
+void append_point(std::vector<PathPoint>& v, float x, float y) {
+    PathPoint p;
+    p.x = x;
+    p.y = y;
+    v.push_back(p);
+}
+}  // namespace
+
+void find_outline_anchor(LayerRaster& r, float layer_index) {
+    r.cleaned_points.clear();
+    if (layer_index != 0) return;
+    r.first_layer_column = 0;
+    r.first_layer_row = 0;
+    for (int i = 0; i < RASTER_H; ++i)
+        for (int j = 0; i - j >= 1 && j < RASTER_W; ++j)
+            if (at(r.layer_plane, j, i - j)) {
+                r.first_layer_column = j;
+                r.first_layer_row = i - j;
+                append_point(r.cleaned_points, (float)j, (float)(i - j));
+                return;
+            }
+}
+
+void scan_outline(LayerRaster& r, float layer_index, bool whole_insole) {
+    const float s = (float)(r.first_layer_row - 360) / (float)(r.first_layer_column - 300);
+    const Plane& p = r.layer_plane;
+    int first_x = 0, last_x = 0;
+    bool any = false;
+    for (int y = 359; y >= 1; --y) {
+        const float bound = (y - 360) / s + 300;
+        int found = -1;
+        for (int x = 0; x < RASTER_W && (float)x < bound; ++x)
+            if (is_edge_cell(p, (float)x, (float)y)) {
+                found = x;
+                break;
+            }
+        if (found < 0) continue;
+        append_point(r.cleaned_points, (float)found, (float)y);
+        if (!any) first_x = found;
+        any = true;
+        last_x = found;
+        // x = 0 gives an infinite quotient, which never ends the scan.
+        if (std::fabs((float)y / (float)found - s) < 0.1f) break;
+    }
+    int last_col = 0;
+    if (last_x < RASTER_W) {
+        for (int x = last_x; x < RASTER_W; ++x) {
+            const float bound = (x - 300) * s + 360;
+            for (int y = 0; y < RASTER_H && (float)y < bound; ++y) {
+                if (!is_edge_cell(p, (float)x, (float)y)) continue;
+                append_point(r.cleaned_points, (float)x, (float)y);
+                last_col = x;
+                break;
+            }
+        }
+    }
+    if (whole_insole && layer_index < 4) {
+        for (int x = last_col + 1; x >= first_x + 1; --x)
+            for (int y = 359; y >= 1; --y)
+                if (is_edge_cell(p, (float)x, (float)y)) {
+                    append_point(r.cleaned_points, (float)x, (float)y);
+                    break;
+                }
+    }
+}
+
+// ---- layer set-up --------------------------------------------------------------------
+
+void set_layer_flags(LayerRaster& r, float layer_index) {
+    r.layer = (int)layer_index;
+    if (pon(ck_offset_cross)) {
+        r.cross_period = 1;
+        r.row_lines = (r.layer % 2) < 1;
+        r.from_low_end = (r.layer % 4) < 2;
+        // An unselected entry or a spacing too small for one offset step
+        // leaves the grid unshifted.
+        r.grid_offset = 0;
+        const int c = (int)pval(choice_interval);
+        if (c >= 0 && c < (int)r.interval_values.size() && r.interval_values[c] > 0) {
+            const float v = r.interval_values[c];
+            const int k = (int)(2 * r.step / v);
+            if (k >= 1) r.grid_offset = (float)((r.layer % k) / 2) * v;
+        }
+    } else {
+        int n = (int)pval(va_cross);
+        if (n < 1) n = 1;
+        r.cross_period = n;
+        r.row_lines = (r.layer % (2 * n)) < n;
+        r.from_low_end = (r.layer % (4 * n)) < 2 * n;
+    }
+    if (pon(ck_self_def_angle)) r.row_lines = 0;
+}
+
+void set_layer_grid(LayerRaster& r, const SliceInputs& in) {
+    ParamStore& ps = params();
+    auto refill = [&] {
+        if (in.fill_interval_choice) in.fill_interval_choice();
+    };
+    if (r.has_marks && r.layer >= 4) {
+        ps.set_value(ck_offset_cross, 1);
+        ps.set_value(va_point_space, 6);
+        build_sample_grid(r, 6);
+        refill();
+        ps.set_value(choice_interval, 3);
+    } else if (r.has_marks) {
+        ps.set_value(ck_offset_cross, 0);
+        ps.set_value(va_point_space, 2);
+        build_sample_grid(r, 2);
+        ps.set_value(choice_interval, 1);
+    } else if (pon(ck_dence_bottom) && r.layer < 4) {
+        ps.set_value(va_point_space, 3);
+        build_sample_grid(r, 3);
+        if (pon(ck_offset_cross)) refill();
+        ps.set_value(choice_interval, 3);
+        build_sample_grid(r, (int)pval(va_point_space));
+    } else {
+        ps.set_value(va_point_space, r.saved_point_space);
+        build_sample_grid(r, (int)pval(va_point_space));
+        if (pon(ck_offset_cross)) refill();
+        ps.set_value(choice_interval, r.saved_interval_index);
+        build_sample_grid(r, (int)pval(va_point_space));
+    }
+}
+
+void drop_short_paths(LayerRaster& r, double point_space) {
+    size_t keep = 0;
+    for (size_t i = 0; i < r.lines.size(); ++i) {
+        if ((double)r.lines[i].size() * point_space < 100) continue;
+        if (keep != i) r.lines[keep] = std::move(r.lines[i]);
+        ++keep;
+    }
+    r.lines.resize(keep);
+}
+
+void build_layer_paths(LayerRaster& r) {
+    if (r.row_lines)
+        build_row_lines(r);
+    else
+        build_column_lines(r);
+    drop_short_paths(r, pval(va_point_space));
+}
+
+// ---- collinear points -----------------------------------------------------------------
+
+void remove_collinear_points(std::vector<PathPoint>& pts) {
+    size_t i = 0;
+    while (pts.size() >= 3 && i + 3 < pts.size()) {
+        const PathPoint& p0 = pts[i];
+        const PathPoint& p1 = pts[i + 1];
+        const PathPoint& p2 = pts[i + 2];
+        bool drop = (p0.x == p1.x && p1.x == p2.x);
+        if (!drop) {
+            float k12 = (p1.y - p2.y) / (p1.x - p2.x);
+            float k01 = (p0.y - p1.y) / (p0.x - p1.x);
+            drop = k12 == k01;
+        }
+        if (drop)
+            pts.erase(pts.begin() + (long)(i + 1));
+        else
+            ++i;
+    }
+}
+
+void prepare_contour_points(LayerRaster& r) {
+    std::vector<PathPoint>& pts = r.cleaned_points;
+    if (pts.size() < 3) return;
+    for (size_t i = 1; i < pts.size(); ++i) {
+        float dx = std::fabs(pts[i].x - pts[i - 1].x), dy = std::fabs(pts[i].y - pts[i - 1].y);
+        if (dx != 1 && dy != 1) {
+            PathPoint sep;
+            sep.x = -1;
+            pts.insert(pts.begin() + (long)i, sep);
+            ++i;
+        }
+    }
+    remove_collinear_points(pts);
+}
+
+void prune_collinear_paths(LayerRaster& r) {
+    for (auto& line : r.lines)
+        if (line.size() >= 3) remove_collinear_points(line);
+}
+
+// ---- cell to millimetre ----------------------------------------------------------------
+
+CellTransform make_cell_transform(const SliceInputs& in, float layer_index) {
+    CellTransform t;
+    t.off_x = (int)(in.heel_point[0] - (float)in.origin_point[0]);
+    t.off_y = (int)(in.heel_point[1] - (float)in.origin_point[1]);
+    float turn = (float)in.current_angle;
+    if (pon(ck_self_def_angle)) turn *= ((int)layer_index % 2 == 0) ? 1.0f : -1.0f;
+    t.turn_deg = turn;
+    return t;
+}
+
+void cell_to_mm(const CellTransform& t, float x, float y, float* mx, float* my) {
+    float u = x - 150, v = y - 180;
+    if (u == 0 && v == 0) {
+        *mx = (float)(150 - t.off_x);
+        *my = (float)(180 - t.off_y);
+        return;
+    }
+    float a = polar_angle_deg(u, v);
+    float d = std::sqrt(v * v + u * u);
+    float th = (a - t.turn_deg) * PI_F / 180;
+    *mx = std::cos(th) * d + 150 - (float)t.off_x;
+    *my = std::sin(th) * d + 180 - (float)t.off_y;
+}
+
+}  // namespace engine

@@ -1,0 +1,283 @@
+// The whole layer pipeline under a GL context: a box and an insole sliced
+// into complete G-code files, checked line by line; the vertex-array
+// cross-section against the reference triangle-by-triangle picture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "engine/gcode_writer.h"
+#include "engine/layer_raster.h"
+#include "engine/layer_slicer.h"
+#include "engine/params.h"
+#include "engine/stl_model.h"
+#include "tests/support/gcode_check.h"
+#include "tests/support/gl_context.h"
+
+#include <GL/glew.h>
+
+using namespace engine;
+using testsupport::check_gcode;
+
+namespace {
+
+void add_quad(Mesh& m, Vec3 a, Vec3 b, Vec3 c, Vec3 d) {  // counter-clockwise seen from outside
+    m.push_back({a, b, c});
+    m.push_back({a, c, d});
+}
+
+Mesh make_box(float w, float d, float h) {
+    Mesh m;
+    Vec3 p000{0, 0, 0}, p100{w, 0, 0}, p110{w, d, 0}, p010{0, d, 0};
+    Vec3 p001{0, 0, h}, p101{w, 0, h}, p111{w, d, h}, p011{0, d, h};
+    add_quad(m, p000, p010, p110, p100);  // bottom, facing -z
+    add_quad(m, p001, p101, p111, p011);  // top
+    add_quad(m, p000, p100, p101, p001);  // front, -y
+    add_quad(m, p110, p010, p011, p111);  // back, +y
+    add_quad(m, p100, p110, p111, p101);  // right, +x
+    add_quad(m, p010, p000, p001, p011);  // left, -x
+    return m;
+}
+
+// The real insole scan, in metres, lying upside down along x: made
+// millimetres, turned half about x (flat side down) and a quarter about z
+// (length along the raster's rows), resting on z 0.
+bool load_insole(Mesh& m, ModelBox& box) {
+    Mesh raw;
+    ModelBox rb;
+    if (!read_stl_file(testsupport::testdata("insole_dfki_bin_colorheader.stl"), raw, rb).loaded()) return false;
+    m.clear();
+    box.reset();
+    auto conv = [&](const Vec3& v) {
+        Vec3 o{v.y * 1000, v.x * 1000, (rb.model_max_z - v.z) * 1000};
+        box.widen(o);
+        return o;
+    };
+    for (const MeshTriangle& t : raw) m.push_back({conv(t.a), conv(t.b), conv(t.c)});
+    return true;
+}
+
+// The view's placement: turned 270 degrees about x (model z becomes the
+// eye's height), centred on the box.
+void place(SliceInputs& in, const ModelBox& box) {
+    const double mm[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+    std::memcpy(in.model_matrix, mm, sizeof mm);
+    double cm[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    cm[12] = -(box.model_min_x + box.model_max_x) * 0.5;
+    cm[13] = -(box.model_min_y + box.model_max_y) * 0.5;
+    std::memcpy(in.centre_matrix, cm, sizeof cm);
+    in.box = box;
+    stl_heel_point(box, in.heel_point);
+}
+
+class SlicerGl : public testsupport::GlTest {
+protected:
+    void SetUp() override {
+        testsupport::GlTest::SetUp();
+        if (IsSkipped()) return;
+        set_param_store(&store);
+        store.set_text(tx_begin_area, "; start\nG28");
+        store.set_text(tx_end_area, "M84\n; end");
+        store.set_value(va_spacing, 0.5);
+        store.set_value(va_first_layer_height, 0.3);
+        store.set_value(va_first_speed, 1200);
+        store.set_value(va_other_speed, 1800);
+        store.set_value(va_empty_speed, 3000);
+        store.set_value(va_back_speed, 2400);
+        store.set_value(ck_self_def_angle, 0);
+        z_skip_offset() = 0;
+        r = std::make_unique<LayerRaster>();
+        ASSERT_TRUE(init_framebuffer(*r));
+        build_sample_grid(*r, 3);
+    }
+    void TearDown() override {
+        if (r && r->gcode_file) std::fclose(r->gcode_file);
+        set_param_store(nullptr);
+        g_cross_section_reference_draw = false;
+    }
+
+    // A whole job as the batch driver runs it: one call per frame until the
+    // file is closed.
+    std::string run_job(const Mesh& mesh, const std::string& name, int* frames = nullptr) {
+        std::string temp = dir / (name + ".tmp"), final_path = dir / name;
+        store.set_value(va_layer_index, 0);
+        r->height_request = 1;
+        EXPECT_TRUE(begin_gcode_file(*r, temp, final_path));
+        int n = 0;
+        while (r->gcode_file_open && n < 2000) {
+            slice_and_write_gcode(*r, mesh, in);
+            ++n;
+            if (per_layer) per_layer(n);
+        }
+        if (frames) *frames = n;
+        EXPECT_EQ(r->gcode_file_open, 0);
+        EXPECT_EQ(r->path_request, 0);
+        std::string text;
+        EXPECT_TRUE(testsupport::read_text_file(final_path, &text));
+        return text;
+    }
+
+    PlainParamStore store;
+    SliceInputs in;
+    std::unique_ptr<LayerRaster> r;
+    testsupport::TempDir dir;
+    std::function<void(int)> per_layer;
+};
+
+struct Extent {
+    int x0 = 1000, x1 = -1, y0 = 1000, y1 = -1, cells = 0;
+};
+Extent extent(const Plane& p) {
+    Extent e;
+    for (int y = 0; y < RASTER_H; ++y)
+        for (int x = 0; x < RASTER_W; ++x)
+            if (p[y * RASTER_W + x]) {
+                e.x0 = std::min(e.x0, x), e.x1 = std::max(e.x1, x);
+                e.y0 = std::min(e.y0, y), e.y1 = std::max(e.y1, y);
+                ++e.cells;
+            }
+    return e;
+}
+
+}  // namespace
+
+TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
+    Mesh box = make_box(100, 200, 3);
+    ModelBox mb;
+    for (auto& t : box) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
+    place(in, mb);
+    int layers_seen = 0;
+    per_layer = [&](int) {
+        Extent e = extent(r->layer_plane);
+        // Centred: columns 100..199, rows 80..279, give or take the edge cells.
+        EXPECT_NEAR(e.x0, 100, 1);
+        EXPECT_NEAR(e.x1, 199, 1);
+        EXPECT_NEAR(e.y0, 80, 1);
+        EXPECT_NEAR(e.y1, 279, 1);
+        EXPECT_GT(e.cells, 98 * 198);
+        ++layers_seen;
+    };
+    int frames = 0;
+    std::string text = run_job(box, "box.gcode", &frames);
+    EXPECT_NEAR(r->model_height, 3.0f, 0.01f);
+    EXPECT_EQ(frames, 6);  // layers 0..5 (height 3 / spacing 0.5 - 1)
+    auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+    ASSERT_TRUE(c.ok()) << c.report();
+    ASSERT_EQ(c.layers.size(), 6u);
+    EXPECT_DOUBLE_EQ(c.layers[0].z, 0.30);
+    EXPECT_DOUBLE_EQ(c.layers[5].z, 2.80);
+    // Layer 0: outline block, then the first path primed with 26.
+    const auto& l0 = c.layers[0];
+    ASSERT_EQ(l0.e_lines_by_block.size(), 2u);
+    ASSERT_GE(l0.e_lines_by_block[1].size(), 2u);
+    EXPECT_DOUBLE_EQ(l0.e_lines_by_block[1][0], -15);
+    EXPECT_DOUBLE_EQ(l0.e_lines_by_block[1][1], 11);
+    for (const auto& l : c.layers) {
+        EXPECT_GT(l.extrusion_moves, 40);
+        for (double e : l.first_e_after_reset) EXPECT_DOUBLE_EQ(e, -15);
+    }
+    // The box starts at the origin point: every move lies on it (the
+    // priming line runs at x 25 from y 10 to 160).
+    EXPECT_GE(c.min_x, -1.0);
+    EXPECT_LE(c.max_x, 101.0);
+    EXPECT_GE(c.min_y, -1.0);
+    EXPECT_LE(c.max_y, 201.0);
+    EXPECT_LE(c.min_x, 2.0);
+    EXPECT_GE(c.max_x, 98.0);
+    EXPECT_GT(r->run_total, 6 * 100 * 200 / 3 / 2);
+    EXPECT_EQ(store.value(out_extrusion_length), r->run_total);
+}
+
+TEST_F(SlicerGl, SkippedLayersFollowStartLayer) {
+    Mesh box = make_box(60, 80, 3);
+    ModelBox mb;
+    for (auto& t : box) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
+    place(in, mb);
+    store.set_value(va_start_layer, 1.0);  // layers 0 (0.3) and 1 (0.8) skipped
+    std::string text = run_job(box, "skip.gcode");
+    auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+    ASSERT_TRUE(c.ok()) << c.report();
+    ASSERT_EQ(c.layers.size(), 4u);
+    EXPECT_DOUBLE_EQ(c.layers[0].z, 0.50);  // 1.3 - 0.8
+    EXPECT_DOUBLE_EQ(c.layers[3].z, 2.00);
+    z_skip_offset() = 0;
+}
+
+TEST_F(SlicerGl, InsoleScanSlicedIntoAWholeFile) {
+    Mesh insole;
+    ModelBox mb;
+    ASSERT_TRUE(load_insole(insole, mb));
+    place(in, mb);
+    store.set_value(va_spacing, 1.0);
+    store.set_value(ck_self_def_angle, 1);
+    in.current_angle = -45;
+    std::string text = run_job(insole, "insole.gcode");
+    auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+    ASSERT_TRUE(c.ok()) << c.report();
+    EXPECT_GE(c.layers.size(), 6u);
+    // Turned back by the view's angle, every move stays within the raster's bed.
+    const float ox = in.heel_point[0], oy = in.heel_point[1];
+    EXPECT_GE(c.min_x, -ox - 1);
+    EXPECT_LE(c.max_x, 300 - ox + 1);
+    EXPECT_GE(c.min_y, -oy - 1);
+    EXPECT_LE(c.max_y, 360 - oy + 1);
+}
+
+TEST_F(SlicerGl, EmptyCrossSectionsStillAdvance) {
+    Mesh box = make_box(50, 50, 3);
+    ModelBox mb;
+    for (auto& t : box) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
+    for (auto& t : box) t.a.z += 100, t.b.z += 100, t.c.z += 100;  // nothing below the cuts
+    place(in, mb);
+    store.set_range(va_layer_index, 0, 3);
+    store.set_value(va_layer_index, 0);
+    ASSERT_TRUE(begin_gcode_file(*r, dir / "empty.gcode"));
+    for (int i = 0; i < 4; ++i) {
+        slice_and_write_gcode(*r, box, in);
+        EXPECT_TRUE(r->lines.empty());
+    }
+    EXPECT_EQ(r->gcode_file_open, 0);
+    std::string text;
+    ASSERT_TRUE(testsupport::read_text_file(dir / "empty.gcode", &text));
+    EXPECT_EQ(text, "; start\nG28\n\nM84\n; end");
+}
+
+TEST_F(SlicerGl, VertexArrayPictureEqualsReference) {
+    Mesh insole;
+    ModelBox mb;
+    ASSERT_TRUE(load_insole(insole, mb));
+    Mesh box = make_box(100, 200, 3);
+    ModelBox bb;
+    for (auto& t : box) bb.widen(t.a), bb.widen(t.b), bb.widen(t.c);
+    struct Case {
+        const Mesh* mesh;
+        const ModelBox* box;
+    } cases[] = {{&insole, &mb}, {&box, &bb}};
+    std::vector<uint8_t> ref(RASTER_CELLS);
+    for (const Case& k : cases) {
+        place(in, *k.box);
+        for (int turn : {0, -45, 75}) {
+            // Turned about the model's z, then 270 degrees about x.
+            const double a = turn * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
+            const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+            std::memcpy(in.model_matrix, mm, sizeof mm);
+            for (float z : {0.2f, 1.0f, 2.5f, 7.0f, 15.0f, 22.0f}) {
+                glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
+                g_cross_section_reference_draw = true;
+                render_cross_section(*r, *k.mesh, in, z);
+                glPopMatrix();
+                std::memcpy(ref.data(), r->layer_plane, sizeof(Plane));
+                g_cross_section_reference_draw = false;
+                render_cross_section(*r, *k.mesh, in, z);
+                glPopMatrix();
+                glBindFramebuffer(GL_FRAMEBUFFER, 0);
+                EXPECT_EQ(0, std::memcmp(ref.data(), r->layer_plane, sizeof(Plane))) << "z " << z << " turn " << turn;
+                if (z < 3) {
+                    EXPECT_GT(extent(r->layer_plane).cells, 1000) << "z " << z;
+                }
+            }
+        }
+    }
+}

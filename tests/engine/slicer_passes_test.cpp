@@ -1,0 +1,311 @@
+// The slicer's steps on plain planes and point lists: thin cells, holes,
+// anchor and outline scans, layer flags and grids, short paths, collinear
+// points, marked pockets and the cell-to-millimetre transform.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "engine/layer_raster.h"
+#include "engine/layer_slicer.h"
+#include "engine/params.h"
+
+using namespace engine;
+
+namespace {
+
+PathPoint pt(float x, float y) {
+    PathPoint p;
+    p.x = x;
+    p.y = y;
+    return p;
+}
+
+void fill(LayerRaster& r, int x0, int x1, int y0, int y1, uint8_t v = 200) {
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) r.layer_plane[y * 300 + x] = v;
+}
+
+uint8_t& cell(LayerRaster& r, int x, int y) { return r.layer_plane[y * 300 + x]; }
+
+class Slicer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_param_store(&store);
+        r = std::make_unique<LayerRaster>();
+    }
+    void TearDown() override { set_param_store(nullptr); }
+    PlainParamStore store;
+    std::unique_ptr<LayerRaster> r;
+};
+
+size_t count_x(const std::vector<PathPoint>& v, float x) {
+    size_t n = 0;
+    for (const auto& p : v) n += p.x == x;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Slicer, ThinCellsGoWideBandsStay) {
+    fill(*r, 10, 50, 20, 20);   // one row thick: both vertical neighbours empty
+    fill(*r, 70, 70, 10, 40);   // one column thick
+    fill(*r, 100, 140, 100, 101);  // two rows thick
+    fill(*r, 0, 299, 0, 0);     // raster border rows are not examined
+    remove_thin_cells(*r);
+    EXPECT_EQ(cell(*r, 30, 20), 0);
+    EXPECT_EQ(cell(*r, 70, 25), 0);
+    EXPECT_NE(cell(*r, 120, 100), 0);
+    EXPECT_NE(cell(*r, 120, 101), 0);
+    EXPECT_NE(cell(*r, 150, 0), 0);
+}
+
+TEST_F(Slicer, HolesWithThreeSetNeighboursTakeTheirMean) {
+    fill(*r, 10, 20, 10, 20, 100);
+    cell(*r, 15, 15) = 0;  // four neighbours of 100
+    cell(*r, 11, 11) = 0;
+    cell(*r, 10, 11) = 0;  // (11,11) keeps three neighbours
+    cell(*r, 12, 11) = 90;
+    cell(*r, 11, 12) = 110;
+    fill(*r, 40, 50, 40, 40, 100);
+    fill(*r, 40, 50, 42, 42, 100);  // row 41: cells with two set neighbours
+    fill_holes(*r);
+    EXPECT_EQ(cell(*r, 15, 15), 100);
+    EXPECT_EQ(cell(*r, 11, 11), (90 + 110 + 100) / 3);
+    EXPECT_EQ(cell(*r, 45, 41), 0);
+    EXPECT_EQ(0, std::memcmp(r->layer_plane, r->layer_copy, sizeof(Plane)));
+}
+
+TEST_F(Slicer, AnchorOnLayerZeroKeptLater) {
+    fill(*r, 50, 249, 60, 299);
+    find_outline_anchor(*r, 0);
+    EXPECT_EQ(r->first_layer_column, 50);
+    EXPECT_EQ(r->first_layer_row, 60);
+    ASSERT_EQ(r->cleaned_points.size(), 1u);
+    EXPECT_EQ(r->cleaned_points[0].x, 50);
+    std::memset(r->layer_plane, 0, sizeof(Plane));
+    find_outline_anchor(*r, 1);
+    EXPECT_TRUE(r->cleaned_points.empty());
+    EXPECT_EQ(r->first_layer_column, 50);
+    find_outline_anchor(*r, 0);  // empty layer 0: anchor back to (0, 0)
+    EXPECT_EQ(r->first_layer_column, 0);
+    EXPECT_EQ(r->first_layer_row, 0);
+    EXPECT_TRUE(r->cleaned_points.empty());
+    scan_outline(*r, 0, true);  // s = 1.2 over an empty layer: nothing
+    EXPECT_TRUE(r->cleaned_points.empty());
+}
+
+TEST_F(Slicer, OutlineScansOfARectangle) {
+    fill(*r, 50, 249, 60, 299);
+    find_outline_anchor(*r, 0);
+    scan_outline(*r, 0, false);
+    const auto& p = r->cleaned_points;
+    // Anchor, the left side from row 299 down to row 65 (where y / x comes
+    // within 0.1 of the slope 1.2 in single precision), then the bottom from
+    // column 51 to 249.
+    ASSERT_EQ(p.size(), 1u + 235u + 199u);
+    EXPECT_EQ(p[1].x, 50);
+    EXPECT_EQ(p[1].y, 299);
+    EXPECT_EQ(p[235].y, 65);
+    EXPECT_EQ(p[236].x, 51);
+    EXPECT_EQ(p[236].y, 60);
+    EXPECT_EQ(p.back().x, 249);
+
+    // The closing scan runs on the first four layers of a whole insole only.
+    find_outline_anchor(*r, 3);
+    scan_outline(*r, 3, true);
+    EXPECT_EQ(p.size(), 434u + 199u);
+    EXPECT_EQ(p.back().x, 51);
+    EXPECT_EQ(p.back().y, 299);
+    find_outline_anchor(*r, 4);
+    scan_outline(*r, 4, true);
+    EXPECT_EQ(p.size(), 434u);
+}
+
+TEST_F(Slicer, DownwardScanAtColumnZeroNeverEndsEarly) {
+    fill(*r, 0, 100, 10, 300);
+    find_outline_anchor(*r, 0);
+    EXPECT_EQ(r->first_layer_column, 0);
+    EXPECT_EQ(r->first_layer_row, 10);
+    scan_outline(*r, 0, false);
+    EXPECT_EQ(count_x(r->cleaned_points, 0), 1u + 290u);  // anchor and rows 300..11 (row 10 lies on the line)
+}
+
+TEST_F(Slicer, ShortPathsDropped33Versus34) {
+    r->lines.resize(3);
+    r->lines[0].resize(33, pt(1, 1));
+    r->lines[1].resize(34, pt(2, 2));
+    r->lines[2].resize(50, pt(3, 3));
+    drop_short_paths(*r, 3);
+    ASSERT_EQ(r->lines.size(), 2u);
+    EXPECT_EQ(r->lines[0].size(), 34u);
+    EXPECT_EQ(r->lines[1].size(), 50u);
+}
+
+TEST_F(Slicer, LayerFlagsByCrossPeriodAndOffset) {
+    store.set_value(ck_offset_cross, 0);
+    store.set_value(ck_self_def_angle, 0);
+    store.set_value(va_cross, 2);
+    const int rows[8] = {1, 1, 0, 0, 1, 1, 0, 0}, low[8] = {1, 1, 1, 1, 0, 0, 0, 0};
+    for (int L = 0; L < 8; ++L) {
+        set_layer_flags(*r, (float)L);
+        EXPECT_EQ(r->layer, L);
+        EXPECT_EQ(r->cross_period, 2);
+        EXPECT_EQ(r->row_lines, rows[L]) << L;
+        EXPECT_EQ(r->from_low_end, low[L]) << L;
+    }
+    store.set_value(ck_self_def_angle, 1);
+    for (int L = 0; L < 8; ++L) {
+        set_layer_flags(*r, (float)L);
+        EXPECT_EQ(r->row_lines, 0);
+    }
+    store.set_value(ck_self_def_angle, 0);
+    store.set_value(ck_offset_cross, 1);
+    r->interval_values = {0.3f, 0.5f, 1.0f, 1.5f};
+    store.set_value(choice_interval, 3);
+    r->step = 6;
+    set_layer_flags(*r, 5);  // k = 12 / 1.5 = 8; offset (5 mod 8) / 2 * 1.5
+    EXPECT_EQ(r->cross_period, 1);
+    EXPECT_EQ(r->row_lines, 0);
+    EXPECT_EQ(r->from_low_end, 1);
+    EXPECT_FLOAT_EQ(r->grid_offset, 3.0f);
+    store.set_value(choice_interval, -1);  // no entry selected
+    set_layer_flags(*r, 5);
+    EXPECT_EQ(r->grid_offset, 0);
+    store.set_value(choice_interval, 3);
+    r->interval_values = {0.3f, 0.5f, 1.0f, 20.0f};  // k would be 0
+    set_layer_flags(*r, 5);
+    EXPECT_EQ(r->grid_offset, 0);
+}
+
+TEST_F(Slicer, MarkedImageGridsOverrideTheOperator) {
+    int refills = 0;
+    SliceInputs in;
+    in.fill_interval_choice = [&] { ++refills; };
+    r->has_marks = 1;
+    store.set_value(ck_offset_cross, 1);
+    r->layer = 2;
+    set_layer_grid(*r, in);
+    EXPECT_EQ(store.value(ck_offset_cross), 0);
+    EXPECT_EQ(store.value(va_point_space), 2);
+    EXPECT_EQ(store.value(choice_interval), 1);
+    EXPECT_EQ(r->step, 2);
+    EXPECT_EQ(refills, 0);
+    r->layer = 4;
+    set_layer_grid(*r, in);
+    EXPECT_EQ(store.value(ck_offset_cross), 1);
+    EXPECT_EQ(store.value(va_point_space), 6);
+    EXPECT_EQ(store.value(choice_interval), 3);
+    EXPECT_EQ(r->step, 6);
+    EXPECT_EQ(refills, 1);
+    // Unmarked: the operator's saved spacing and interval entry.
+    r->has_marks = 0;
+    r->saved_point_space = 5;
+    r->saved_interval_index = 2;
+    set_layer_grid(*r, in);
+    EXPECT_EQ(store.value(va_point_space), 5);
+    EXPECT_EQ(store.value(choice_interval), 2);
+    EXPECT_EQ(r->step, 5);
+    // Dense bottom on the first four layers.
+    store.set_value(ck_dence_bottom, 1);
+    r->layer = 3;
+    set_layer_grid(*r, in);
+    EXPECT_EQ(store.value(va_point_space), 3);
+    EXPECT_EQ(r->step, 3);
+}
+
+TEST_F(Slicer, ContourPointsSeparatorsAndCollinearRemoval) {
+    for (size_t n = 0; n < 3; ++n) {
+        r->cleaned_points.assign(n, pt(5, 5));
+        prepare_contour_points(*r);
+        EXPECT_EQ(r->cleaned_points.size(), n);
+    }
+    r->cleaned_points = {pt(0, 0), pt(5, 5), pt(6, 5)};
+    prepare_contour_points(*r);
+    ASSERT_EQ(r->cleaned_points.size(), 4u);
+    EXPECT_EQ(r->cleaned_points[1].x, -1);
+    EXPECT_EQ(r->cleaned_points[2].x, 5);
+
+    // A diagonal: the middle points go, the last triple is never examined.
+    r->cleaned_points = {pt(1, 1), pt(2, 2), pt(3, 3), pt(4, 4), pt(5, 5), pt(6, 6)};
+    prepare_contour_points(*r);
+    ASSERT_EQ(r->cleaned_points.size(), 3u);
+    EXPECT_EQ(r->cleaned_points[0].x, 1);
+    EXPECT_EQ(r->cleaned_points[1].x, 5);
+    EXPECT_EQ(r->cleaned_points[2].x, 6);
+
+    r->lines = {{pt(1, 1), pt(1, 2), pt(1, 3), pt(1, 4), pt(2, 9)}, {pt(0, 0), pt(3, 0), pt(9, 0)}};
+    prune_collinear_paths(*r);
+    EXPECT_EQ(r->lines[0].size(), 3u);  // vertical middle points removed up to the last triple
+    EXPECT_EQ(r->lines[1].size(), 3u);  // three points: nothing examined
+}
+
+TEST_F(Slicer, CellToMillimetreTurnsBackAndShifts) {
+    SliceInputs in;
+    in.heel_point[0] = 10.7f;
+    in.heel_point[1] = 20.2f;
+    in.origin_point[0] = 3;
+    in.origin_point[1] = 5;
+    store.set_value(ck_self_def_angle, 0);
+    CellTransform t = make_cell_transform(in, 0);
+    EXPECT_EQ(t.off_x, 7);
+    EXPECT_EQ(t.off_y, 15);
+    float X, Y;
+    cell_to_mm(t, 150, 180, &X, &Y);
+    EXPECT_EQ(X, 143);
+    EXPECT_EQ(Y, 165);
+
+    in.heel_point[0] = in.heel_point[1] = 0;
+    in.origin_point[0] = in.origin_point[1] = 0;
+    in.current_angle = 90;
+    t = make_cell_transform(in, 1);
+    cell_to_mm(t, 160, 180, &X, &Y);
+    EXPECT_NEAR(X, 150, 1e-3);
+    EXPECT_NEAR(Y, 170, 1e-3);
+    store.set_value(ck_self_def_angle, 1);  // odd layers turn the other way
+    t = make_cell_transform(in, 1);
+    cell_to_mm(t, 160, 180, &X, &Y);
+    EXPECT_NEAR(X, 150, 1e-3);
+    EXPECT_NEAR(Y, 190, 1e-3);
+    t = make_cell_transform(in, 2);
+    cell_to_mm(t, 160, 180, &X, &Y);
+    EXPECT_NEAR(Y, 170, 1e-3);
+}
+
+TEST_F(Slicer, MarkedPointsAndPockets) {
+    float X, Y;
+    pressure_to_raster(75, 180, &X, &Y);
+    EXPECT_EQ(X, 156);
+    EXPECT_EQ(Y, 186);
+    pressure_to_raster(85, 180, &X, &Y);
+    EXPECT_NEAR(X, 156 + 7.0711f, 1e-3);
+    EXPECT_NEAR(Y, 186 - 7.0711f, 1e-3);
+
+    SliceInputs in;
+    in.circles.push_back({75, 180, 10});
+    MarkedBar bar;
+    bar.v[0] = 40, bar.v[1] = 100, bar.v[3] = 40, bar.v[4] = 140, bar.v[6] = 6;
+    in.bars.push_back(bar);
+    fill(*r, 0, 299, 0, 359);
+    store.set_value(va_layer_index, 3);
+    clear_marked_pockets(*r, in);
+    EXPECT_NE(cell(*r, 156, 186), 0);  // nothing cleared up to layer 3
+    store.set_value(va_layer_index, 31);
+    clear_marked_pockets(*r, in);
+    EXPECT_EQ(cell(*r, 156, 186), 0);
+    EXPECT_EQ(cell(*r, 160, 190), 0);
+    EXPECT_NE(cell(*r, 170, 186), 0);
+    float bx, by;
+    pressure_to_raster(40, 120, &bx, &by);  // middle of the bar
+    EXPECT_EQ(cell(*r, (int)bx, (int)by), 0);
+}
+
+TEST_F(Slicer, CutHeightByModelKind) {
+    SliceInputs in;
+    store.set_value(va_spacing, 0.5);
+    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 2.0f);
+    r->insole_mesh_model = 1;
+    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 4.0f);
+    store.set_value(bt_whole_insole, 1);
+    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 2.0f);
+}

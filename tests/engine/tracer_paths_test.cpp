@@ -1,0 +1,342 @@
+// Path tracing on hand-made rasters: probes, edge cells, turns and their
+// distance limits, whole-layer builders, grid offsets beyond the raster.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "engine/layer_raster.h"
+#include "engine/params.h"
+#include "engine/path_tracer.h"
+
+using namespace engine;
+
+namespace {
+
+std::unique_ptr<LayerRaster> make_raster() { return std::make_unique<LayerRaster>(); }
+
+// The sample grid as the raster builds it: row-major, offset added after the
+// bounds test.
+void make_grid(LayerRaster& r, int step, float ox = 0, float oy = 0) {
+    r.step = (float)step;
+    r.grid_columns = (int)std::ceil(300.0f / step);
+    r.grid_rows = (int)std::ceil(360.0f / step);
+    r.grid.clear();
+    for (int gy = 0; gy < 360; gy += step)
+        for (int gx = 0; gx < 300; gx += step) {
+            PathPoint p;
+            p.x = gx + ox;
+            p.y = gy + oy;
+            p.index = (int)r.grid.size();
+            p.grid_x = p.x;
+            p.grid_y = p.y;
+            r.grid.push_back(p);
+        }
+}
+
+void fill(LayerRaster& r, int x0, int x1, int y0, int y1, uint8_t v = 200) {
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) r.layer_plane[y * 300 + x] = v;
+}
+
+int grid_index(const LayerRaster& r, int gx, int gy) {
+    int step = (int)r.step;
+    return (gy / step) * r.grid_columns + gx / step;
+}
+
+bool inside(const PathPoint& p, int x0, int x1, int y0, int y1) {
+    return p.x >= x0 && p.x <= x1 && p.y >= y0 && p.y <= y1;
+}
+
+// Every grid point over material taken once, none over empty cells.
+void expect_covered(const LayerRaster& r) {
+    for (const PathPoint& g : r.grid) {
+        bool material = g.x < 300 && g.y < 360 && r.layer_plane[(int)g.y * 300 + (int)g.x] != 0;
+        EXPECT_EQ(g.visited != 0, material) << "grid point " << g.x << "," << g.y;
+    }
+}
+
+// Starts a line at grid point (gx, gy) so a turn can be tried from it.
+int seed_line(LayerRaster& r, int gx, int gy) {
+    int a = grid_index(r, gx, gy);
+    r.grid[a].visited = 1;
+    r.current_line.clear();
+    r.current_line.push_back(r.grid[a]);
+    r.line_cursor = 0;
+    return a;
+}
+
+}  // namespace
+
+TEST(TracerEdgeCell, SideNeighboursOnlyAndRasterBorderIsEmpty) {
+    auto r = make_raster();
+    fill(*r, 10, 12, 10, 12);
+    EXPECT_FALSE(is_edge_cell(r->layer_plane, 11, 11));  // all four sides set
+    EXPECT_TRUE(is_edge_cell(r->layer_plane, 10, 11));
+    EXPECT_TRUE(is_edge_cell(r->layer_plane, 12.9f, 12.9f));
+    EXPECT_FALSE(is_edge_cell(r->layer_plane, 9, 11));  // empty cell
+    // Only diagonal neighbours empty: a plus-shaped hole around (20,20).
+    fill(*r, 18, 22, 18, 22);
+    r->layer_plane[19 * 300 + 19] = 0;
+    r->layer_plane[21 * 300 + 21] = 0;
+    EXPECT_FALSE(is_edge_cell(r->layer_plane, 20, 20));
+    // Cells on the raster's border have neighbours outside it, which are empty.
+    fill(*r, 0, 299, 0, 359);
+    EXPECT_TRUE(is_edge_cell(r->layer_plane, 0, 100));
+    EXPECT_TRUE(is_edge_cell(r->layer_plane, 299, 359));
+    EXPECT_FALSE(is_edge_cell(r->layer_plane, 150, 180));
+    EXPECT_FALSE(is_edge_cell(r->layer_plane, -1, 5));
+    EXPECT_FALSE(is_edge_cell(r->layer_plane, 5, 360));
+}
+
+TEST(TracerProbe, RectangleBoundaryFoundOnlyWhenNextCellIsMaterial) {
+    auto r = make_raster();
+    fill(*r, 50, 249, 100, 200);
+    make_grid(*r, 3);
+    int a = grid_index(*r, 51, 150);
+    EXPECT_TRUE(probe_left(*r, a, r->layer_plane, 51, 150, 3));
+    ASSERT_EQ(r->current_line.size(), 1u);
+    EXPECT_EQ(r->current_line[0].x, 50);
+    EXPECT_EQ(r->current_line[0].y, 150);
+    EXPECT_EQ(r->current_line[0].index, 0);
+
+    int b = grid_index(*r, 249, 150);
+    EXPECT_FALSE(probe_right(*r, b, r->layer_plane, 249, 150, 3));  // column 250 is empty
+    EXPECT_EQ(r->current_line.size(), 1u);
+
+    // Boundary two cells away, within range: found; beyond range: not.
+    EXPECT_TRUE(probe_right(*r, 0, r->layer_plane, 247, 150, 3));
+    EXPECT_EQ(r->current_line.back().x, 249);
+    EXPECT_FALSE(probe_right(*r, 0, r->layer_plane, 240, 150, 3));
+    EXPECT_TRUE(probe_up(*r, 0, r->layer_plane, 120, 198, 3));
+    EXPECT_EQ(r->current_line.back().y, 200);
+    EXPECT_TRUE(probe_down(*r, 0, r->layer_plane, 120, 102, 3));
+    EXPECT_EQ(r->current_line.back().y, 100);
+    // A pre-check beyond the raster reads an empty cell.
+    fill(*r, 0, 10, 0, 10);
+    EXPECT_FALSE(probe_left(*r, 0, r->layer_plane, 0, 5, 3));
+    EXPECT_FALSE(probe_down(*r, 0, r->layer_plane, 5, 0, 3));
+}
+
+TEST(TracerBuild, EmptyLayerGivesNoLines) {
+    auto r = make_raster();
+    make_grid(*r, 3);
+    r->from_low_end = 1;
+    build_row_lines(*r);
+    EXPECT_TRUE(r->lines.empty());
+    build_column_lines(*r);
+    EXPECT_TRUE(r->lines.empty());
+    EXPECT_TRUE(r->current_line.empty());
+}
+
+TEST(TracerBuild, RectangleRowLayerIsOneZigZag) {
+    for (int low = 0; low <= 1; ++low) {
+        auto r = make_raster();
+        fill(*r, 50, 249, 60, 299);
+        make_grid(*r, 3);
+        r->from_low_end = (uint8_t)low;
+        r->row_lines = 1;
+        build_row_lines(*r);
+        ASSERT_EQ(r->lines.size(), 1u) << "from_low_end " << low;
+        const auto& line = r->lines[0];
+        for (const PathPoint& p : line) EXPECT_TRUE(inside(p, 50, 249, 60, 299)) << p.x << "," << p.y;
+        expect_covered(*r);
+        if (low) {
+            // Start at the bottom-left grid point with its two boundary points.
+            ASSERT_GE(line.size(), 3u);
+            EXPECT_EQ(line[0].x, 50);
+            EXPECT_EQ(line[1].x, 51);
+            EXPECT_EQ(line[1].y, 60);
+            EXPECT_EQ(line[2].x, 52);
+        } else {
+            EXPECT_EQ(line[0].x, 249);  // no boundary beyond 249: 250 is empty
+            EXPECT_EQ(line[0].y, 60);
+        }
+        // Grid rows are walked in order, alternating direction.
+        float last_y = -1;
+        for (const PathPoint& p : line) {
+            EXPECT_GE(p.y, last_y);
+            last_y = p.y;
+        }
+    }
+}
+
+TEST(TracerBuild, RectangleColumnLayerIsOneZigZag) {
+    for (int low = 0; low <= 1; ++low) {
+        auto r = make_raster();
+        fill(*r, 50, 249, 60, 299);
+        make_grid(*r, 3);
+        r->from_low_end = (uint8_t)low;
+        r->row_lines = 0;
+        build_column_lines(*r);
+        ASSERT_EQ(r->lines.size(), 1u);
+        for (const PathPoint& p : r->lines[0]) EXPECT_TRUE(inside(p, 50, 249, 60, 299));
+        expect_covered(*r);
+        float last_x = -1;
+        for (const PathPoint& p : r->lines[0]) {
+            EXPECT_GE(p.x, last_x);
+            last_x = p.x;
+        }
+    }
+}
+
+TEST(TracerBuild, TwoRunsAreTracedAsTwoLines) {
+    // The right block is taller: at the top of the left block the next row
+    // holds one far run after a turn that saw two, so the line ends there.
+    auto r = make_raster();
+    fill(*r, 20, 80, 30, 100);
+    fill(*r, 120, 180, 30, 200);
+    make_grid(*r, 3);
+    r->from_low_end = 1;
+    r->row_lines = 1;
+    build_row_lines(*r);
+    ASSERT_EQ(r->lines.size(), 2u);
+    for (const PathPoint& p : r->lines[0]) EXPECT_TRUE(inside(p, 20, 80, 30, 100)) << p.x << "," << p.y;
+    for (const PathPoint& p : r->lines[1]) EXPECT_TRUE(inside(p, 120, 180, 30, 200)) << p.x << "," << p.y;
+    expect_covered(*r);
+}
+
+TEST(TracerBuild, StaircaseContinuesOnlyWithinRowDistanceLimit) {
+    // Lower block then an upper block shifted sideways; one run per row.
+    for (int shift : {0, 30, 90}) {
+        auto r = make_raster();
+        fill(*r, 30, 90, 30, 60);
+        fill(*r, 30 + shift, 90 + shift, 61, 120);
+        make_grid(*r, 3);
+        r->from_low_end = 1;
+        r->row_lines = 1;
+        build_row_lines(*r);
+        expect_covered(*r);
+        EXPECT_EQ(r->lines.size(), shift > 36 ? 2u : 1u) << "shift " << shift;
+    }
+}
+
+TEST(TracerTurn, RowDistanceLimits24And36) {
+    struct Case {
+        int last_runs, cand_x;
+        bool turns;
+    } cases[] = {{2, 54, true}, {2, 57, false}, {1, 66, true}, {1, 69, false}, {0, 150, true}};
+    for (const Case& c : cases) {
+        auto r = make_raster();
+        fill(*r, c.cand_x - 2, 200, 33, 33);  // next grid row (y 33): one run starting at cand_x
+        make_grid(*r, 3);
+        int a = seed_line(*r, 30, 30);
+        r->last_run_count = c.last_runs;
+        turn_to_next_row(*r, a, 1);
+        bool turned = r->current_line.size() > 1;
+        EXPECT_EQ(turned, c.turns) << "last runs " << c.last_runs << " x " << c.cand_x;
+        if (turned) {
+            EXPECT_EQ(r->last_run_count, 1);
+            EXPECT_EQ(r->current_line[r->line_cursor].x, c.cand_x);
+            EXPECT_TRUE(r->grid[grid_index(*r, c.cand_x, 33)].visited);
+        } else if (c.last_runs) {
+            EXPECT_EQ(r->last_run_count, 1);
+            EXPECT_EQ(r->line_cursor, 0);
+        }
+    }
+}
+
+TEST(TracerTurn, RowPicksNearerOfTwoRunsAndFirstOfMany) {
+    auto r = make_raster();
+    fill(*r, 10, 40, 33, 33);
+    fill(*r, 100, 140, 33, 33);
+    make_grid(*r, 3);
+    int a = seed_line(*r, 96, 30);
+    turn_to_next_row(*r, a, 1);  // candidates 12 and 102: 102 is nearer
+    EXPECT_EQ(r->current_line[r->line_cursor].x, 102);
+    EXPECT_EQ(r->last_run_count, 2);
+
+    // Seven runs in the next row: the table holds five, the first is taken.
+    auto m = make_raster();
+    for (int k = 0; k < 7; ++k) fill(*m, 10 + 30 * k, 20 + 30 * k, 33, 33);
+    make_grid(*m, 3);
+    a = seed_line(*m, 201, 30);
+    turn_to_next_row(*m, a, 1);
+    EXPECT_EQ(m->current_line[m->line_cursor].x, 12);
+    EXPECT_EQ(m->last_run_count, 7);
+}
+
+TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
+    auto r = make_raster();
+    fill(*r, 0, 299, 0, 359);
+    make_grid(*r, 3);
+    int a = seed_line(*r, 150, 357);  // top grid row
+    turn_to_next_row(*r, a, 1);
+    EXPECT_EQ(r->current_line.size(), 1u);
+    a = seed_line(*r, 297, 357);  // last grid point: nothing follows it
+    turn_to_next_column(*r, a, 1);
+    EXPECT_EQ(r->current_line.size(), 1u);
+}
+
+TEST(TracerTurn, ColumnDistanceLimit35) {
+    struct Case {
+        int last_runs, cand_y;
+        bool turns;
+    } cases[] = {{1, 63, true}, {1, 66, false}, {2, 63, true}, {2, 66, false}};
+    for (const Case& c : cases) {
+        auto r = make_raster();
+        fill(*r, 33, 33, c.cand_y - 2, 300);  // next grid column (x 33): one run from cand_y up
+        make_grid(*r, 3);
+        int a = seed_line(*r, 30, 30);
+        r->last_run_count = c.last_runs;
+        turn_to_next_column(*r, a, 1);
+        bool turned = r->current_line.size() > 1;
+        EXPECT_EQ(turned, c.turns) << c.last_runs << " " << c.cand_y;
+        if (!turned) {
+            EXPECT_EQ(r->last_run_count, c.last_runs == 2 ? 2 : 1);
+        }
+    }
+    // Two runs whose nearer start is more than 35 rows away: no turn.
+    auto r = make_raster();
+    fill(*r, 33, 33, 80, 100);
+    fill(*r, 33, 33, 200, 220);
+    make_grid(*r, 3);
+    int a = seed_line(*r, 30, 30);
+    turn_to_next_column(*r, a, 1);
+    EXPECT_EQ(r->current_line.size(), 1u);
+    // ... and within 35 rows: the nearer one.
+    fill(*r, 33, 33, 60, 62);
+    a = seed_line(*r, 30, 30);
+    turn_to_next_column(*r, a, 1);
+    ASSERT_GT(r->current_line.size(), 1u);
+    EXPECT_EQ(r->current_line[r->line_cursor].y, 60);
+}
+
+TEST(TracerBuild, GridPointsBeyondRasterAreNeverTaken) {
+    auto r = make_raster();
+    fill(*r, 0, 299, 0, 359);
+    make_grid(*r, 7, 6.5f, 0);  // last grid column lands at x 300.5
+    r->from_low_end = 1;
+    build_column_lines(*r);
+    ASSERT_FALSE(r->lines.empty());
+    for (const auto& line : r->lines)
+        for (const PathPoint& p : line) {
+            EXPECT_LT(p.x, 300);
+            EXPECT_LT(p.y, 360);
+        }
+    for (const PathPoint& g : r->grid) EXPECT_EQ(g.visited != 0, g.x < 300) << g.x;
+
+    auto q = make_raster();
+    fill(*q, 0, 299, 0, 359);
+    make_grid(*q, 7, 0, 6.5f);
+    q->from_low_end = 0;
+    build_row_lines(*q);
+    for (const PathPoint& g : q->grid) EXPECT_EQ(g.visited != 0, g.y < 360) << g.y;
+}
+
+TEST(TracerBuild, CapBelowRowZeroReadsEmpty) {
+    // Grid raised by 1.5: the start point sits at y 1.5 over material from
+    // row 0, so the cap scans from row -1; only row 0 cells qualify.
+    auto r = make_raster();
+    fill(*r, 100, 199, 0, 50);
+    make_grid(*r, 3, 0, 1.5f);
+    r->from_low_end = 1;
+    build_row_lines(*r);
+    ASSERT_FALSE(r->lines.empty());
+    const auto& line = r->lines[0];
+    size_t caps = 0;
+    while (caps < line.size() && line[caps].y == 0) ++caps;
+    EXPECT_EQ(caps, 50u);  // every other column from 199 down to 101
+    EXPECT_EQ(line[0].x, 199);
+    for (size_t i = 0; i < caps; ++i) EXPECT_TRUE(inside(line[i], 100, 199, 0, 0));
+}

@@ -1,0 +1,208 @@
+// G-code checker for tests: exact line forms, layer headers, E resets,
+// nozzle height during travels and extrusion, coordinate bounds.
+#include "tests/support/gcode_check.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace testsupport {
+
+namespace {
+
+enum class Form { Blank, Reset, Header, Lift, Lower, EMove, FeedSp, Feed, Travel, TravelSp, Extrude, Unknown };
+
+struct Parsed {
+    Form form = Form::Unknown;
+    double x = 0, y = 0, z = 0, e = 0;
+    int f = 0;
+};
+
+std::string fmt(const char* f, double a) {
+    char b[128];
+    std::snprintf(b, sizeof b, f, a);
+    return b;
+}
+std::string fmt2(const char* f, double a, double b_) {
+    char b[128];
+    std::snprintf(b, sizeof b, f, a, b_);
+    return b;
+}
+std::string fmt3(const char* f, double a, double b_, double c) {
+    char b[160];
+    std::snprintf(b, sizeof b, f, a, b_, c);
+    return b;
+}
+std::string fmt_ef(double e, int f) {
+    char b[128];
+    std::snprintf(b, sizeof b, "G1 E%.3f F%d", e, f);
+    return b;
+}
+std::string fmt_f(const char* f, int v) {
+    char b[64];
+    std::snprintf(b, sizeof b, f, v);
+    return b;
+}
+
+// A line matches a form when its numbers, printed again with that form's
+// format, give back exactly the line.
+Parsed classify(const std::string& s) {
+    Parsed p;
+    if (s.empty()) return p.form = Form::Blank, p;
+    if (s == "G92 E0") return p.form = Form::Reset, p;
+    double a, b, c;
+    int f;
+    if (std::sscanf(s.c_str(), "G1 X%lf Y%lf E%lf", &a, &b, &c) == 3 && s == fmt3("G1 X%.2f Y%.2f E%.3f", a, b, c))
+        return p.form = Form::Extrude, p.x = a, p.y = b, p.e = c, p;
+    if (std::sscanf(s.c_str(), "G1 X%lf Y%lf", &a, &b) == 2) {
+        if (s == fmt2("G1 X%.2f Y%.2f", a, b)) return p.form = Form::Travel, p.x = a, p.y = b, p;
+        if (s == fmt2("G1 X%.2f Y%.2f ", a, b)) return p.form = Form::TravelSp, p.x = a, p.y = b, p;
+        return p;
+    }
+    if (std::sscanf(s.c_str(), "G1 E%lf F%d", &a, &f) == 2 && s == fmt_ef(a, f))
+        return p.form = Form::EMove, p.e = a, p.f = f, p;
+    if (std::sscanf(s.c_str(), "G1 Z%lf", &a) == 1) {
+        if (s == fmt("G1 Z%.2f", a)) return p.form = Form::Header, p.z = a, p;
+        if (s == fmt("G1 Z%.2f ", a)) return p.form = Form::Lower, p.z = a, p;
+        if (s == fmt("G1 Z%.2f  ", a)) return p.form = Form::Lift, p.z = a, p;
+        return p;
+    }
+    if (std::sscanf(s.c_str(), "G1 F%d", &f) == 1) {
+        if (s == fmt_f("G1 F%d", f)) return p.form = Form::Feed, p.f = f, p;
+        if (s == fmt_f("G1 F%d ", f)) return p.form = Form::FeedSp, p.f = f, p;
+    }
+    return p;
+}
+
+}  // namespace
+
+std::string GcodeCheck::report() const {
+    std::string s;
+    for (size_t i = 0; i < problems.size() && i < 20; ++i) s += problems[i] + "\n";
+    if (problems.size() > 20) s += "... " + std::to_string(problems.size() - 20) + " more\n";
+    return s;
+}
+
+bool read_text_file(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    *text = ss.str();
+    return true;
+}
+
+GcodeCheck check_gcode(const std::string& text, const std::string& start_text, const std::string& end_text) {
+    GcodeCheck c;
+    const std::string head = start_text + "\n", tail = "\n" + end_text;
+    if (text.compare(0, head.size(), head) != 0) {
+        c.problems.push_back("file does not begin with the start text");
+        return c;
+    }
+    if (text.size() < head.size() + tail.size() || text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
+        c.problems.push_back("file does not end with the end text");
+        return c;
+    }
+    const std::string body = text.substr(head.size(), text.size() - head.size() - tail.size());
+    std::vector<std::string> lines;
+    {
+        size_t pos = 0;
+        while (pos <= body.size()) {
+            size_t nl = body.find('\n', pos);
+            if (nl == std::string::npos) {
+                lines.push_back(body.substr(pos));
+                break;
+            }
+            lines.push_back(body.substr(pos, nl - pos));
+            pos = nl + 1;
+        }
+    }
+    std::vector<Parsed> parsed;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        parsed.push_back(classify(lines[i]));
+        if (parsed.back().form == Form::Unknown)
+            c.problems.push_back("line " + std::to_string(i + 1) + " has no known form: \"" + lines[i] + "\"");
+    }
+    if (!c.problems.empty()) return c;
+
+    GcodeLayer* layer = nullptr;
+    double nozzle_z = 0;
+    bool after_reset = false;
+    auto problem = [&](size_t i, const std::string& what) {
+        c.problems.push_back("line " + std::to_string(i + 1) + " (\"" + lines[i] + "\"): " + what);
+    };
+    for (size_t i = 0; i < parsed.size(); ++i) {
+        const Parsed& p = parsed[i];
+        if (p.form == Form::Blank) continue;
+        if (p.form == Form::Header) {
+            if (i < 2 || parsed[i - 1].form != Form::Blank || parsed[i - 2].form != Form::Blank)
+                problem(i, "layer header not preceded by two empty lines");
+            if (i + 3 >= parsed.size() || parsed[i + 1].form != Form::Blank || parsed[i + 2].form != Form::Blank ||
+                parsed[i + 3].form != Form::Reset)
+                problem(i, "layer header not followed by \"\\n\\nG92 E0\"");
+            if (layer && p.z < layer->z) problem(i, "layer Z decreases");
+            c.layers.emplace_back();
+            layer = &c.layers.back();
+            layer->z = p.z;
+            nozzle_z = p.z;
+            after_reset = false;
+            continue;
+        }
+        if (!layer) {
+            problem(i, "move before the first layer header");
+            continue;
+        }
+        switch (p.form) {
+            case Form::Reset:
+                if (parsed[i - 1].form != Form::Blank) problem(i, "G92 E0 not preceded by an empty line");
+                ++layer->resets;
+                layer->e_lines_by_block.emplace_back();
+                after_reset = true;
+                break;
+            case Form::EMove:
+            case Form::Extrude:
+                if (after_reset) layer->first_e_after_reset.push_back(p.e);
+                after_reset = false;
+                if (p.form == Form::EMove) {
+                    layer->e_lines.push_back(p.e);
+                    if (!layer->e_lines_by_block.empty()) layer->e_lines_by_block.back().push_back(p.e);
+                    layer->e_line_feeds.push_back(p.f);
+                } else {
+                    ++layer->extrusion_moves;
+                    if (nozzle_z != layer->z) problem(i, "extrusion with the nozzle lifted");
+                }
+                break;
+            case Form::Lift:
+                if (p.z < layer->z) problem(i, "lift below the layer");
+                nozzle_z = p.z;
+                break;
+            case Form::Lower:
+                if (p.z != layer->z) problem(i, "lowered to a height other than the layer's");
+                nozzle_z = p.z;
+                break;
+            case Form::Travel:
+            case Form::TravelSp:
+                ++layer->travels;
+                if (nozzle_z < layer->z) problem(i, "travel below the layer");
+                break;
+            case Form::Feed:
+            case Form::FeedSp:
+                // A feed right after a prime, not the travel feed that precedes a lift.
+                if (i >= 1 && parsed[i - 1].form == Form::EMove &&
+                    (i + 1 >= parsed.size() || parsed[i + 1].form != Form::Lift))
+                    layer->work_feeds.push_back(p.f);
+                break;
+            default:
+                break;
+        }
+        if (p.form == Form::Travel || p.form == Form::TravelSp || p.form == Form::Extrude) {
+            if (p.x < c.min_x) c.min_x = p.x;
+            if (p.x > c.max_x) c.max_x = p.x;
+            if (p.y < c.min_y) c.min_y = p.y;
+            if (p.y > c.max_y) c.max_y = p.y;
+        }
+    }
+    return c;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,35 @@
+// A reader of the path program's G-code files for tests: checks every line
+// against the fixed line forms and the layer structure, and collects the
+// values that tests assert on.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct GcodeLayer {
+    double z = 0;                     // from the header "G1 Z%.2f"
+    std::vector<double> e_lines;      // E of every "G1 E%.3f F%d" line, in order
+    std::vector<int> e_line_feeds;    // their F
+    std::vector<double> first_e_after_reset;  // first E written after each "G92 E0"
+    int extrusion_moves = 0;          // "G1 X Y E" lines
+    int travels = 0;                  // "G1 X Y" and "G1 X Y " lines
+    int resets = 0;                   // "G92 E0" lines
+    std::vector<int> work_feeds;      // "G1 F%d " / "G1 F%d" lines after a prime
+    std::vector<std::vector<double>> e_lines_by_block;  // e_lines split at each "G92 E0"
+};
+
+struct GcodeCheck {
+    std::vector<std::string> problems;  // empty when the file is well formed
+    std::vector<GcodeLayer> layers;
+    double min_x = 1e9, max_x = -1e9, min_y = 1e9, max_y = -1e9;  // over every X/Y written
+    bool ok() const { return problems.empty(); }
+    std::string report() const;
+};
+
+// text: the whole file; start_text / end_text: the start and end blocks.
+GcodeCheck check_gcode(const std::string& text, const std::string& start_text, const std::string& end_text);
+bool read_text_file(const std::string& path, std::string* text);
+
+}  // namespace testsupport
