@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "station_harness.h"
-#include "strandel_harness.h"
 #include "tests/support/fake_service.h"
 
 using namespace station_harness;
@@ -21,8 +20,7 @@ std::string tail(const std::string& text, size_t n = 6000) {
 }
 
 TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
-    strandel_harness::VirtualDisplay display;
-    if (!display.ok()) GTEST_SKIP() << "no Xvfb";
+    if (!station_display().ok()) GTEST_SKIP() << "no Xvfb";
     ProcessWatch watch;
     Station st;
     ASSERT_TRUE(st.ok) << "station root not laid out: are the three programs built?";

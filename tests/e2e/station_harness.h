@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "strandel_harness.h"
 #include "tests/support/gl_context.h"
 
 extern char** environ;
@@ -58,6 +59,13 @@ inline bool wait_until(const std::function<bool()>& done, double seconds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return done();
+}
+
+// One private Xvfb for the whole test program: the window search keeps its
+// connection to the first display it was used on.
+inline strandel_harness::VirtualDisplay& station_display() {
+    static strandel_harness::VirtualDisplay display;
+    return display;
 }
 
 // A process that ended: its pid, program name and how it ended.
