@@ -78,7 +78,6 @@ struct FakeService::Impl {
         bool found = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type")});
             auto q = queues.find(req.path);
             if (q != queues.end() && !q->second.empty()) {
                 r = q->second.front();
@@ -88,6 +87,8 @@ struct FakeService::Impl {
                 r = defaults[req.path];
                 found = true;
             }
+            requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type"),
+                                found ? r.status : 404, found && r.truncate_at != std::string::npos});
         }
         if (!found) {
             res.status = 404;

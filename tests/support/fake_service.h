@@ -28,6 +28,8 @@ inline FakeResponse answer(int status, const std::string& body, int delay_ms = 0
 
 struct FakeRequest {
     std::string method, path, body, content_type;
+    int status = 0;    // the status it was answered with
+    bool cut = false;  // its answer was cut off short of its length
 };
 
 // Writes a self-signed certificate for 127.0.0.1 / localhost and its key as
