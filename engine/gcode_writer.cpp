@@ -218,6 +218,22 @@ void write_gcode_layer(LayerRaster& r, const SliceInputs& in) {
     if (!pon(ck_z_path_off)) write_path_block(r, in, t, mv, f);
 }
 
+void abandon_gcode_job(LayerRaster& r, const char* why) {
+    r.path_request = 0;
+    r.full_path_request = 0;
+    if (r.gcode_file) {
+        std::fclose(r.gcode_file);
+        r.gcode_file = nullptr;
+    }
+    if (r.gcode_file_open) {
+        std::printf("ERROR: %s; G-code file %s abandoned\n", why, job().open_path.c_str());
+        r.gcode_file_open = 0;
+        job() = JobFiles();
+    } else {
+        std::printf("ERROR: %s\n", why);
+    }
+}
+
 void end_gcode_run(LayerRaster& r, const SliceInputs& in) {
     ParamStore& ps = params();
     ps.set_value(out_extrusion_length, r.run_total);
@@ -242,7 +258,9 @@ void end_gcode_run(LayerRaster& r, const SliceInputs& in) {
         }
         std::printf("End Saving\n");
         r.gcode_file_open = 0;
-        ps.set_value(out_time, pval(out_time) / pval(va_other_speed) / 60);
+        // Minutes at the work speed; with no work speed set there is no estimate.
+        const double speed = pval(va_other_speed);
+        ps.set_value(out_time, speed > 0 ? pval(out_time) / speed / 60 : 0.0);
         j = JobFiles();
     }
     if (in.batch_job_running && in.batch_job_done) in.batch_job_done();

@@ -25,6 +25,10 @@ void write_gcode_layer(LayerRaster& r, const SliceInputs& in);
 // file closed and moved to its final name, batch hand-off.
 void end_gcode_run(LayerRaster& r, const SliceInputs& in);
 
+// Stops a job that cannot go on: the requests are cleared and an open file
+// is closed where it is (not moved to its final name), with a console line.
+void abandon_gcode_job(LayerRaster& r, const char* why);
+
 // Height of the last skipped layer, kept for the whole process.
 float& z_skip_offset();
 

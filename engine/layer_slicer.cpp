@@ -5,12 +5,15 @@
 #include <GL/glew.h>
 #include <GL/glu.h>
 
+#include <malloc.h>
+
 #include <cmath>
 #include <cstring>
 
 #include "engine/gcode_writer.h"
 #include "engine/mesh_ops.h"
 #include "engine/params.h"
+#include "platform/platform.h"
 
 namespace engine {
 
@@ -18,36 +21,63 @@ static_assert(sizeof(MeshTriangle) == 9 * sizeof(float), "a mesh must be usable 
 
 namespace {
 
-// Eye-space height of a model point under model_matrix x centre_matrix
-// (column-major, as the view captures them).
-struct HeightRow {
-    double m[4];
-    explicit HeightRow(const SliceInputs& in) {
-        const double* a = in.model_matrix;
-        const double* c = in.centre_matrix;
-        for (int col = 0; col < 4; ++col) {
-            double s = 0;
-            for (int k = 0; k < 4; ++k) s += a[k * 4 + 1] * c[col * 4 + k];
-            m[col] = s;
-        }
-    }
-    float operator()(const Vec3& v) const { return (float)(m[0] * v.x + m[1] * v.y + m[2] * v.z + m[3]); }
+// The two passes' triangle lists: the vertex indices of the triangles each
+// pass can draw, in mesh order.
+struct PassLists {
+    std::vector<uint32_t> front, back;
 };
 
-// Vertex indices of the triangles that reach down to the cut; the others lie
-// wholly on the clipped side and give no fragment. The margin keeps every
-// triangle that the clip test might keep after rounding.
-void collect_cut_triangles(const Mesh& mesh, const SliceInputs& in, float cut_z, std::vector<uint32_t>& idx) {
-    idx.clear();
-    const HeightRow h(in);
-    const float limit = cut_z + 0.05f + 1e-4f * std::fabs(cut_z);
+void mat_mul(const double* a, const double* b, double* out) {  // column-major out = a x b
+    for (int c = 0; c < 4; ++c)
+        for (int r = 0; r < 4; ++r) {
+            double s = 0;
+            for (int k = 0; k < 4; ++k) s += a[k * 4 + r] * b[c * 4 + k];
+            out[c * 4 + r] = s;
+        }
+}
+
+// Sorts the mesh for the two culling passes with the matrices now current.
+// A triangle wholly above the cut gives no fragment in either pass; one that
+// clearly faces the viewer is culled by the back-face pass and the other way
+// round, so each goes to one list. Triangles too close to edge-on to be sure
+// of (and every triangle when the projection is not affine) go to both lists
+// and GL's own culling decides, as it does for the whole mesh.
+void split_for_passes(const Mesh& mesh, float cut_z, PassLists& out) {
+    out.front.clear();
+    out.back.clear();
+    double proj[16], mv[16], all[16];
+    glGetDoublev(GL_PROJECTION_MATRIX, proj);
+    glGetDoublev(GL_MODELVIEW_MATRIX, mv);
+    mat_mul(proj, mv, all);
+    const bool affine = all[3] == 0 && all[7] == 0 && all[11] == 0 && all[15] > 0;
+    GLint front_face = GL_CCW;
+    glGetIntegerv(GL_FRONT_FACE, &front_face);
+    const double sign = front_face == GL_CW ? -1.0 : 1.0;
+    // Kept when any vertex may lie at or below the cut after rounding.
+    const double limit = cut_z + 0.05 + 1e-4 * std::fabs(cut_z);
+    out.front.reserve(mesh.size() * 3);
+    out.back.reserve(mesh.size() * 3);
     for (size_t i = 0; i < mesh.size(); ++i) {
         const MeshTriangle& t = mesh[i];
-        if (h(t.a) > limit && h(t.b) > limit && h(t.c) > limit) continue;
-        const uint32_t v = (uint32_t)(3 * i);
-        idx.push_back(v);
-        idx.push_back(v + 1);
-        idx.push_back(v + 2);
+        const Vec3* v[3] = {&t.a, &t.b, &t.c};
+        double ey[3], wx[3], wy[3];
+        for (int k = 0; k < 3; ++k) {
+            const double x = v[k]->x, y = v[k]->y, z = v[k]->z;
+            ey[k] = mv[1] * x + mv[5] * y + mv[9] * z + mv[13];
+            wx[k] = all[0] * x + all[4] * y + all[8] * z + all[12];
+            wy[k] = all[1] * x + all[5] * y + all[9] * z + all[13];
+        }
+        if (ey[0] > limit && ey[1] > limit && ey[2] > limit) continue;
+        const uint32_t base = (uint32_t)(3 * i);
+        int facing = 0;  // 1 front, -1 back, 0 unsure
+        if (affine) {
+            const double ax = wx[1] - wx[0], ay = wy[1] - wy[0], bx = wx[2] - wx[0], by = wy[2] - wy[0];
+            const double cross = sign * (ax * by - ay * bx);
+            const double unsure = 1e-4 * (std::fabs(ax) + std::fabs(ay)) * (std::fabs(bx) + std::fabs(by)) + 1e-12;
+            facing = cross > unsure ? 1 : cross < -unsure ? -1 : 0;
+        }
+        if (facing >= 0) out.front.insert(out.front.end(), {base, base + 1, base + 2});
+        if (facing <= 0) out.back.insert(out.back.end(), {base, base + 1, base + 2});
     }
 }
 
@@ -69,6 +99,7 @@ void render_cross_section(LayerRaster& r, const Mesh& mesh, const SliceInputs& i
     glLoadIdentity();
     const GLdouble clip[4] = {0, -1, 0, cut_z};
     glClipPlane(GL_CLIP_PLANE0, clip);
+    glDisable(GL_CLIP_PLANE0);  // enabled only for the cross-section, never for the height
 
     if (r.height_request) {
         float mm[16], cm[16];
@@ -104,29 +135,46 @@ void render_cross_section(LayerRaster& r, const Mesh& mesh, const SliceInputs& i
         glCullFace(GL_FRONT);
         draw_mesh(mesh, 0.3f, 0.3f, 0.3f);
     } else {
-        // The same two passes from a vertex array, without the triangles that
-        // lie wholly above the cut.
-        static std::vector<uint32_t> idx;
-        collect_cut_triangles(mesh, in, cut_z, idx);
-        if (!idx.empty()) {
-            glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-            glEnableClientState(GL_VERTEX_ARRAY);
-            glDisableClientState(GL_NORMAL_ARRAY);
-            glDisableClientState(GL_COLOR_ARRAY);
-            glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-            glVertexPointer(3, GL_FLOAT, 0, mesh.data());
-            glCullFace(GL_BACK);
-            glColor3f(0, 0, 0);
-            glDrawElements(GL_TRIANGLES, (GLsizei)idx.size(), GL_UNSIGNED_INT, idx.data());
-            glCullFace(GL_FRONT);
-            glColor3f(0.3f, 0.3f, 0.3f);
-            glDrawElements(GL_TRIANGLES, (GLsizei)idx.size(), GL_UNSIGNED_INT, idx.data());
-            glPopClientAttrib();
-        }
+        // The same two passes from a vertex array, each given only the
+        // triangles that can show in it.
+        static PassLists lists;
+        split_for_passes(mesh, cut_z, lists);
+        glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glDisableClientState(GL_NORMAL_ARRAY);
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        glVertexPointer(3, GL_FLOAT, 0, mesh.data());
+        glCullFace(GL_BACK);
+        glColor3f(0, 0, 0);
+        if (!lists.front.empty())
+            glDrawElements(GL_TRIANGLES, (GLsizei)lists.front.size(), GL_UNSIGNED_INT, lists.front.data());
+        glCullFace(GL_FRONT);
+        glColor3f(0.3f, 0.3f, 0.3f);
+        if (!lists.back.empty())
+            glDrawElements(GL_TRIANGLES, (GLsizei)lists.back.size(), GL_UNSIGNED_INT, lists.back.data());
+        glPopClientAttrib();
     }
     glDisable(GL_LIGHTING);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);  // 300-byte rows
-    glReadPixels(0, 0, RASTER_W, RASTER_H, GL_LUMINANCE, GL_UNSIGNED_BYTE, r.layer_plane);
+    read_luminance_plane(r.layer_plane);
+}
+
+void read_luminance_plane(Plane& out) {
+    // A luminance read-back is R + G + B, clamped; the renderer converts
+    // formats slowly, so the colour bytes are read as they are and summed here.
+    static std::vector<uint8_t> rgba(RASTER_CELLS * 4);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glReadPixels(0, 0, RASTER_W, RASTER_H, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    glPopClientAttrib();
+    const uint8_t* p = rgba.data();
+    for (int i = 0; i < RASTER_CELLS; ++i, p += 4) {
+        const int sum = p[0] + p[1] + p[2];
+        out[i] = (uint8_t)(sum > 255 ? 255 : sum);
+    }
 }
 
 void draw_layer_preview(LayerRaster& r) {
@@ -155,14 +203,59 @@ void draw_layer_preview(LayerRaster& r) {
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glBindTexture(GL_TEXTURE_2D, r.color_texture);
-    glGenerateMipmap(GL_TEXTURE_2D);
+    // Mipmaps are only made when the texture's minification samples them;
+    // with a plain filter they would never be seen and cost a few ms a layer.
+    GLint min_filter = GL_NEAREST_MIPMAP_LINEAR;
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min_filter);
+    if (min_filter != GL_NEAREST && min_filter != GL_LINEAR) glGenerateMipmap(GL_TEXTURE_2D);
     glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 // ---- the whole layer -------------------------------------------------------------------------
 
+namespace {
+// Splits a call's time into phases when the caller asks for it.
+struct PhaseClock {
+    SliceTimings* t;
+    int64_t last = 0;
+    explicit PhaseClock(SliceTimings* timings) : t(timings) {
+        if (t) {
+            *t = SliceTimings();
+            last = platform::perf_counter();
+        }
+    }
+    void lap(double SliceTimings::*field) {
+        if (!t) return;
+        int64_t now = platform::perf_counter();
+        t->*field += (double)(now - last) * 1000.0 / (double)platform::perf_frequency();
+        last = now;
+    }
+};
+}  // namespace
+
+// The software renderer allocates and frees its large per-frame buffers on
+// every layer; kept in the heap instead of being mapped and unmapped each
+// time, a layer costs about a third less. Process-wide, set once.
+void keep_render_buffers_mapped() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+    mallopt(M_TOP_PAD, 64 * 1024 * 1024);
+}
+
 int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
+    keep_render_buffers_mapped();
+    if (r.fbo == 0) {
+        // Without the off-screen frame buffer nothing can be rendered or read
+        // back; refuse rather than slice the window's picture.
+        if (r.path_request || r.full_path_request || r.gcode_file_open)
+            abandon_gcode_job(r, "no off-screen frame buffer, layers cannot be sliced");
+        return 0;
+    }
     ParamStore& ps = params();
+    PhaseClock clock(in.timings);
     const float L = (float)ps.value(va_layer_index);
     const float cut_z = layer_cut_z(r, L, in);
 
@@ -170,6 +263,7 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
     render_pressure_plane(r, in.slope_image, in.image_texture, in.box);
     if (pon(ck_contour_mode)) render_contour_plane(r, in.contour_image, in.image_texture, in.box);
     render_cross_section(r, mesh, in, cut_z);
+    clock.lap(&SliceTimings::render_ms);
 
     if (r.has_marks) clear_marked_pockets(r, in);
     if (pon(ck_contour_mode)) std::memcpy(r.layer_plane, r.contour_plane, sizeof(Plane));
@@ -178,6 +272,7 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
     fill_holes(r);
     find_outline_anchor(r, L);
     scan_outline(r, L, pon(bt_whole_insole));
+    clock.lap(&SliceTimings::cleanup_ms);
 
     if (r.path_request) {
         set_layer_flags(r, L);
@@ -185,6 +280,7 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
         set_layer_grid(r, in);
         build_layer_paths(r);
         slice_mesh_at_z(r, mesh, cut_z);
+        clock.lap(&SliceTimings::trace_ms);
         if (!r.full_path_request) {
             r.path_request = 0;
         } else {
@@ -195,10 +291,13 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
                 ps.set_value(va_layer_index, ps.value(va_layer_index) + 1);
                 if (pon(ck_self_def_angle) && in.layer_angle_on) *in.layer_angle_on = 1;
             }
+            clock.lap(&SliceTimings::write_ms);
         }
     }
 
     draw_layer_preview(r);
+    if (in.timings) glFinish();  // charge the preview to this call, not the next
+    clock.lap(&SliceTimings::preview_ms);
     return 0;
 }
 

@@ -23,6 +23,15 @@ struct MarkedBar {
     float v[7] = {0, 0, 0, 0, 0, 0, 0};
 };
 
+// Where one call's time went, in milliseconds (filled only when asked for).
+struct SliceTimings {
+    double render_ms = 0;   // pressure planes, cross-section render and read-back
+    double cleanup_ms = 0;  // pockets, substitutions, thin cells, holes, anchor and scans
+    double trace_ms = 0;    // layer set-up, grid, path building, mesh cut
+    double write_ms = 0;    // G-code layer and end of run
+    double preview_ms = 0;  // preview points and mipmaps
+};
+
 // What the slicer reads from the shell's views, filled by the shell before
 // each call. No toolkit types: plain values, pointers and callbacks.
 struct SliceInputs {
@@ -53,10 +62,14 @@ struct SliceInputs {
     // clears it, then exits with status 0 when the job list is done or asks
     // for the next image.
     std::function<void()> batch_job_done;
+    SliceTimings* timings = nullptr;  // benchmarks only
 };
 
 // ---- the whole layer (needs the 3-D view's GL context current) ----------------
 int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in);
+// Tunes the process's allocator so the renderer's per-frame buffers stay
+// mapped; slice_and_write_gcode calls it on its first call.
+void keep_render_buffers_mapped();
 
 // ---- GL steps ----------------------------------------------------------------------
 // Cut height of layer L (step 1).
@@ -65,6 +78,8 @@ float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in
 // leaves the model-view pushed for draw_layer_preview.
 void render_cross_section(LayerRaster& r, const Mesh& mesh, const SliceInputs& in, float cut_z);
 void draw_layer_preview(LayerRaster& r);
+// Reads the bound frame buffer's 300 x 360 cells as luminance (R + G + B, clamped).
+void read_luminance_plane(Plane& out);
 // True: the cross-section is drawn with draw_mesh triangle by triangle (the
 // reference picture); false (default): the same picture from a vertex array.
 extern bool g_cross_section_reference_draw;

@@ -378,17 +378,20 @@ void build_row_lines(LayerRaster& r) {
     const int first_row = lowest_material_row(r);
     const int gc = r.grid_columns, gr = r.grid_rows;
     bool cap_pending = true;
+    // Material never changes and points are only ever marked, so the next
+    // start can lie no earlier in the search order than the last one.
+    int scan = 0;
     for (;;) {
         r.current_line.clear();
         int start = -1;
-        for (int row = 0; row < gr && start < 0; ++row)
-            for (int j = 0; j < gc; ++j) {
-                int idx = r.from_low_end ? row * gc + j : (row + 1) * gc - j - 1;
-                if (can_start(r, idx)) {
-                    start = idx;
-                    break;
-                }
+        for (; scan < gr * gc; ++scan) {
+            const int row = scan / gc, j = scan % gc;
+            const int idx = r.from_low_end ? row * gc + j : (row + 1) * gc - j - 1;
+            if (can_start(r, idx)) {
+                start = idx;
+                break;
             }
+        }
         if (start < 0) return;
         if (cap_pending) {
             bottom_cap(r, first_row, r.grid[start].y);
@@ -417,17 +420,18 @@ void build_column_lines(LayerRaster& r) {
     const int first_col = leftmost_material_column(r);
     const int gc = r.grid_columns, gr = r.grid_rows;
     bool cap_pending = true;
+    int scan = 0;  // as for rows: the search never needs to look back
     for (;;) {
         r.current_line.clear();
         int start = -1;
-        for (int col = 0; col < gc && start < 0; ++col)
-            for (int k = 0; k < gr; ++k) {
-                int idx = r.from_low_end ? col + k * gc : col + (gr - 1 - k) * gc;
-                if (can_start(r, idx)) {
-                    start = idx;
-                    break;
-                }
+        for (; scan < gr * gc; ++scan) {
+            const int col = scan / gr, k = scan % gr;
+            const int idx = r.from_low_end ? col + k * gc : col + (gr - 1 - k) * gc;
+            if (can_start(r, idx)) {
+                start = idx;
+                break;
             }
+        }
         if (start < 0) return;
         if (cap_pending) {
             left_cap(r, first_col, r.grid[start].x);

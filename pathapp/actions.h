@@ -24,7 +24,5 @@ std::string gcode_save_name(const std::string& chosen);
 // Wires the parameter set's actions to the views, installs the widget-backed
 // parameter store and hands it the layer raster. Run once the views exist.
 void install_param_hooks();
-// The unlabelled light button: the main window's two sizes.
-void panel_toggle_cb(Fl_Widget* w, void*);
 
 }  // namespace pathapp

@@ -8,15 +8,20 @@ namespace pathapp {
 void parse_bmp_list(const std::string& text, const std::string& file, BmpList& out) {
     out = BmpList();
     std::string name;
-    bool cut_name = false, cut_list = false;
+    bool long_name = false, cut_list = false;
     auto close_name = [&](bool printed) {
         if (out.count >= BMP_LIST_MAX) {
             cut_list = true;
             name.clear();
             return;
         }
+        // A cut name could name another image; the job is left out instead.
+        if (name.size() > BMP_NAME_SIZE - 1) {
+            long_name = true;
+            name.clear();
+            return;
+        }
         snprintf(out.names[out.count], BMP_NAME_SIZE, "%s", name.c_str());
-        if (name.size() > BMP_NAME_SIZE - 1) cut_name = true;
         if (printed) printf("bmp_list[ %d ] %s\n", out.count, out.names[out.count]);
         ++out.count;
         name.clear();
@@ -32,7 +37,7 @@ void parse_bmp_list(const std::string& text, const std::string& file, BmpList& o
         }
     }
     if (!name.empty()) close_name(false);
-    if (cut_name) printf("%s: a name longer than %d characters was cut\n", file.c_str(), BMP_NAME_SIZE - 1);
+    if (long_name) printf("%s: a name longer than %d characters was left out\n", file.c_str(), BMP_NAME_SIZE - 1);
     if (cut_list) printf("%s: more than %d names; the rest wait for the next run\n", file.c_str(), BMP_LIST_MAX);
 }
 

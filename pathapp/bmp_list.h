@@ -15,8 +15,9 @@ struct BmpList {
     char names[BMP_LIST_MAX][BMP_NAME_SIZE] = {};
     int32_t count = 0;
 };
-// Splits list text into names (see read_bmp_list); lines beyond 64 and
-// characters beyond 127 are dropped with a console line naming `file`.
+// Splits list text into names (see read_bmp_list); names longer than 127
+// characters and names beyond the 64th are left out with a console line
+// naming `file`.
 // Prints "bmp_list[ %d ] %s\n" for each name closed by a line feed.
 void parse_bmp_list(const std::string& text, const std::string& file, BmpList& out);
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "common/file_util.h"
+#include "pathapp/param_files.h"
 #include "engine/params.h"
 #include "pathapp/app.h"
 #include "pathapp/views.h"
@@ -68,7 +68,7 @@ void GL_Display_Image::read_bmp_list() {
     const std::string path = platform::map_path("C:\\insole\\Bmp_List.txt");
     std::string text;
     bmp_count = 0;
-    if (common::read_file(path, text)) {
+    if (read_whole_file(path, text)) {
         BmpList list;
         parse_bmp_list(text, path, list);
         memcpy(bmp_list, list.names, sizeof bmp_list);

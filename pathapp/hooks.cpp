@@ -1,6 +1,5 @@
 // The parameter set's hooks into the views, image loading and windows.
 #include <FL/Fl_Double_Window.H>
-#include <FL/Fl_Light_Button.H>
 
 #include "engine/params.h"
 #include "pathapp/actions.h"
@@ -10,11 +9,6 @@
 #include "pathapp/views.h"
 
 namespace pathapp {
-
-void panel_toggle_cb(Fl_Widget* w, void*) {
-    const bool small = static_cast<Fl_Light_Button*>(w)->value() != 0;
-    set_panel_size(small);
-}
 
 void install_param_hooks() {
     ParamHooks& h = param_hooks();

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <string>
 
-#include "common/file_util.h"
 #include "engine/params.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
@@ -163,7 +162,7 @@ std::string base_name(const std::string& path) {
 enum class Settings { NONE, READ, REFUSED };
 Settings read_settings(const std::string& path, const std::string& local_name, JobSettings& js) {
     std::string text;
-    if (!common::read_file(path, text)) return Settings::NONE;
+    if (!read_whole_file(path, text)) return Settings::NONE;
     if (!parse_job_settings(text, path, js)) return Settings::REFUSED;
     remove(local_name.c_str());
     return Settings::READ;

@@ -6,16 +6,14 @@
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
-#include <FL/Fl_Input_.H>
-#include <FL/Fl_Light_Button.H>
 #include <FL/Fl_Menu_Button.H>
-#include <FL/Fl_Value_Input.H>
 #include <FL/Fl_Value_Output.H>
 #include <FL/Fl_Value_Slider.H>
 #include <fontconfig/fontconfig.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "pathapp/actions.h"
@@ -148,7 +146,7 @@ void build_windows() {
 
     Fl_Group* hidden = frame(60, 47, 592, 688, nullptr, FL_UP_BOX);
     button(95, 335, 75, 60, "Reset", reset_cb);
-    auto* test = new Fl_Light_Button(223, 405, 105, 50, "Test");
+    Fl_Widget* test = param(engine::bt_test, 223, 405, 105, 50);
     test->selection_color(1);
     test->labelsize(28);
     param(engine::va_cut_plane, 75, 194, 542, 36);
@@ -183,11 +181,9 @@ void build_windows() {
     button(972, 150, 46, 25, "15", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(15)));
     button(925, 122, 46, 25, "- 5", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(-5)));
     button(972, 122, 46, 25, "5 ", turn_z_cb)->user_data(reinterpret_cast<void*>(static_cast<intptr_t>(5)));
-    auto* toggle = new Fl_Light_Button(1, 690, 23, 95);
+    Fl_Widget* toggle = param(engine::bt_panel_toggle, 1, 690, 23, 95);
     toggle->box(FL_THIN_UP_BOX);
     toggle->selection_color(42);
-    toggle->labelsize(14);
-    toggle->callback(panel_toggle_cb);
     button(990, 373, 74, 35, "Load Para", load_para_cb);
     button(990, 408, 74, 35, "Sava Para", save_para_cb);
     b = button(1375, 650, 115, 50, "讀取輪廓圖", load_contour_cb);
@@ -269,6 +265,9 @@ void choose_variant_title(Fl_Widget*, void*) {
 void use_cjk_font() {
     // Xft draws each string with one face, so the default face must hold the
     // Chinese labels itself; a Latin-only "sans" would show empty boxes.
+    static bool chosen = false;
+    if (chosen) return;
+    chosen = true;
     if (!FcInit()) return;
     FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("sans:lang=zh-tw"));
     FcConfigSubstitute(nullptr, pat, FcMatchPattern);
@@ -292,11 +291,11 @@ void use_cjk_font() {
     }
     FcPatternDestroy(pat);
     if (family.empty()) return;
-    static std::string regular, bold;
-    regular = " " + family;  // FLTK's Xft names: a leading blank is the plain face
-    bold = "B" + family;
-    Fl::set_font(FL_HELVETICA, regular.c_str());
-    Fl::set_font(FL_HELVETICA_BOLD, bold.c_str());
+    // FLTK keeps the name pointers, so they live as long as the program.
+    const char* regular = strdup((" " + family).c_str());  // leading blank: the plain face
+    const char* bold = strdup(("B" + family).c_str());
+    Fl::set_font(FL_HELVETICA, regular);
+    Fl::set_font(FL_HELVETICA_BOLD, bold);
 }
 
 }  // namespace pathapp

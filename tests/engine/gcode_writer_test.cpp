@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
+#include "platform/platform.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 
@@ -170,6 +172,22 @@ TEST_F(GcodeWriter, LayerWithoutPathsWritesNothing) {
     EXPECT_EQ(text, "START\n\nEND");
 }
 
+TEST_F(GcodeWriter, PrintTimeIsPathLengthOverWorkSpeed) {
+    std::string path = begin("time2.gcode");
+    r->lines = {{pt(100, 100), pt(200, 100)}};
+    write_layer(0);
+    write_layer(1);  // the header of layer 1 adds layer 0's 100 mm
+    finish(path);
+    EXPECT_NEAR(store.value(out_time), 100.0 / 1800 / 60, 1e-9);
+    // No work speed: no estimate rather than a division by zero.
+    store.set_value(va_other_speed, 0);
+    path = begin("time3.gcode");
+    write_layer(0);
+    write_layer(1);
+    finish(path);
+    EXPECT_EQ(store.value(out_time), 0);
+}
+
 TEST_F(GcodeWriter, OnlyLastLayerWrittenLeavesTimeZero) {
     store.set_value(va_other_speed, 1800);
     std::string path = begin("time.gcode");
@@ -274,3 +292,27 @@ TEST(GcodeChecker, RejectsUnknownFormsAndMissingReset) {
     c = check_gcode("S\n\n\nG1 Z0.30\n\n\nG92 E0\nG1 E-1.000 F10\n\nE", "S", "E");
     EXPECT_TRUE(c.ok()) << c.report();
 }
+
+TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
+    const char* old_files = std::getenv("STATION_FILES_DIR");
+    std::string saved = old_files ? old_files : "";
+    setenv("STATION_FILES_DIR", dir.path().c_str(), 1);
+    mkdir((dir / "temp").c_str(), 0755);
+    std::string cwd = platform::current_dir();
+    ASSERT_TRUE(begin_gcode_file(*r, platform::map_path("C:\\VerdanelFiles\\temp\\abc.gcode"),
+                                 platform::map_path("C:\\VerdanelFiles\\abc.gcode")));
+    EXPECT_EQ(gcode_open_path(), dir / "temp/abc.gcode");
+    r->lines = {{pt(100, 100), pt(110, 100)}};
+    write_layer(0);
+    end_gcode_run(*r, in);
+    std::string text;
+    EXPECT_FALSE(read_text_file(dir / "temp/abc.gcode", &text));
+    ASSERT_TRUE(read_text_file(dir / "abc.gcode", &text));
+    EXPECT_TRUE(check_gcode(text, "START", "END").ok());
+    platform::change_dir(cwd);
+    if (old_files)
+        setenv("STATION_FILES_DIR", saved.c_str(), 1);
+    else
+        unsetenv("STATION_FILES_DIR");
+}
+

@@ -9,10 +9,13 @@
 #include <string>
 
 #include "engine/gcode_writer.h"
+#include "engine/insole_outline.h"
+#include "engine/insole_shape.h"
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
+#include "tests/engine/foot_samples.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 
@@ -125,6 +128,13 @@ protected:
     testsupport::TempDir dir;
     std::function<void(int)> per_layer;
 };
+
+// What the preview step undoes after a bare cross-section render.
+void end_cross_section() {
+    glDisable(GL_CLIP_PLANE0);
+    glDisable(GL_CULL_FACE);
+    glPopMatrix();
+}
 
 struct Extent {
     int x0 = 1000, x1 = -1, y0 = 1000, y1 = -1, cells = 0;
@@ -267,11 +277,11 @@ TEST_F(SlicerGl, VertexArrayPictureEqualsReference) {
                 glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
                 g_cross_section_reference_draw = true;
                 render_cross_section(*r, *k.mesh, in, z);
-                glPopMatrix();
+                end_cross_section();
                 std::memcpy(ref.data(), r->layer_plane, sizeof(Plane));
                 g_cross_section_reference_draw = false;
                 render_cross_section(*r, *k.mesh, in, z);
-                glPopMatrix();
+                end_cross_section();
                 glBindFramebuffer(GL_FRAMEBUFFER, 0);
                 EXPECT_EQ(0, std::memcmp(ref.data(), r->layer_plane, sizeof(Plane))) << "z " << z << " turn " << turn;
                 if (z < 3) {
@@ -280,4 +290,89 @@ TEST_F(SlicerGl, VertexArrayPictureEqualsReference) {
             }
         }
     }
+}
+
+TEST_F(SlicerGl, LuminanceReadMatchesTheGlConversion) {
+    Mesh insole;
+    ModelBox mb;
+    ASSERT_TRUE(load_insole(insole, mb));
+    place(in, mb);
+    std::vector<uint8_t> gl(RASTER_CELLS);
+    glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
+    for (float z : {1.0f, 5.0f}) {
+        render_cross_section(*r, insole, in, z);
+        end_cross_section();
+        glReadPixels(0, 0, RASTER_W, RASTER_H, GL_LUMINANCE, GL_UNSIGNED_BYTE, gl.data());
+        EXPECT_EQ(0, std::memcmp(gl.data(), r->layer_plane, sizeof(Plane)));
+    }
+    // Colours whose sum passes 255, and odd greys.
+    const float colours[][3] = {{0.2f, 0.5f, 0.9f}, {0.01f, 0.02f, 0.03f}, {0.333f, 0.333f, 0.334f}, {1, 1, 1}};
+    for (const auto& c : colours) {
+        glClearColor(c[0], c[1], c[2], 1);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glReadPixels(0, 0, RASTER_W, RASTER_H, GL_LUMINANCE, GL_UNSIGNED_BYTE, gl.data());
+        read_luminance_plane(r->layer_plane);
+        EXPECT_EQ(gl[0], r->layer_plane[0]);
+        EXPECT_EQ(0, std::memcmp(gl.data(), r->layer_plane, sizeof(Plane)));
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+}
+
+TEST_F(SlicerGl, InsoleMeshFromARealFootSlicedIntoAWholeFile) {
+    std::vector<uint8_t> foot = footsamples::read_foot_bmp(testsupport::testdata("mun104_MUN104L_L.bmp"));
+    ASSERT_FALSE(foot.empty());
+    auto shape = std::make_unique<InsoleShape>();
+    init_insole_shape(*shape);
+    Mesh model;
+    build_insole_outline(*shape, foot.data(), model);
+    ASSERT_GT(model.size(), 1000u);
+    ModelBox mb;
+    for (auto& t : model) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
+    place(in, mb);
+    // As the image loader leaves the view: turned -45 degrees about z.
+    const double a = -45 * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
+    const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+    std::memcpy(in.model_matrix, mm, sizeof mm);
+    in.current_angle = -45;
+    in.heel_point[0] = in.heel_point[1] = 0;
+    in.base_height = shape->base_height;
+    r->insole_mesh_model = 1;
+    store.set_value(va_spacing, 0.5);
+    std::string text = run_job(model, "foot.gcode");
+    auto ck = check_gcode(text, "; start\nG28", "M84\n; end");
+    ASSERT_TRUE(ck.ok()) << ck.report();
+    EXPECT_GE(ck.layers.size(), 4u);
+    size_t moves = 0;
+    for (const auto& l : ck.layers) moves += l.extrusion_moves;
+    EXPECT_GT(moves, 200u);
+    // Turned back by the view's angle: every move, turned forward again,
+    // lies on the raster (the priming line excepted).
+    for (const auto& m : ck.moves) {
+        if (m.first == 25 && (m.second == 10 || m.second == 160)) continue;
+        const double u = m.first - 150, v = m.second - 180;
+        const double x = u * std::cos(a) - v * std::sin(a) + 150, y = u * std::sin(a) + v * std::cos(a) + 180;
+        EXPECT_GE(x, -1);
+        EXPECT_LE(x, 301);
+        EXPECT_GE(y, -1);
+        EXPECT_LE(y, 361);
+    }
+    destroy_insole_shape(*shape);
+}
+
+TEST_F(SlicerGl, NoFrameBufferRefusesAndStopsTheJob) {
+    auto bare = std::make_unique<LayerRaster>();  // init_framebuffer never ran
+    Mesh box = make_box(50, 50, 3);
+    std::string path = dir / "nofb.gcode";
+    ASSERT_TRUE(begin_gcode_file(*bare, path));
+    testing::internal::CaptureStdout();
+    slice_and_write_gcode(*bare, box, in);
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("frame buffer"), std::string::npos) << said;
+    EXPECT_EQ(bare->gcode_file_open, 0);
+    EXPECT_EQ(bare->path_request, 0);
+    EXPECT_EQ(bare->full_path_request, 0);
+    EXPECT_EQ(bare->gcode_file, nullptr);
+    testing::internal::CaptureStdout();
+    slice_and_write_gcode(*bare, box, in);  // nothing pending: silent
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }

@@ -256,6 +256,17 @@ TEST(TracerTurn, RowPicksNearerOfTwoRunsAndFirstOfMany) {
     EXPECT_EQ(m->last_run_count, 7);
 }
 
+TEST(TracerTurn, ColumnWithSevenRunsTakesTheFirst) {
+    auto r = make_raster();
+    for (int k = 0; k < 7; ++k) fill(*r, 33, 33, 10 + 30 * k, 20 + 30 * k);
+    make_grid(*r, 3);
+    int a = seed_line(*r, 30, 201);
+    turn_to_next_column(*r, a, 1);  // scanned from the bottom: the run at 12 is first
+    ASSERT_GT(r->current_line.size(), 1u);
+    EXPECT_EQ(r->current_line[r->line_cursor].y, 12);
+    EXPECT_EQ(r->last_run_count, 7);
+}
+
 TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
     auto r = make_raster();
     fill(*r, 0, 299, 0, 359);

@@ -37,6 +37,15 @@ TEST(BmpList, CrLfWithEmptyLineGivesThreeNames) {
     EXPECT_STREQ(list.names[2], "b.bmp");
 }
 
+TEST(BmpList, NameOf127CharactersIsKept) {
+    BmpList list;
+    testing::internal::CaptureStdout();
+    parse_bmp_list(std::string(127, 'k'), "Bmp_List.txt", list);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_EQ(list.count, 1);
+    EXPECT_EQ(std::string(list.names[0]), std::string(127, 'k'));
+}
+
 TEST(BmpList, EmptyTextGivesNoNames) {
     BmpList list;
     parse_bmp_list("", "Bmp_List.txt", list);
@@ -45,7 +54,7 @@ TEST(BmpList, EmptyTextGivesNoNames) {
 
 TEST(BmpList, OverlongNamesAndLinesStayInsideTheList) {
     std::string text;
-    const std::string longname(300, 'x');
+    const std::string longname(128, 'x');
     text += longname + "\n";
     for (int i = 0; i < 100; ++i) text += "n" + std::to_string(i) + ".bmp\n";
     BmpList list;
@@ -53,9 +62,9 @@ TEST(BmpList, OverlongNamesAndLinesStayInsideTheList) {
     parse_bmp_list(text, "Bmp_List.txt", list);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(list.count, BMP_LIST_MAX);
-    EXPECT_EQ(strlen(list.names[0]), static_cast<size_t>(BMP_NAME_SIZE - 1));
-    EXPECT_STREQ(list.names[63], "n62.bmp");
-    EXPECT_NE(out.find("Bmp_List.txt: a name longer than 127 characters was cut"), std::string::npos);
+    EXPECT_STREQ(list.names[0], "n0.bmp");  // the long name is left out, not cut to another name
+    EXPECT_STREQ(list.names[63], "n63.bmp");
+    EXPECT_NE(out.find("Bmp_List.txt: a name longer than 127 characters was left out"), std::string::npos);
     EXPECT_NE(out.find("more than 64 names"), std::string::npos);
 }
 

@@ -3,6 +3,7 @@
 // origin grip and job list, the test view's measuring cross, and the batch
 // load of job images with their per-job settings files.
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Menu_Button.H>
@@ -22,6 +23,7 @@
 #include "engine/params.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
+#include "pathapp/batch.h"
 #include "pathapp/param_set.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
@@ -53,6 +55,7 @@ void collect(Fl_Widget* w, std::vector<Fl_Widget*>& out) {
 class ShellWindows : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        if (tmp_) return;  // the windows are built once per program, as in Strandel
         tmp_ = new testsupport::TempDir();
         fs::create_directories(*tmp_ / "server");
         fs::create_directories(*tmp_ / "insole");
@@ -195,6 +198,24 @@ TEST_F(ShellWindows, VariantMenuStartsAtItsStoredItemAndTitlesFollowPicks) {
     EXPECT_STREQ(main_window->label(), "Fitmire (Quenor)");
     EXPECT_FALSE(fs::exists("sl_version.txt"));  // picking never stores the variant
     main_window->label("Strandel");
+}
+
+TEST_F(ShellWindows, PanelToggleChangesOnlyTheWindowSize) {
+    auto* t = static_cast<Fl_Button*>(param_widgets[engine::bt_panel_toggle]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->x(), 1);
+    EXPECT_EQ(t->y(), 690);
+    t->value(1);
+    t->do_callback();
+    EXPECT_EQ(main_window->w(), 765);
+    EXPECT_EQ(main_window->h(), 720);
+    t->value(0);
+    t->do_callback();
+    EXPECT_EQ(main_window->w(), 1375);
+    EXPECT_EQ(main_window->h(), 792);
+    // Widgets keep their places: "版本設定" now lies beyond the window's edges.
+    EXPECT_NE(find(main_window, "版本設定", 1485, 790, 85, 35), nullptr);
+    main_window->size(1576, 828);
 }
 
 TEST_F(ShellWindows, VariantFileReading) {
@@ -342,6 +363,42 @@ TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
     iv.bmp_count = 0;
     engine::params().set_value(engine::va_x_offset, 0);
     ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
+}
+
+TEST_F(ShellWindows, JobImageGoesOnlyOnceItsGcodeIsInPlace) {
+    GL_Display_Image& iv = *image_view;
+    GL_Display_3D& v = *view_3d;
+    const std::string img = *tmp_ / "insole/done.bmp";
+    const std::string fin = *tmp_ / "VerdanelFiles/done.gcode";
+    const std::string temp = *tmp_ / "VerdanelFiles/temp/done.gcode";
+    put(img, "x");
+    put(temp, "G1");
+    put(fin, "G1");  // an older file of the same name
+    snprintf(v.gcode_path, sizeof v.gcode_path, "%s", fin.c_str());
+    snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", temp.c_str());
+    v.job_image_path = img;
+    iv.bmp_count = 3;
+    iv.bmp_index = 1;
+    iv.batch_job_running = 1;
+    testing::internal::CaptureStdout();
+    batch_job_finished(v);  // the temp file was not moved: the image stays
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("the image is kept"), std::string::npos);
+    EXPECT_TRUE(fs::exists(img));
+    EXPECT_FALSE(iv.batch_job_running);
+    EXPECT_TRUE(iv.batch_load_pending);
+
+    fs::remove(temp);
+    v.job_image_path = img;
+    iv.batch_job_running = 1;
+    iv.batch_load_pending = 0;
+    batch_job_finished(v);
+    EXPECT_FALSE(fs::exists(img));
+    EXPECT_TRUE(iv.batch_load_pending);
+    EXPECT_TRUE(v.job_image_path.empty());
+    iv.batch_load_pending = 0;
+    iv.bmp_count = 0;
+    iv.bmp_index = 0;
+    fs::remove(fin);
 }
 
 TEST_F(ShellWindows, MouseTurnsAndZoomsThe3DView) {
