@@ -420,6 +420,7 @@ TEST(StationSoak, WholeStationUnderLoadAndFaults) {
 
     // Anything of ours still running now was left behind.
     int left_running = 0;
+    std::vector<std::string> left_names;
     for (const auto& e : fs::directory_iterator("/proc")) {
         const std::string pid = e.path().filename().string();
         if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -432,6 +433,7 @@ TEST(StationSoak, WholeStationUnderLoadAndFaults) {
         }
         if (ppid == getpid() && (name == "Fitmire" || name == "Strandel" || name == "Hostlet")) {
             ++left_running;
+            left_names.push_back(name + " (pid " + pid + ")");
             kill(std::atoi(pid.c_str()), SIGKILL);
         }
     }
@@ -557,6 +559,7 @@ TEST(StationSoak, WholeStationUnderLoadAndFaults) {
     EXPECT_FALSE(jobs_extra.empty()) << "the slowly written image was never completed";
     for (const std::string& p : runner.problems) ADD_FAILURE() << p;
     for (const std::string& p : crash_lines) ADD_FAILURE() << "crashed or failed: " << p;
+    for (const std::string& p : left_names) ADD_FAILURE() << "left running at the end: " << p;
     EXPECT_EQ(complete, static_cast<int>(jobs.size()));
     EXPECT_EQ(twice, 0);
     EXPECT_EQ(lost, 0);
