@@ -65,3 +65,8 @@ soak: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Figures against the peer slicers, from a Release build of its own; prints a table, never fails.
+BENCH_BUILD ?= build-release
+bench: deps
+	-tools/bench.sh "$(CURDIR)/$(BENCH_BUILD)" $(JOBS)
