@@ -58,6 +58,11 @@ station: build
 demo: build
 	@tools/demo.sh "$(CURDIR)/$(BUILD)"
 
+# The whole station for SOAK_SECONDS under load and faults; not part of `make test`.
+SOAK_SECONDS ?= 600
+soak: build
+	@SOAK_SECONDS=$(SOAK_SECONDS) tools/soak.sh "$(CURDIR)/$(BUILD)"
+
 clean:
 	rm -rf $(BUILD)
 

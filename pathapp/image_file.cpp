@@ -2,11 +2,38 @@
 // that claims a huge picture is refused without allocating it.
 #include "pathapp/image_file.h"
 
+#include <cstdio>
+
 #include "pathapp/pressure_image.h"
 
 namespace pathapp {
 
 namespace {
+// An uncompressed BMP shorter than the pixel rows its header promises is
+// still being written, or was cut off: decoding it would make a job of part
+// of a foot, so it is left where it is for a later run.
+bool bmp_shorter_than_header(const uint8_t* h, size_t have, uint64_t total) {
+    if (have < 54 || h[0] != 'B' || h[1] != 'M') return false;
+    auto u32 = [&](int at) {
+        return static_cast<uint32_t>(h[at]) | static_cast<uint32_t>(h[at + 1]) << 8 |
+               static_cast<uint32_t>(h[at + 2]) << 16 | static_cast<uint32_t>(h[at + 3]) << 24;
+    };
+    const uint32_t info_size = u32(14), compression = u32(30);
+    const int64_t width = static_cast<int32_t>(u32(18)), height = static_cast<int32_t>(u32(22));
+    const unsigned bpp = static_cast<unsigned>(h[28]) | static_cast<unsigned>(h[29]) << 8;
+    // Older headers and run-length coding: their length is not known ahead.
+    if (info_size < 40 || (compression != 0 && compression != 3)) return false;
+    if (width <= 0 || height == 0 || bpp == 0) return false;
+    const uint64_t pitch = (static_cast<uint64_t>(width) * bpp + 31) / 32 * 4;
+    const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
+    return total < static_cast<uint64_t>(u32(10)) + pitch * rows;
+}
+
+OpenedImage incomplete(const std::string& name) {
+    std::printf("%s: shorter than its header says (still being written?); left for a later run\n", name.c_str());
+    return OpenedImage();
+}
+
 template <class Load>
 OpenedImage open_checked(FREE_IMAGE_FORMAT fif, Load load) {
     OpenedImage out;
@@ -41,6 +68,17 @@ OpenedImage open_checked(FREE_IMAGE_FORMAT fif, Load load) {
 OpenedImage open_image_file(const std::string& path) {
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
     if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
+    if (fif == FIF_BMP) {
+        uint8_t head[54] = {};
+        size_t have = 0;
+        long long total = -1;
+        if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            have = std::fread(head, 1, sizeof head, f);
+            if (std::fseek(f, 0, SEEK_END) == 0) total = std::ftell(f);
+            std::fclose(f);
+        }
+        if (total >= 0 && bmp_shorter_than_header(head, have, static_cast<uint64_t>(total))) return incomplete(path);
+    }
     return open_checked(fif, [&](int flags) { return FreeImage_Load(fif, path.c_str(), flags); });
 }
 
@@ -48,6 +86,10 @@ OpenedImage open_image_memory(const uint8_t* data, size_t size) {
     FIMEMORY* mem = FreeImage_OpenMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
     if (!mem) return OpenedImage();
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromMemory(mem, 0);
+    if (fif == FIF_BMP && bmp_shorter_than_header(data, size, size)) {
+        FreeImage_CloseMemory(mem);
+        return incomplete("image in memory");
+    }
     OpenedImage out = open_checked(fif, [&](int flags) {
         FreeImage_SeekMemory(mem, 0, SEEK_SET);
         return FreeImage_LoadFromMemory(fif, mem, flags);

@@ -326,7 +326,13 @@ void read_insole_parameters(poll_state& state) {
             // Each file is taken once, whatever it held.
             std::remove(kHandoffFile);
             if (!problems.empty()) std::printf("%s: %s\n", kHandoffFile, problems.c_str());
-            if (read) scaler_view->accept_handoff(h, kHandoffFile);
+            if (read) {
+                scaler_view->accept_handoff(h, kHandoffFile);
+                // The insoles are made in the view's draw, which never comes
+                // while the window lies wholly under another one (the path
+                // program's, opened a moment later): bring it to the top.
+                if (scaler_window && scaler_window->shown()) scaler_window->show();
+            }
         }
     }
     ScalerControls c = read_controls();

@@ -78,7 +78,6 @@ struct FakeService::Impl {
         bool found = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type")});
             auto q = queues.find(req.path);
             if (q != queues.end() && !q->second.empty()) {
                 r = q->second.front();
@@ -88,6 +87,8 @@ struct FakeService::Impl {
                 r = defaults[req.path];
                 found = true;
             }
+            requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type"),
+                                found ? r.status : 404, found && r.truncate_at != std::string::npos});
         }
         if (!found) {
             res.status = 404;
@@ -116,7 +117,7 @@ struct FakeService::Impl {
     }
 };
 
-FakeService::FakeService(const std::string& dir, const std::string& cert_names) : impl_(new Impl) {
+FakeService::FakeService(const std::string& dir, const std::string& cert_names, int port) : impl_(new Impl) {
     impl_->cert = dir + "/cert.pem";
     impl_->key = dir + "/key.pem";
     std::string why;
@@ -130,7 +131,10 @@ FakeService::FakeService(const std::string& dir, const std::string& cert_names) 
     auto handler = [this](const httplib::Request& req, httplib::Response& res) { impl_->answer(req, res); };
     impl_->server->Get(R"(/.*)", handler);
     impl_->server->Post(R"(/.*)", handler);
-    impl_->port = impl_->server->bind_to_any_port("127.0.0.1");
+    if (port > 0)
+        impl_->port = impl_->server->bind_to_port("127.0.0.1", port) ? port : -1;
+    else
+        impl_->port = impl_->server->bind_to_any_port("127.0.0.1");
     if (impl_->port <= 0) return;
     impl_->thread = std::thread([this] { impl_->server->listen_after_bind(); });
     // A stop() before the accept loop runs would be missed and leave it running forever.

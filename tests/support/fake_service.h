@@ -28,6 +28,8 @@ inline FakeResponse answer(int status, const std::string& body, int delay_ms = 0
 
 struct FakeRequest {
     std::string method, path, body, content_type;
+    int status = 0;    // the status it was answered with
+    bool cut = false;  // its answer was cut off short of its length
 };
 
 // Writes a self-signed certificate for 127.0.0.1 / localhost and its key as
@@ -38,8 +40,10 @@ bool make_self_signed_cert(const std::string& cert_path, const std::string& key_
 
 class FakeService {
 public:
-    // Makes cert.pem and key.pem in dir (for cert_names) and starts listening.
-    explicit FakeService(const std::string& dir, const std::string& cert_names = "IP:127.0.0.1,DNS:localhost");
+    // Makes cert.pem and key.pem in dir (for cert_names) and starts listening,
+    // on the given port when it is not 0 (so a service can come back where it was).
+    explicit FakeService(const std::string& dir, const std::string& cert_names = "IP:127.0.0.1,DNS:localhost",
+                         int port = 0);
     ~FakeService();
     FakeService(const FakeService&) = delete;
     FakeService& operator=(const FakeService&) = delete;

@@ -1,0 +1,133 @@
+// The station's other jobs, each on a fresh Hostlet (the job endpoint is
+// asked only until its first accepted reply): a bracing job and a slipper
+// job download their files whole, through failed and cut-off transfers; a
+// cancelled insole job leaves the two empty cancel files and starts nothing.
+#include <gtest/gtest.h>
+
+#include "station_harness.h"
+#include "tests/support/fake_service.h"
+
+using namespace station_harness;
+using testsupport::answer;
+
+namespace {
+
+std::string tail(const std::string& text, size_t n = 6000) {
+    return text.size() > n ? text.substr(text.size() - n) : text;
+}
+
+class StationJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!station_display().ok()) GTEST_SKIP() << "no Xvfb";
+        ASSERT_TRUE(st.ok) << "station root not laid out: are the three programs built?";
+        ASSERT_TRUE(svc.running());
+        st.configure(svc.base_url(), svc.cert_path(), 77);
+        svc.set_default(kInsolePath, answer(200, no_insole_data()));
+        svc.set_default(kRecordPath, answer(200, "{\"resultCode\":200}"));
+        log = st.root + "/hostlet.log";
+    }
+    void TearDown() override {
+        if (hostlet > 0) {
+            if (!watch.wait(hostlet, 0)) {
+                kill(hostlet, SIGKILL);
+                watch.wait(hostlet, 10);
+            }
+        }
+    }
+    void start() {
+        hostlet = start_hostlet(st, log);
+        ASSERT_GT(hostlet, 0);
+    }
+    // Closes the server and checks it ended by itself with status 0.
+    void close_and_check() {
+        ASSERT_TRUE(close_window(kHostletTitle)) << "no Hostlet window\n" << tail(slurp(log));
+        Ended end;
+        ASSERT_TRUE(watch.wait(hostlet, 30, &end)) << "Hostlet still running after its window was closed";
+        EXPECT_TRUE(end.clean()) << "Hostlet " << end.how() << "\n" << tail(slurp(log));
+        hostlet = -1;
+    }
+
+    ProcessWatch watch;
+    Station st;
+    testsupport::FakeService svc{st.root};
+    std::string log;
+    pid_t hostlet = -1;
+};
+
+TEST_F(StationJob, BracingFileArrivesWholeAfterAFailedAndACutTransfer) {
+    const std::string gcode = service_gcode("brace", 3000);
+    svc.push(kJobPath, answer(200, job_reply(201, "C12", "0911000111", "brace/C12_brace.gcode", "", 30)));
+    svc.set_default(kJobPath, answer(200, no_job(30)));
+    svc.push("/Mirel/brace/C12_brace.gcode", answer(404, "gone"));
+    testsupport::FakeResponse cut = answer(200, gcode);
+    cut.content_type = "text/plain";
+    cut.truncate_at = gcode.size() / 3;
+    svc.push("/Mirel/brace/C12_brace.gcode", cut);
+    testsupport::FakeResponse whole = answer(200, gcode);
+    whole.content_type = "text/plain";
+    svc.set_default("/Mirel/brace/C12_brace.gcode", whole);
+    start();
+
+    const std::string path = st.files + "/C12_brace.gcode";
+    ASSERT_TRUE(wait_until([&] { return fs::exists(path); }, 60)) << tail(slurp(log));
+    EXPECT_EQ(slurp(path), gcode);
+    EXPECT_EQ(svc.count("/Mirel/brace/C12_brace.gcode"), 3u);
+    EXPECT_TRUE(Station::names_in(st.temp).empty());
+    EXPECT_FALSE(fs::exists(st.server + "/insole parameters.txt"));
+    close_and_check();
+    EXPECT_EQ(svc.count(kJobPath), 1u);
+    EXPECT_TRUE(watch.ended("Fitmire").empty());
+    EXPECT_TRUE(watch.ended("Strandel").empty());
+}
+
+TEST_F(StationJob, SlipperFilesArriveWholeUnderThePhoneNumber) {
+    const std::string left = service_gcode("slipper left", 2000), right = service_gcode("slipper right", 2500);
+    svc.push(kJobPath, answer(503, "busy"));
+    testsupport::FakeResponse slow = answer(200, job_reply(300, "b001", "0922000222", "sl/L.gcode", "sl/R.gcode", 30));
+    slow.delay_ms = 2500;  // past the request's time-out: asked again
+    svc.push(kJobPath, slow);
+    svc.push(kJobPath, answer(200, job_reply(301, "b001", "0922000222", "sl/L.gcode", "sl/R.gcode", 30)));
+    svc.set_default(kJobPath, answer(200, no_job(30)));
+    testsupport::FakeResponse cut = answer(200, left);
+    cut.truncate_at = 100;
+    svc.push("/Mirel/sl/L.gcode", cut);
+    svc.set_default("/Mirel/sl/L.gcode", answer(200, left));
+    svc.set_default("/Mirel/sl/R.gcode", answer(200, right));
+    start();
+
+    const std::string l = st.files + "/0922000222_iLeft.gcode", r = st.files + "/0922000222_iRight.gcode";
+    ASSERT_TRUE(wait_until([&] { return fs::exists(l) && fs::exists(r); }, 60)) << tail(slurp(log));
+    EXPECT_EQ(slurp(l), left);
+    EXPECT_EQ(slurp(r), right);
+    EXPECT_TRUE(Station::names_in(st.temp).empty());
+    // The left file is fetched whole before the right one is asked for.
+    std::vector<std::string> order;
+    for (const auto& q : svc.requests())
+        if (q.path.rfind("/Mirel/sl/", 0) == 0) order.push_back(q.path);
+    EXPECT_EQ(order, (std::vector<std::string>{"/Mirel/sl/L.gcode", "/Mirel/sl/L.gcode", "/Mirel/sl/R.gcode"}));
+    close_and_check();
+    EXPECT_EQ(svc.count(kJobPath), 3u);
+}
+
+TEST_F(StationJob, CancelledJobLeavesTwoCancelFilesAndStartsNothing) {
+    svc.push(kJobPath, answer(200, cancel_job(401, "0933000333", "A1", 2)));
+    svc.set_default(kJobPath, answer(200, no_job(2)));
+    start();
+
+    const std::string l = st.files + "/0933000333_A1_iLeft.cancel", r = st.files + "/0933000333_A1_iRight.cancel";
+    ASSERT_TRUE(wait_until([&] { return fs::exists(l) && fs::exists(r); }, 60)) << tail(slurp(log));
+    EXPECT_EQ(fs::file_size(l), 0u);
+    EXPECT_EQ(fs::file_size(r), 0u);
+    // The hand-off file is still written, as for every insole job.
+    EXPECT_EQ(slurp(st.server + "/insole parameters.txt"),
+              "left 0.25 245 0 0 0 0 0 0\r\nright 0.3 250 0 0 0 0 0 0 0933000333\r\n");
+    // A few more insole-data calls without data start no program.
+    ASSERT_TRUE(wait_until([&] { return svc.count(kInsolePath) >= 2; }, 30)) << tail(slurp(log));
+    close_and_check();
+    EXPECT_TRUE(watch.ended("Fitmire").empty());
+    EXPECT_TRUE(watch.ended("Strandel").empty());
+    EXPECT_EQ(slurp(log).find("Generating Insoles"), std::string::npos);
+}
+
+}  // namespace
