@@ -1,0 +1,28 @@
+// The image loaders and the actions that the parameter set reaches through its hooks.
+#pragma once
+
+#include <string>
+
+class Fl_Widget;
+
+namespace pathapp {
+
+// ---- image loading (the image view's loaded data, the 3-D view's model) ------------
+void load_pressure_image();
+void load_contour_image();
+// One batch job image; true when it is loaded and prepared. `refused` is set
+// when the image is unusable (wrong size, foot under 80 rows) so the caller
+// may remove it.
+bool load_batch_file(const std::string& path, bool* refused = nullptr);
+void apply_base_plate();
+void find_heel_point();
+void save_gcode();
+// The chosen Save G-Code name with ".gcode" added unless it already ends so
+// (case-sensitive).
+std::string gcode_save_name(const std::string& chosen);
+
+// Wires the parameter set's actions to the views, installs the widget-backed
+// parameter store and hands it the layer raster. Run once the views exist.
+void install_param_hooks();
+
+}  // namespace pathapp

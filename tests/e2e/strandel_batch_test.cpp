@@ -1,0 +1,141 @@
+// Strandel's batch end to end: a station root with a job list of sample and
+// real feet, a right foot, a marked image, a missing, a wrong-sized and a
+// too short one, and per-job settings files; the program writes one complete
+// G-code file per usable image through temp/, removes the images it is done
+// with and ends by itself. Without a list it opens its window and waits.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "strandel_harness.h"
+#include "tests/support/gl_context.h"
+
+namespace fs = std::filesystem;
+using namespace strandel_harness;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void put(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+struct Station {
+    testsupport::TempDir tmp;
+    std::string root = tmp.path();
+    std::string insole = root + "/insole";
+    std::string files = root + "/VerdanelFiles";
+    std::string server = files + "/Hostlet";
+    std::string log = root + "/strandel.log";
+    Station() {
+        fs::create_directories(insole);
+        fs::create_directories(files + "/temp");
+        fs::create_directories(server);
+        // The start and end blocks mark a complete file.
+        put(server + "/tx_begin_area.txt", "; start of job");
+        put(server + "/tx_end_area.txt", "; end of job");
+        // Thick layers keep the run short; the A4 settings set their own 0.3.
+        put(server + "/va_spacing.txt", "0.500000");
+    }
+    void image(const std::string& from, const std::string& as) {
+        fs::copy_file(from, insole + "/" + as, fs::copy_options::overwrite_existing);
+    }
+};
+
+void expect_complete_gcode(const std::string& path) {
+    ASSERT_TRUE(fs::exists(path)) << path;
+    const std::string g = slurp(path);
+    EXPECT_EQ(g.rfind("; start of job\n", 0), 0u) << path;
+    EXPECT_NE(g.find("\n\nG1 Z"), std::string::npos) << path;
+    EXPECT_NE(g.find("G92 E0"), std::string::npos) << path;
+    EXPECT_NE(g.find("G1 X"), std::string::npos) << path;
+    ASSERT_GE(g.size(), 13u);
+    EXPECT_EQ(g.substr(g.size() - 13), "\n; end of job") << path;
+}
+
+bool have_display_and_program(VirtualDisplay& d) { return d.ok() && fs::exists(strandel_binary()); }
+
+// Variant 0 ("十月版"): settings beside the image in C:\insole, read and removed.
+TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
+    VirtualDisplay display;
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
+    Station st;
+    put(st.server + "/sl_version.txt", "0");
+    st.image(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_flat.bmp", "20220606001_iLeft.bmp");
+    st.image(std::string(STATION_SAMPLE_DIR) + "/foot_right_large_flat_r.bmp", "20220606001_r.bmp");
+    st.image(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_marked.bmp", "marked_iLeft.bmp");
+    st.image(testsupport::testdata("bmc_MDwalk2_R.bmp"), "bmc_iRight.bmp");
+    st.image(testsupport::testdata("mun104_MUN104L_L.bmp"), "mun_iLeft.bmp");
+    st.image(std::string(STATION_SAMPLE_DIR) + "/foot_left_120x300.bmp", "small_iLeft.bmp");
+    st.image(std::string(STATION_SAMPLE_DIR) + "/foot_left_short_79rows.bmp", "short_iLeft.bmp");
+    put(st.insole + "/20220606001_iLeft.txt", "density 2\n");
+    put(st.insole + "/Bmp_List.txt",
+        "20220606001_iLeft.bmp\r\nghost.bmp\r\n20220606001_r.bmp\r\nsmall_iLeft.bmp\r\nshort_iLeft.bmp\r\n"
+        "marked_iLeft.bmp\r\nbmc_iRight.bmp\r\nmun_iLeft.bmp");
+
+    const pid_t pid = start_strandel(st.server, st.root, st.log);
+    ASSERT_GT(pid, 0);
+    const int status = wait_exit(pid, 280);
+    const std::string out = slurp(st.log);
+    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+
+    for (const char* g : {"20220606001_iLeft.gcode", "20220606001_r.gcode", "marked_iLeft.gcode", "bmc_iRight.gcode",
+                          "mun_iLeft.gcode"})
+        expect_complete_gcode(st.files + "/" + g);
+    EXPECT_FALSE(fs::exists(st.files + "/small_iLeft.gcode"));
+    EXPECT_FALSE(fs::exists(st.files + "/short_iLeft.gcode"));
+    EXPECT_FALSE(fs::exists(st.files + "/ghost.gcode"));
+    EXPECT_TRUE(fs::is_empty(st.files + "/temp"));
+    // Every image is gone: the done ones after their G-code, the unusable ones refused.
+    for (const auto& e : fs::directory_iterator(st.insole)) ADD_FAILURE() << "left in C:\\insole: " << e.path();
+    EXPECT_NE(out.find("FOUND RIGHT BMP\n\n"), std::string::npos);
+    EXPECT_NE(out.find("tmpFile 20220606001_iLeft.txt\n"), std::string::npos);
+    EXPECT_NE(out.find("small_iLeft.bmp: not a 150 x 360 image"), std::string::npos);
+    EXPECT_NE(out.find("short_iLeft.bmp: the foot spans fewer than 80 rows"), std::string::npos);
+    EXPECT_NE(out.find("End Saving\n"), std::string::npos);
+    // Job settings are never written back to parameter files.
+    EXPECT_FALSE(fs::exists(st.server + "/va_point_space.txt"));
+    EXPECT_FALSE(fs::exists(st.server + "/PointSpacing.txt"));
+}
+
+// Variant 2 ("A4版"): settings in the server directory, which keeps its file.
+TEST(StrandelBatch, A4SettingsAndThenAWaitingWindowWithoutAList) {
+    VirtualDisplay display;
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
+    Station st;
+    put(st.server + "/sl_version.txt", "2");
+    st.image(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", "a4job_iRight.bmp");
+    put(st.server + "/a4job_iRight.txt", "full 1\ntype s\n");
+    put(st.insole + "/Bmp_List.txt", "a4job_iRight.bmp");
+
+    pid_t pid = start_strandel(st.server, st.root, st.log);
+    ASSERT_GT(pid, 0);
+    const int status = wait_exit(pid, 280);
+    const std::string out = slurp(st.log);
+    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    expect_complete_gcode(st.files + "/a4job_iRight.gcode");
+    EXPECT_FALSE(fs::exists(st.insole + "/a4job_iRight.bmp"));
+    EXPECT_TRUE(fs::exists(st.server + "/a4job_iRight.txt"));
+    EXPECT_FALSE(fs::exists(st.insole + "/Bmp_List.txt"));
+
+    // The next start finds no list: the window opens and waits for the operator.
+    pid = start_strandel(st.server, st.root, st.log);
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(wait_for_window("Strandel", 60), 0u);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    int s = 0;
+    EXPECT_EQ(waitpid(pid, &s, WNOHANG), 0);
+    kill(pid, SIGTERM);
+    wait_exit(pid, 10);
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+// Strandel started without a job list: its main window opens, stays open and
+// waits; a picture of it is kept for a look at its labels.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "strandel_harness.h"
+#include "tests/support/gl_context.h"
+
+namespace fs = std::filesystem;
+using namespace strandel_harness;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+TEST(StrandelWindow, EmptyDirectoryOpensWaitingMainWindow) {
+    VirtualDisplay display;
+    if (!display.ok()) GTEST_SKIP() << "no Xvfb";
+    testsupport::TempDir tmp;
+    const std::string cwd = tmp / "server";
+    const std::string root = tmp / "root";
+    fs::create_directories(cwd);
+    fs::create_directories(root + "/insole");
+    fs::create_directories(root + "/VerdanelFiles/temp");
+    const std::string log = tmp / "strandel.log";
+
+    const pid_t pid = start_strandel(cwd, root, log);
+    ASSERT_GT(pid, 0);
+    const platform::WindowHandle win = wait_for_window("Strandel", 60);
+    ASSERT_NE(win, 0u) << slurp(log);
+    // Let a few frames draw before the picture is taken.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    int w = 0, h = 0;
+    const std::vector<uint8_t> rgb = grab_window(win, w, h);
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "Strandel ended without a job list:\n" << slurp(log);
+    kill(pid, SIGTERM);
+    wait_exit(pid, 10);
+
+    EXPECT_EQ(w, 1576);
+    EXPECT_EQ(h, 828);
+    ASSERT_FALSE(rgb.empty());
+    const std::string png = std::string(STATION_BINARY_DIR) + "/strandel_main_window.png";
+    EXPECT_TRUE(write_png(png, w, h, rgb));
+    std::cout << "main window picture: " << png << "\n";
+
+    // The 3-D view draws its teal background.
+    auto at = [&](int x, int y) { return &rgb[(static_cast<size_t>(y) * w + x) * 3]; };
+    const uint8_t* bg = at(565 + 130, 106 + 300);
+    EXPECT_LT(bg[0], 40);
+    EXPECT_GT(bg[1], 60);
+    EXPECT_GT(bg[2], 60);
+
+    const std::string out = slurp(log);
+    EXPECT_NE(out.find("w 150   h 360 \n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("bmp_list["), std::string::npos) << out;
+    // No parameter file is written by the start itself.
+    for (const auto& e : fs::directory_iterator(cwd)) ADD_FAILURE() << "start-up wrote " << e.path();
+}
+
+}  // namespace

@@ -1,0 +1,323 @@
+// The plain-data steps of the shell: job list text, pixel copy with marks,
+// slope pass, heel floor and heel point, per-job settings tokens and names.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "pathapp/batch.h"
+#include "pathapp/pressure_image.h"
+#include "pathapp/views.h"
+
+using namespace pathapp;
+
+namespace {
+
+// ---- job list ------------------------------------------------------------------
+
+TEST(BmpList, LastNameWithoutLineFeedCountsAndClosedNamesPrint) {
+    BmpList list;
+    testing::internal::CaptureStdout();
+    parse_bmp_list("a.bmp\nb.bmp", "Bmp_List.txt", list);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(list.count, 2);
+    EXPECT_STREQ(list.names[0], "a.bmp");
+    EXPECT_STREQ(list.names[1], "b.bmp");
+    EXPECT_EQ(out, "bmp_list[ 0 ] a.bmp\n");
+}
+
+TEST(BmpList, CrLfWithEmptyLineGivesThreeNames) {
+    BmpList list;
+    testing::internal::CaptureStdout();
+    parse_bmp_list("a.bmp\r\n\r\nb.bmp\r\n", "Bmp_List.txt", list);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(list.count, 3);
+    EXPECT_STREQ(list.names[0], "a.bmp");
+    EXPECT_STREQ(list.names[1], "");
+    EXPECT_STREQ(list.names[2], "b.bmp");
+}
+
+TEST(BmpList, NameOf127CharactersIsKept) {
+    BmpList list;
+    testing::internal::CaptureStdout();
+    parse_bmp_list(std::string(127, 'k'), "Bmp_List.txt", list);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_EQ(list.count, 1);
+    EXPECT_EQ(std::string(list.names[0]), std::string(127, 'k'));
+}
+
+TEST(BmpList, EmptyTextGivesNoNames) {
+    BmpList list;
+    parse_bmp_list("", "Bmp_List.txt", list);
+    EXPECT_EQ(list.count, 0);
+}
+
+TEST(BmpList, OverlongNamesAndLinesStayInsideTheList) {
+    std::string text;
+    const std::string longname(128, 'x');
+    text += longname + "\n";
+    for (int i = 0; i < 100; ++i) text += "n" + std::to_string(i) + ".bmp\n";
+    BmpList list;
+    testing::internal::CaptureStdout();
+    parse_bmp_list(text, "Bmp_List.txt", list);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(list.count, BMP_LIST_MAX);
+    EXPECT_STREQ(list.names[0], "n0.bmp");  // the long name is left out, not cut to another name
+    EXPECT_STREQ(list.names[63], "n63.bmp");
+    EXPECT_NE(out.find("Bmp_List.txt: a name longer than 127 characters was left out"), std::string::npos);
+    EXPECT_NE(out.find("more than 64 names"), std::string::npos);
+}
+
+// ---- pixel copy --------------------------------------------------------------------
+
+struct Bitmap {
+    int bpp, pitch;
+    std::vector<uint8_t> data;
+    explicit Bitmap(int bits) : bpp(bits) {
+        pitch = ((IMAGE_W * bits + 31) / 32) * 4;
+        data.assign(static_cast<size_t>(pitch) * IMAGE_H, 0);
+    }
+    uint8_t* px(int row, int k) { return &data[static_cast<size_t>(row) * pitch + static_cast<size_t>(k) * (bpp / 8)]; }
+    ImageBits bits() { return {data.data(), IMAGE_W, IMAGE_H, pitch, bpp}; }
+};
+
+TEST(PixelCopy, PressureMaxOfA32BitImage) {
+    Bitmap b(32);
+    for (int r = 0; r < IMAGE_H; ++r)
+        for (int k = 0; k < IMAGE_W; ++k) b.px(r, k)[3] = 200;
+    auto img = std::make_unique<PressureImage>();
+    uint8_t marks = 7;
+    ImageBits in = b.bits();
+    testing::internal::CaptureStdout();
+    copy_image_pixels(in, *img, marks, "foot.bmp");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "gp_img->pressure_max 200\n ");
+    EXPECT_EQ(img->pressure_max, 200);
+    EXPECT_EQ(marks, 0);
+}
+
+TEST(PixelCopy, TwentyFourBitPressureIsTheNextPixelsFirstByte) {
+    Bitmap b(24);
+    b.px(10, 5)[0] = 40;   // foot of pixel 5
+    b.px(10, 6)[0] = 90;   // read as the pressure of pixel 5
+    auto img = std::make_unique<PressureImage>();
+    uint8_t marks = 0;
+    ImageBits in = b.bits();
+    testing::internal::CaptureStdout();
+    copy_image_pixels(in, *img, marks, "foot.bmp");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(img->foot_image[10][5], 40);
+    EXPECT_EQ(img->pressure_image[10][5], 90);
+    EXPECT_EQ(img->pressure_max, 90);
+}
+
+TEST(PixelCopy, EightBitLastPixelReadsNothingPastTheImage) {
+    Bitmap b(8);
+    std::fill(b.data.begin(), b.data.end(), 5);
+    auto img = std::make_unique<PressureImage>();
+    uint8_t marks = 0;
+    ImageBits in = b.bits();
+    testing::internal::CaptureStdout();
+    copy_image_pixels(in, *img, marks, "foot.bmp");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(img->pressure_image[359][149], 0);
+    EXPECT_EQ(img->pressure_image[359][148], 5);
+}
+
+TEST(PixelCopy, MarksAreReadFillAppliedAndRowsCleared) {
+    Bitmap b(32);
+    uint8_t* r0 = b.px(0, 0);
+    r0[0] = MARK_BYTE;
+    r0[1] = 77;  // fill
+    r0[2] = 2;   // two circles
+    const uint8_t c0[6] = {10, 0x2c, 0x01, 5, 0, 0};  // x 10, y 300, r 5
+    const uint8_t c1[6] = {20, 7, 0, 9, 0, 0};
+    memcpy(r0 + 3, c0, 6);
+    memcpy(r0 + 9, c1, 6);
+    uint8_t* r1 = b.px(1, 0);
+    r1[0] = MARK_BYTE;
+    r1[2] = 1;
+    const uint8_t bar[9] = {1, 2, 0, 3, 4, 1, 6, 0, 0};  // (1,2)-(3,260) w 6
+    memcpy(r1 + 3, bar, 9);
+    b.px(50, 40)[0] = 12;
+    auto img = std::make_unique<PressureImage>();
+    img->marked_circles.push_back({1, 1, 1});
+    uint8_t marks = 0;
+    ImageBits in = b.bits();
+    testing::internal::CaptureStdout();
+    copy_image_pixels(in, *img, marks, "m.bmp");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(marks, 1);
+    ASSERT_EQ(img->marked_circles.size(), 2u);
+    EXPECT_FLOAT_EQ(img->marked_circles[0].x, 10);
+    EXPECT_FLOAT_EQ(img->marked_circles[0].y, 300);
+    EXPECT_FLOAT_EQ(img->marked_circles[0].r, 5);
+    EXPECT_FLOAT_EQ(img->marked_circles[1].y, 7);
+    ASSERT_EQ(img->marked_bars.size(), 1u);
+    EXPECT_FLOAT_EQ(img->marked_bars[0].x1, 1);
+    EXPECT_FLOAT_EQ(img->marked_bars[0].y1, 2);
+    EXPECT_FLOAT_EQ(img->marked_bars[0].x2, 3);
+    EXPECT_FLOAT_EQ(img->marked_bars[0].y2, 260);
+    EXPECT_FLOAT_EQ(img->marked_bars[0].w, 6);
+    EXPECT_EQ(img->foot_image[50][40], 77);
+    EXPECT_EQ(img->foot_image[50][41], 0);
+    // Rows 0 and 1 of the pixels are cleared so the marks never read as foot.
+    EXPECT_EQ(b.px(0, 0)[0], 0);
+    EXPECT_EQ(b.px(1, 0)[0], 0);
+}
+
+TEST(PixelCopy, MarkCountsBeyondTheRowAreCut) {
+    Bitmap b(8);  // 152-byte rows
+    b.px(0, 0)[0] = MARK_BYTE;
+    b.px(0, 0)[2] = 255;
+    b.px(1, 0)[0] = MARK_BYTE;
+    b.px(1, 0)[2] = 255;
+    auto img = std::make_unique<PressureImage>();
+    uint8_t marks = 0;
+    ImageBits in = b.bits();
+    testing::internal::CaptureStdout();
+    copy_image_pixels(in, *img, marks, "m.bmp");
+    const std::string out = testing::internal::GetCapturedStdout();
+    // Circle i reads bytes up to 6 + 6i, bar j up to 9 + 9j: 25 and 16 fit in 152 bytes.
+    EXPECT_EQ(img->marked_circles.size(), 25u);
+    EXPECT_EQ(img->marked_bars.size(), 16u);
+    EXPECT_NE(out.find("m.bmp: row 0 holds 25 of 255 marked circles"), std::string::npos) << out;
+    EXPECT_NE(out.find("m.bmp: row 1 holds 16 of 255 marked bars"), std::string::npos) << out;
+}
+
+TEST(PixelCopy, UnmarkedImageKeepsEarlierMarkLists) {
+    Bitmap b(32);
+    auto img = std::make_unique<PressureImage>();
+    img->marked_circles.push_back({1, 2, 3});
+    img->marked_bars.push_back({1, 2, 0, 3, 4, 0, 5});
+    uint8_t marks = 1;
+    ImageBits in = b.bits();
+    testing::internal::CaptureStdout();
+    copy_image_pixels(in, *img, marks, "plain.bmp");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(marks, 0);
+    EXPECT_EQ(img->marked_circles.size(), 1u);
+    EXPECT_EQ(img->marked_bars.size(), 1u);
+}
+
+// ---- foot map steps ---------------------------------------------------------------
+
+TEST(HeelPoint, MiddleOfTheFirstRunOnTheLowestRow) {
+    static uint8_t foot[IMAGE_H][IMAGE_W];
+    memset(foot, 0, sizeof foot);
+    for (int c = 40; c < 70; ++c) foot[20][c] = 10;
+    foot[20][70] = 9;
+    for (int c = 10; c < 100; ++c) foot[30][c] = 50;
+    foot[19][5] = 9;  // below 10: not the heel
+    float x = 0, y = 0;
+    ASSERT_TRUE(find_raw_heel_point(foot, x, y));
+    EXPECT_FLOAT_EQ(x, 55);
+    EXPECT_FLOAT_EQ(y, 20);
+}
+
+TEST(HeelPoint, NoneWhenNothingReachesTen) {
+    static uint8_t foot[IMAGE_H][IMAGE_W];
+    memset(foot, 9, sizeof foot);
+    float x = -1, y = -1;
+    EXPECT_FALSE(find_raw_heel_point(foot, x, y));
+}
+
+TEST(FootExtent, SeventyNineAndEightyRows) {
+    static uint8_t foot[IMAGE_H][IMAGE_W];
+    memset(foot, 0, sizeof foot);
+    for (int r = 100; r <= 178; ++r) foot[r][70] = 1;
+    int first, last;
+    ASSERT_TRUE(foot_row_extent(foot, first, last));
+    EXPECT_EQ(last - first + 1, 79);
+    foot[179][3] = 1;
+    ASSERT_TRUE(foot_row_extent(foot, first, last));
+    EXPECT_EQ(last - first + 1, 80);
+    memset(foot, 0, sizeof foot);
+    EXPECT_FALSE(foot_row_extent(foot, first, last));
+}
+
+TEST(HeelFloor, FaintValuesOfTheHeelThirdBecomeSixteen) {
+    static uint8_t foot[IMAGE_H][IMAGE_W];
+    memset(foot, 0, sizeof foot);
+    for (int r = 31; r <= 330; ++r) foot[r][60] = 5;  // lo 31, hi 330: n = 299 / 3 + 31 = 130
+    foot[31][61] = 20;
+    raise_heel_floor(foot);
+    EXPECT_EQ(foot[31][60], 16);
+    EXPECT_EQ(foot[128][60], 16);  // n - 1 = 129
+    EXPECT_EQ(foot[129][60], 16);
+    EXPECT_EQ(foot[130][60], 5);
+    EXPECT_EQ(foot[31][61], 20);
+}
+
+TEST(SlopePass, StepsAreLimitedAndBordersKept) {
+    auto img = std::make_unique<PressureImage>();
+    for (int r = 2; r <= 357; ++r)
+        for (int c = 2; c <= 147; ++c) img->foot_image[r][c] = 10;
+    img->foot_image[100][70] = 40;  // a spike
+    img->foot_image[0][0] = 99;
+    slope_pass(*img, 3);
+    EXPECT_EQ(img->foot_image[100][70], 13);  // at most 3 over its side neighbours
+    EXPECT_EQ(img->foot_image[0][0], 99);
+    EXPECT_EQ(img->slope_image[100][70], 13);
+    EXPECT_EQ(img->slope_image[50][50], 10);
+}
+
+// ---- per-job settings and names ------------------------------------------------------
+
+TEST(JobSettings, A4TokensFullOneTypeS) {
+    JobSettings js;
+    ASSERT_TRUE(parse_job_settings("full 1\ntype s\n", "x.txt", js));
+    EXPECT_EQ(js.full, 1);
+    EXPECT_EQ(js.type, 's');
+    EXPECT_EQ(js.density, 0);
+}
+
+TEST(JobSettings, ScansBehaveAsTheStationsReader) {
+    JobSettings js;
+    // "type" takes one character; the rest of its token is read as the next token.
+    ASSERT_TRUE(parse_job_settings("type cl density x density 2 other full", "x.txt", js));
+    EXPECT_EQ(js.type, 'c');
+    EXPECT_EQ(js.density, 2);
+    EXPECT_EQ(js.full, 0);
+}
+
+TEST(JobSettings, TokenTooLongForItsBufferRefusesTheJob) {
+    JobSettings js;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(parse_job_settings("full 1 " + std::string(64, 'a'), "job.txt", js));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("job.txt: a token of 64 characters"), std::string::npos);
+    EXPECT_TRUE(parse_job_settings("full 1 " + std::string(63, 'a'), "job.txt", js));
+}
+
+TEST(JobNames, LastThreeCharactersReplaced) {
+    std::string out;
+    ASSERT_TRUE(gcode_name_for("x.png", out));
+    EXPECT_EQ(out, "x.gcode");
+    ASSERT_TRUE(gcode_name_for("x.jpeg", out));
+    EXPECT_EQ(out, "x.jgcode");
+    ASSERT_TRUE(gcode_name_for("a_iLeft.bmp", out));
+    EXPECT_EQ(out, "a_iLeft.gcode");
+    EXPECT_FALSE(gcode_name_for("ab", out));
+    ASSERT_TRUE(replace_last_three("x.bmp", "txt", 128, out));
+    EXPECT_EQ(out, "x.txt");
+}
+
+TEST(JobNames, PathsThatWouldNotFitTheirBuffersAreRefused) {
+    BatchJobPaths p;
+    const std::string name(127, 'n');
+    EXPECT_FALSE(make_image_path(name, p));
+    EXPECT_FALSE(make_gcode_paths(name, p));
+    // "C:\VerdanelFiles\temp\" is 22 characters, ".gcode" replaces "bmp" with 5.
+    const std::string fits(127 - 22 - 5, 'n');
+    EXPECT_TRUE(make_gcode_paths(fits + "bmp", p));
+    EXPECT_FALSE(make_gcode_paths(fits + "xbmp", p));
+}
+
+TEST(JobNames, RightFootSuffix) {
+    EXPECT_TRUE(ends_with_right_bmp("abc_r.bmp"));
+    EXPECT_TRUE(ends_with_right_bmp("_r.bmp"));
+    EXPECT_FALSE(ends_with_right_bmp("abc_R.bmp"));
+    EXPECT_FALSE(ends_with_right_bmp("r.bmp"));
+    EXPECT_FALSE(ends_with_right_bmp("ghi_l.bmp"));
+}
+
+}  // namespace
