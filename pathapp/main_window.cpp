@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "pathapp/actions.h"
@@ -290,9 +291,11 @@ void use_cjk_font() {
     }
     FcPatternDestroy(pat);
     if (family.empty()) return;
-    static std::string regular, bold;
-    regular = " " + family;  // FLTK's Xft names: a leading blank is the plain face
-    bold = "B" + family;
+    // FLTK keeps the name pointers and compares a later call's names with
+    // them, so every name given stays alive for the run (set nodes never move).
+    static std::set<std::string> names;
+    const std::string& regular = *names.insert(" " + family).first;  // Xft names: a leading blank is the plain face
+    const std::string& bold = *names.insert("B" + family).first;
     Fl::set_font(FL_HELVETICA, regular.c_str());
     Fl::set_font(FL_HELVETICA_BOLD, bold.c_str());
 }
