@@ -47,13 +47,18 @@ run_one() {
   "$bin" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=300000 \
     -print_final_stats=1 -artifact_prefix="$art" > "$build/fuzz-$name.log" 2>&1
   local rc=$?
-  local execs; execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/fuzz-$name.log" | grep -o '[0-9]*$')
-  [ -z "$execs" ] && execs=$(grep -oE '#[0-9]+' "$build/fuzz-$name.log" | tail -1 | tr -d '#')
+  local log="$build/fuzz-$name.log"
+  stat_of() { grep -a -o "stat::$1: *[0-9]*" "$log" | grep -o '[0-9]*$'; }
+  local execs; execs=$(stat_of number_of_executed_units)
+  [ -z "$execs" ] && execs=$(grep -a -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
   if [ $rc -eq 0 ]; then
-    printf '%-28s ok     %10s runs\n' "$name" "${execs:-?}"
+    printf '%-28s ok %11s runs %8s/s %6s inputs  slowest %ss  peak %s MB\n' "$name" "${execs:-?}" \
+      "$(stat_of average_exec_per_sec)" "$(ls "$corpus" | wc -l)" "$(stat_of slowest_unit_time_sec)" \
+      "$(stat_of peak_rss_mb)"
   else
-    printf '%-28s FAILED (log: %s)\n' "$name" "$build/fuzz-$name.log"
-    grep -m 5 -E 'ERROR|SUMMARY|runtime error' "$build/fuzz-$name.log"
+    printf '%-28s FAILED after %s runs (log: %s; input: %s)\n' "$name" "${execs:-?}" "$log" \
+      "$(ls "$art" | head -1)"
+    grep -a -m 5 -E 'ERROR|SUMMARY|runtime error' "$log"
   fi
   return $rc
 }
