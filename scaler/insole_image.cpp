@@ -22,7 +22,9 @@ namespace {
 FIBITMAP* load_bounded(FREE_IMAGE_FORMAT fmt, const char* path, unsigned max_w, unsigned max_h, unsigned& w,
                        unsigned& h) {
     w = h = 0;
-    if (fmt == FIF_UNKNOWN) return nullptr;
+    // Templates are BMP and the stamp PNG; FreeImage's readers of other
+    // formats (XPM among them) read and write past their buffers on broken files.
+    if (fmt != FIF_BMP && fmt != FIF_PNG) return nullptr;
     if (FreeImage_FIFSupportsNoPixels(fmt)) {
         FIBITMAP* head = FreeImage_Load(fmt, path, FIF_LOAD_NOPIXELS);
         if (!head) return nullptr;

@@ -1,6 +1,7 @@
-// Fitmire's image loaders on files whose header claims a huge picture: the
-// size is read from the header and the file refused before any pixel
-// buffer is allocated; the template already loaded stays.
+// Fitmire's image loaders on files that once broke them: a header claiming
+// a huge picture is refused before any pixel buffer is allocated, a file of
+// a type other than BMP or PNG before FreeImage decodes it; the template
+// already loaded stays.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -51,6 +52,21 @@ TEST(ImageBounds, HugeHeaderIsRefusedBeforeDecodingAndTheTemplateStays) {
     EXPECT_TRUE(view->has_template());
     EXPECT_EQ(view->template_side, 0);
     EXPECT_EQ(view->measured_width, width);
+}
+
+TEST(ImageBounds, BrokenXpmIsNeitherTemplateNorStamp) {
+    testsupport::TempDir dir;
+    auto view = std::make_unique<InsoleImage>();
+    ScalerControls c;
+    const std::string xpm = regress_file(dir, "xpm_heap_overflow");
+    ASSERT_FALSE(xpm.empty());
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(view->load_texture(xpm.c_str(), 0, c));
+    EXPECT_FALSE(view->load_drop(xpm.c_str()));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Unable to load texture: " + xpm), std::string::npos) << out;
+    EXPECT_NE(out.find("cannot be loaded; the metatarsal pad stays empty"), std::string::npos) << out;
+    EXPECT_FALSE(view->has_template());
 }
 
 }  // namespace
