@@ -190,31 +190,6 @@ bool begin_gcode_file(LayerRaster& r, const std::string& path, const std::string
     return true;
 }
 
-std::string gcode_name_for_image(const std::string& image_name) {
-    if (image_name.size() < 3) return image_name + ".gcode";
-    return image_name.substr(0, image_name.size() - 3) + "gcode";
-}
-
-bool begin_batch_gcode_job(LayerRaster& r, const std::string& image_name, std::string* temp_path,
-                           std::string* final_path) {
-    std::printf("STRLEN %d\n", (int)image_name.size());
-    std::printf("SIZEOF %d\n", 128);
-    const std::string name = gcode_name_for_image(image_name);
-    const std::string temp = "C:\\VerdanelFiles\\temp\\" + name, done = "C:\\VerdanelFiles\\" + name;
-    if (temp_path) *temp_path = temp;
-    if (final_path) *final_path = done;
-    platform::change_dir("C:\\VerdanelFiles\\");
-    params().set_value(va_layer_index, 0);
-    return begin_gcode_file(r, temp, done);
-}
-
-bool begin_saved_gcode_job(LayerRaster& r, const std::string& chosen_path) {
-    const std::string ext = ".gcode";
-    const bool has_ext =
-        chosen_path.size() >= ext.size() && chosen_path.compare(chosen_path.size() - ext.size(), ext.size(), ext) == 0;
-    return begin_gcode_file(r, has_ext ? chosen_path : chosen_path + ext);
-}
-
 void write_gcode_layer(LayerRaster& r, const SliceInputs& in) {
     if (!r.gcode_file_open || !r.gcode_file || r.lines.empty()) return;
     const float L = pf(va_layer_index);

@@ -17,26 +17,6 @@ namespace engine {
 // written, the requests are cleared and a console line says why.
 bool begin_gcode_file(LayerRaster& r, const std::string& path, const std::string& final_path = {});
 
-// ---- job starts with their file names -------------------------------------
-// The job file name of a job-list image: its last three characters replaced
-// by "gcode" (abc.bmp -> abc.gcode); a name shorter than that gets ".gcode".
-std::string gcode_name_for_image(const std::string& image_name);
-
-// A batch job for a job-list image: prints "STRLEN %d" and "SIZEOF %d",
-// writes "C:\VerdanelFiles\temp\<name>.gcode" (returned in temp_path) to be
-// moved to "C:\VerdanelFiles\<name>.gcode" (final_path) at the end, makes
-// "C:\VerdanelFiles\" current, sets va_layer_index to 0 and starts the job.
-// The returned paths are the station's Windows forms, as the 3-D view keeps
-// them; the files themselves go through platform::map_path.
-bool begin_batch_gcode_job(LayerRaster& r, const std::string& image_name, std::string* temp_path,
-                           std::string* final_path);
-
-// The "Save Path" job once the "Save G-Code" dialog gave chosen_path:
-// ".gcode" is appended unless the name already ends so, and the file keeps
-// that name. (The button itself sets run_total and va_layer_index to 0
-// before the dialog.)
-bool begin_saved_gcode_job(LayerRaster& r, const std::string& chosen_path);
-
 // Writes the layer va_layer_index (header, outline block, path block) to the
 // open file. Nothing when no file is open or the layer has no paths.
 void write_gcode_layer(LayerRaster& r, const SliceInputs& in);

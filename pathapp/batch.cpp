@@ -54,7 +54,8 @@ void end_batch() {
 
 void batch_job_finished(GL_Display_3D& view) {
     if (!view.job_image_path.empty()) {
-        if (common::file_exists(view.gcode_path)) {
+        // Moved, not merely present: an older file of that name proves nothing.
+        if (common::file_exists(view.gcode_path) && !common::file_exists(view.gcode_temp_path)) {
             remove(view.job_image_path.c_str());
         } else {
             printf("%s: the G-code file is not in place; the image is kept\n", view.gcode_path);

@@ -246,16 +246,14 @@ void GL_Display_3D::batch_load_step() {
     engine::params().set_value(engine::origin_x, iv.origin_point[0]);
     engine::params().redraw(engine::origin_x);
 
-    bool refused = false;
+    bool refused = false;  // the load removed the image as unusable
     bool loaded = false;
     if (!fits) {
         printf("%s: the image path does not fit %d characters; job skipped\n", name, BMP_NAME_SIZE);
     } else {
+        // An unusable image (wrong size, too short a foot) is removed by the load itself.
         loaded = load_batch_file(paths.image, &refused);
-        if (refused) {
-            // Unusable for good: leaving it would bring it back in every list.
-            std::remove(paths.image.c_str());
-        } else if (loaded && model.empty()) {
+        if (loaded && model.empty()) {
             // Nothing to slice: unusable as it stands, like a foot that is too short.
             printf("%s: no insole model came of the image; refused and removed\n", name);
             std::remove(paths.image.c_str());

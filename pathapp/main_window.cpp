@@ -6,17 +6,14 @@
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
-#include <FL/Fl_Input_.H>
-#include <FL/Fl_Light_Button.H>
 #include <FL/Fl_Menu_Button.H>
-#include <FL/Fl_Value_Input.H>
 #include <FL/Fl_Value_Output.H>
 #include <FL/Fl_Value_Slider.H>
 #include <fontconfig/fontconfig.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <set>
+#include <cstring>
 #include <string>
 
 #include "pathapp/actions.h"
@@ -268,6 +265,9 @@ void choose_variant_title(Fl_Widget*, void*) {
 void use_cjk_font() {
     // Xft draws each string with one face, so the default face must hold the
     // Chinese labels itself; a Latin-only "sans" would show empty boxes.
+    static bool chosen = false;
+    if (chosen) return;
+    chosen = true;
     if (!FcInit()) return;
     FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("sans:lang=zh-tw"));
     FcConfigSubstitute(nullptr, pat, FcMatchPattern);
@@ -291,13 +291,11 @@ void use_cjk_font() {
     }
     FcPatternDestroy(pat);
     if (family.empty()) return;
-    // FLTK keeps the name pointers and compares a later call's names with
-    // them, so every name given stays alive for the run (set nodes never move).
-    static std::set<std::string> names;
-    const std::string& regular = *names.insert(" " + family).first;  // Xft names: a leading blank is the plain face
-    const std::string& bold = *names.insert("B" + family).first;
-    Fl::set_font(FL_HELVETICA, regular.c_str());
-    Fl::set_font(FL_HELVETICA_BOLD, bold.c_str());
+    // FLTK keeps the name pointers, so they live as long as the program.
+    const char* regular = strdup((" " + family).c_str());  // leading blank: the plain face
+    const char* bold = strdup(("B" + family).c_str());
+    Fl::set_font(FL_HELVETICA, regular);
+    Fl::set_font(FL_HELVETICA_BOLD, bold);
 }
 
 }  // namespace pathapp

@@ -294,19 +294,13 @@ TEST(GcodeChecker, RejectsUnknownFormsAndMissingReset) {
 }
 
 TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
-    EXPECT_EQ(gcode_name_for_image("abc.bmp"), "abc.gcode");
-    EXPECT_EQ(gcode_name_for_image("ab"), "ab.gcode");
     const char* old_files = std::getenv("STATION_FILES_DIR");
     std::string saved = old_files ? old_files : "";
     setenv("STATION_FILES_DIR", dir.path().c_str(), 1);
     mkdir((dir / "temp").c_str(), 0755);
     std::string cwd = platform::current_dir();
-    std::string temp, final_path;
-    store.set_value(va_layer_index, 7);
-    ASSERT_TRUE(begin_batch_gcode_job(*r, "abc.bmp", &temp, &final_path));
-    EXPECT_EQ(temp, "C:\\VerdanelFiles\\temp\\abc.gcode");
-    EXPECT_EQ(final_path, "C:\\VerdanelFiles\\abc.gcode");
-    EXPECT_EQ(store.value(va_layer_index), 0);
+    ASSERT_TRUE(begin_gcode_file(*r, platform::map_path("C:\\VerdanelFiles\\temp\\abc.gcode"),
+                                 platform::map_path("C:\\VerdanelFiles\\abc.gcode")));
     EXPECT_EQ(gcode_open_path(), dir / "temp/abc.gcode");
     r->lines = {{pt(100, 100), pt(110, 100)}};
     write_layer(0);
@@ -322,15 +316,3 @@ TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
         unsetenv("STATION_FILES_DIR");
 }
 
-TEST_F(GcodeWriter, SavedJobGetsTheExtensionOnce) {
-    ASSERT_TRUE(begin_saved_gcode_job(*r, dir / "mine"));
-    EXPECT_EQ(gcode_open_path(), dir / "mine.gcode");
-    end_gcode_run(*r, in);
-    ASSERT_TRUE(begin_saved_gcode_job(*r, dir / "other.gcode"));
-    EXPECT_EQ(gcode_open_path(), dir / "other.gcode");
-    EXPECT_EQ(gcode_final_path(), "");
-    end_gcode_run(*r, in);
-    std::string text;
-    EXPECT_TRUE(read_text_file(dir / "mine.gcode", &text));
-    EXPECT_TRUE(read_text_file(dir / "other.gcode", &text));
-}

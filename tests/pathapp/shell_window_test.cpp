@@ -23,6 +23,7 @@
 #include "engine/params.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
+#include "pathapp/batch.h"
 #include "pathapp/param_set.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
@@ -54,11 +55,7 @@ void collect(Fl_Widget* w, std::vector<Fl_Widget*>& out) {
 class ShellWindows : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        // Derived suites share the windows built once for the program.
-        if (tmp_) {
-            ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
-            return;
-        }
+        if (tmp_) return;  // the windows are built once per program, as in Strandel
         tmp_ = new testsupport::TempDir();
         fs::create_directories(*tmp_ / "server");
         fs::create_directories(*tmp_ / "insole");
@@ -384,6 +381,42 @@ TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
     iv.bmp_count = 0;
     engine::params().set_value(engine::va_x_offset, 0);
     ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
+}
+
+TEST_F(ShellWindows, JobImageGoesOnlyOnceItsGcodeIsInPlace) {
+    GL_Display_Image& iv = *image_view;
+    GL_Display_3D& v = *view_3d;
+    const std::string img = *tmp_ / "insole/done.bmp";
+    const std::string fin = *tmp_ / "VerdanelFiles/done.gcode";
+    const std::string temp = *tmp_ / "VerdanelFiles/temp/done.gcode";
+    put(img, "x");
+    put(temp, "G1");
+    put(fin, "G1");  // an older file of the same name
+    snprintf(v.gcode_path, sizeof v.gcode_path, "%s", fin.c_str());
+    snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", temp.c_str());
+    v.job_image_path = img;
+    iv.bmp_count = 3;
+    iv.bmp_index = 1;
+    iv.batch_job_running = 1;
+    testing::internal::CaptureStdout();
+    batch_job_finished(v);  // the temp file was not moved: the image stays
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("the image is kept"), std::string::npos);
+    EXPECT_TRUE(fs::exists(img));
+    EXPECT_FALSE(iv.batch_job_running);
+    EXPECT_TRUE(iv.batch_load_pending);
+
+    fs::remove(temp);
+    v.job_image_path = img;
+    iv.batch_job_running = 1;
+    iv.batch_load_pending = 0;
+    batch_job_finished(v);
+    EXPECT_FALSE(fs::exists(img));
+    EXPECT_TRUE(iv.batch_load_pending);
+    EXPECT_TRUE(v.job_image_path.empty());
+    iv.batch_load_pending = 0;
+    iv.bmp_count = 0;
+    iv.bmp_index = 0;
+    fs::remove(fin);
 }
 
 TEST_F(ShellWindows, MouseTurnsAndZoomsThe3DView) {
