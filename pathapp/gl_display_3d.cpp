@@ -250,6 +250,10 @@ void GL_Display_3D::batch_load_step() {
     bool loaded = false;
     if (!fits) {
         printf("%s: the image path does not fit %d characters; job skipped\n", name, BMP_NAME_SIZE);
+    } else if (!job_image_path.empty() && job_image_path == paths.image) {
+        // Loaded at the last frame but never measured, so its job cannot start;
+        // loading it again would repeat forever. Its G-code never came, so it stays.
+        printf("%s: the model was not measured; job skipped, the image is kept\n", name);
     } else {
         // An unusable image (wrong size, too short a foot) is removed by the load itself.
         loaded = load_batch_file(paths.image, &refused);

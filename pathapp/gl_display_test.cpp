@@ -60,6 +60,9 @@ GL_Display_TEST::GL_Display_TEST(int x, int y, int w, int h, const char* label)
     cross_x = cross_y = 0;
 }
 
+// The redraw timer must not outlive the view it redraws.
+GL_Display_TEST::~GL_Display_TEST() { Fl::remove_timeout(redraw_timer, this); }
+
 namespace {
 void bitmap_text(const char* s) {
     for (; *s; ++s) glutBitmapCharacter(GLUT_BITMAP_HELVETICA_18, *s);

@@ -74,6 +74,11 @@ FIBITMAP* load_bitmap(const std::string& path, bool& wrong_size) {
     return o.bitmap;
 }
 
+// The console line that names an image file the loaders cannot use.
+std::string bad_image_line(const std::string& path, bool wrong_size) {
+    return path + (wrong_size ? ": not a 150 x 360 image" : ": missing or not a readable image");
+}
+
 void print_bitmap_facts(FIBITMAP* bmp) {
     printf("line %d\n", static_cast<int>(FreeImage_GetLine(bmp)));
     printf("pitch %d\n", static_cast<int>(FreeImage_GetPitch(bmp)));
@@ -229,8 +234,7 @@ void load_pressure_image() {
     bool wrong_size = false;
     FIBITMAP* bmp = load_bitmap(path, wrong_size);
     if (!bmp) {
-        const std::string line = path + ": not a 150 x 360 image";
-        report(line.c_str(), "格式錯誤", "讀檔錯誤");
+        report(bad_image_line(path, wrong_size).c_str(), "格式錯誤", "讀檔錯誤");
         return;
     }
     pixel_copy(bmp, path);
@@ -248,9 +252,12 @@ bool load_batch_file(const std::string& path, bool* refused) {
     printf("RESULT getFilename %s\n", path.c_str());
     bool wrong_size = false;
     FIBITMAP* bmp = load_bitmap(path, wrong_size);
-    if (!bmp && !wrong_size) return false;
+    if (!bmp && !wrong_size) {
+        printf("%s; job skipped\n", bad_image_line(path, false).c_str());
+        return false;
+    }
     if (!bmp) {
-        const std::string line = path + ": not a 150 x 360 image; refused and removed";
+        const std::string line = bad_image_line(path, true) + "; refused and removed";
         report(line.c_str(), "格式錯誤", "讀檔錯誤");
         remove(path.c_str());
         if (refused) *refused = true;
@@ -285,16 +292,19 @@ void load_contour_image() {
     bool wrong_size = false;
     FIBITMAP* bmp = load_bitmap(path, wrong_size);
     if (!bmp) {
-        const std::string line = path + ": not a 150 x 360 image";
-        report(line.c_str(), "格式錯誤", "讀檔錯誤");
+        report(bad_image_line(path, wrong_size).c_str(), "格式錯誤", "讀檔錯誤");
         return;
     }
     print_bitmap_facts(bmp);
     copy_contour_pixels(bits_of(bmp), gp_img->img);
     FreeImage_Unload(bmp);
-    const double top = pval(engine::va_print_thickness) / pval(engine::va_spacing) - 1;
-    params().set_range(engine::va_layer_index, params().minimum(engine::va_layer_index), top);
-    params().redraw(engine::va_layer_index);
+    // A spacing of zero or less gives no layer count; the maximum stays.
+    const double spacing = pval(engine::va_spacing);
+    if (spacing > 0) {
+        const double top = pval(engine::va_print_thickness) / spacing - 1;
+        params().set_range(engine::va_layer_index, params().minimum(engine::va_layer_index), top);
+        params().redraw(engine::va_layer_index);
+    }
 }
 
 void apply_base_plate() {

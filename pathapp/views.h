@@ -97,7 +97,7 @@ private:
 class GL_Display_TEST : public Fl_Gl_Window {
 public:
     GL_Display_TEST(int x, int y, int w, int h, const char* label = nullptr);
-    ~GL_Display_TEST() override = default;
+    ~GL_Display_TEST() override;
     void draw() override;
     int handle(int event) override;
 

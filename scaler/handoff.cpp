@@ -92,15 +92,23 @@ void read_numbers(WordReader& in, float* values) {
 void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems) {
     out.left_found = out.right_found = false;
     out.job_name_read = false;
+    out.found_lines.clear();
     WordReader in(data, size, problems);
     char word[kMaxWord + 1];
     while (in.next(word)) {
         // Compared with the word's full length: a NUL byte inside is no end.
         if (in.last_is("left")) {
             out.left_found = true;
+            out.found_lines += "FOUND LEFT: \n";
             read_numbers(in, out.left_values);
+            for (float v : out.left_values) {
+                char num[64];
+                std::snprintf(num, sizeof num, "%f ", v);
+                out.found_lines += num;
+            }
         } else if (in.last_is("right")) {
             out.right_found = true;
+            out.found_lines += "FOUND RIGHT: \n";
             read_numbers(in, out.right_values);
             char name[kMaxJobName + 1];
             bool too_long = false;

@@ -19,6 +19,7 @@ struct Handoff {
     float right_values[8] = {};
     bool job_name_read = false;  // a "right" record carried a name
     char job_name[kMaxJobName + 1] = {};
+    std::string found_lines;  // "FOUND LEFT/RIGHT" console lines in file order
 };
 
 // Parses the file's bytes (any white space between words, records in any

@@ -382,11 +382,7 @@ bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name) {
     std::memcpy(left_values, h.left_values, sizeof left_values);
     std::memcpy(right_values, h.right_values, sizeof right_values);
     std::memcpy(job_name, h.job_name, sizeof job_name);
-    if (h.left_found) {
-        std::printf("FOUND LEFT: \n");
-        for (float v : left_values) std::printf("%f ", v);
-    }
-    if (h.right_found) std::printf("FOUND RIGHT: \n");
+    std::fputs(h.found_lines.c_str(), stdout);
     if (!h.left_found && !h.right_found) return false;
     std::string why;
     if (!job_name_usable(job_name, &why)) {
@@ -401,13 +397,13 @@ bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name) {
 void InsoleImage::apply_pending(ScalerControls& c) {
     if (left_pending) {
         c.left_arch_index = left_values[0];
-        c.length = left_values[1] + 10.0;
+        c.length = left_values[1] + 10;  // the sum in float, as the value was read
         apply_length(c);
         current_side = 0;
         needs_rebuild = true;
     } else if (right_pending) {
         c.right_arch_index = right_values[0];
-        c.length = right_values[1] + 10.0;
+        c.length = right_values[1] + 10;  // the sum in float, as the value was read
         apply_length(c);
         current_side = 1;
         needs_rebuild = true;

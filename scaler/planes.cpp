@@ -286,12 +286,14 @@ void add_stamp(Plane& plane, unsigned char* stamp, int stride, float w, float l,
     if (!(max_value > 0) || stride <= 0) return;
     const int cols = std::min(stride, safe_int(std::ceil(w + 20)));
     const int rows = safe_int(std::ceil(l + 20));
-    // H x 5 x v / max rather than H / max x 5 x v: the brightest byte then
-    // gives exactly H mm instead of one step less through rounding.
+    // H / max x 5 x v in double, the sliders' precision: that order decides
+    // where each value truncates, so pads match the station's earlier ones.
+    const double per_step = static_cast<double>(h) / max_value;
     for (int k = 0; k < rows; ++k)
         for (int i = 0; i < cols; ++i) {
             unsigned char& s = stamp[k * stride + i];
-            s = clamp_trunc(h * 5 * s / max_value, 0, 255);
+            const double v = per_step * 5 * s;  // truncated in double, not first rounded to float
+            s = v >= 255 ? 255 : v > 0 ? static_cast<unsigned char>(static_cast<int>(v)) : 0;
         }
     const int top = safe_int(centre_y) - safe_int(l + 10);
     const int left = safe_int(centre_x) - safe_int(w + 20) / 2;

@@ -182,7 +182,7 @@ void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {
     s.ui->add_log_line(" ");
     s.ui->select_last_line();
     platform::WindowHandle w = s.hooks.find_window("Strandel");
-    if (w) std::printf("Strandel 執行中\n");
+    if (w) std::printf("Strandel 執行中\n");  // UTF-8: the console's code page here
     if (w && s.hooks.raise_window(w)) std::printf("Set \"Strandel\" to Top\n");
 }
 

@@ -23,7 +23,7 @@ void server_tick(ServerState& s) {
         upload_brace_records(s);
         if (write_bmp_list()) {
             if (s.hooks.find_window("Strandel")) {
-                std::printf("Strandel 視窗執行中\n");
+                std::printf("Strandel 視窗執行中\n");  // UTF-8: the console's code page here
                 std::fflush(stdout);
             } else {
                 platform::change_dir(server_path());

@@ -145,6 +145,39 @@ TEST_F(GcodeWriter, LayerZeroOutlinePrimingAndFirstPathPrimedWith26) {
     EXPECT_EQ(l.work_feeds[l.work_feeds.size() - 2], 1200);
 }
 
+TEST_F(GcodeWriter, OutlineBlockTravelsAtGapsAndSharpLongStepsExactly) {
+    store.set_value(bt_contour, 1);
+    std::string path = begin("outline.gcode");
+    // (151,180) -> (151,191) is neither one column nor one row: a gap. The
+    // 12-cell step to (153,203) turns back sharply to (152,192): a travel.
+    // The last step is long too but has no next point: it extrudes.
+    r->cleaned_points = {pt(150, 180), pt(151, 180), pt(151, 191), pt(152, 191), pt(153, 203), pt(152, 192)};
+    r->lines = {{pt(100, 100), pt(110, 100)}};
+    testing::internal::CaptureStdout();
+    write_layer(1);
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("x y 0.000000 0.000000\n"), std::string::npos) << said;
+    std::string text = finish(path);
+    const std::string travel_tail = "G1 F3000 \nG1 Z1.00  \n";
+    EXPECT_EQ(text,
+              "START\n"
+              "\n\nG1 Z0.40\n"
+              "\n\nG92 E0\n"
+              "G1 E-15.000 F2400\n" + travel_tail + "G1 X150.00 Y180.00\nG1 Z0.40 \nG1 E4.000 F2400\nG1 F1800\n"
+              "G1 X151.00 Y180.00 E4.060\n"
+              "G1 E-10.940 F2400\n" + travel_tail + "G1 X151.00 Y191.00\nG1 Z0.40 \nG1 E8.060 F2400\nG1 F1800\n"
+              "G1 X152.00 Y191.00 E8.120\n"
+              "G1 E-6.880 F2400\n" + travel_tail + "G1 X153.00 Y203.00\nG1 Z0.40 \nG1 E12.120 F2400\nG1 F1800\n"
+              "G1 X152.00 Y192.00 E12.783\n"
+              "\n\nG92 E0\n"
+              "G1 E-15.000 F2400\n" + travel_tail + "G1 X100.00 Y100.00 \nG1 Z0.40 \nG1 E4.000 F2400\nG1 F1800 \n"
+              "G1 X110.00 Y100.00 E5.000\n"
+              "\n"
+              "\nEND");
+    // Outline steps count whole millimetres as they go: 1 + 1 + 11.05 -> 13, then the path's 10.
+    EXPECT_EQ(r->run_total, 23);
+}
+
 TEST_F(GcodeWriter, SkippedLayersShiftLaterHeights) {
     store.set_value(va_start_layer, 0.45);
     std::string path = begin("skip.gcode");

@@ -466,6 +466,14 @@ TEST(TestViewCross, StartsAtTheCornerAndMeasuresInsideTheOutline) {
     EXPECT_EQ(v->lower_y, 0);
 }
 
+TEST(TestViewCross, ViewGoneLeavesNoRedrawTimer) {
+    auto v = std::make_unique<GL_Display_TEST>(0, 0, 150, 360);
+    void* const p = v.get();
+    EXPECT_TRUE(Fl::has_timeout(redraw_timer, p));
+    v.reset();
+    EXPECT_FALSE(Fl::has_timeout(redraw_timer, p));
+}
+
 // ---- batch load of a job image -----------------------------------------------------------
 
 // A 150 x 360 (or other) BMP whose foot covers rows first..last (FreeImage rows, bottom first).
@@ -534,7 +542,9 @@ TEST_F(BatchLoad, WrongSizeIsRefusedOnTheConsoleWithoutADialog) {
     bool refused_missing = true;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(load_batch_file(insole_ + "/missing.bmp", &refused_missing));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("Unable to load texture: "), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Unable to load texture: " + insole_ +
+                                                          "/missing.bmp: missing or not a readable image; job skipped\n"),
+              std::string::npos);
     EXPECT_FALSE(refused_missing);
 }
 
@@ -609,6 +619,34 @@ TEST_F(BatchLoad, QuenorWithoutSettingsKeepsParametersAndDensityTwoSetsSpacing) 
     fs::remove(img);
     engine::params().set_value(engine::va_point_space, 3);
     engine::params().set_value(engine::ck_self_def_angle, 1);
+}
+
+TEST_F(BatchLoad, ImageLoadedButNeverMeasuredIsSkippedAtTheNextFrame) {
+    GL_Display_Image& iv = *image_view;
+    const int ox = iv.origin_point[0];
+    const std::string img = insole_ + "/twice.bmp";
+    write_foot(img, 50, 300);
+    snprintf(iv.bmp_list[0], BMP_NAME_SIZE, "%s", "twice.bmp");
+    iv.bmp_count = 3;  // more to come: the batch does not end here
+    iv.bmp_index = 0;
+    iv.batch_load_pending = iv.batch_job_running = 1;
+    testing::internal::CaptureStdout();
+    view_3d->batch_load_step();  // loaded; no layer step measures it
+    EXPECT_EQ(iv.bmp_index, 0);
+    EXPECT_TRUE(iv.batch_load_pending);
+    view_3d->batch_load_step();  // the next frame moves on instead of loading it again
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(iv.bmp_index, 1);
+    EXPECT_TRUE(iv.batch_load_pending);
+    EXPECT_TRUE(view_3d->job_image_path.empty());
+    EXPECT_TRUE(fs::exists(img));  // no G-code came of it
+    EXPECT_NE(out.find("twice.bmp: the model was not measured"), std::string::npos) << out;
+    fs::remove(img);
+    view_3d->model.clear();
+    iv.origin_point[0] = ox;
+    iv.batch_load_pending = iv.batch_job_running = 0;
+    iv.bmp_count = 0;
+    iv.bmp_index = 0;
 }
 
 // FLTK compares a font's new name with the one it holds: the names of an

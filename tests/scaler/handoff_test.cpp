@@ -38,6 +38,13 @@ TEST(HandoffParse, BothRecordsInEitherOrder) {
     }
 }
 
+TEST(HandoffParse, FoundLinesFollowTheFileOrder) {
+    const Handoff h = parse("right 0.3 250 7 8 9 10 11 12 job\nleft 0.25 245 1 2 3 4 5 6\n");
+    EXPECT_EQ(h.found_lines,
+              "FOUND RIGHT: \nFOUND LEFT: \n0.250000 245.000000 1.000000 2.000000 3.000000 4.000000 5.000000 "
+              "6.000000 ");
+}
+
 TEST(HandoffParse, BadNumberStopsTheRecordAndIsReadAsAWord) {
     Handoff h;
     h.left_values[2] = 99;
@@ -137,6 +144,16 @@ TEST(HandoffView, LeftIsAppliedFirstWithTenMillimetresMore) {
     EXPECT_EQ(view->current_side, 1);
     EXPECT_DOUBLE_EQ(c.length, 260);
     EXPECT_NEAR(c.right_arch_index, 0.3, 1e-6);
+}
+
+TEST(HandoffView, LengthIsTheFootLengthPlusTenInSinglePrecision) {
+    auto view = std::make_unique<InsoleImage>();
+    view->measured_length = 300, view->measured_width = 90;
+    view->left_pending = true;
+    view->left_values[1] = 127.99999237f;  // + 10 rounds to 138 in float, not in double
+    ScalerControls c;
+    view->apply_pending(c);
+    EXPECT_DOUBLE_EQ(c.length, 138);
 }
 
 TEST(Poller, FiresOnceOnEachEvenSecond) {

@@ -352,4 +352,23 @@ TEST(PadStamp, BrightestValueBecomesTheHeightBelowTheAnchorRow) {
     EXPECT_EQ(sat->p[0][0], 0);
 }
 
+TEST(PadStamp, ScaledAsHeightOverBrightestTimesFiveTimesValue) {
+    // 2.6 mm over 255: H / max x 5 x v truncates the brightest byte to 12
+    // steps, where H x 5 x v / max would give 13.
+    const float w = 20, l = 30;
+    const int stride = 40, rows = 50;
+    unsigned char stamp[stride * rows] = {};
+    stamp[25 * stride + 20] = 255;
+    stamp[25 * stride + 21] = 128;
+    auto b = blank();
+    add_stamp(b->p, stamp, stride, w, l, 2.6f, 255, 75, 200);
+    EXPECT_EQ(b->p[185][75], 12);
+    EXPECT_EQ(b->p[185][76], 6);  // 2.6 / 255 x 5 x 128 = 6.53
+    unsigned char two[stride * rows] = {};
+    two[25 * stride + 20] = 255;
+    auto c = blank();
+    add_stamp(c->p, two, stride, w, l, 2, 255, 75, 200);
+    EXPECT_EQ(c->p[185][75], 10);
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 // downloads that fail in every way, and TLS.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "station/job_poll.h"
 #include "tests/station/station_fixture.h"
 
@@ -128,6 +130,17 @@ TEST_F(JobPoll, InsoleJobWritesHandOffStartsFormletAndAnnounces) {
     EXPECT_EQ(raised, std::vector<platform::WindowHandle>{42});
     EXPECT_EQ(state->last_printid, 31);
     EXPECT_EQ(state->sleep_seconds, 4);
+}
+
+TEST_F(JobPoll, StrandelFoundLineIsUtf8) {
+    add_program("Formlet");
+    window_open = true;
+    service->push(kJobPath, answer(200, job_reply("A001", "x/13800_1.bmp", R"(,"left":"l","right":"r")")));
+    testing::internal::CaptureStdout();
+    poll();
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Strandel 執行中\n"), std::string::npos) << out;
 }
 
 TEST_F(JobPoll, MissingFormletIsLogged) {

@@ -2,6 +2,8 @@
 // mode and its pacing, the internet check, and the file cycle.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "station/scheduler.h"
 #include "station/transfer.h"
 #include "tests/station/station_fixture.h"
@@ -130,9 +132,14 @@ TEST_F(Scheduler, OpenStrandelWindowIsNotStartedAgain) {
     online_server();
     window_open = true;
     write_all(insole + "/a.bmp", "x");
+    testing::internal::CaptureStdout();
     tick(8100);
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(started.empty());
     EXPECT_EQ(looked_for, std::vector<std::string>{"Strandel"});
+    // The console is UTF-8 here, so the Chinese line comes out as UTF-8.
+    EXPECT_NE(out.find("Strandel 視窗執行中\n"), std::string::npos) << out;
 }
 
 TEST_F(Scheduler, NoImageStartsNothingAndRunsOffline) {
