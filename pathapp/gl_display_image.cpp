@@ -93,20 +93,14 @@ GL_Display_Image::GL_Display_Image(int x, int y, int w, int h, const char* label
     Fl::add_timeout(REDRAW_INTERVAL, redraw_timer, this);
     origin_point[0] = origin_point[1] = 30;
     origin_extra[0] = origin_extra[1] = 1;
-    if (FILE* f = fopen("origin_point.txt", "r")) {
-        // A number that cannot be read leaves its field and the ones after it.
-        int v;
-        if (fscanf(f, "%d", &v) == 1) {
-            origin_point[0] = v;
-            if (fscanf(f, "%d", &v) == 1) {
-                origin_point[1] = v;
-                if (fscanf(f, "%d", &v) == 1) {
-                    origin_extra[0] = v;
-                    if (fscanf(f, "%d", &v) == 1) origin_extra[1] = v;
-                }
-            }
-        }
-        fclose(f);
+    // Read by the same bounded reader as the other parameter files; a number
+    // that cannot be read leaves its field and the ones after it.
+    OriginPoint o;
+    if (read_origin_point_file(ORIGIN_POINT_FILE, o)) {
+        origin_point[0] = o.x;
+        origin_point[1] = o.y;
+        origin_extra[0] = o.extra0;
+        origin_extra[1] = o.extra1;
         show_origin(origin_point);
     }
     label_font = make_label_font();
@@ -118,6 +112,7 @@ GL_Display_Image::GL_Display_Image(int x, int y, int w, int h, const char* label
 GL_Display_Image::~GL_Display_Image() {
     Fl::remove_timeout(redraw_timer, this);
     engine::destroy_insole_shape(shape);
+    delete label_font;
 }
 
 bool GL_Display_Image::write_origin_file() const {

@@ -1,5 +1,5 @@
-// FreeImage opening with the size checked on the header first, so a file
-// that claims a huge picture is refused without allocating it.
+// FreeImage opening of BMP files with the size checked on the header first,
+// so a file that claims a huge picture is refused without allocating it.
 #include "pathapp/image_file.h"
 
 #include <cstdio>
@@ -37,7 +37,9 @@ OpenedImage incomplete(const std::string& name) {
 template <class Load>
 OpenedImage open_checked(FREE_IMAGE_FORMAT fif, Load load) {
     OpenedImage out;
-    if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsReading(fif)) return out;
+    // The station's images are BMP; FreeImage's readers of other formats
+    // (XPM among them) read and write past their buffers on broken files.
+    if (fif != FIF_BMP) return out;
     if (FreeImage_FIFSupportsNoPixels(fif)) {
         FIBITMAP* head = load(FIF_LOAD_NOPIXELS);
         if (!head) return out;

@@ -18,7 +18,8 @@ struct OpenedImage {
     unsigned width = 0, height = 0;  // from the header, when it could be read
 };
 
-// A file of the type FreeImage detects for it (else by its name).
+// A file of the type FreeImage detects for it (else by its name); only BMP
+// is decoded, any other type is UNREADABLE.
 OpenedImage open_image_file(const std::string& path);
 // A BMP held in memory.
 OpenedImage open_image_memory(const uint8_t* data, size_t size);

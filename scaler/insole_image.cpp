@@ -15,6 +15,28 @@
 
 namespace fitmire {
 
+namespace {
+// Loads an image whose header claims at most max_w x max_h pixels: FreeImage
+// allocates whatever a header claims, so a larger one is not decoded
+// (nullptr then, with the header's size in w and h).
+FIBITMAP* load_bounded(FREE_IMAGE_FORMAT fmt, const char* path, unsigned max_w, unsigned max_h, unsigned& w,
+                       unsigned& h) {
+    w = h = 0;
+    // Templates are BMP and the stamp PNG; FreeImage's readers of other
+    // formats (XPM among them) read and write past their buffers on broken files.
+    if (fmt != FIF_BMP && fmt != FIF_PNG) return nullptr;
+    if (FreeImage_FIFSupportsNoPixels(fmt)) {
+        FIBITMAP* head = FreeImage_Load(fmt, path, FIF_LOAD_NOPIXELS);
+        if (!head) return nullptr;
+        w = FreeImage_GetWidth(head);
+        h = FreeImage_GetHeight(head);
+        FreeImage_Unload(head);
+        if (w > max_w || h > max_h) return nullptr;
+    }
+    return FreeImage_Load(fmt, path, 0);
+}
+}  // namespace
+
 InsoleImage::InsoleImage() : drop(new DropImage) {}
 
 InsoleImage::~InsoleImage() {
@@ -38,7 +60,13 @@ bool InsoleImage::load_colour_table(const char* path) {
 bool InsoleImage::load_drop(const char* path) {
     std::printf("Drop Image Read! \n");
     const FREE_IMAGE_FORMAT fmt = FreeImage_GetFileType(path, 0);
-    FIBITMAP* img = fmt == FIF_UNKNOWN ? nullptr : FreeImage_Load(fmt, path, 0);
+    unsigned head_w, head_h;
+    FIBITMAP* img = load_bounded(fmt, path, DropImage::kSize, DropImage::kSize, head_w, head_h);
+    if (!img && (head_w > DropImage::kSize || head_h > DropImage::kSize)) {
+        std::printf("%s: %u x %u pixels is larger than 250 x 250; the metatarsal pad stays empty\n", path, head_w,
+                    head_h);
+        return false;
+    }
     if (!img) {
         std::printf("%s: cannot be loaded; the metatarsal pad stays empty\n", path);
         return false;
@@ -76,7 +104,13 @@ bool InsoleImage::load_drop(const char* path) {
 bool InsoleImage::load_texture(const char* name, int side, ScalerControls& c) {
     const std::string path = platform::utf8_to_ansi(name);
     const FREE_IMAGE_FORMAT fmt = FreeImage_GetFileType(path.c_str(), 0);
-    FIBITMAP* img = fmt == FIF_UNKNOWN ? nullptr : FreeImage_Load(fmt, path.c_str(), 0);
+    unsigned head_w, head_h;
+    FIBITMAP* img = load_bounded(fmt, path.c_str(), kCols, kRows, head_w, head_h);
+    if (!img && (head_w > static_cast<unsigned>(kCols) || head_h > static_cast<unsigned>(kRows))) {
+        std::printf("Unable to load texture: %s: the template is %u x %u pixels, not 150 x 360\n", name, head_w,
+                    head_h);
+        return false;
+    }
     if (!img) {
         std::printf("Unable to load texture: %s\n", name);
         return false;

@@ -37,6 +37,8 @@ struct TransferSettings {
     long request_timeout_ms = 1500;  // job and insole-data requests
     long connect_timeout_ms = 5000;  // downloads and the record upload
     long stall_seconds = 15;         // a transfer below 1 byte/s this long is given up
+    long download_timeout_ms = 600000;    // a whole download, however slowly it trickles
+    size_t max_download_bytes = 256u << 20;  // a longer download is given up
     long upload_timeout_ms = 30000;  // the whole record upload
     int download_attempts = 3;
     int retry_pause_ms = 2000;

@@ -28,8 +28,19 @@ void set_tls(CURL* curl, const ServerState& s) {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
 }
 
-size_t write_to_file(char* data, size_t size, size_t count, void* file) {
-    return std::fwrite(data, size, count, static_cast<FILE*>(file)) * size;
+// A download's file and how much more of it is accepted: a server that
+// never ends its body would otherwise fill the disk.
+struct DownloadSink {
+    FILE* file;
+    size_t room;
+};
+
+size_t write_to_file(char* data, size_t size, size_t count, void* target) {
+    DownloadSink* sink = static_cast<DownloadSink*>(target);
+    const size_t n = size * count;
+    if (n > sink->room) return 0;  // a write error ends the transfer
+    sink->room -= n;
+    return std::fwrite(data, 1, n, sink->file);
 }
 
 }  // namespace
@@ -113,12 +124,15 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(s.transfer.max_redirects));
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    DownloadSink sink{f, s.transfer.max_download_bytes};
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_to_file);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, f);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, s.transfer.connect_timeout_ms);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, s.transfer.stall_seconds);
+    // A server trickling a byte now and then stays above the stall limit for ever.
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, s.transfer.download_timeout_ms);
     set_tls(curl, s);
     CURLcode rc = curl_easy_perform(curl);
     long code = 0;

@@ -309,6 +309,24 @@ TEST_F(ShellWindows, DraggedOriginIsWrittenOnRelease) {
     image_view->origin_point[0] = image_view->origin_point[1] = 30;
 }
 
+// The image view reads origin_point.txt through the bounded parameter-file
+// reader: numbers beyond int are held at its ends, a word stops the rest.
+TEST_F(ShellWindows, OriginFileWithHugeNumberAndWordIsReadSafely) {
+    put("origin_point.txt", "99999999999999999999\n-7\nbroken 5\n");
+    testing::internal::CaptureStdout();
+    {
+        GL_Display_Image view(0, 0, 100, 100);
+        EXPECT_EQ(view.origin_point[0], 2147483647);
+        EXPECT_EQ(view.origin_point[1], -7);
+        EXPECT_EQ(view.origin_extra[0], 1);
+        EXPECT_EQ(view.origin_extra[1], 1);
+    }
+    testing::internal::GetCapturedStdout();
+    fs::remove("origin_point.txt");
+    engine::params().set_value(engine::origin_x, 30);
+    engine::params().set_value(engine::origin_y, 30);
+}
+
 TEST_F(ShellWindows, JobListIsReadDeletedAndStartsTheBatch) {
     const std::string list = platform::insole_dir() + "/Bmp_List.txt";
     put(list, "a.bmp\nb.bmp");
@@ -629,6 +647,15 @@ TEST_F(BatchLoad, ImageLoadedButNeverMeasuredIsSkippedAtTheNextFrame) {
     iv.batch_load_pending = iv.batch_job_running = 0;
     iv.bmp_count = 0;
     iv.bmp_index = 0;
+}
+
+// FLTK compares a font's new name with the one it holds: the names of an
+// earlier call must still be alive when the fonts are set again.
+TEST(CjkFont, SettingTheFontsTwiceKeepsTheNamesReadable) {
+    use_cjk_font();
+    const std::string first = Fl::get_font(FL_HELVETICA);
+    use_cjk_font();
+    EXPECT_EQ(first, Fl::get_font(FL_HELVETICA));
 }
 
 TEST(SaveGcodeName, GcodeAddedUnlessTheNameEndsSo) {

@@ -250,6 +250,31 @@ TEST_F(Download, StalledTransferIsGivenUp) {
     expect_nothing_left("stall.gcode");
 }
 
+TEST_F(Download, TricklingTransferIsGivenUpAtTheDownloadTimeout) {
+    state->transfer.download_attempts = 1;
+    state->transfer.download_timeout_ms = 1500;
+    bracing("trickle.gcode");
+    testsupport::FakeResponse trickle = answer(200, std::string(100, 'G'));
+    trickle.drip_ms = 200;  // well above the stall limit of 1 byte/s, 20 s in all
+    service->set_default("/Mirel/trickle.gcode", trickle);
+    poll();
+    expect_nothing_left("trickle.gcode");
+}
+
+TEST_F(Download, BodyLongerThanTheLimitIsGivenUp) {
+    state->transfer.download_attempts = 1;
+    state->transfer.max_download_bytes = 1000;
+    bracing("long.gcode");
+    service->set_default("/Mirel/long.gcode", answer(200, std::string(5000, 'G')));
+    poll();
+    expect_nothing_left("long.gcode");
+
+    bracing("short.gcode");
+    service->set_default("/Mirel/short.gcode", answer(200, std::string(1000, 'G')));
+    poll();
+    EXPECT_EQ(read_all(files + "/short.gcode"), std::string(1000, 'G'));
+}
+
 TEST_F(Download, ExistingFileIsKept) {
     write_all(files + "/b.gcode", "waiting for the printer");
     bracing("b.gcode");

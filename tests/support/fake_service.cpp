@@ -98,6 +98,16 @@ struct FakeService::Impl {
         if (r.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(r.delay_ms));
         res.status = r.status;
         if (!r.location.empty()) res.set_header("Location", r.location);
+        if (r.drip_ms > 0) {
+            const std::string body = r.body;
+            const int drip = r.drip_ms;
+            res.set_content_provider(body.size(), r.content_type.c_str(),
+                                     [body, drip](size_t offset, size_t, httplib::DataSink& sink) {
+                                         std::this_thread::sleep_for(std::chrono::milliseconds(drip));
+                                         return sink.write(body.data() + offset, 1);
+                                     });
+            return;
+        }
         if (r.truncate_at == std::string::npos) {
             res.set_content(r.body, r.content_type.c_str());
             return;
