@@ -9,13 +9,13 @@
 #include <FL/Fl_Menu_Button.H>
 #include <FL/Fl_Value_Output.H>
 #include <FL/Fl_Value_Slider.H>
-#include <fontconfig/fontconfig.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "common/cjk_font.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
 #include "pathapp/param_set.h"
@@ -260,42 +260,6 @@ void choose_variant_title(Fl_Widget*, void*) {
     main_window->redraw();
 }
 
-// ---- font --------------------------------------------------------------------------
-
-void use_cjk_font() {
-    // Xft draws each string with one face, so the default face must hold the
-    // Chinese labels itself; a Latin-only "sans" would show empty boxes.
-    static bool chosen = false;
-    if (chosen) return;
-    chosen = true;
-    if (!FcInit()) return;
-    FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("sans:lang=zh-tw"));
-    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-    FcDefaultSubstitute(pat);
-    FcResult res;
-    FcFontSet* set = FcFontSort(nullptr, pat, FcFalse, nullptr, &res);
-    std::string family;
-    if (set) {
-        FcLangSet* want = FcLangSetCreate();
-        FcLangSetAdd(want, reinterpret_cast<const FcChar8*>("zh-tw"));
-        for (int i = 0; i < set->nfont && family.empty(); ++i) {
-            FcLangSet* langs = nullptr;
-            FcChar8* fam = nullptr;
-            if (FcPatternGetLangSet(set->fonts[i], FC_LANG, 0, &langs) == FcResultMatch &&
-                FcLangSetContains(langs, want) &&
-                FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &fam) == FcResultMatch)
-                family = reinterpret_cast<const char*>(fam);
-        }
-        FcLangSetDestroy(want);
-        FcFontSetDestroy(set);
-    }
-    FcPatternDestroy(pat);
-    if (family.empty()) return;
-    // FLTK keeps the name pointers, so they live as long as the program.
-    const char* regular = strdup((" " + family).c_str());  // leading blank: the plain face
-    const char* bold = strdup(("B" + family).c_str());
-    Fl::set_font(FL_HELVETICA, regular);
-    Fl::set_font(FL_HELVETICA_BOLD, bold);
-}
+void use_cjk_font() { common::use_cjk_font(); }
 
 }  // namespace pathapp

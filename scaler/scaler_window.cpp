@@ -17,6 +17,7 @@
 #include <ctime>
 #include <string>
 
+#include "common/cjk_font.h"
 #include "display_image.h"
 #include "handoff.h"
 
@@ -351,6 +352,7 @@ void poll_tick(void* state) {
 int run(int argc, char** argv) {
     // One line at a time, so the log is whole even when the program is killed.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    common::use_cjk_font();
     build_scaler_window();
     scaler_window->show(argc, argv);
     const int status = Fl::run();

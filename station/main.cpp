@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "station/entrance_view.h"
+#include "common/cjk_font.h"
 #include "station/server_window.h"
 #include "station/transfer.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     // The console is the server's running log: whole lines, even into a file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
+    common::use_cjk_font();
     station::ServerWindow sw = station::build_server_window();
     sw.server_window->position(0, 31);
     sw.server_window->set_non_modal();
