@@ -164,11 +164,21 @@ struct Station {
     static constexpr const char* kStartText = "; station job start";
     static constexpr const char* kEndText = "; station job end";
 
+    // Laid out in-process, as tools/lay_out_station.sh does: a child process
+    // here could be reaped by a ProcessWatch of an earlier test before
+    // std::system saw it end.
     Station() {
-        const std::string cmd = std::string("\"") + STATION_SOURCE_DIR + "/tools/lay_out_station.sh\" \"" + root +
-                                "\" \"" + STATION_BINARY_DIR + "\" >/dev/null 2>&1";
-        ok = std::system(cmd.c_str()) == 0 && fs::exists(server + "/Hostlet") && fs::exists(server + "/Fitmire") &&
-             fs::exists(server + "/Strandel");
+        std::error_code ec;
+        for (const std::string& d : {insole, temp, output, files + "/output_tmp", server}) fs::create_directories(d, ec);
+        const std::string build = STATION_BINARY_DIR;
+        ok = true;
+        for (const char* prog : {"pathapp/Strandel", "scaler/Fitmire", "station/Hostlet"}) {
+            const fs::path from = build + "/" + prog;
+            ok = fs::copy_file(from, server + "/" + from.filename().string(), fs::copy_options::overwrite_existing,
+                               ec) && ok;
+        }
+        for (const char* data : {"255mm narrow 20220606 backmove 5mm.bmp", "drop.png", "lut_ancestor.txt"})
+            fs::copy_file(build + "/sample/" + data, server + "/" + data, fs::copy_options::overwrite_existing, ec);
         put(server + "/tx_begin_area.txt", kStartText);
         put(server + "/tx_end_area.txt", kEndText);
     }
