@@ -2,7 +2,6 @@
 // loaders, the batch job's load with its per-job settings file, the base-plate
 // rebuild, the heel point and the "Save G-Code" dialog.
 #include <FL/Fl.H>
-#include <FL/Fl_Native_File_Chooser.H>
 #include <FL/fl_ask.H>
 #include <FreeImage.h>
 
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "engine/params.h"
+#include "common/file_dialog.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
 #include "pathapp/batch.h"
@@ -46,22 +46,8 @@ void report(const char* console_line, const char* text, const char* title) {
 
 // The native chooser; false (with the chooser's lines on stderr) when nothing was chosen.
 bool choose_file(const char* title, const char* filter, bool save, std::string& out) {
-    Fl_Native_File_Chooser chooser;
-    chooser.title(title);
-    chooser.filter(filter);
-    chooser.type(save ? Fl_Native_File_Chooser::BROWSE_SAVE_FILE : Fl_Native_File_Chooser::BROWSE_FILE);
-    switch (chooser.show()) {
-    case -1:
-        fprintf(stderr, "ERROR: %s\n", chooser.errmsg());
-        fprintf(stderr, "*** CANCEL\n");
-        return false;
-    case 1:
-        fprintf(stderr, "*** CANCEL\n");
-        return false;
-    default:
-        break;
-    }
-    out = platform::utf8_to_ansi(chooser.filename());
+    if (!common::choose_file(title, filter, save, out)) return false;
+    out = platform::utf8_to_ansi(out);
     return true;
 }
 

@@ -1,7 +1,7 @@
 // The load-STL action: native file chooser, then the engine's reader.
+#include "common/file_dialog.h"
 #include "pathapp/stl_load.h"
 
-#include <FL/Fl_Native_File_Chooser.H>
 
 #include <cstdio>
 #include <cstring>
@@ -27,24 +27,8 @@ bool to_ansi_path(char* name, size_t capacity) {
 
 bool load_stl_model(const StlLoadTarget& target) {
     if (!target.model || !target.box || !target.raster || !target.heel_point) return false;
-    Fl_Native_File_Chooser chooser;
-    chooser.type(Fl_Native_File_Chooser::BROWSE_FILE);
-    chooser.title("Load a STL-MODEL file");
-    chooser.filter("model\t*.stl\n");
-    switch (chooser.show()) {
-        case -1:
-            std::fprintf(stderr, "ERROR: %s\n", chooser.errmsg());
-            std::fprintf(stderr, "*** CANCEL\n");
-            return false;
-        case 1:
-            std::fprintf(stderr, "*** CANCEL\n");
-            return false;
-        default:
-            break;
-    }
-    const char* name = chooser.filename();
-    if (!name || !*name) return false;
-    const std::string path = name;
+    std::string path;
+    if (!common::choose_file("Load a STL-MODEL file", "model\t*.stl\n", false, path)) return false;
     // An unusable name is refused before anything of the current model is lost.
     if (!engine::stl_path_fits(path)) return false;
     if (target.reset_placement_matrices) target.reset_placement_matrices();

@@ -1,9 +1,9 @@
 // Fitmire's image view: construction loads, draw (rebuild, show, hand-off
 // save and exit), mouse gestures and the template dialog.
+#include "common/file_dialog.h"
 #include "display_image.h"
 
 #include <FL/Fl.H>
-#include <FL/Fl_Native_File_Chooser.H>
 #include <FL/gl.h>
 
 #include <cstdio>
@@ -32,22 +32,8 @@ void GL_Display_Image::load_texture(const char* name, int side) {
 }
 
 void GL_Display_Image::open_template_dialog(int side) {
-    Fl_Native_File_Chooser chooser;
-    chooser.type(Fl_Native_File_Chooser::BROWSE_FILE);
-    chooser.title("Load a image file");
-    chooser.filter("image\t*.bmp\n");
-    switch (chooser.show()) {
-    case -1:
-        std::fprintf(stderr, "ERROR: %s\n", chooser.errmsg());
-        std::fprintf(stderr, "*** CANCEL\n");
-        break;
-    case 1:
-        std::fprintf(stderr, "*** CANCEL\n");
-        break;
-    default:
-        if (chooser.filename() && *chooser.filename()) load_texture(chooser.filename(), side);
-        break;
-    }
+    std::string name;
+    if (common::choose_file("Load a image file", "image\t*.bmp\n", false, name)) load_texture(name.c_str(), side);
 }
 
 void GL_Display_Image::draw() {

@@ -7,7 +7,6 @@
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Double_Window.H>
-#include <FL/Fl_Native_File_Chooser.H>
 #include <FL/Fl_Text_Display.H>
 #include <FL/Fl_Value_Input.H>
 #include <FL/Fl_Value_Slider.H>
@@ -18,6 +17,7 @@
 #include <string>
 
 #include "common/cjk_font.h"
+#include "common/file_dialog.h"
 #include "display_image.h"
 #include "handoff.h"
 
@@ -123,21 +123,8 @@ void load_cb(Fl_Widget*, void* side) {
 
 void save_cb(Fl_Widget*, void*) {
     if (!scaler_view) return;
-    Fl_Native_File_Chooser chooser;
-    chooser.type(Fl_Native_File_Chooser::BROWSE_SAVE_FILE);
-    chooser.title("Save The Diabetic Insole");
-    switch (chooser.show()) {
-    case -1:
-        std::fprintf(stderr, "ERROR: %s\n", chooser.errmsg());
-        std::fprintf(stderr, "*** CANCEL\n");
-        break;
-    case 1:
-        std::fprintf(stderr, "*** CANCEL\n");
-        break;
-    default:
-        if (chooser.filename() && *chooser.filename()) scaler_view->save_scaled_bmp(chooser.filename());
-        break;
-    }
+    std::string name;
+    if (common::choose_file("Save The Diabetic Insole", nullptr, true, name)) scaler_view->save_scaled_bmp(name.c_str());
 }
 
 void restore_cb(Fl_Widget*, void*) {
