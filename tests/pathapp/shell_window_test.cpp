@@ -46,6 +46,14 @@ void put(const std::string& path, const std::string& text) {
     out << text;
 }
 
+// Runs f with the console captured and returns what it printed.
+template <class F>
+std::string captured(F&& f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
+
 void collect(Fl_Widget* w, std::vector<Fl_Widget*>& out) {
     out.push_back(w);
     if (Fl_Group* g = w->as_group())
@@ -184,18 +192,16 @@ TEST_F(ShellWindows, ParametersShowTheirStartValues) {
 
 TEST_F(ShellWindows, VariantMenuStartsAtItsStoredItemAndTitlesFollowPicks) {
     EXPECT_EQ(current_variant(), 0);
-    EXPECT_STREQ(menu_version->menu()[0].label(), "十月版");
-    EXPECT_STREQ(menu_version->menu()[1].label(), "一般版");
-    EXPECT_STREQ(menu_version->menu()[2].label(), "A4版");
-    menu_version->value(1);
-    choose_variant_title(menu_version, nullptr);
-    EXPECT_STREQ(main_window->label(), "Fitmire (Normal)");
-    menu_version->value(2);
-    choose_variant_title(menu_version, nullptr);
-    EXPECT_STREQ(main_window->label(), "Fitmire (A4)");
-    menu_version->value(0);
-    choose_variant_title(menu_version, nullptr);
-    EXPECT_STREQ(main_window->label(), "Fitmire (Quenor)");
+    const struct {
+        const char* item;
+        const char* title;
+    } variants[] = {{"十月版", "Fitmire (Quenor)"}, {"一般版", "Fitmire (Normal)"}, {"A4版", "Fitmire (A4)"}};
+    for (int i : {1, 2, 0}) {
+        EXPECT_STREQ(menu_version->menu()[i].label(), variants[i].item);
+        menu_version->value(i);
+        choose_variant_title(menu_version, nullptr);
+        EXPECT_STREQ(main_window->label(), variants[i].title);
+    }
     EXPECT_FALSE(fs::exists("sl_version.txt"));  // picking never stores the variant
     main_window->label("Strandel");
 }
@@ -219,14 +225,15 @@ TEST_F(ShellWindows, PanelToggleChangesOnlyTheWindowSize) {
 }
 
 TEST_F(ShellWindows, VariantFileReading) {
-    put("v.txt", "2");
-    EXPECT_EQ(read_variant_file("v.txt"), 2);
-    put("v.txt", "abc");
-    EXPECT_EQ(read_variant_file("v.txt"), 0);
-    put("v.txt", "7");
-    EXPECT_EQ(read_variant_file("v.txt"), 0);  // outside 0..2: the first item
-    put("v.txt", "-1");
-    EXPECT_EQ(read_variant_file("v.txt"), 0);
+    // Anything but 0..2 gives the first item.
+    const struct {
+        const char* text;
+        int variant;
+    } cases[] = {{"2", 2}, {"abc", 0}, {"7", 0}, {"-1", 0}};
+    for (const auto& c : cases) {
+        put("v.txt", c.text);
+        EXPECT_EQ(read_variant_file("v.txt"), c.variant) << c.text;
+    }
     fs::remove("v.txt");
     EXPECT_EQ(read_variant_file("v.txt"), 0);
 }
@@ -439,9 +446,7 @@ TEST(TestViewCross, StartsAtTheCornerAndMeasuresInsideTheOutline) {
     static uint8_t px[IMAGE_H][PLANE_ROW];
     memset(px, 0, sizeof px);
     auto v = std::make_unique<GL_Display_TEST>(0, 0, 150, 360);
-    testing::internal::CaptureStdout();
-    measure_cross(px, *v);
-    testing::internal::GetCapturedStdout();
+    captured([&] { measure_cross(px, *v); });
     EXPECT_EQ(v->right_x - v->left_x, 149);
     EXPECT_EQ(v->cross_y - v->lower_y, 0);
 
@@ -512,16 +517,12 @@ TEST_F(BatchLoad, FootOfSeventyNineRowsIsRemovedAndSkipped) {
     const std::string img = insole_ + "/short.bmp";
     write_foot(img, 100, 178);
     bool refused = false;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(load_batch_file(img, &refused));
-    testing::internal::GetCapturedStdout();
+    captured([&] { EXPECT_FALSE(load_batch_file(img, &refused)); });
     EXPECT_TRUE(refused);
     EXPECT_FALSE(fs::exists(img));
 
     write_foot(img, 100, 179);
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(load_batch_file(img, &refused));
-    testing::internal::GetCapturedStdout();
+    captured([&] { EXPECT_TRUE(load_batch_file(img, &refused)); });
     EXPECT_FALSE(refused);
     EXPECT_TRUE(fs::exists(img));  // removed only once its G-code is in place
     EXPECT_EQ(view_3d->raster.insole_mesh_model, 1);
@@ -532,9 +533,7 @@ TEST_F(BatchLoad, WrongSizeIsRefusedOnTheConsoleWithoutADialog) {
     const std::string img = insole_ + "/big.bmp";
     write_foot(img, 10, 200, 200, 360);
     bool refused = false;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(load_batch_file(img, &refused));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captured([&] { EXPECT_FALSE(load_batch_file(img, &refused)); });
     EXPECT_TRUE(refused);
     EXPECT_NE(out.find(img + ": not a 150 x 360 image"), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(img));
@@ -551,9 +550,7 @@ TEST_F(BatchLoad, WrongSizeIsRefusedOnTheConsoleWithoutADialog) {
 TEST_F(BatchLoad, PressureMaxOfA32BitJobImage) {
     const std::string img = insole_ + "/p.bmp";
     write_foot(img, 50, 300, 150, 360, 32, 200);
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(load_batch_file(img));
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captured([&] { EXPECT_TRUE(load_batch_file(img)); });
     EXPECT_EQ(gp_img->img.pressure_max, 200);
     EXPECT_NE(out.find("gp_img->pressure_max 200\n "), std::string::npos);
     EXPECT_NE(out.find("bpp 32\n"), std::string::npos);
@@ -566,9 +563,7 @@ TEST_F(BatchLoad, A4SettingsFullOneTypeS) {
     write_foot(img, 50, 300);
     const std::string settings = platform::server_dir() + "/job.txt";
     put(settings, "full 1\ntype s\n");
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(load_batch_file(img));
-    testing::internal::GetCapturedStdout();
+    captured([&] { EXPECT_TRUE(load_batch_file(img)); });
     using namespace engine;
     EXPECT_EQ(pval(bt_whole_insole), 1);
     EXPECT_NEAR(pval(va_spacing), 0.3, 1e-6);
@@ -593,25 +588,19 @@ TEST_F(BatchLoad, QuenorWithoutSettingsKeepsParametersAndDensityTwoSetsSpacing) 
     const std::string img = insole_ + "/oct.bmp";
     write_foot(img, 50, 300);
     const double spacing = engine::pval(engine::va_point_space);
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(load_batch_file(img));
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = captured([&] { EXPECT_TRUE(load_batch_file(img)); });
     EXPECT_NE(out.find("tmpFile oct.txt\n"), std::string::npos);
     EXPECT_EQ(engine::pval(engine::va_point_space), spacing);
 
     put(insole_ + "/oct.txt", "density 2");
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(load_batch_file(img));
-    testing::internal::GetCapturedStdout();
+    captured([&] { EXPECT_TRUE(load_batch_file(img)); });
     EXPECT_EQ(engine::pval(engine::va_point_space), 4);
     EXPECT_EQ(engine::pval(engine::ck_self_def_angle), 0);
     EXPECT_EQ(view_3d->current_angle, -45);
     EXPECT_FALSE(fs::exists(insole_ + "/oct.txt"));  // read and removed
 
     put(insole_ + "/oct.txt", "density 1 note " + std::string(80, 'a'));  // a token too long for the reader
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(load_batch_file(img));
-    out = testing::internal::GetCapturedStdout();
+    out = captured([&] { EXPECT_FALSE(load_batch_file(img)); });
     EXPECT_NE(out.find("job refused"), std::string::npos);
     EXPECT_TRUE(fs::exists(img));
     EXPECT_TRUE(fs::exists(insole_ + "/oct.txt"));
