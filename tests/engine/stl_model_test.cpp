@@ -423,28 +423,3 @@ TEST_F(StlGl, DrawModelWritesOnceWhenSaveIsOn) {
 }
 
 }  // namespace
-
-// ---- generated sample files -------------------------------------------------------
-
-namespace {
-
-TEST(SampleStl, BoxInThreeFormsReadsAlike) {
-    Mesh first, model;
-    ModelBox box;
-    if (engine::read_stl_file(testsupport::sample("box_ascii.stl"), first, box).status != StlStatus::ok)
-        GTEST_SKIP() << "no generated sample data";
-    EXPECT_EQ(first.size(), 12u);
-    EXPECT_FLOAT_EQ(box.model_max_x - box.model_min_x, 20);
-    EXPECT_FLOAT_EQ(box.model_max_y - box.model_min_y, 30);
-    EXPECT_FLOAT_EQ(box.model_max_z - box.model_min_z, 10);
-    for (const char* name : {"box_binary.stl", "box_binary_solidheader.stl"}) {
-        auto r = engine::read_stl_file(testsupport::sample(name), model, box);
-        EXPECT_EQ(r.status, StlStatus::ok) << name;
-        EXPECT_TRUE(r.binary) << name;
-        EXPECT_TRUE(same_triangles(model, first, 1e-6f)) << name;
-    }
-    EXPECT_EQ(engine::read_stl_file(testsupport::sample("two_solids_ascii.stl"), model, box).status, StlStatus::ok);
-    EXPECT_TRUE(same_triangles(model, first, 1e-6f));
-}
-
-}  // namespace
