@@ -146,12 +146,9 @@ TEST(TrimCorners, EarlierClearingCountsForLaterPixels) {
 // ---- arch factor ------------------------------------------------------------------
 
 TEST(ArchFactor, FactorAcrossTheIndexRange) {
-    EXPECT_NEAR(arch_factor(0.05f), 1.15, 1e-6);
-    EXPECT_NEAR(arch_factor(0.1f), 1.15, 1e-6);
-    EXPECT_NEAR(arch_factor(0.27f), 1.0, 1e-6);
-    EXPECT_NEAR(arch_factor(0.32f), 0.85, 1e-6);
-    EXPECT_NEAR(arch_factor(0.5f), 0.85, 1e-6);
-    EXPECT_NEAR(arch_factor(std::nanf("")), 1.15, 1e-6);
+    const float cases[][2] = {{0.05f, 1.15f}, {0.1f, 1.15f}, {0.27f, 1.0f}, {0.32f, 0.85f}, {0.5f, 0.85f},
+                              {std::nanf(""), 1.15f}};
+    for (const auto& c : cases) EXPECT_NEAR(arch_factor(c[0]), c[1], 1e-6) << c[0];
 }
 
 TEST(ArchFactor, ScalesHeightsAndKeepsTheLowestAtTen) {
@@ -191,12 +188,12 @@ TEST(ArchFactor, OtherSideIsMirrored) {
 // ---- width follows length ------------------------------------------------------------
 
 TEST(WidthForLength, OneMillimetrePerFiveRounded) {
-    EXPECT_EQ(width_for_length(257, 250, 90), 91);  // +7 -> +1
-    EXPECT_EQ(width_for_length(258, 250, 90), 92);  // +8 -> +2
-    EXPECT_EQ(width_for_length(242, 250, 90), 88);  // -8 -> -2
-    EXPECT_EQ(width_for_length(243, 250, 90), 89);  // -7 -> -1
-    EXPECT_EQ(width_for_length(250, 250, 90), 90);
-    EXPECT_EQ(width_for_length(1e300, 250, 90), 90 + 200000);  // bounded, no overflow
+    // Length change to width change: +7 -> +1, +8 -> +2, -8 -> -2, -7 -> -1; a huge length is bounded.
+    const struct {
+        double length;
+        int width;
+    } cases[] = {{257, 91}, {258, 92}, {242, 88}, {243, 89}, {250, 90}, {1e300, 90 + 200000}};
+    for (const auto& c : cases) EXPECT_EQ(width_for_length(c.length, 250, 90), c.width) << c.length;
 }
 
 // ---- landmarks --------------------------------------------------------------------------
@@ -237,10 +234,7 @@ TEST(Landmarks, RowWithoutInsoleKeepsThePreviousColumn) {
         EXPECT_GE(marks.p[i].row, 0);
         EXPECT_LT(marks.p[i].row, kRows);
     }
-    EXPECT_EQ(marks.p[0].column, 40);
-    EXPECT_EQ(marks.p[1].column, 41);
-    EXPECT_EQ(marks.p[2].column, 42);
-    EXPECT_EQ(marks.p[4].column, 44);
+    for (int i : {0, 1, 2, 4}) EXPECT_EQ(marks.p[i].column, 40 + i);
     EXPECT_EQ(marks.p[3].column, (42 + 44) / 2);
 }
 
@@ -290,10 +284,8 @@ TEST(Wedge, ReferencePointOnTheLineChangesNothing) {
 TEST(PadSize, FromTheBoxAndTheHvAngle) {
     Box box;
     box.width = 91, box.height = 301;
-    EXPECT_FLOAT_EQ(size_pad(box, 15).height, 2);
-    EXPECT_FLOAT_EQ(size_pad(box, 0).height, 2);
-    EXPECT_FLOAT_EQ(size_pad(box, 40).height, 3);
-    EXPECT_FLOAT_EQ(size_pad(box, 90).height, 5);
+    const float heights[][2] = {{15, 2}, {0, 2}, {40, 3}, {90, 5}};  // hv angle, height
+    for (const auto& h : heights) EXPECT_FLOAT_EQ(size_pad(box, h[0]).height, h[1]) << h[0];
     EXPECT_FLOAT_EQ(size_pad(box, 15).width, 60);
     EXPECT_FLOAT_EQ(size_pad(box, 15).length, 150.5f);
 }
