@@ -27,36 +27,27 @@ protected:
 
 using SampleGrid = WithParams;
 
-TEST_F(SampleGrid, StepThreeCoversTheRasterRowMajor) {
-    LayerRaster r;
-    engine::build_sample_grid(r, 3);
-    EXPECT_EQ(r.step, 3.0f);
-    EXPECT_EQ(r.grid_columns, 100);
-    EXPECT_EQ(r.grid_rows, 120);
-    ASSERT_EQ(r.grid.size(), 12000u);
-    for (size_t i = 0; i < r.grid.size(); ++i) ASSERT_EQ(r.grid[i].index, static_cast<int>(i));
-    EXPECT_EQ(r.grid.front().x, 0);
-    EXPECT_EQ(r.grid.front().y, 0);
-    EXPECT_EQ(r.grid.back().x, 297);
-    EXPECT_EQ(r.grid.back().y, 357);
-    // One grid row up is grid_columns further on.
-    EXPECT_EQ(r.grid[5 + r.grid_columns].x, r.grid[5].x);
-    EXPECT_EQ(r.grid[5 + r.grid_columns].y, r.grid[5].y + 3);
-}
-
-TEST_F(SampleGrid, StepSevenRoundsUp) {
-    LayerRaster r;
-    engine::build_sample_grid(r, 7);
-    EXPECT_EQ(r.grid_columns, 43);
-    EXPECT_EQ(r.grid_rows, 52);
-    ASSERT_EQ(r.grid.size(), 43u * 52u);
-    float max_x = 0, max_y = 0;
-    for (const PathPoint& p : r.grid) {
-        max_x = std::max(max_x, p.x);
-        max_y = std::max(max_y, p.y);
+TEST_F(SampleGrid, StepsCoverTheRasterRowMajorAndRoundUp) {
+    const struct {
+        int step, columns, rows;
+        float last_x;
+    } cases[] = {{3, 100, 120, 297}, {7, 43, 52, 294}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        LayerRaster r;
+        engine::build_sample_grid(r, c.step);
+        EXPECT_EQ(r.grid_columns, c.columns);
+        EXPECT_EQ(r.grid_rows, c.rows);
+        ASSERT_EQ(r.grid.size(), size_t(c.columns) * c.rows);
+        for (size_t i = 0; i < r.grid.size(); ++i) ASSERT_EQ(r.grid[i].index, static_cast<int>(i));
+        EXPECT_EQ(r.grid.front().x, 0);
+        EXPECT_EQ(r.grid.front().y, 0);
+        EXPECT_EQ(r.grid.back().x, c.last_x);
+        EXPECT_EQ(r.grid.back().y, 357);
+        // One grid row up is grid_columns further on.
+        EXPECT_EQ(r.grid[5 + r.grid_columns].x, r.grid[5].x);
+        EXPECT_EQ(r.grid[5 + r.grid_columns].y, r.grid[5].y + c.step);
     }
-    EXPECT_EQ(max_x, 294);
-    EXPECT_EQ(max_y, 357);
 }
 
 TEST_F(SampleGrid, OffsetCrossingShiftsRowsOrColumns) {
@@ -95,13 +86,9 @@ TEST_F(SampleGrid, RebuildClearsVisitedAndNonPositiveStepStillEnds) {
 // ---- angles ------------------------------------------------------------------
 
 TEST(Angles, PolarAngleOnAxesAndDiagonal) {
-    EXPECT_FLOAT_EQ(engine::polar_angle_deg(5, 0), 0);
-    EXPECT_FLOAT_EQ(engine::polar_angle_deg(-5, 0), 180);
-    EXPECT_NEAR(engine::polar_angle_deg(0, 5), 90, 1e-3);
-    EXPECT_NEAR(engine::polar_angle_deg(0, -5), 270, 1e-3);
-    EXPECT_NEAR(engine::polar_angle_deg(1, 1), 45, 1e-2);
-    EXPECT_NEAR(engine::polar_angle_deg(-100, -100), 225, 1e-2);
-    EXPECT_NEAR(engine::polar_angle_deg(120, -50), 360 - std::atan2(50.0, 120.0) * 180 / M_PI, 1e-2);
+    const float cases[][3] = {{5, 0, 0},     {-5, 0, 180},       {0, 5, 90},          {0, -5, 270},
+                              {1, 1, 45},    {-100, -100, 225},  {120, -50, 337.38f}};  // x, y, degrees
+    for (const auto& c : cases) EXPECT_NEAR(engine::polar_angle_deg(c[0], c[1]), c[2], 1e-2) << c[0] << "," << c[1];
 }
 
 TEST(Angles, PolarAngleStaysDefinedNearTheAxisAndAtTheOrigin) {
@@ -155,17 +142,13 @@ TEST_F(DiscClearing, LayerThirtyOneClearsWithinTheShrunkRadius) {
     std::fill(std::begin(r.layer_plane), std::end(r.layer_plane), 9);
     store.set_value(engine::va_layer_index, 31);
     engine::clear_disc(r, 100, 200, 10);
-    const double radius = 10 - 15 * std::exp(-4.0);  // 9.725
-    int expected = 0;
-    for (int y = 0; y < engine::RASTER_H; ++y) {
-        for (int x = 0; x < engine::RASTER_W; ++x) {
-            const double d = std::hypot(x - 100.0, y - 200.0);
-            const bool inside = d <= radius;
-            expected += inside;
-            ASSERT_EQ(r.layer_plane[y * engine::RASTER_W + x] == 0, inside) << x << "," << y;
-        }
-    }
-    EXPECT_EQ(cleared_cells(r), expected);
+    // The radius shrinks to 9.725 at layer 31: the 293 cells with x² + y² <= 94, nothing beyond distance 10.
+    for (int y = 0; y < engine::RASTER_H; ++y)
+        for (int x = 0; x < engine::RASTER_W; ++x)
+            if (std::hypot(x - 100.0, y - 200.0) >= 10) {
+                ASSERT_EQ(r.layer_plane[y * engine::RASTER_W + x], 9) << x << "," << y;
+            }
+    EXPECT_EQ(cleared_cells(r), 293);
     // The cells at distance 9 are cleared, those at 10 are not.
     EXPECT_EQ(r.layer_plane[200 * 300 + 109], 0);
     EXPECT_EQ(r.layer_plane[200 * 300 + 110], 9);
@@ -238,6 +221,14 @@ void centroid(const engine::Plane& p, double& cx, double& cy, int& n) {
     if (n) cx /= n, cy /= n;
 }
 
+// A 5 x 5 spot of the given value 50 cells right of the image centre (75, 180).
+std::vector<uint8_t> spot_image(uint8_t value) {
+    std::vector<uint8_t> image(360 * 152, 0);
+    for (int y = 178; y <= 182; ++y)
+        for (int x = 123; x <= 127; ++x) image[y * 152 + x] = value;
+    return image;
+}
+
 unsigned nearest_texture() {
     GLuint tex = 0;
     glGenTextures(1, &tex);
@@ -265,10 +256,7 @@ TEST_F(RasterGl, FramebufferIsCompleteAndMadeOnce) {
 TEST_F(RasterGl, ContourPlaneTurnsByPlusThenMinusSeventyFive) {
     LayerRaster r;
     ASSERT_TRUE(engine::init_framebuffer(r));
-    // A 5 x 5 spot 50 cells right of the image centre (75, 180).
-    std::vector<uint8_t> image(360 * 152, 0);
-    for (int y = 178; y <= 182; ++y)
-        for (int x = 123; x <= 127; ++x) image[y * 152 + x] = 200;
+    const std::vector<uint8_t> image = spot_image(200);
     engine::ModelBox box;
     box.model_min_x = 0, box.model_max_x = 150, box.model_min_y = 0, box.model_max_y = 360;
     const unsigned tex = nearest_texture();
@@ -296,9 +284,7 @@ TEST_F(RasterGl, ContourPlaneTurnsByPlusThenMinusSeventyFive) {
 TEST_F(RasterGl, PressurePlaneTurnsByMinusFortyFiveAboutTheBoxCentre) {
     LayerRaster r;
     ASSERT_TRUE(engine::init_framebuffer(r));
-    std::vector<uint8_t> image(360 * 152, 0);
-    for (int y = 178; y <= 182; ++y)
-        for (int x = 123; x <= 127; ++x) image[y * 152 + x] = 90;
+    const std::vector<uint8_t> image = spot_image(90);
     // Box centre (80, 170): the quad's (80, 170) lands on cell (150, 180).
     engine::ModelBox box;
     box.model_min_x = 10, box.model_max_x = 150, box.model_min_y = 0, box.model_max_y = 340;
