@@ -129,55 +129,42 @@ TEST(TracerBuild, EmptyLayerGivesNoLines) {
     EXPECT_TRUE(r->current_line.empty());
 }
 
-TEST(TracerBuild, RectangleRowLayerIsOneZigZag) {
-    for (int low = 0; low <= 1; ++low) {
-        auto r = make_raster();
-        fill(*r, 50, 249, 60, 299);
-        make_grid(*r, 3);
-        r->from_low_end = (uint8_t)low;
-        r->row_lines = 1;
-        build_row_lines(*r);
-        ASSERT_EQ(r->lines.size(), 1u) << "from_low_end " << low;
-        const auto& line = r->lines[0];
-        for (const PathPoint& p : line) EXPECT_TRUE(inside(p, 50, 249, 60, 299)) << p.x << "," << p.y;
-        expect_covered(*r);
-        if (low) {
-            // Start at the bottom-left grid point with its two boundary points.
-            ASSERT_GE(line.size(), 3u);
-            EXPECT_EQ(line[0].x, 50);
-            EXPECT_EQ(line[1].x, 51);
-            EXPECT_EQ(line[1].y, 60);
-            EXPECT_EQ(line[2].x, 52);
-        } else {
-            EXPECT_EQ(line[0].x, 249);  // no boundary beyond 249: 250 is empty
-            EXPECT_EQ(line[0].y, 60);
+TEST(TracerBuild, RectangleLayerIsOneZigZagInRowsOrColumns) {
+    for (int rows = 0; rows <= 1; ++rows)
+        for (int low = 0; low <= 1; ++low) {
+            SCOPED_TRACE(testing::Message() << "rows " << rows << " from_low_end " << low);
+            auto r = make_raster();
+            fill(*r, 50, 249, 60, 299);
+            make_grid(*r, 3);
+            r->from_low_end = (uint8_t)low;
+            r->row_lines = (uint8_t)rows;
+            if (rows)
+                build_row_lines(*r);
+            else
+                build_column_lines(*r);
+            ASSERT_EQ(r->lines.size(), 1u);
+            const auto& line = r->lines[0];
+            for (const PathPoint& p : line) EXPECT_TRUE(inside(p, 50, 249, 60, 299)) << p.x << "," << p.y;
+            expect_covered(*r);
+            // Grid rows (or columns) are walked in order, alternating direction.
+            float last = -1;
+            for (const PathPoint& p : line) {
+                EXPECT_GE(rows ? p.y : p.x, last);
+                last = rows ? p.y : p.x;
+            }
+            if (!rows) continue;
+            if (low) {
+                // Start at the bottom-left grid point with its two boundary points.
+                ASSERT_GE(line.size(), 3u);
+                EXPECT_EQ(line[0].x, 50);
+                EXPECT_EQ(line[1].x, 51);
+                EXPECT_EQ(line[1].y, 60);
+                EXPECT_EQ(line[2].x, 52);
+            } else {
+                EXPECT_EQ(line[0].x, 249);  // no boundary beyond 249: 250 is empty
+                EXPECT_EQ(line[0].y, 60);
+            }
         }
-        // Grid rows are walked in order, alternating direction.
-        float last_y = -1;
-        for (const PathPoint& p : line) {
-            EXPECT_GE(p.y, last_y);
-            last_y = p.y;
-        }
-    }
-}
-
-TEST(TracerBuild, RectangleColumnLayerIsOneZigZag) {
-    for (int low = 0; low <= 1; ++low) {
-        auto r = make_raster();
-        fill(*r, 50, 249, 60, 299);
-        make_grid(*r, 3);
-        r->from_low_end = (uint8_t)low;
-        r->row_lines = 0;
-        build_column_lines(*r);
-        ASSERT_EQ(r->lines.size(), 1u);
-        for (const PathPoint& p : r->lines[0]) EXPECT_TRUE(inside(p, 50, 249, 60, 299));
-        expect_covered(*r);
-        float last_x = -1;
-        for (const PathPoint& p : r->lines[0]) {
-            EXPECT_GE(p.x, last_x);
-            last_x = p.x;
-        }
-    }
 }
 
 TEST(TracerBuild, TwoRunsAreTracedAsTwoLines) {
