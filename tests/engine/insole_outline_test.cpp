@@ -113,12 +113,10 @@ TEST_F(Outline, SegmentRowsAndColumns) {
 }
 
 TEST(ArcAngle, DegreesFromTheXAxis) {
-    EXPECT_NEAR(angle_from_x_axis(11, 5, 10, 5), 0, 1e-3);
-    EXPECT_NEAR(angle_from_x_axis(10, 9, 10, 5), 90, 1e-3);
-    EXPECT_NEAR(angle_from_x_axis(10, 1, 10, 5), 90, 1e-3);  // unsigned
-    EXPECT_NEAR(angle_from_x_axis(7, 5, 10, 5), 180, 1e-3);
-    EXPECT_NEAR(angle_from_x_axis(13, 8, 10, 5), 45, 1e-2);
-    EXPECT_EQ(angle_from_x_axis(10, 5, 10, 5), 0);  // no direction: 0, not NaN
+    // Point, centre, unsigned degrees; no direction gives 0, not NaN.
+    const float cases[][5] = {{11, 5, 10, 5, 0}, {10, 9, 10, 5, 90}, {10, 1, 10, 5, 90},
+                              {7, 5, 10, 5, 180}, {13, 8, 10, 5, 45}, {10, 5, 10, 5, 0}};
+    for (const auto& c : cases) EXPECT_NEAR(angle_from_x_axis(c[0], c[1], c[2], c[3]), c[4], 1e-2) << c[0] << "," << c[1];
     EXPECT_FALSE(std::isnan(angle_from_x_axis(1e7f, 1, 0, 0)));
 }
 
@@ -340,28 +338,24 @@ int outline_top(const InsoleShape& s, int x) {
         if (s.outline_map[y * SHAPE_W + x]) return y;
     return -1;
 }
+
+// A block foot from row 40 to top_row, and an island at rows island_from..island_from+20 if asked.
+void build_block_foot(InsoleShape& s, int top_row, int island_from = -1) {
+    Bitmap foot = blank();
+    fill_rect(foot, 30, 40, 100, top_row, 80);
+    if (island_from >= 0) fill_rect(foot, 70, island_from, 95, island_from + 20, 80);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_outline(s, foot.data(), model);
+    testing::internal::GetCapturedStdout();
+}
 }  // namespace
 
-TEST_F(Outline, ToesPressedApartFromTheBallAreKeptInTheInsole) {
-    Bitmap foot = blank();
-    fill_rect(foot, 30, 40, 100, 200, 80);
-    fill_rect(foot, 70, 215, 95, 235, 80);  // a toe island 14 rows above the ball
-    Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_outline(*shape, foot.data(), model);
-    testing::internal::GetCapturedStdout();
+TEST_F(Outline, ToeIslandsNearTheBallAreKeptAndFarOnesNotJoined) {
+    build_block_foot(*shape, 200, 215);  // 14 rows above the ball: a toe
     EXPECT_GE(outline_top(*shape, 80), 233);
     EXPECT_EQ(at(shape->inside_mask, 80, 225), 10);
-}
-
-TEST_F(Outline, FarIslandsAreNotJoined) {
-    Bitmap foot = blank();
-    fill_rect(foot, 30, 40, 100, 200, 80);
-    fill_rect(foot, 70, 240, 95, 260, 80);  // 39 rows above the ball: not a toe
-    Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_outline(*shape, foot.data(), model);
-    testing::internal::GetCapturedStdout();
+    build_block_foot(*shape, 200, 240);  // 39 rows above the ball: not a toe
     EXPECT_LE(outline_top(*shape, 80), 201);
     EXPECT_EQ(at(shape->inside_mask, 80, 250), 0);
 }
@@ -369,12 +363,7 @@ TEST_F(Outline, FarIslandsAreNotJoined) {
 TEST_F(Outline, HeelEndFollowsTheFootItselfWithoutErosion) {
     auto bottom_row = [&](double erosion) {
         store.set_value(va_bm_para_1, erosion);
-        Bitmap foot = blank();
-        fill_rect(foot, 30, 40, 100, 240, 80);
-        Mesh model;
-        testing::internal::CaptureStdout();
-        build_insole_outline(*shape, foot.data(), model);
-        testing::internal::GetCapturedStdout();
+        build_block_foot(*shape, 240);
         for (int y = 0; y < SHAPE_H; ++y)
             for (int x = 0; x < SHAPE_W; ++x)
                 if (at(shape->outline_map, x, y)) return y;
