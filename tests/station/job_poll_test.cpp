@@ -15,6 +15,7 @@ using stationtest::write_all;
 using testsupport::answer;
 
 const std::string kJobPath = "/Mirel/getPrintToken.php";
+const char* const kIdle = R"({"resultCode":200,"sleep":6,"printid":0})";
 
 std::string job_reply(const std::string& type, const std::string& bmpfile, const std::string& extra = "") {
     return R"({"resultCode":200,"token":"tk","sdate":"s","edate":"e","sleep":4,"printid":31,"type":")" + type +
@@ -31,25 +32,19 @@ protected:
     int poll() { return station::poll_print_token(*state); }
 };
 
-TEST_F(JobPoll, RequestCarriesTheKeyNumber) {
-    service->push(kJobPath, answer(200, R"({"resultCode":200,"sleep":6,"printid":0})"));
+TEST_F(JobPoll, RequestCarriesTheKeyNumberAndPrintidZeroOnlyChangesTheMode) {
+    service->push(kJobPath, answer(200, kIdle));
     EXPECT_EQ(poll(), 200);
     auto reqs = service->requests();
     ASSERT_EQ(reqs.size(), 1u);
     EXPECT_EQ(reqs[0].method, "POST");
     EXPECT_EQ(reqs[0].body, "{\"orbane\":\"4242\"}");
     EXPECT_EQ(reqs[0].content_type, "application/x-www-form-urlencoded");
-}
-
-TEST_F(JobPoll, PrintidZeroOnlyChangesTheMode) {
-    service->push(kJobPath, answer(200, R"({"resultCode":200,"sleep":6,"printid":0})"));
-    poll();
     EXPECT_TRUE(state->insole_mode);
     EXPECT_EQ(state->sleep_seconds, 6);
     EXPECT_EQ(state->last_printid, 0);
     EXPECT_TRUE(ui.lines.empty());
     EXPECT_TRUE(started.empty());
-    EXPECT_EQ(service->requests().size(), 1u);
 }
 
 TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
@@ -60,13 +55,13 @@ TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
         EXPECT_FALSE(state->insole_mode) << body;
         EXPECT_EQ(state->sleep_seconds, 17) << body;
     }
-    service->push(kJobPath, answer(503, R"({"resultCode":200,"sleep":6,"printid":0})"));
+    service->push(kJobPath, answer(503, kIdle));
     EXPECT_EQ(poll(), 503);
     EXPECT_FALSE(state->insole_mode);
 }
 
 TEST_F(JobPoll, SlowServiceGivesCodeZero) {
-    service->push(kJobPath, answer(200, R"({"resultCode":200,"sleep":6,"printid":0})", 2500));
+    service->push(kJobPath, answer(200, kIdle, 2500));
     EXPECT_EQ(poll(), 0);
     EXPECT_FALSE(state->insole_mode);
 }
@@ -80,9 +75,7 @@ TEST_F(JobPoll, BracingDownloadLandsUnderItsLastName) {
     EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
     EXPECT_GE(ui.selects, 1);
     EXPECT_EQ(state->job_count, 0);
-}
-
-TEST_F(JobPoll, BracingTypeCAlone) {
+    // "C" alone is a bracing job too.
     service->push(kJobPath, answer(200, job_reply("C", "b.gcode")));
     service->set_default("/Mirel/b.gcode", answer(200, "x"));
     poll();
@@ -221,58 +214,41 @@ TEST_F(Download, RedirectIsFollowed) {
     EXPECT_EQ(read_all(files + "/old.gcode"), "moved here");
 }
 
-TEST_F(Download, EndlessRedirectsFail) {
-    bracing("loop.gcode");
-    testsupport::FakeResponse moved = answer(302, "");
-    moved.location = "/Mirel/loop.gcode";
-    service->set_default("/Mirel/loop.gcode", moved);
-    poll();
-    expect_nothing_left("loop.gcode");
-}
-
-TEST_F(Download, TruncatedBodyIsNeverRenamedIntoPlace) {
-    bracing("cut.gcode");
-    testsupport::FakeResponse cut = answer(200, std::string(100000, 'G'));
-    cut.truncate_at = 5000;
-    service->set_default("/Mirel/cut.gcode", cut);
-    poll();
-    expect_nothing_left("cut.gcode");
-}
-
-TEST_F(Download, StalledTransferIsGivenUp) {
+TEST_F(Download, BadTransfersLeaveNothingBehind) {
     state->transfer.download_attempts = 1;
-    bracing("stall.gcode");
+    const int default_timeout = state->transfer.download_timeout_ms;
+    state->transfer.max_download_bytes = 50000;
+    testsupport::FakeResponse loop = answer(302, "");
+    loop.location = "/Mirel/loop.gcode";  // endless redirects
+    testsupport::FakeResponse cut = answer(200, std::string(10000, 'G'));
+    cut.truncate_at = 5000;
     testsupport::FakeResponse stall = answer(200, std::string(10000, 'G'));
     stall.truncate_at = 100;
     stall.stall_ms = 2500;
-    service->set_default("/Mirel/stall.gcode", stall);
-    poll();
-    expect_nothing_left("stall.gcode");
-}
-
-TEST_F(Download, TricklingTransferIsGivenUpAtTheDownloadTimeout) {
-    state->transfer.download_attempts = 1;
-    state->transfer.download_timeout_ms = 1500;
-    bracing("trickle.gcode");
     testsupport::FakeResponse trickle = answer(200, std::string(100, 'G'));
     trickle.drip_ms = 200;  // well above the stall limit of 1 byte/s, 20 s in all
-    service->set_default("/Mirel/trickle.gcode", trickle);
-    poll();
-    expect_nothing_left("trickle.gcode");
-}
-
-TEST_F(Download, BodyLongerThanTheLimitIsGivenUp) {
-    state->transfer.download_attempts = 1;
-    state->transfer.max_download_bytes = 1000;
-    bracing("long.gcode");
-    service->set_default("/Mirel/long.gcode", answer(200, std::string(5000, 'G')));
-    poll();
-    expect_nothing_left("long.gcode");
-
+    const struct {
+        const char* name;
+        testsupport::FakeResponse reply;
+        int timeout_ms;
+    } cases[] = {{"loop.gcode", loop, default_timeout},
+                 {"cut.gcode", cut, default_timeout},
+                 {"stall.gcode", stall, default_timeout},
+                 {"trickle.gcode", trickle, 1500},  // given up at the download timeout
+                 {"long.gcode", answer(200, std::string(50001, 'G')), default_timeout}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        state->transfer.download_timeout_ms = c.timeout_ms;
+        bracing(c.name);
+        service->set_default(std::string("/Mirel/") + c.name, c.reply);
+        poll();
+        expect_nothing_left(c.name);
+    }
+    // Exactly at the limit is whole.
     bracing("short.gcode");
-    service->set_default("/Mirel/short.gcode", answer(200, std::string(1000, 'G')));
+    service->set_default("/Mirel/short.gcode", answer(200, std::string(50000, 'G')));
     poll();
-    EXPECT_EQ(read_all(files + "/short.gcode"), std::string(1000, 'G'));
+    EXPECT_EQ(read_all(files + "/short.gcode"), std::string(50000, 'G'));
 }
 
 TEST_F(Download, ExistingFileIsKept) {
@@ -301,7 +277,7 @@ TEST_F(Tls, UntrustedCertificateIsRefusedByDefault) {
     start_service();
     write_conf("key_number = 1\nservice_url = " + service->base_url() + "\n");  // system certificates only
     make_server();
-    service->set_default(kJobPath, answer(200, R"({"resultCode":200,"sleep":6,"printid":0})"));
+    service->set_default(kJobPath, answer(200, kIdle));
     EXPECT_EQ(station::poll_print_token(*state), 0);
     EXPECT_TRUE(service->requests().empty());
     EXPECT_FALSE(state->insole_mode);
@@ -311,7 +287,7 @@ TEST_F(Tls, VerificationOffIsExplicit) {
     start_service();
     write_conf("key_number = 1\nservice_url = " + service->base_url() + "\ntls_verify = 0\n");
     make_server();
-    service->set_default(kJobPath, answer(200, R"({"resultCode":200,"sleep":6,"printid":0})"));
+    service->set_default(kJobPath, answer(200, kIdle));
     EXPECT_EQ(station::poll_print_token(*state), 200);
     EXPECT_TRUE(ui.has_line("WARNING: tls_verify = 0"));
 }
@@ -319,7 +295,7 @@ TEST_F(Tls, VerificationOffIsExplicit) {
 TEST_F(Tls, HostNameIsChecked) {
     start_service("", "DNS:station.example");  // trusted, but not issued for 127.0.0.1
     make_server();
-    service->set_default(kJobPath, answer(200, R"({"resultCode":200,"sleep":6,"printid":0})"));
+    service->set_default(kJobPath, answer(200, kIdle));
     EXPECT_EQ(station::poll_print_token(*state), 0);
     EXPECT_TRUE(service->requests().empty());
 }
