@@ -13,24 +13,33 @@ using namespace pathapp;
 
 namespace {
 
+// Runs f with the console captured and returns what it printed.
+template <class F>
+std::string captured(F&& f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
+
 // ---- job list ------------------------------------------------------------------
+
+std::string parse_list(const std::string& text, BmpList& list) {
+    return captured([&] { parse_bmp_list(text, "Bmp_List.txt", list); });
+}
 
 TEST(BmpList, LastNameWithoutLineFeedCountsAndClosedNamesPrint) {
     BmpList list;
-    testing::internal::CaptureStdout();
-    parse_bmp_list("a.bmp\nb.bmp", "Bmp_List.txt", list);
-    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(parse_list("a.bmp\nb.bmp", list), "bmp_list[ 0 ] a.bmp\n");
     ASSERT_EQ(list.count, 2);
     EXPECT_STREQ(list.names[0], "a.bmp");
     EXPECT_STREQ(list.names[1], "b.bmp");
-    EXPECT_EQ(out, "bmp_list[ 0 ] a.bmp\n");
+    parse_list("", list);
+    EXPECT_EQ(list.count, 0);
 }
 
 TEST(BmpList, CrLfWithEmptyLineGivesThreeNames) {
     BmpList list;
-    testing::internal::CaptureStdout();
-    parse_bmp_list("a.bmp\r\n\r\nb.bmp\r\n", "Bmp_List.txt", list);
-    testing::internal::GetCapturedStdout();
+    parse_list("a.bmp\r\n\r\nb.bmp\r\n", list);
     ASSERT_EQ(list.count, 3);
     EXPECT_STREQ(list.names[0], "a.bmp");
     EXPECT_STREQ(list.names[1], "");
@@ -39,28 +48,16 @@ TEST(BmpList, CrLfWithEmptyLineGivesThreeNames) {
 
 TEST(BmpList, NameOf127CharactersIsKept) {
     BmpList list;
-    testing::internal::CaptureStdout();
-    parse_bmp_list(std::string(127, 'k'), "Bmp_List.txt", list);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(parse_list(std::string(127, 'k'), list), "");
     ASSERT_EQ(list.count, 1);
     EXPECT_EQ(std::string(list.names[0]), std::string(127, 'k'));
 }
 
-TEST(BmpList, EmptyTextGivesNoNames) {
-    BmpList list;
-    parse_bmp_list("", "Bmp_List.txt", list);
-    EXPECT_EQ(list.count, 0);
-}
-
 TEST(BmpList, OverlongNamesAndLinesStayInsideTheList) {
-    std::string text;
-    const std::string longname(128, 'x');
-    text += longname + "\n";
+    std::string text = std::string(128, 'x') + "\n";
     for (int i = 0; i < 100; ++i) text += "n" + std::to_string(i) + ".bmp\n";
     BmpList list;
-    testing::internal::CaptureStdout();
-    parse_bmp_list(text, "Bmp_List.txt", list);
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = parse_list(text, list);
     EXPECT_EQ(list.count, BMP_LIST_MAX);
     EXPECT_STREQ(list.names[0], "n0.bmp");  // the long name is left out, not cut to another name
     EXPECT_STREQ(list.names[63], "n63.bmp");
@@ -81,16 +78,18 @@ struct Bitmap {
     ImageBits bits() { return {data.data(), IMAGE_W, IMAGE_H, pitch, bpp}; }
 };
 
+std::string copy_pixels(Bitmap& b, PressureImage& img, uint8_t& marks, const char* name = "foot.bmp") {
+    ImageBits in = b.bits();
+    return captured([&] { copy_image_pixels(in, img, marks, name); });
+}
+
 TEST(PixelCopy, PressureMaxOfA32BitImage) {
     Bitmap b(32);
     for (int r = 0; r < IMAGE_H; ++r)
         for (int k = 0; k < IMAGE_W; ++k) b.px(r, k)[3] = 200;
     auto img = std::make_unique<PressureImage>();
     uint8_t marks = 7;
-    ImageBits in = b.bits();
-    testing::internal::CaptureStdout();
-    copy_image_pixels(in, *img, marks, "foot.bmp");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "gp_img->pressure_max 200\n ");
+    EXPECT_EQ(copy_pixels(b, *img, marks), "gp_img->pressure_max 200\n ");
     EXPECT_EQ(img->pressure_max, 200);
     EXPECT_EQ(marks, 0);
 }
@@ -101,10 +100,7 @@ TEST(PixelCopy, TwentyFourBitPressureIsTheNextPixelsFirstByte) {
     b.px(10, 6)[0] = 90;   // read as the pressure of pixel 5
     auto img = std::make_unique<PressureImage>();
     uint8_t marks = 0;
-    ImageBits in = b.bits();
-    testing::internal::CaptureStdout();
-    copy_image_pixels(in, *img, marks, "foot.bmp");
-    testing::internal::GetCapturedStdout();
+    copy_pixels(b, *img, marks);
     EXPECT_EQ(img->foot_image[10][5], 40);
     EXPECT_EQ(img->pressure_image[10][5], 90);
     EXPECT_EQ(img->pressure_max, 90);
@@ -115,10 +111,7 @@ TEST(PixelCopy, EightBitLastPixelReadsNothingPastTheImage) {
     std::fill(b.data.begin(), b.data.end(), 5);
     auto img = std::make_unique<PressureImage>();
     uint8_t marks = 0;
-    ImageBits in = b.bits();
-    testing::internal::CaptureStdout();
-    copy_image_pixels(in, *img, marks, "foot.bmp");
-    testing::internal::GetCapturedStdout();
+    copy_pixels(b, *img, marks);
     EXPECT_EQ(img->pressure_image[359][149], 0);
     EXPECT_EQ(img->pressure_image[359][148], 5);
 }
@@ -142,10 +135,7 @@ TEST(PixelCopy, MarksAreReadFillAppliedAndRowsCleared) {
     auto img = std::make_unique<PressureImage>();
     img->marked_circles.push_back({1, 1, 1});
     uint8_t marks = 0;
-    ImageBits in = b.bits();
-    testing::internal::CaptureStdout();
-    copy_image_pixels(in, *img, marks, "m.bmp");
-    testing::internal::GetCapturedStdout();
+    copy_pixels(b, *img, marks, "m.bmp");
     EXPECT_EQ(marks, 1);
     ASSERT_EQ(img->marked_circles.size(), 2u);
     EXPECT_FLOAT_EQ(img->marked_circles[0].x, 10);
@@ -173,10 +163,7 @@ TEST(PixelCopy, MarkCountsBeyondTheRowAreCut) {
     b.px(1, 0)[2] = 255;
     auto img = std::make_unique<PressureImage>();
     uint8_t marks = 0;
-    ImageBits in = b.bits();
-    testing::internal::CaptureStdout();
-    copy_image_pixels(in, *img, marks, "m.bmp");
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = copy_pixels(b, *img, marks, "m.bmp");
     // Circle i reads bytes up to 6 + 6i, bar j up to 9 + 9j: 25 and 16 fit in 152 bytes.
     EXPECT_EQ(img->marked_circles.size(), 25u);
     EXPECT_EQ(img->marked_bars.size(), 16u);
@@ -190,10 +177,7 @@ TEST(PixelCopy, UnmarkedImageKeepsEarlierMarkLists) {
     img->marked_circles.push_back({1, 2, 3});
     img->marked_bars.push_back({1, 2, 0, 3, 4, 0, 5});
     uint8_t marks = 1;
-    ImageBits in = b.bits();
-    testing::internal::CaptureStdout();
-    copy_image_pixels(in, *img, marks, "plain.bmp");
-    testing::internal::GetCapturedStdout();
+    copy_pixels(b, *img, marks, "plain.bmp");
     EXPECT_EQ(marks, 0);
     EXPECT_EQ(img->marked_circles.size(), 1u);
     EXPECT_EQ(img->marked_bars.size(), 1u);
@@ -282,20 +266,19 @@ TEST(JobSettings, ScansBehaveAsTheStationsReader) {
 
 TEST(JobSettings, TokenTooLongForItsBufferRefusesTheJob) {
     JobSettings js;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(parse_job_settings("full 1 " + std::string(64, 'a'), "job.txt", js));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("job.txt: a token of 64 characters"), std::string::npos);
+    const std::string out =
+        captured([&] { EXPECT_FALSE(parse_job_settings("full 1 " + std::string(64, 'a'), "job.txt", js)); });
+    EXPECT_NE(out.find("job.txt: a token of 64 characters"), std::string::npos);
     EXPECT_TRUE(parse_job_settings("full 1 " + std::string(63, 'a'), "job.txt", js));
 }
 
 TEST(JobNames, LastThreeCharactersReplaced) {
+    const char* cases[][2] = {{"x.png", "x.gcode"}, {"x.jpeg", "x.jgcode"}, {"a_iLeft.bmp", "a_iLeft.gcode"}};
     std::string out;
-    ASSERT_TRUE(gcode_name_for("x.png", out));
-    EXPECT_EQ(out, "x.gcode");
-    ASSERT_TRUE(gcode_name_for("x.jpeg", out));
-    EXPECT_EQ(out, "x.jgcode");
-    ASSERT_TRUE(gcode_name_for("a_iLeft.bmp", out));
-    EXPECT_EQ(out, "a_iLeft.gcode");
+    for (const auto& c : cases) {
+        ASSERT_TRUE(gcode_name_for(c[0], out)) << c[0];
+        EXPECT_EQ(out, c[1]);
+    }
     EXPECT_FALSE(gcode_name_for("ab", out));
     ASSERT_TRUE(replace_last_three("x.bmp", "txt", 128, out));
     EXPECT_EQ(out, "x.txt");
@@ -313,11 +296,8 @@ TEST(JobNames, PathsThatWouldNotFitTheirBuffersAreRefused) {
 }
 
 TEST(JobNames, RightFootSuffix) {
-    EXPECT_TRUE(ends_with_right_bmp("abc_r.bmp"));
-    EXPECT_TRUE(ends_with_right_bmp("_r.bmp"));
-    EXPECT_FALSE(ends_with_right_bmp("abc_R.bmp"));
-    EXPECT_FALSE(ends_with_right_bmp("r.bmp"));
-    EXPECT_FALSE(ends_with_right_bmp("ghi_l.bmp"));
+    for (const char* name : {"abc_r.bmp", "_r.bmp"}) EXPECT_TRUE(ends_with_right_bmp(name)) << name;
+    for (const char* name : {"abc_R.bmp", "r.bmp", "ghi_l.bmp"}) EXPECT_FALSE(ends_with_right_bmp(name)) << name;
 }
 
 }  // namespace
