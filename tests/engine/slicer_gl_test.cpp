@@ -44,6 +44,19 @@ Mesh make_box(float w, float d, float h) {
     return m;
 }
 
+ModelBox box_of(const Mesh& m) {
+    ModelBox b;
+    for (auto& t : m) b.widen(t.a), b.widen(t.b), b.widen(t.c);
+    return b;
+}
+
+// The view turned by degrees about the model's z, then 270 degrees about x.
+void turn_view(SliceInputs& in, int degrees) {
+    const double a = degrees * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
+    const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+    std::memcpy(in.model_matrix, mm, sizeof mm);
+}
+
 // The real insole scan, in metres, lying upside down along x: made
 // millimetres, turned half about x (flat side down) and a quarter about z
 // (length along the raster's rows), resting on z 0.
@@ -155,9 +168,7 @@ Extent extent(const Plane& p) {
 
 TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
     Mesh box = make_box(100, 200, 3);
-    ModelBox mb;
-    for (auto& t : box) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
-    place(in, mb);
+    place(in, box_of(box));
     int layers_seen = 0;
     per_layer = [&](int) {
         Extent e = extent(r->layer_plane);
@@ -202,9 +213,7 @@ TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
 
 TEST_F(SlicerGl, SkippedLayersFollowStartLayer) {
     Mesh box = make_box(60, 80, 3);
-    ModelBox mb;
-    for (auto& t : box) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
-    place(in, mb);
+    place(in, box_of(box));
     store.set_value(va_start_layer, 1.0);  // layers 0 (0.3) and 1 (0.8) skipped
     std::string text = run_job(box, "skip.gcode");
     auto c = check_gcode(text, "; start\nG28", "M84\n; end");
@@ -237,8 +246,7 @@ TEST_F(SlicerGl, InsoleScanSlicedIntoAWholeFile) {
 
 TEST_F(SlicerGl, EmptyCrossSectionsStillAdvance) {
     Mesh box = make_box(50, 50, 3);
-    ModelBox mb;
-    for (auto& t : box) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
+    const ModelBox mb = box_of(box);
     for (auto& t : box) t.a.z += 100, t.b.z += 100, t.c.z += 100;  // nothing below the cuts
     place(in, mb);
     store.set_range(va_layer_index, 0, 3);
@@ -259,8 +267,7 @@ TEST_F(SlicerGl, VertexArrayPictureEqualsReference) {
     ModelBox mb;
     ASSERT_TRUE(load_insole(insole, mb));
     Mesh box = make_box(100, 200, 3);
-    ModelBox bb;
-    for (auto& t : box) bb.widen(t.a), bb.widen(t.b), bb.widen(t.c);
+    const ModelBox bb = box_of(box);
     struct Case {
         const Mesh* mesh;
         const ModelBox* box;
@@ -269,10 +276,7 @@ TEST_F(SlicerGl, VertexArrayPictureEqualsReference) {
     for (const Case& k : cases) {
         place(in, *k.box);
         for (int turn : {0, -45, 75}) {
-            // Turned about the model's z, then 270 degrees about x.
-            const double a = turn * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
-            const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
-            std::memcpy(in.model_matrix, mm, sizeof mm);
+            turn_view(in, turn);
             for (float z : {0.2f, 1.0f, 2.5f, 7.0f, 15.0f, 22.0f}) {
                 glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
                 g_cross_section_reference_draw = true;
@@ -326,14 +330,11 @@ TEST_F(SlicerGl, InsoleMeshFromARealFootSlicedIntoAWholeFile) {
     Mesh model;
     build_insole_outline(*shape, foot.data(), model);
     ASSERT_GT(model.size(), 1000u);
-    ModelBox mb;
-    for (auto& t : model) mb.widen(t.a), mb.widen(t.b), mb.widen(t.c);
-    place(in, mb);
+    place(in, box_of(model));
     // As the image loader leaves the view: turned -45 degrees about z.
-    const double a = -45 * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
-    const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
-    std::memcpy(in.model_matrix, mm, sizeof mm);
+    turn_view(in, -45);
     in.current_angle = -45;
+    const double a = -45 * 3.14159265 / 180;
     in.heel_point[0] = in.heel_point[1] = 0;
     in.base_height = shape->base_height;
     r->insole_mesh_model = 1;
