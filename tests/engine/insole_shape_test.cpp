@@ -39,7 +39,6 @@ TEST_F(ShapeObject, InitSetsTablesFromTheBasePlateSlider) {
     EXPECT_EQ(shape->LENGTH_PCT[2], 0.175f);
     EXPECT_EQ(shape->LENGTH_PCT[4], 0.5225f);
     EXPECT_EQ(shape->LINE_PCT[0], 0.25f);
-    EXPECT_EQ(shape->LINE_PCT[1], 0.0822f);
     EXPECT_EQ(shape->base_height, 2.0f);
     EXPECT_TRUE(shape->top_contour.empty());
 }
@@ -109,7 +108,7 @@ TEST(PixelPasses, NeverChangeTheBorder) {
     }
 }
 
-TEST_F(ShapeObject, FaintPixelsClearedOnlyInTheToeHalf) {
+TEST_F(ShapeObject, FaintPixelsClearedOnlyInTheToeHalfOfAFoot) {
     Bitmap b = blank();
     fill_rect(b, 10, 10, 100, 210, 5);  // faint everywhere
     shape->y_min = 10;
@@ -119,12 +118,10 @@ TEST_F(ShapeObject, FaintPixelsClearedOnlyInTheToeHalf) {
     EXPECT_EQ(at(b, 50, 110), 0);
     EXPECT_EQ(at(b, 50, 209), 0);
     EXPECT_EQ(at(b, 50, 210), 5);   // y_max itself stays
-}
-
-TEST_F(ShapeObject, FaintPixelsUntouchedForEmptyRanges) {
-    Bitmap b = random_bitmap(3);
+    // An empty foot's ranges touch nothing.
+    b = random_bitmap(3);
     const Bitmap before = b;
-    shape->y_min = 360;  // an empty foot's ranges
+    shape->y_min = 360;
     shape->y_max = 0;
     clear_faint_pixels(*shape, b.data());
     EXPECT_EQ(b, before);
