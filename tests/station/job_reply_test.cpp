@@ -30,18 +30,13 @@ TEST(JobReply, InsoleJobIsReadWhole) {
     EXPECT_EQ(r.mobile, "0912");
 }
 
-TEST(JobReply, KeysIgnoreLetterCase) {
-    JobReply r;
-    std::string problem;
-    ASSERT_EQ(parse(R"({"RESULTCODE":200,"Sleep":3,"PrintId":0})", r, problem), ReplyVerdict::accepted);
-    EXPECT_EQ(r.sleep, 3);
-    EXPECT_EQ(r.kind, JobKind::none);
-}
-
-TEST(JobReply, NoJobNeedsOnlyCodeSleepAndPrintid) {
+TEST(JobReply, NoJobNeedsOnlyCodeSleepAndPrintidWhateverTheirCase) {
     JobReply r;
     std::string problem;
     EXPECT_EQ(parse(R"({"resultCode":200,"sleep":9,"printid":0})", r, problem), ReplyVerdict::accepted);
+    ASSERT_EQ(parse(R"({"RESULTCODE":200,"Sleep":3,"PrintId":0})", r, problem), ReplyVerdict::accepted);
+    EXPECT_EQ(r.sleep, 3);
+    EXPECT_EQ(r.kind, JobKind::none);
 }
 
 TEST(JobReply, ResultCodeMustBeTheNumber200) {
@@ -84,27 +79,24 @@ TEST(JobReply, BrokenRepliesAreDroppedWithTheReason) {
 }
 
 TEST(JobReply, Kinds) {
-    EXPECT_EQ(station::job_kind("Cxyz"), JobKind::bracing);
-    EXPECT_EQ(station::job_kind("C"), JobKind::bracing);
-    EXPECT_EQ(station::job_kind("c001"), JobKind::insole);
-    EXPECT_EQ(station::job_kind("b001"), JobKind::slipper);
-    EXPECT_EQ(station::job_kind("B001"), JobKind::insole);
-    EXPECT_EQ(station::job_kind("b0011"), JobKind::insole);
-    EXPECT_EQ(station::job_kind(""), JobKind::insole);
+    const struct {
+        const char* type;
+        JobKind kind;
+    } cases[] = {{"Cxyz", JobKind::bracing}, {"C", JobKind::bracing},    {"c001", JobKind::insole},
+                 {"b001", JobKind::slipper}, {"B001", JobKind::insole},  {"b0011", JobKind::insole},
+                 {"", JobKind::insole}};
+    for (const auto& c : cases) EXPECT_EQ(station::job_kind(c.type), c.kind) << c.type;
 }
 
 TEST(JobReply, CancelTestAndName) {
-    EXPECT_TRUE(station::is_cancel("orders/A1_7.cancel"));
-    EXPECT_TRUE(station::is_cancel("abc.cancel"));
-    EXPECT_FALSE(station::is_cancel("abc.CANCEL"));
-    EXPECT_FALSE(station::is_cancel(".cancel")) << "the dot must not be the first character";
-    EXPECT_FALSE(station::is_cancel("a.cancelled"));
-    EXPECT_FALSE(station::is_cancel("a.cancel.bmp"));
-    EXPECT_EQ(station::cancel_name("orders/A1_7.cancel"), "A1");
-    EXPECT_EQ(station::cancel_name("abc.cancel"), "abc.cancel");
-    EXPECT_EQ(station::cancel_name("x/y/Q9_1_2.cancel"), "Q9_1");
-    EXPECT_EQ(station::cancel_name("_7.cancel"), "_7.cancel");
-    EXPECT_EQ(station::cancel_name("/A_1.cancel"), "/A") << "a '/' in first place is not a directory cut";
+    for (const char* name : {"orders/A1_7.cancel", "abc.cancel"}) EXPECT_TRUE(station::is_cancel(name)) << name;
+    // The dot must not be the first character.
+    for (const char* name : {"abc.CANCEL", ".cancel", "a.cancelled", "a.cancel.bmp"})
+        EXPECT_FALSE(station::is_cancel(name)) << name;
+    // A '/' in first place is not a directory cut.
+    const char* names[][2] = {{"orders/A1_7.cancel", "A1"}, {"abc.cancel", "abc.cancel"},
+                              {"x/y/Q9_1_2.cancel", "Q9_1"}, {"_7.cancel", "_7.cancel"}, {"/A_1.cancel", "/A"}};
+    for (const auto& n : names) EXPECT_EQ(station::cancel_name(n[0]), n[1]) << n[0];
 }
 
 TEST(JobPlan, NamesFromRepliesStayInsideTheStation) {
