@@ -21,12 +21,7 @@ namespace {
 
 using testsupport::sample;
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using testsupport::slurp;
 
 uint32_t u32(const std::string& d, size_t at) {
     return uint8_t(d[at]) | uint8_t(d[at + 1]) << 8 | uint8_t(d[at + 2]) << 16 | uint32_t(uint8_t(d[at + 3])) << 24;

@@ -38,18 +38,8 @@ namespace station_harness {
 
 namespace fs = std::filesystem;
 
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline bool put(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-    return static_cast<bool>(out);
-}
+using testsupport::put;
+using testsupport::slurp;
 
 // Polls `done` every 100 ms for at most `seconds`.
 inline bool wait_until(const std::function<bool()>& done, double seconds) {

@@ -17,17 +17,8 @@ using namespace strandel_harness;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void put(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
+using testsupport::put;
+using testsupport::slurp;
 
 struct Station {
     testsupport::TempDir tmp;

@@ -14,12 +14,7 @@ using namespace strandel_harness;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using testsupport::slurp;
 
 TEST(StrandelWindow, EmptyDirectoryOpensWaitingMainWindow) {
     VirtualDisplay display;

@@ -15,17 +15,8 @@ using engine::ParamFile;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-void put(const std::string& path, const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-}
+using testsupport::put;
+using testsupport::slurp;
 
 OneValue parse(const std::string& s, ParamFile fmt, double blank) {
     return parse_one_value(s.data(), s.size(), fmt, blank);

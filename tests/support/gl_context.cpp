@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace testsupport {
 
@@ -47,6 +49,19 @@ bool make_gl_current(std::string* reason) {
 
 std::string testdata(const std::string& name) { return std::string(STATION_TESTDATA_DIR) + "/" + name; }
 std::string sample(const std::string& name) { return std::string(STATION_SAMPLE_DIR) + "/" + name; }
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool put(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+    return static_cast<bool>(out);
+}
 
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "station_test_XXXXXX").string();

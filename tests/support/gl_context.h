@@ -25,6 +25,11 @@ protected:
 std::string testdata(const std::string& name);
 std::string sample(const std::string& name);
 
+// A whole file's bytes ("" when it cannot be read), and a file written whole
+// (false when it cannot be).
+std::string slurp(const std::string& path);
+bool put(const std::string& path, const std::string& bytes);
+
 // A fresh temporary directory, removed with its contents by the destructor.
 class TempDir {
 public:
