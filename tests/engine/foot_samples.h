@@ -13,7 +13,8 @@ namespace footsamples {
 constexpr int W = 150;
 constexpr int H = 360;
 
-// First byte of every pixel of an uncompressed 24- or 32-bit 150 x 360 BMP,
+// First byte of every pixel of an uncompressed 8-, 24- or 32-bit 150 x 360 BMP
+// (an 8-bit pixel is its palette index, as the image loader takes it),
 // row 0 = the first row in the file (the heel end); row 0 itself is left 0
 // as the image loader leaves it. Empty when the file is not such a BMP.
 inline std::vector<uint8_t> read_foot_bmp(const std::string& path) {
@@ -31,7 +32,7 @@ inline std::vector<uint8_t> read_foot_bmp(const std::string& path) {
     const uint32_t offset = u32(10);
     const int32_t width = static_cast<int32_t>(u32(18)), height = static_cast<int32_t>(u32(22));
     const uint32_t bpp = u16(28), compression = u32(30);
-    if (width != W || (height != H && height != -H) || (bpp != 24 && bpp != 32) || (compression != 0 && compression != 3))
+    if (width != W || (height != H && height != -H) || (bpp != 8 && bpp != 24 && bpp != 32) || (compression != 0 && compression != 3))
         return out;
     const size_t bytes = bpp / 8, pitch = (W * bytes + 3) / 4 * 4;
     if (offset + pitch * H > d.size()) return out;
@@ -52,6 +53,16 @@ inline const std::vector<RealFoot>& real_feet() {
                                                {"bmc_MDwalk2_3_L.bmp", true},
                                                {"mun104_MUN104L_L.bmp", true},
                                                {"mun104_MUN104R_R.bmp", false}};
+    return feet;
+}
+
+// Insoles saved by the scaling program from the generated template: the
+// station's everyday input.
+inline const std::vector<RealFoot>& scaled_insoles() {
+    static const std::vector<RealFoot> feet = {{"fitmire_A_iLeft.bmp", true},
+                                               {"fitmire_A_iRight.bmp", false},
+                                               {"fitmire_B_iLeft.bmp", true},
+                                               {"fitmire_B_iRight.bmp", false}};
     return feet;
 }
 
@@ -161,6 +172,55 @@ inline std::vector<NamedFoot> drawn_feet() {
                           p.length, p.width, p.separate_toes ? " toes apart" : "", p.soft_edge ? " soft" : "", p.tilt_deg);
             feet.push_back({name, p.left, drawn_foot(p)});
         }
+    return feet;
+}
+
+// Feet that break the simple picture of one foot region inside one outline:
+// a split arch, the same halves joined by a one-pixel strand, a high arch
+// (nothing under the medial arch), a faint island beside the ball, toes far
+// apart from the foot.
+inline std::vector<NamedFoot> awkward_feet() {
+    std::vector<NamedFoot> feet;
+    DrawnFoot p;
+    p.length = 240;
+    p.heel_y = 40;
+    const auto base = drawn_foot(p);
+    auto row_of = [&](float t) { return p.heel_y + static_cast<int>(t * p.length); };
+    auto edit = [&](const char* name, auto&& change) {
+        std::vector<uint8_t> b = base;
+        change(b);
+        feet.push_back({name, false, b});
+    };
+    edit("split arch", [&](std::vector<uint8_t>& b) {
+        for (int y = row_of(0.30f); y <= row_of(0.47f); ++y)
+            for (int x = 0; x < W; ++x) b[y * W + x] = 0;
+    });
+    edit("strand-joined halves", [&](std::vector<uint8_t>& b) {
+        for (int y = row_of(0.30f); y <= row_of(0.47f); ++y)
+            for (int x = 0; x < W; ++x) b[y * W + x] = x == 80 ? 70 : 0;
+    });
+    edit("high arch", [&](std::vector<uint8_t>& b) {
+        for (int y = row_of(0.22f); y <= row_of(0.55f); ++y)
+            for (int x = 0; x < 88; ++x) b[y * W + x] = 0;
+    });
+    edit("faint island beside the ball", [&](std::vector<uint8_t>& b) {
+        const int cy = row_of(0.66f);
+        int edge = 0;  // lateral edge of the ball
+        for (int x = 0; x < W; ++x)
+            if (b[cy * W + x]) edge = x;
+        for (int y = cy - 5; y <= cy + 5; ++y)
+            for (int x = edge + 3; x <= edge + 7; ++x) b[y * W + x] = 12;
+    });
+    edit("toes far apart", [&](std::vector<uint8_t>& b) {
+        std::vector<uint8_t> moved(W * H, 0);
+        const int cut = row_of(0.78f);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                if (y <= cut) moved[y * W + x] = b[y * W + x];
+                else if (y + 9 < H - 1) moved[(y + 9) * W + x] = b[y * W + x];
+            }
+        b = moved;
+    });
     return feet;
 }
 

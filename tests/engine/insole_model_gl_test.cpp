@@ -1,0 +1,176 @@
+// The insole model built from a foot image, sliced as the batch slices it:
+// each layer holds the insole's material as the two height maps give it,
+// the first layer's paths cover it, and the scaling program's insoles keep
+// the model and G-code they have always had.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/gcode_writer.h"
+#include "engine/insole_outline.h"
+#include "engine/insole_shape.h"
+#include "engine/layer_raster.h"
+#include "engine/layer_slicer.h"
+#include "engine/params.h"
+#include "tests/engine/foot_samples.h"
+#include "tests/support/gcode_check.h"
+#include "tests/support/gl_context.h"
+
+#include <GL/glew.h>
+
+using namespace engine;
+
+namespace {
+
+struct Foot {
+    std::string name;
+    std::vector<uint8_t> pixels;
+};
+
+std::vector<Foot> every_foot() {
+    std::vector<Foot> feet;
+    for (const auto* list : {&footsamples::real_feet(), &footsamples::scaled_insoles()})
+        for (const auto& f : *list) feet.push_back({f.file, footsamples::read_foot_bmp(testsupport::testdata(f.file))});
+    for (auto& d : footsamples::drawn_feet()) feet.push_back({d.name, d.pixels});
+    for (auto& d : footsamples::awkward_feet()) feet.push_back({d.name, d.pixels});
+    // The generated sample feet the loader builds an outline for (marked
+    // images take the plain model; feet under 80 rows are refused).
+    if (FILE* f = std::fopen(testsupport::sample("feet.txt").c_str(), "r")) {
+        char name[256];
+        int length;
+        while (std::fscanf(f, "%255s %*c %d %*[^\n]", name, &length) == 2) {
+            const std::string n = name;
+            if (n.find("marked") != std::string::npos || length < 80) continue;
+            feet.push_back({"sample " + n, footsamples::read_foot_bmp(testsupport::sample(n))});
+        }
+        std::fclose(f);
+    }
+    return feet;
+}
+
+uint64_t fnv1a(const void* data, size_t n, uint64_t h = 1469598103934665603ull) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+class InsoleModelGl : public testsupport::GlTest {
+protected:
+    void SetUp() override {
+        testsupport::GlTest::SetUp();
+        if (IsSkipped()) return;
+        set_param_store(&store);
+        store.set_text(tx_begin_area, "; start\nG28");
+        store.set_text(tx_end_area, "M84\n; end");
+        z_skip_offset() = 0;
+        r = std::make_unique<LayerRaster>();
+        ASSERT_TRUE(init_framebuffer(*r));
+        build_sample_grid(*r, 3);
+        shape = std::make_unique<InsoleShape>();
+        init_insole_shape(*shape);
+    }
+    void TearDown() override {
+        if (shape) destroy_insole_shape(*shape);
+        if (r && r->gcode_file) std::fclose(r->gcode_file);
+        set_param_store(nullptr);
+    }
+
+    // The outline and model of one foot, its console kept.
+    void build(const Foot& f) {
+        foot = f.pixels;
+        model.clear();
+        testing::internal::CaptureStdout();
+        build_insole_outline(*shape, foot.data(), model);
+        built = true;
+        console = testing::internal::GetCapturedStdout();
+    }
+
+    // As the batch leaves the 3-D view: turned 270 degrees about x and then
+    // by turn about z, centred on the foot's ranges.
+    void place(int turn) {
+        const double a = turn * 3.14159265 / 180, c = std::cos(a), s = std::sin(a);
+        const double mm[16] = {c, 0, -s, 0, -s, 0, -c, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+        std::memcpy(in.model_matrix, mm, sizeof mm);
+        centre_x = std::floor((shape->x_min + shape->x_max) * 0.5);
+        centre_y = std::floor((shape->y_min + shape->y_max) * 0.5);
+        double cm[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        cm[12] = -centre_x;
+        cm[13] = -centre_y;
+        std::memcpy(in.centre_matrix, cm, sizeof cm);
+        in.current_angle = turn;
+        in.base_height = shape->base_height;
+        r->insole_mesh_model = 1;
+    }
+
+    // One cross-section at cut height z, read back into layer_plane.
+    void cut(float z) {
+        glBindFramebuffer(GL_FRAMEBUFFER, r->fbo);
+        render_cross_section(*r, model, in, z);
+        glDisable(GL_CLIP_PLANE0);
+        glDisable(GL_CULL_FACE);
+        glPopMatrix();
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
+
+    // A whole job as the batch runs it, one call a frame until the file is
+    // closed; the file's text.
+    std::string run_job(const std::string& name) {
+        const std::string temp = dir / (name + ".tmp"), final_path = dir / name;
+        store.set_value(va_layer_index, 0);
+        r->height_request = 1;
+        EXPECT_TRUE(begin_gcode_file(*r, temp, final_path));
+        for (int n = 0; r->gcode_file_open && n < 2000; ++n) slice_and_write_gcode(*r, model, in);
+        EXPECT_EQ(r->gcode_file_open, 0);
+        return testsupport::slurp(final_path);
+    }
+
+    PlainParamStore store;
+    testsupport::TempDir dir;
+    SliceInputs in;
+    std::unique_ptr<LayerRaster> r;
+    std::unique_ptr<InsoleShape> shape;
+    std::vector<uint8_t> foot;
+    Mesh model;
+    bool built = false;
+    std::string console;
+    double centre_x = 0, centre_y = 0;
+};
+
+}  // namespace
+
+// The scaling program's insoles are the station's everyday input: their
+// model and G-code stay byte for byte as they were before any foot with
+// islands or a split arch could be printed whole.
+TEST_F(InsoleModelGl, ScaledInsolesKeepTheirModelAndGcode) {
+    struct Pin {
+        const char* file;
+        uint64_t model, gcode;
+        size_t gcode_bytes;
+    };
+    const Pin pins[] = {
+        {"fitmire_A_iLeft.bmp", 0xc18280f1b0c0bcb1ull, 0xafb01c2df652b898ull, 45283},
+        {"fitmire_A_iRight.bmp", 0xfc27bff28c15ca59ull, 0x7c457d4d2d614d0dull, 42571},
+        {"fitmire_B_iLeft.bmp", 0xa8c6f8bd855c2dbeull, 0xd91776c323c0b6e8ull, 54760},
+        {"fitmire_B_iRight.bmp", 0xabf1280d6f3a7d41ull, 0xe473fbab4e279365ull, 33239},
+    };
+    store.set_value(va_spacing, 0.5);
+    for (const Pin& pin : pins) {
+        build({pin.file, footsamples::read_foot_bmp(testsupport::testdata(pin.file))});
+        ASSERT_TRUE(built) << pin.file;
+        place(-45);
+        testing::internal::CaptureStdout();
+        const std::string gcode = run_job("pin.gcode");
+        testing::internal::GetCapturedStdout();
+        const uint64_t mh = fnv1a(model.data(), model.size() * sizeof(MeshTriangle));
+        const uint64_t gh = fnv1a(gcode.data(), gcode.size());
+        EXPECT_EQ(mh, pin.model) << pin.file;
+        EXPECT_EQ(gh, pin.gcode) << pin.file;
+        EXPECT_EQ(gcode.size(), pin.gcode_bytes) << pin.file;
+    }
+}
