@@ -1,6 +1,7 @@
 // The insole's triangle model built from the shape's foot and insole bitmaps.
 #include "engine/insole_mesh.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -103,12 +104,14 @@ bool trace_contour(std::vector<ShapePoint>& list, const float* map, int start_ro
     return false;
 }
 
-void stitch_side_wall(InsoleShape& s, Mesh& model) {
+void stitch_side_wall(InsoleShape& s, Mesh& model) { stitch_side_wall_between(s, s.foot_map, model); }
+
+void stitch_side_wall_between(InsoleShape& s, const uint8_t* top_bitmap, Mesh& model) {
     std::vector<ShapePoint>& T = s.top_contour;
     std::vector<ShapePoint>& B = s.bottom_contour;
     const size_t n = T.size(), m = B.size();
     if (n == 0 || m == 0) return;
-    auto top_z = [&](const ShapePoint& p) { return value_at(s.foot_map, p) / 5; };
+    auto top_z = [&](const ShapePoint& p) { return value_at(top_bitmap, p) / 5; };
     auto bottom_z = [&](const ShapePoint& p) { return value_at(s.inside_mask, p) / 5 - s.base_height; };
 
     size_t j = 0;
@@ -160,7 +163,126 @@ void fill_contour_corners(Mesh& model, const uint8_t* bitmap, const std::vector<
     }
 }
 
-void build_insole_mesh(InsoleShape& s, Mesh& model) {
+namespace {
+
+// Region pixels as the tracer sees them: non-zero, rows 1..358, columns 1..148.
+std::vector<uint8_t> region_of(const float* map) {
+    std::vector<uint8_t> m(SHAPE_PIXELS, 0);
+    for (int y = 1; y <= SHAPE_H - 2; ++y)
+        for (int x = 1; x <= SHAPE_W - 2; ++x) m[idx(x, y)] = map[idx(x, y)] != 0;
+    return m;
+}
+
+// Labels the connected parts of the set pixels of m (8- or 4-connected), 1..n
+// in scan order of their first pixel; returns n.
+int label_parts(const std::vector<uint8_t>& m, bool eight, std::vector<int>& label) {
+    label.assign(SHAPE_PIXELS, 0);
+    int n = 0;
+    std::vector<int> stack;
+    for (int start = 0; start < SHAPE_PIXELS; ++start) {
+        if (!m[start] || label[start]) continue;
+        label[start] = ++n;
+        stack.assign(1, start);
+        while (!stack.empty()) {
+            const int i = stack.back();
+            stack.pop_back();
+            const int x = i % SHAPE_W, y = i / SHAPE_W;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    if ((dx == 0 && dy == 0) || (!eight && dx != 0 && dy != 0) || !in_shape(x + dx, y + dy)) continue;
+                    const int j = idx(x + dx, y + dy);
+                    if (m[j] && !label[j]) {
+                        label[j] = n;
+                        stack.push_back(j);
+                    }
+                }
+        }
+    }
+    return n;
+}
+
+// The foot's top and the insole's bottom only make a closed model with one
+// wall between their contours when the foot is one region without holes,
+// the insole one region, and the insole nowhere reaches more than a pixel
+// beyond the foot (else the wall would stand over bare insole).
+bool one_foot_over_one_insole(const float* top, const float* bottom) {
+    const std::vector<uint8_t> foot = region_of(top), insole = region_of(bottom);
+    std::vector<int> label;
+    if (label_parts(foot, true, label) != 1 || label_parts(insole, true, label) != 1) return false;
+    std::vector<uint8_t> open(SHAPE_PIXELS);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) open[i] = !foot[i];
+    if (label_parts(open, false, label) != 1) return false;  // the bitmap's frame holds the one outside part
+    for (int y = 1; y <= SHAPE_H - 2; ++y)
+        for (int x = 1; x <= SHAPE_W - 2; ++x) {
+            if (!insole[idx(x, y)] || foot[idx(x, y)]) continue;
+            bool near = false;
+            for (int dy = -1; dy <= 1 && !near; ++dy)
+                for (int dx = -1; dx <= 1 && !near; ++dx) near = foot[idx(x + dx, y + dy)] != 0;
+            if (!near) return false;
+        }
+    return true;
+}
+
+// A wall stitched between two contours that lie at most `reach` apart joins
+// no points further apart than that (plus the steps of a diagonal); a wall
+// whose greedy bottom index fell behind fans across the insole instead.
+bool wall_stays_at_the_rim(const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B, const Mesh& wall) {
+    auto nearest = [](const ShapePoint& p, const std::vector<ShapePoint>& list) {
+        float best = 1e9f;
+        for (const ShapePoint& q : list) best = std::min(best, distance(p, q));
+        return best;
+    };
+    float reach = 0;
+    for (const ShapePoint& p : T) reach = std::max(reach, nearest(p, B));
+    for (const ShapePoint& p : B) reach = std::max(reach, nearest(p, T));
+    const float limit = reach + 3;
+    auto flat = [](const Vec3& a, const Vec3& b) { return std::hypot(a.x - b.x, a.y - b.y); };
+    for (const MeshTriangle& t : wall)
+        if (flat(t.a, t.b) > limit || flat(t.b, t.c) > limit || flat(t.c, t.a) > limit) return false;
+    return true;
+}
+
+// One closed model whatever the foot's islands, holes or splits: the insole
+// is the filled region; its top follows the foot where the foot is set and
+// is the base plate (base_height above the bottom) where it is not, so top
+// and bottom coincide, and each part of the region gets its own wall.
+bool build_region_model(InsoleShape& s, Mesh& model) {
+    const uint8_t plate = static_cast<uint8_t>(std::lround(s.base_height * 5));
+    std::vector<uint8_t> top_bytes(SHAPE_PIXELS, 0);
+    std::vector<float> top(SHAPE_PIXELS, 0), bottom(SHAPE_PIXELS, 0);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        if (!s.inside_mask[i]) continue;
+        top_bytes[i] = s.foot_map[i] ? s.foot_map[i] : plate;
+        top[i] = top_bytes[i];
+        bottom[i] = s.inside_mask[i];
+    }
+    std::vector<int> label;
+    const int parts = label_parts(region_of(bottom.data()), true, label);
+    if (parts == 0) return false;
+    std::vector<float> part_map(SHAPE_PIXELS);
+    std::vector<ShapePoint> largest;
+    for (int part = 1; part <= parts; ++part) {
+        for (int i = 0; i < SHAPE_PIXELS; ++i) part_map[i] = label[i] == part ? 1.0f : 0.0f;
+        // Top and bottom of a part share one region, so one trace serves both.
+        std::vector<ShapePoint> contour;
+        if (!trace_contour(contour, part_map.data(), 0)) return false;
+        s.top_contour = contour;
+        s.bottom_contour = contour;
+        stitch_side_wall_between(s, top_bytes.data(), model);
+        fill_contour_corners(model, top_bytes.data(), s.top_contour, 0);
+        fill_contour_corners(model, s.inside_mask, s.bottom_contour, s.base_height);
+        if (contour.size() > largest.size()) largest = contour;
+    }
+    s.top_contour = largest;
+    s.bottom_contour = largest;
+    append_surface(model, top.data(), 0, false);
+    append_surface(model, bottom.data(), s.base_height, true);
+    return true;
+}
+
+}  // namespace
+
+bool build_insole_mesh(InsoleShape& s, Mesh& model) {
     s.top_contour.clear();
     s.bottom_contour.clear();
     std::vector<float> top(SHAPE_PIXELS), bottom(SHAPE_PIXELS);
@@ -168,13 +290,26 @@ void build_insole_mesh(InsoleShape& s, Mesh& model) {
         top[i] = s.foot_map[i];
         bottom[i] = s.inside_mask[i];
     }
-    trace_contour(s.top_contour, top.data(), 0);
-    trace_contour(s.bottom_contour, bottom.data(), 0);
-    stitch_side_wall(s, model);
-    fill_contour_corners(model, s.foot_map, s.top_contour, 0);
-    fill_contour_corners(model, s.inside_mask, s.bottom_contour, s.base_height);
-    append_surface(model, top.data(), 0, false);
-    append_surface(model, bottom.data(), s.base_height, true);
+    const bool top_closed = trace_contour(s.top_contour, top.data(), 0);
+    const bool bottom_closed = trace_contour(s.bottom_contour, bottom.data(), 0);
+    if (top_closed && bottom_closed && one_foot_over_one_insole(top.data(), bottom.data())) {
+        Mesh wall;
+        stitch_side_wall(s, wall);
+        if (wall_stays_at_the_rim(s.top_contour, s.bottom_contour, wall)) {
+            model.insert(model.end(), wall.begin(), wall.end());
+            fill_contour_corners(model, s.foot_map, s.top_contour, 0);
+            fill_contour_corners(model, s.inside_mask, s.bottom_contour, s.base_height);
+            append_surface(model, top.data(), 0, false);
+            append_surface(model, bottom.data(), s.base_height, true);
+            return true;
+        }
+    }
+    const size_t kept = model.size();
+    if (build_region_model(s, model)) return true;
+    model.resize(kept);
+    s.top_contour.clear();
+    s.bottom_contour.clear();
+    return false;
 }
 
 void build_plain_insole_mesh(InsoleShape& s, Mesh& model) {

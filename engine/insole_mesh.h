@@ -13,7 +13,11 @@ namespace engine {
 // Empties both contour lists, traces foot_map into top_contour and
 // inside_mask into bottom_contour, and appends the side wall, the corner
 // triangles and the two surfaces to model (which the caller empties).
-void build_insole_mesh(InsoleShape& shape, Mesh& model);
+// A foot of several regions, with holes, or leaving bare insole beside it
+// is built over the filled region instead (the base plate where the foot
+// is 0, one wall a region). False, with nothing appended, when no closed
+// model can be built (an empty region, a contour that does not close).
+bool build_insole_mesh(InsoleShape& shape, Mesh& model);
 
 // Appends one closed contour of map's non-zero region (rows 1..358, columns
 // 1..148; map is 150 x 360 floats) to list; start_row 0 picks the row three
@@ -23,6 +27,8 @@ bool trace_contour(std::vector<ShapePoint>& list, const float* map, int start_ro
 // Triangles between top_contour (foot heights) and bottom_contour (insole
 // heights); writes the links of bottom_contour.
 void stitch_side_wall(InsoleShape& shape, Mesh& model);
+// The same with the top heights read from top_bitmap instead of foot_map.
+void stitch_side_wall_between(InsoleShape& shape, const uint8_t* top_bitmap, Mesh& model);
 
 // Triangles closing the diagonal steps of one contour; z = value / 5 - base.
 void fill_contour_corners(Mesh& model, const uint8_t* bitmap, const std::vector<ShapePoint>& list, float base);

@@ -287,7 +287,7 @@ void fill_inside_mask(InsoleShape& s) {
 
 // ---- the whole build -------------------------------------------------------
 
-void build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
+bool build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
     remove_spurs(foot_bitmap);
     std::memcpy(s.foot_map, foot_bitmap, SHAPE_PIXELS);
     std::printf(decide_side(s, foot_bitmap) == 1 ? "LEFT !\n" : "RIGHT !\n");
@@ -311,7 +311,7 @@ void build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
 
     dilate_outline(s);
     fill_inside_mask(s);
-    build_insole_mesh(s, model);
+    return build_insole_mesh(s, model);
 }
 
 }  // namespace engine

@@ -11,8 +11,9 @@ namespace engine {
 
 // The whole outline build for one foot bitmap (150 x 360, changed in place:
 // its spurs are removed), ending with the insole model appended to model
-// (which the caller empties first).
-void build_insole_outline(InsoleShape& shape, uint8_t* foot_bitmap, Mesh& model);
+// (which the caller empties first). False when no closed model came of the
+// foot (model left as the caller gave it).
+bool build_insole_outline(InsoleShape& shape, uint8_t* foot_bitmap, Mesh& model);
 
 // Walks ring_map from p2_2 to p[3] round the heel / edge_map (built first)
 // from p0_1 to p[4] round the toes, drawing into outline_map; at most 1000

@@ -258,9 +258,9 @@ void GL_Display_3D::batch_load_step() {
         // An unusable image (wrong size, too short a foot) is removed by the load itself.
         loaded = load_batch_file(paths.image, &refused);
         if (loaded && model.empty()) {
-            // Nothing to slice: unusable as it stands, like a foot that is too short.
-            printf("%s: no insole model came of the image; refused and removed\n", name);
-            std::remove(paths.image.c_str());
+            // No closed model came of the foot: nothing is written for it, and
+            // the image stays, as an unreadable one does.
+            printf("%s: no insole model can be built from the image; job skipped, the image is kept\n", name);
             loaded = false;
         }
     }

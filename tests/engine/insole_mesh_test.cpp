@@ -1,4 +1,5 @@
 // Tests of contour tracing and the insole's triangle model.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -119,20 +120,74 @@ TEST_F(InsoleMesh, GivenStartRowIsUsed) {
     EXPECT_EQ(none[0].y, 0);
 }
 
-TEST_F(InsoleMesh, EmptyFootGivesTwoDegenerateWallTrianglesOnly) {
+TEST_F(InsoleMesh, EmptyFootGivesNoModel) {
     Mesh model;
     testing::internal::CaptureStdout();
-    build_insole_mesh(*shape, model);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "contour failure~~~\ncontour failure~~~\n start_b 0 \n");
-    ASSERT_EQ(shape->top_contour.size(), 1u);
-    ASSERT_EQ(shape->bottom_contour.size(), 1u);
-    ASSERT_EQ(model.size(), 2u);
+    EXPECT_FALSE(build_insole_mesh(*shape, model));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "contour failure~~~\ncontour failure~~~\n");
+    EXPECT_TRUE(model.empty());
+    EXPECT_TRUE(shape->top_contour.empty());
+}
+
+namespace {
+// Wall triangles (from the bottom at 0 up to the top) and the largest
+// horizontal reach of any of them.
+float widest_wall(const Mesh& model, int* walls) {
+    float widest = 0;
+    *walls = 0;
     for (const MeshTriangle& t : model) {
-        EXPECT_EQ(t.a.x, 0);
-        EXPECT_EQ(t.b.y, 0);
-        EXPECT_EQ(t.c.x, 0);
+        const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
+        if (!(lo == 0 && hi > 0)) continue;
+        ++*walls;
+        for (const auto& e : {std::make_pair(t.a, t.b), std::make_pair(t.b, t.c), std::make_pair(t.c, t.a)})
+            widest = std::max(widest, std::hypot(e.first.x - e.second.x, e.first.y - e.second.y));
     }
+    return widest;
+}
+}  // namespace
+
+// The insole split in two where the tracer's start row lies (a strand cut
+// by the spur pass): each part gets its own upright wall, nothing runs to
+// the bitmap's corner, and the foot beyond the insole is not modelled.
+TEST_F(InsoleMesh, SplitInsoleGetsAWallRoundEachPart) {
+    put(shape->foot_map, 30, 40, 89, 300, 50);
+    put(shape->inside_mask, 30, 40, 89, 200, 10);
+    put(shape->inside_mask, 30, 240, 89, 300, 10);  // rows 201..239 empty; start row 235
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "contour failure~~~\n start_b 0 \n start_b 0 \n");
+    int walls = 0, top = 0;
+    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+    EXPECT_GT(walls, 2 * (2 * 59 + 2 * 160 + 2 * 59 + 2 * 60) - 20);
+    for (const MeshTriangle& t : model)
+        for (const Vec3* v : {&t.a, &t.b, &t.c}) {
+            ASSERT_TRUE(v->x >= 30 && v->x <= 89 && v->z >= 0) << v->x << " " << v->y << " " << v->z;
+            ASSERT_FALSE(v->y > 200 && v->y < 240) << v->y;
+        }
+    for (const MeshTriangle& t : model) top += t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
+    EXPECT_GE(top, 2 * 59 * (160 + 60));  // both parts' cells, corners aside
+    EXPECT_LT(top, 2 * 59 * (160 + 60) + 40);
+}
+
+// Where the foot is 0 inside the insole the top is the base plate: 2 mm.
+TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    put(shape->foot_map, 50, 100, 59, 109, 0);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    int plate = 0, top = 0, walls = 0;
+    for (const MeshTriangle& t : model) {
+        plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
+        top += t.a.z > 0 && t.b.z > 0 && t.c.z > 0;
+    }
+    EXPECT_EQ(plate, 2 * 9 * 9);  // the cells whose four corners lie in the hole
+    EXPECT_GE(top, 2 * 59 * 199);  // the top is whole: no cell left out
+    EXPECT_LE(widest_wall(model, &walls), 1.5f);
 }
 
 TEST(ContourCorners, StraightStepsGiveNoTriangles) {

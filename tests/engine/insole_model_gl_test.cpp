@@ -35,8 +35,8 @@ struct Foot {
 
 std::vector<Foot> every_foot() {
     std::vector<Foot> feet;
-    for (const auto* list : {&footsamples::real_feet(), &footsamples::scaled_insoles()})
-        for (const auto& f : *list) feet.push_back({f.file, footsamples::read_foot_bmp(testsupport::testdata(f.file))});
+    for (const auto& f : footsamples::real_feet())
+        feet.push_back({f.file, footsamples::read_foot_bmp(testsupport::testdata(f.file))});
     for (auto& d : footsamples::drawn_feet()) feet.push_back({d.name, d.pixels});
     for (auto& d : footsamples::awkward_feet()) feet.push_back({d.name, d.pixels});
     // The generated sample feet the loader builds an outline for (marked
@@ -86,8 +86,7 @@ protected:
         foot = f.pixels;
         model.clear();
         testing::internal::CaptureStdout();
-        build_insole_outline(*shape, foot.data(), model);
-        built = true;
+        built = build_insole_outline(*shape, foot.data(), model);
         console = testing::internal::GetCapturedStdout();
     }
 
@@ -172,5 +171,120 @@ TEST_F(InsoleModelGl, ScaledInsolesKeepTheirModelAndGcode) {
         EXPECT_EQ(mh, pin.model) << pin.file;
         EXPECT_EQ(gh, pin.gcode) << pin.file;
         EXPECT_EQ(gcode.size(), pin.gcode_bytes) << pin.file;
+    }
+}
+
+// For every foot the loader builds an outline for (real, drawn and awkward
+// ones, and the generated samples): the model stays on the bitmap and above the bed, its wall
+// keeps to the rim, and each cut holds the insole's material as the two
+// height maps give it (inside the filled outline, up to the foot's value / 5,
+// or the base plate where the foot is 0); the first layer's paths cover it.
+TEST_F(InsoleModelGl, EveryLayerHoldsTheInsolesMaterial) {
+    const std::vector<Foot> feet = every_foot();
+    ASSERT_GE(feet.size(), 25u);
+    for (const Foot& f : feet) {
+        build(f);
+        ASSERT_TRUE(built) << f.name << console;
+        for (const MeshTriangle& t : model) {
+            float lo = 1e9f, hi = -1e9f;
+            for (const Vec3* v : {&t.a, &t.b, &t.c}) {
+                ASSERT_TRUE(v->x >= 0 && v->x <= SHAPE_W - 1 && v->y >= 0 && v->y <= SHAPE_H - 1 && v->z >= 0)
+                    << f.name << " vertex " << v->x << " " << v->y << " " << v->z;
+                lo = std::min(lo, v->z), hi = std::max(hi, v->z);
+            }
+            if (lo == 0 && hi > 0) {  // a wall triangle: from the bottom up to the top
+                float wide = 0;
+                for (const auto& e : {std::make_pair(t.a, t.b), std::make_pair(t.b, t.c), std::make_pair(t.c, t.a)})
+                    wide = std::max(wide, std::hypot(e.first.x - e.second.x, e.first.y - e.second.y));
+                ASSERT_LE(wide, 20.0f) << f.name << ": a wall triangle spans the insole";
+            }
+        }
+
+        place(0);
+        auto material = [&](int i, float z) {
+            const float top = shape->foot_map[i] ? shape->foot_map[i] / 5.0f : shape->base_height;
+            return shape->inside_mask[i] != 0 && top > z;
+        };
+        // Pixel of a raster cell (vertices sit on cell corners).
+        auto pixel_of = [&](int X, int Y, int& x, int& y) {
+            x = X - 150 + static_cast<int>(centre_x);
+            y = Y - 180 + static_cast<int>(centre_y);
+            return in_shape(x, y);
+        };
+        const float first_cut = layer_cut_z(*r, 0, in);
+        // Heights between two grey steps (0.2 mm), so no plateau of the foot
+        // lies in the cut itself.
+        for (float z : {first_cut, first_cut + 1.0f, first_cut + 2.0f}) {
+            int expected = 0, missing = 0, stray = 0, cells = 0;
+            for (int i = 0; i < SHAPE_PIXELS; ++i) expected += material(i, z);
+            if (expected < 500) continue;
+            cut(z);
+            for (int Y = 0; Y < RASTER_H; ++Y)
+                for (int X = 0; X < RASTER_W; ++X) {
+                    int x, y;
+                    const bool set = r->layer_plane[Y * RASTER_W + X] != 0;
+                    cells += set;
+                    if (!pixel_of(X, Y, x, y)) {
+                        stray += set;
+                        continue;
+                    }
+                    // Inner material (its 3 x 3 all material) must show; a set
+                    // cell needs material, or foot above z, within a pixel.
+                    bool inner = true, near = false;
+                    for (int dy = -1; dy <= 1; ++dy)
+                        for (int dx = -1; dx <= 1; ++dx) {
+                            const int nx = x + dx, ny = y + dy;
+                            const int j = ny * SHAPE_W + nx;
+                            const bool m = in_shape(nx, ny) && material(j, z);
+                            inner = inner && m;
+                            near = near || m || (in_shape(nx, ny) && shape->foot_map[j] / 5.0f > z);
+                        }
+                    missing += inner && !set;
+                    stray += set && !near;
+                }
+            int edge = 0;  // material pixels on the rim of the material
+            for (int y = 1; y < SHAPE_H - 1; ++y)
+                for (int x = 1; x < SHAPE_W - 1; ++x) {
+                    const int i = y * SHAPE_W + x;
+                    edge += material(i, z) && !(material(i - 1, z) && material(i + 1, z) && material(i - SHAPE_W, z) && material(i + SHAPE_W, z));
+                }
+            EXPECT_LE(missing, expected / 100) << f.name << " z " << z;
+            EXPECT_LE(stray, 0) << f.name << " z " << z;
+            // The model's surfaces run through the pixel centres, so the cut's
+            // area lies between the pixel count less half its rim (Pick) and
+            // the pixel count itself.
+            EXPECT_GE(cells, (expected - edge / 2) * 0.97) << f.name << " z " << z;
+            EXPECT_LE(cells, expected * 1.03) << f.name << " z " << z;
+        }
+
+        // The first layer's paths: every point on the layer's material, and
+        // the material within a grid step of a path.
+        store.set_value(va_layer_index, 0);
+        r->path_request = 1;
+        testing::internal::CaptureStdout();
+        slice_and_write_gcode(*r, model, in);
+        testing::internal::GetCapturedStdout();
+        const int reach = static_cast<int>(std::ceil(r->step)) + 1;
+        std::vector<uint8_t> near_path(RASTER_CELLS, 0);
+        int off = 0;
+        for (const auto& line : r->lines)
+            for (const PathPoint& p : line) {
+                const int X = static_cast<int>(p.x), Y = static_cast<int>(p.y);
+                bool on = false;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        on = on || (X + dx >= 0 && X + dx < RASTER_W && Y + dy >= 0 && Y + dy < RASTER_H &&
+                                    r->layer_copy[(Y + dy) * RASTER_W + X + dx]);
+                off += !on;
+                for (int dy = -reach; dy <= reach; ++dy)
+                    for (int dx = -reach; dx <= reach; ++dx)
+                        if (X + dx >= 0 && X + dx < RASTER_W && Y + dy >= 0 && Y + dy < RASTER_H)
+                            near_path[(Y + dy) * RASTER_W + X + dx] = 1;
+            }
+        int layer = 0, covered = 0;
+        for (int i = 0; i < RASTER_CELLS; ++i)
+            if (r->layer_copy[i]) ++layer, covered += near_path[i];
+        EXPECT_EQ(off, 0) << f.name;
+        EXPECT_GE(covered, layer * 0.97) << f.name << " first layer " << layer << " cells";
     }
 }
