@@ -58,9 +58,10 @@ WalkResult walk(InsoleShape& s, const uint8_t* walked, ShapePoint start, ShapePo
 }
 
 // Toes that press apart from the ball of the foot form islands the edge walk
-// cannot reach, which would cut the insole off at the ball. When the toe end
-// holds such an island, short vertical gaps there (up to kToeGap rows) are
-// closed in work and paired, joining the toes to the foot.
+// cannot reach, which would cut the insole off at the ball. A short vertical
+// gap (up to kToeGap rows) from the foot up to such an island in the toe
+// end is closed in work and paired, joining the toe to the foot; gaps within
+// the foot itself (clefts between joined toes) are left as they are.
 constexpr int kToeGap = 25;
 
 void bridge_toe_islands(uint8_t* work, uint8_t* paired, int from_row) {
@@ -92,15 +93,13 @@ void bridge_toe_islands(uint8_t* work, uint8_t* paired, int from_row) {
     }
     if (sizes.size() <= 2) return;
     const int main_id = static_cast<int>(std::max_element(sizes.begin(), sizes.end()) - sizes.begin());
-    bool island = false;
-    for (int i = idx(0, first_row); i < SHAPE_PIXELS && !island; ++i) island = label[i] != 0 && label[i] != main_id;
-    if (!island) return;
 
     for (int x = 1; x <= SHAPE_W - 2; ++x) {
         int last_set = -1;
         for (int y = first_row; y <= SHAPE_H - 2; ++y) {
             if (!work[idx(x, y)]) continue;
-            if (last_set >= 0 && y - last_set - 1 <= kToeGap)
+            if (last_set >= 0 && y - last_set - 1 <= kToeGap && label[idx(x, last_set)] == main_id &&
+                label[idx(x, y)] != main_id)
                 for (int g = last_set + 1; g < y; ++g) work[idx(x, g)] = paired[idx(x, g)] = 255;
             last_set = y;
         }

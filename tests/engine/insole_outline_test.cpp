@@ -360,6 +360,23 @@ TEST_F(Outline, ToeIslandsNearTheBallAreKeptAndFarOnesNotJoined) {
     EXPECT_EQ(at(shape->inside_mask, 80, 250), 0);
 }
 
+// Only a gap from the foot up to a toe island is bridged: the hollow under a
+// toe joined to the foot from the side stays open in the toe walk's bitmap.
+TEST_F(Outline, ToeBridgeLeavesGapsWithinTheFootOpen) {
+    Bitmap foot = blank();
+    fill_rect(foot, 30, 40, 100, 200, 80);   // the foot
+    fill_rect(foot, 30, 201, 35, 225, 80);   // a side strip up to
+    fill_rect(foot, 36, 210, 60, 225, 80);   // a toe above a hollow (rows 201..209)
+    fill_rect(foot, 80, 215, 95, 235, 80);   // a toe island
+    Mesh model;
+    testing::internal::CaptureStdout();
+    build_insole_outline(*shape, foot.data(), model);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(at(shape->edge_map, 50, 200), 255);  // the foot's top edge under the hollow
+    EXPECT_EQ(at(shape->edge_map, 50, 210), 255);  // the toe's lower edge above it
+    EXPECT_GE(outline_top(*shape, 88), 233);       // the island is joined
+}
+
 TEST_F(Outline, HeelEndFollowsTheFootItselfWithoutErosion) {
     auto bottom_row = [&](double erosion) {
         store.set_value(va_bm_para_1, erosion);
