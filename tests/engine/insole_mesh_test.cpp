@@ -171,6 +171,21 @@ TEST_F(InsoleMesh, SplitInsoleGetsAWallRoundEachPart) {
     EXPECT_LT(top, 2 * 59 * (160 + 60) + 40);
 }
 
+// A deep slot in the insole under a whole foot: the wall's bottom index,
+// moving only forward, would stop at the slot's mouth and fan every later
+// top point to it; the model keeps its wall at the rim instead.
+TEST_F(InsoleMesh, SlotInTheInsoleKeepsTheWallAtTheRim) {
+    put(shape->foot_map, 30, 40, 89, 300, 50);
+    put(shape->inside_mask, 30, 40, 89, 300, 10);
+    put(shape->inside_mask, 58, 200, 60, 300, 0);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    int walls = 0;
+    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+}
+
 // Where the foot is 0 inside the insole the top is the base plate: 2 mm.
 TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
     put(shape->foot_map, 30, 40, 89, 239, 50);

@@ -377,6 +377,18 @@ TEST_F(Outline, ToeBridgeLeavesGapsWithinTheFootOpen) {
     EXPECT_GE(outline_top(*shape, 88), 233);       // the island is joined
 }
 
+// A foot the loader takes (over 80 rows) that leaves nothing after the spur
+// pass: no model, and the caller's model is left as it was.
+TEST_F(Outline, OnePixelLineFootGivesNoModel) {
+    Bitmap foot = blank();
+    fill_rect(foot, 70, 100, 70, 220, 80);
+    Mesh model(1);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(build_insole_outline(*shape, foot.data(), model));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("contour failure~~~\n"), std::string::npos);
+    EXPECT_EQ(model.size(), 1u);
+}
+
 TEST_F(Outline, HeelEndFollowsTheFootItselfWithoutErosion) {
     auto bottom_row = [&](double erosion) {
         store.set_value(va_bm_para_1, erosion);
