@@ -1,0 +1,64 @@
+// Strandel's batch on a foot that the loader takes (over 80 rows) but from
+// which no insole model can be built: the job is skipped with a line naming
+// the image, no G-code appears, the image stays, and the next job still runs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "strandel_harness.h"
+#include "tests/support/gl_context.h"
+
+namespace fs = std::filesystem;
+using namespace strandel_harness;
+using testsupport::put;
+using testsupport::slurp;
+
+namespace {
+
+// A 24-bit 150 x 360 BMP holding one pixel-wide line of 121 rows: the spur
+// pass leaves nothing of it.
+std::string line_foot_bmp() {
+    const int w = 150, h = 360, pitch = 452, size = 54 + pitch * h;
+    std::string b(size, '\0');
+    auto put32 = [&](int at, int v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    b[0] = 'B', b[1] = 'M';
+    put32(2, size), put32(10, 54), put32(14, 40), put32(18, w), put32(22, h);
+    b[26] = 1, b[28] = 24;
+    put32(34, pitch * h);
+    for (int r = 100; r <= 220; ++r)
+        for (int k = 0; k < 3; ++k) b[54 + r * pitch + 70 * 3 + k] = 80;
+    return b;
+}
+
+TEST(StrandelNoModel, JobSkippedImageKeptNextJobWritten) {
+    VirtualDisplay display;
+    if (!display.ok() || !fs::exists(strandel_binary())) GTEST_SKIP() << "no Xvfb or no Strandel";
+    testsupport::TempDir tmp;
+    const std::string root = tmp.path(), insole = root + "/insole", files = root + "/VerdanelFiles";
+    const std::string server = files + "/Hostlet", log = root + "/strandel.log";
+    fs::create_directories(insole);
+    fs::create_directories(files + "/temp");
+    fs::create_directories(server);
+    put(server + "/sl_version.txt", "1");
+    put(server + "/va_spacing.txt", "0.500000");
+    ASSERT_TRUE(put(insole + "/line_iLeft.bmp", line_foot_bmp()));
+    fs::copy_file(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", insole + "/next_iRight.bmp");
+    put(insole + "/Bmp_List.txt", "line_iLeft.bmp\r\nnext_iRight.bmp");
+
+    const pid_t pid = start_strandel(server, root, log);
+    ASSERT_GT(pid, 0);
+    const int status = wait_exit(pid, 280);
+    const std::string out = slurp(log);
+    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    EXPECT_NE(out.find("line_iLeft.bmp: no insole model can be built from the image; job skipped, the image is kept"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists(files + "/line_iLeft.gcode"));
+    EXPECT_TRUE(fs::exists(insole + "/line_iLeft.bmp"));
+    EXPECT_TRUE(fs::exists(files + "/next_iRight.gcode"));
+    EXPECT_TRUE(fs::is_empty(files + "/temp"));
+}
+
+}  // namespace
