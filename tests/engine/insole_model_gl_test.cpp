@@ -192,6 +192,8 @@ TEST_F(InsoleModelGl, EveryLayerHoldsTheInsolesMaterial) {
                     << f.name << " vertex " << v->x << " " << v->y << " " << v->z;
                 lo = std::min(lo, v->z), hi = std::max(hi, v->z);
             }
+            auto same = [](const Vec3& p, const Vec3& q) { return p.x == q.x && p.y == q.y && p.z == q.z; };
+            ASSERT_FALSE(same(t.a, t.b) || same(t.b, t.c) || same(t.c, t.a)) << f.name << ": a wall of no height at " << t.a.x << " " << t.a.y;
             if (lo == 0 && hi > 0) {  // a wall triangle: from the bottom up to the top
                 float wide = 0;
                 for (const auto& e : {std::make_pair(t.a, t.b), std::make_pair(t.b, t.c), std::make_pair(t.c, t.a)})
