@@ -16,35 +16,10 @@ using namespace insoletest;
 
 namespace {
 
-struct Case {
-    std::string name;
-    bool left;
-    std::vector<uint8_t> pixels;
-};
+using Case = footsamples::NamedFoot;
 
-std::vector<Case> all_feet() {
-    std::vector<Case> feet;
-    for (const auto& f : footsamples::real_feet()) {
-        Case c{f.file, f.left, footsamples::read_foot_bmp(testsupport::testdata(f.file))};
-        feet.push_back(c);
-    }
-    for (auto& d : footsamples::drawn_feet()) feet.push_back({d.name, d.left, d.pixels});
-    // The generated sample feet, by their manifest: "name side length_mm ...".
-    // Marked images take the plain model instead of an outline, feet under
-    // 150 mm only test the loader's length rule, and 8-bit ones repeat a
-    // 32-bit foot, so those are left out.
-    if (FILE* f = std::fopen(testsupport::sample("feet.txt").c_str(), "r")) {
-        char name[256], side;
-        int length;
-        while (std::fscanf(f, "%255s %c %d %*[^\n]", name, &side, &length) == 3) {
-            const std::string n = name;
-            if (n.find("marked") != std::string::npos || n.find("8bit") != std::string::npos || length < 150) continue;
-            feet.push_back({"sample " + n, side == 'L', footsamples::read_foot_bmp(testsupport::sample(n))});
-        }
-        std::fclose(f);
-    }
-    return feet;
-}
+// Feet under 150 mm only test the loader's length rule.
+std::vector<Case> all_feet() { return footsamples::outline_feet(150); }
 
 class FootProperties : public ShapeTest {
 protected:

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/gl_context.h"
+
 namespace footsamples {
 
 constexpr int W = 150;
@@ -221,6 +223,28 @@ inline std::vector<NamedFoot> awkward_feet() {
             }
         b = moved;
     });
+    return feet;
+}
+
+// The feet the outline tests run over: the real ones of testdata/, the drawn
+// ones, and the generated samples by their manifest ("name side length_mm
+// ..."), leaving out marked images (they take the plain model), 8-bit copies
+// of a 32-bit foot, and feet shorter than min_length (the loader's rule).
+inline std::vector<NamedFoot> outline_feet(int min_length) {
+    std::vector<NamedFoot> feet;
+    for (const auto& f : real_feet()) feet.push_back({f.file, f.left, read_foot_bmp(testsupport::testdata(f.file))});
+    for (auto& d : drawn_feet()) feet.push_back(d);
+    if (FILE* f = std::fopen(testsupport::sample("feet.txt").c_str(), "r")) {
+        char name[256], side;
+        int length;
+        while (std::fscanf(f, "%255s %c %d %*[^\n]", name, &side, &length) == 3) {
+            const std::string n = name;
+            if (n.find("marked") != std::string::npos || n.find("8bit") != std::string::npos || length < min_length)
+                continue;
+            feet.push_back({"sample " + n, side == 'L', read_foot_bmp(testsupport::sample(n))});
+        }
+        std::fclose(f);
+    }
     return feet;
 }
 

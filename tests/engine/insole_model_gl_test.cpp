@@ -28,29 +28,12 @@ using namespace engine;
 
 namespace {
 
-struct Foot {
-    std::string name;
-    std::vector<uint8_t> pixels;
-};
+using Foot = footsamples::NamedFoot;
 
+// Every foot the loader builds an outline for, and the awkward ones.
 std::vector<Foot> every_foot() {
-    std::vector<Foot> feet;
-    for (const auto& f : footsamples::real_feet())
-        feet.push_back({f.file, footsamples::read_foot_bmp(testsupport::testdata(f.file))});
-    for (auto& d : footsamples::drawn_feet()) feet.push_back({d.name, d.pixels});
-    for (auto& d : footsamples::awkward_feet()) feet.push_back({d.name, d.pixels});
-    // The generated sample feet the loader builds an outline for (marked
-    // images take the plain model; feet under 80 rows are refused).
-    if (FILE* f = std::fopen(testsupport::sample("feet.txt").c_str(), "r")) {
-        char name[256];
-        int length;
-        while (std::fscanf(f, "%255s %*c %d %*[^\n]", name, &length) == 2) {
-            const std::string n = name;
-            if (n.find("marked") != std::string::npos || length < 80) continue;
-            feet.push_back({"sample " + n, footsamples::read_foot_bmp(testsupport::sample(n))});
-        }
-        std::fclose(f);
-    }
+    std::vector<Foot> feet = footsamples::outline_feet(80);
+    for (auto& d : footsamples::awkward_feet()) feet.push_back(d);
     return feet;
 }
 
@@ -160,7 +143,7 @@ TEST_F(InsoleModelGl, ScaledInsolesKeepTheirModelAndGcode) {
     };
     store.set_value(va_spacing, 0.5);
     for (const Pin& pin : pins) {
-        build({pin.file, footsamples::read_foot_bmp(testsupport::testdata(pin.file))});
+        build({pin.file, false, footsamples::read_foot_bmp(testsupport::testdata(pin.file))});
         ASSERT_TRUE(built) << pin.file;
         place(-45);
         testing::internal::CaptureStdout();
