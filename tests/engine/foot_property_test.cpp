@@ -40,21 +40,6 @@ protected:
 
 }  // namespace
 
-TEST_F(FootProperties, SampleFeetAreThere) {
-    size_t samples = 0;
-    for (const Case& c : all_feet()) samples += c.name.rfind("sample ", 0) == 0;
-    if (samples == 0) GTEST_SKIP() << "no generated sample feet in " << testsupport::sample("feet.txt");
-    EXPECT_GE(samples, 8u);
-}
-
-TEST_F(FootProperties, RealFeetAreReadable) {
-    for (const auto& f : footsamples::real_feet()) {
-        const auto px = footsamples::read_foot_bmp(testsupport::testdata(f.file));
-        ASSERT_EQ(px.size(), static_cast<size_t>(SHAPE_PIXELS)) << f.file;
-        EXPECT_GT(count_set(px.data()), 5000) << f.file;
-    }
-}
-
 TEST_F(FootProperties, SideIsDecidedByTheBigToe) {
     for (const Case& c : all_feet()) {
         ASSERT_FALSE(c.pixels.empty()) << c.name;

@@ -164,7 +164,7 @@ TEST_F(InsoleModelGl, ScaledInsolesKeepTheirModelAndGcode) {
 // or the base plate where the foot is 0); the first layer's paths cover it.
 TEST_F(InsoleModelGl, EveryLayerHoldsTheInsolesMaterial) {
     const std::vector<Foot> feet = every_foot();
-    ASSERT_GE(feet.size(), 25u);
+    ASSERT_GE(feet.size(), 30u);  // the generated samples among them
     for (const Foot& f : feet) {
         build(f);
         ASSERT_TRUE(built) << f.name << console;
