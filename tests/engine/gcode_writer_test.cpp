@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/gcode_writer.h"
 #include "engine/layer_raster.h"
@@ -178,21 +179,47 @@ TEST_F(GcodeWriter, OutlineBlockTravelsAtGapsAndSharpLongStepsExactly) {
     EXPECT_EQ(r->run_total, 23);
 }
 
-TEST_F(GcodeWriter, SkippedLayersShiftLaterHeights) {
+// Every Z value of a file: headers, lifts and lowers.
+static std::vector<double> all_z(const std::string& text) {
+    std::vector<double> z;
+    for (size_t p = text.find("G1 Z"); p != std::string::npos; p = text.find("G1 Z", p + 1))
+        z.push_back(std::atof(text.c_str() + p + 4));
+    return z;
+}
+
+TEST_F(GcodeWriter, SkippedLayersShiftOnlyTheirOwnJob) {
+    // Start layer 0.45: layers 0 (0.3) and 1 (0.4) are skipped, 0.5 and 0.6
+    // print 0.4 lower.
     store.set_value(va_start_layer, 0.45);
     std::string path = begin("skip.gcode");
     for (int L = 0; L < 4; ++L) {
         r->lines = {{pt(100, 100), pt(140, 100)}};
         write_layer((float)L);
     }
-    EXPECT_FLOAT_EQ(z_skip_offset(), 0.4f);
     std::string text = finish(path);
     auto c = check_gcode(text, "START", "END");
     ASSERT_TRUE(c.ok()) << c.report();
     ASSERT_EQ(c.layers.size(), 2u);
     EXPECT_DOUBLE_EQ(c.layers[0].z, 0.10);
     EXPECT_DOUBLE_EQ(c.layers[1].z, 0.20);
-    z_skip_offset() = 0;
+    // The operator sets the start back to 0: the next file prints at its own
+    // heights, 0.3 and 0.4, lifts 0.6 above them, nothing below the first layer.
+    store.set_value(va_start_layer, 0);
+    path = begin("again.gcode");
+    for (int L = 0; L < 2; ++L) {
+        r->lines = {{pt(100, 100), pt(140, 100)}};
+        write_layer((float)L);
+    }
+    text = finish(path);
+    c = check_gcode(text, "START", "END");
+    ASSERT_TRUE(c.ok()) << c.report();
+    ASSERT_EQ(c.layers.size(), 2u);
+    EXPECT_DOUBLE_EQ(c.layers[0].z, 0.30);
+    EXPECT_DOUBLE_EQ(c.layers[1].z, 0.40);
+    const std::vector<double> z = all_z(text);
+    ASSERT_EQ(z.size(), 6u);
+    for (double v : z) EXPECT_GE(v, 0.30) << text;
+    EXPECT_DOUBLE_EQ(z[1], 0.90);  // layer 0's lift
 }
 
 TEST_F(GcodeWriter, LayerWithoutPathsWritesNothing) {
@@ -310,6 +337,85 @@ TEST_F(GcodeWriter, BatchHandOffOnlyWhileBatchRuns) {
     in.batch_job_running = true;
     end_gcode_run(*r, in);
     EXPECT_EQ(calls, 1);
+}
+
+TEST_F(GcodeWriter, MarkedImageHeightsAndFirstTwoLayersExtrudeHalfAsMuchAgain) {
+    // Spacing 0.1, first-layer thickness 0.3, extrusion 0.1 per mm; a 10 mm
+    // path per layer after a prime to E 4 (11 on layer 0: -15 + 26).
+    struct Case {
+        int marks;
+        const char* layer_text[6];
+    } cases[] = {
+        {1,
+         {"0.30\n", "0.60\n", "0.90\n", "1.20\n", "1.30\n", "1.40\n"}},
+        {0, {"0.30\n", "0.40\n", "0.50\n", "0.60\n", "0.70\n", "0.80\n"}},
+    };
+    const char* marked_e[6] = {"E12.500\n", "E5.500\n", "E5.000\n", "E5.000\n", "E5.000\n", "E5.000\n"};
+    const char* plain_e[6] = {"E12.000\n", "E5.000\n", "E5.000\n", "E5.000\n", "E5.000\n", "E5.000\n"};
+    for (const Case& c : cases) {
+        r->has_marks = (uint8_t)c.marks;
+        std::string path = begin(c.marks ? "marked.gcode" : "plain.gcode");
+        for (int L = 0; L < 6; ++L) {
+            r->lines = {{pt(100, 100), pt(110, 100)}};
+            write_layer((float)L);
+        }
+        std::string text = finish(path);
+        // Split at the layer headers.
+        std::vector<std::string> layers;
+        for (size_t p = text.find("\n\nG1 Z"); p != std::string::npos;) {
+            size_t q = text.find("\n\nG1 Z", p + 1);
+            layers.push_back(text.substr(p + 6, q == std::string::npos ? std::string::npos : q - p - 6));
+            p = q;
+        }
+        ASSERT_EQ(layers.size(), 6u) << text;
+        for (int L = 0; L < 6; ++L) {
+            EXPECT_EQ(layers[L].rfind(c.layer_text[L], 0), 0u) << "marks " << c.marks << " layer " << L << "\n" << layers[L];
+            const std::string e = std::string("G1 X110.00 Y100.00 ") + (c.marks ? marked_e[L] : plain_e[L]);
+            EXPECT_NE(layers[L].find(e), std::string::npos) << "marks " << c.marks << " layer " << L << "\n" << layers[L];
+        }
+    }
+}
+
+TEST_F(GcodeWriter, OutlineGapIsATravelEvenWhenItsEndsLineUpWithTheSeparator) {
+    // (6, 10) and (13, 20) lie on one line through (-1, 0), the separator's
+    // own coordinates; the step between them is a gap all the same.
+    store.set_value(bt_contour, 1);
+    std::string path = begin("gap.gcode");
+    r->cleaned_points = {pt(5, 5), pt(6, 10), pt(13, 20), pt(14, 20), pt(15, 22)};
+    r->lines = {{pt(100, 100), pt(110, 100)}};
+    write_layer(1);
+    std::string text = finish(path);
+    EXPECT_NE(text.find("G1 X13.00 Y20.00\nG1 Z0.40 \n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("G1 X13.00 Y20.00 E"), std::string::npos) << text;
+    EXPECT_NE(text.find("G1 X14.00 Y20.00 E"), std::string::npos) << text;
+}
+
+TEST_F(GcodeWriter, OutlineTravelsPastLongStepsThatTurnSharperThan120Degrees) {
+    // From (159, y) to (160, 200): one column over, so no separator. The
+    // angle at (160, 200) between the way back and the step to
+    // (160 + dx, 200 + dy) decides, when the step to it is over 10 long.
+    struct Case {
+        float from_y, dx, dy;
+        bool travel;
+    } cases[] = {
+        {188, 2.17f, 1, true},        // 12.04 long, 119.50 degrees
+        {188, 2.07f, 1, false},       // 12.04 long, 120.54 degrees
+        {190.04f, 0.3f, -1, true},    // 10.01 long, 22.5 degrees
+        {190.06f, 0.3f, -1, false},   // 9.99 long, the same turn
+    };
+    store.set_value(bt_contour, 1);
+    for (const Case& c : cases) {
+        std::string path = begin("angle.gcode");
+        const float dx = 160 + c.dx, dy = 200 + c.dy;
+        r->cleaned_points = {pt(158, 188), pt(159, c.from_y), pt(160, 200), pt(dx, dy), pt(dx + 1, dy)};
+        r->lines = {{pt(100, 100), pt(110, 100)}};
+        write_layer(1);
+        std::string text = finish(path);
+        const bool travelled = text.find("G1 X160.00 Y200.00\n") != std::string::npos;
+        const bool extruded = text.find("G1 X160.00 Y200.00 E") != std::string::npos;
+        EXPECT_EQ(travelled, c.travel) << c.from_y << " " << c.dx << "\n" << text;
+        EXPECT_NE(travelled, extruded) << text;
+    }
 }
 
 TEST(GcodeChecker, RejectsUnknownFormsAndMissingReset) {
