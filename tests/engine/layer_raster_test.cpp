@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "engine/layer_raster.h"
@@ -251,6 +253,49 @@ TEST_F(RasterGl, FramebufferIsCompleteAndMadeOnce) {
     const unsigned fbo = r.fbo;
     EXPECT_TRUE(engine::init_framebuffer(r));
     EXPECT_EQ(r.fbo, fbo);
+}
+
+TEST(FramebufferCheck, TheContextMustOfferFrameBufferObjects) {
+    struct Case {
+        const char* version;
+        const char* extensions;
+        bool offered;
+    } cases[] = {
+        {"4.5 (Compatibility Profile) Mesa 22.3.6", nullptr, true},
+        {"3.0 Mesa 9.0", "", true},
+        {"OpenGL ES 3.2 Mesa 22.3.6", nullptr, true},
+        {"2.1 Mesa 22.3.6", "GL_ARB_multitexture GL_EXT_framebuffer_object", false},
+        {"2.1", "GL_ARB_framebuffer_object GL_ARB_multitexture", true},
+        {"2.1", "GL_ARB_multitexture GL_ARB_framebuffer_object", true},
+        {"2.1", "GL_ARB_framebuffer_objects XGL_ARB_framebuffer_object", false},
+        {"1.4", nullptr, false},
+        {nullptr, nullptr, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(engine::framebuffer_objects_offered(c.version, c.extensions), c.offered)
+            << (c.version ? c.version : "null") << " / " << (c.extensions ? c.extensions : "null");
+}
+
+TEST(FramebufferCheck, AnOldContextWithoutTheExtensionIsRefused) {
+    // The lookup of the entry points succeeds here whatever the context; only
+    // the context's own strings tell. A fresh process asks the software
+    // renderer for a 2.1 context without the extension.
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
+            setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
+            if (!testsupport::make_gl_current()) std::exit(2);
+            engine::PlainParamStore store;
+            engine::set_param_store(&store);
+            LayerRaster r;
+            const bool made = engine::init_framebuffer(r);
+            std::fflush(stdout);
+            std::fprintf(stderr, "fbo %u\n", r.fbo);
+            std::exit(made ? 1 : 0);
+        },
+        testing::ExitedWithCode(0), "fbo 0");
 }
 
 TEST_F(RasterGl, ContourPlaneTurnsByPlusThenMinusSeventyFive) {
