@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "engine/layer_raster.h"
 #include "engine/params.h"
@@ -223,35 +224,66 @@ TEST(TracerTurn, RowDistanceLimits24And36) {
     }
 }
 
-TEST(TracerTurn, RowPicksNearerOfTwoRunsAndFirstOfMany) {
-    auto r = make_raster();
-    fill(*r, 10, 40, 33, 33);
-    fill(*r, 100, 140, 33, 33);
-    make_grid(*r, 3);
-    int a = seed_line(*r, 96, 30);
-    turn_to_next_row(*r, a, 1);  // candidates 12 and 102: 102 is nearer
-    EXPECT_EQ(r->current_line[r->line_cursor].x, 102);
-    EXPECT_EQ(r->last_run_count, 2);
-
-    // Seven runs in the next row: the table holds five, the first is taken.
-    auto m = make_raster();
-    for (int k = 0; k < 7; ++k) fill(*m, 10 + 30 * k, 20 + 30 * k, 33, 33);
-    make_grid(*m, 3);
-    a = seed_line(*m, 201, 30);
-    turn_to_next_row(*m, a, 1);
-    EXPECT_EQ(m->current_line[m->line_cursor].x, 12);
-    EXPECT_EQ(m->last_run_count, 7);
+// Which run a turn continues into. Runs are three cells long around the
+// grid point given, so each run's candidate is that point; the current point
+// P is one grid step before the scanned row or column. Expected winners are
+// worked from the squared distances (dx^2 + 9) by hand.
+TEST(TracerTurn, RowTieRulesByCandidateCount) {
+    struct Case {
+        std::vector<int> runs;  // candidate x in grid row y 33, left to right
+        int px, want_x;
+    } cases[] = {
+        {{60, 120}, 96, 120},            // two: the nearer
+        {{120, 180}, 150, 120},          // two tied: the first
+        {{120, 180, 270}, 150, 120},     // three, first and second tied: the first
+        {{60, 120, 180}, 150, 180},      // three, second and third tied: the third
+        {{30, 120, 240}, 141, 120},      // three: the strictly nearest
+        {{30, 90, 150, 210}, 201, 30},   // four: the first, however far
+        {{12, 42, 72, 102, 132, 162, 192}, 201, 12},  // seven runs, five kept: the first
+    };
+    for (const Case& c : cases) {
+        auto r = make_raster();
+        for (int x : c.runs) fill(*r, x - 1, x + 1, 33, 33);
+        make_grid(*r, 3);
+        int a = seed_line(*r, c.px, 30);
+        turn_to_next_row(*r, a, 1);
+        ASSERT_GT(r->current_line.size(), 1u) << c.runs.size() << " runs, P " << c.px;
+        EXPECT_EQ(r->current_line[r->line_cursor].x, c.want_x) << c.runs.size() << " runs, P " << c.px;
+        EXPECT_EQ(r->last_run_count, (int)c.runs.size());
+    }
 }
 
-TEST(TracerTurn, ColumnWithSevenRunsTakesTheFirst) {
-    auto r = make_raster();
-    for (int k = 0; k < 7; ++k) fill(*r, 33, 33, 10 + 30 * k, 20 + 30 * k);
-    make_grid(*r, 3);
-    int a = seed_line(*r, 30, 201);
-    turn_to_next_column(*r, a, 1);  // scanned from the bottom: the run at 12 is first
-    ASSERT_GT(r->current_line.size(), 1u);
-    EXPECT_EQ(r->current_line[r->line_cursor].y, 12);
-    EXPECT_EQ(r->last_run_count, 7);
+TEST(TracerTurn, ColumnTieRulesByCandidateCount) {
+    struct Case {
+        std::vector<int> runs;  // candidate y in grid column x 33, bottom to top
+        int want_y;             // -1: no turn
+    } cases[] = {
+        // P is (30, 99).
+        {{93, 105}, 93},            // two tied: the first
+        {{69, 105}, 105},           // two: the nearer
+        {{93, 105, 150}, 93},       // three, first and second tied: the first
+        {{60, 93, 105}, 93},        // three, second and third tied: the earlier
+        {{30, 60, 93}, 93},         // three: the strictly nearest, last
+        {{69, 78, 93, 105}, 105},   // four, third and fourth tied: the fourth
+        {{69, 93, 105, 129}, 93},   // four, second and third tied: the second
+        {{69, 81, 111, 129}, 111},  // four: the strictly nearest
+        {{18, 45, 150, 180}, -1},   // four: the nearest is 54 rows away
+        {{9, 39, 69, 105, 135, 165}, 9},  // six runs, five kept: the first
+    };
+    for (const Case& c : cases) {
+        auto r = make_raster();
+        for (int y : c.runs) fill(*r, 33, 33, y - 1, y + 1);
+        make_grid(*r, 3);
+        int a = seed_line(*r, 30, 99);
+        turn_to_next_column(*r, a, 1);
+        if (c.want_y < 0) {
+            EXPECT_EQ(r->current_line.size(), 1u);
+            continue;
+        }
+        ASSERT_GT(r->current_line.size(), 1u) << c.runs.size() << " runs, first " << c.runs[0];
+        EXPECT_EQ(r->current_line[r->line_cursor].y, c.want_y) << c.runs.size() << " runs, first " << c.runs[0];
+        EXPECT_EQ(r->last_run_count, (int)c.runs.size());
+    }
 }
 
 TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
@@ -337,4 +369,69 @@ TEST(TracerBuild, CapBelowRowZeroReadsEmpty) {
     EXPECT_EQ(caps, 50u);  // every other column from 199 down to 101
     EXPECT_EQ(line[0].x, 199);
     for (size_t i = 0; i < caps; ++i) EXPECT_TRUE(inside(line[i], 100, 199, 0, 0));
+}
+
+TEST(TracerFollow, RowBackwardBoundMovesWithEachPointTaken) {
+    // Material over the full width in grid rows y 3 and 6. Following back
+    // from (30, 6) runs past the row's start into the row below, and since
+    // its bound is one grid row before the latest point taken, it goes on
+    // to take the whole lower row, not only the part right of x 30.
+    auto r = make_raster();
+    fill(*r, 0, 299, 2, 7);
+    make_grid(*r, 3);
+    seed_line(*r, 30, 6);
+    EXPECT_TRUE(follow_row_backward(*r));
+    for (int x = 0; x < 300; x += 3) {
+        EXPECT_TRUE(r->grid[grid_index(*r, x, 3)].visited) << "x " << x;
+        EXPECT_EQ(r->grid[grid_index(*r, x, 6)].visited != 0, x <= 30) << "x " << x;
+    }
+}
+
+TEST(TracerBuild, RowCapFromAboveEndsAtMaterialOnTheStartRow) {
+    // Lowest material row 11 (block B), start (42, 12): the start lies no
+    // more than a row above it, so the cap looks upward from the start row,
+    // column by column from the left: block C's bottom cells (row 13, within
+    // a step above) are the cap, and column 40, material on row 12, ends it
+    // before block D.
+    auto r = make_raster();
+    fill(*r, 40, 60, 11, 13);   // B
+    fill(*r, 20, 30, 13, 40);   // C
+    fill(*r, 70, 80, 13, 20);   // D
+    make_grid(*r, 3);
+    r->from_low_end = 1;
+    build_row_lines(*r);
+    ASSERT_FALSE(r->lines.empty());
+    const auto& line = r->lines[0];
+    ASSERT_GE(line.size(), 13u);
+    for (int k = 0; k < 11; ++k) {
+        EXPECT_EQ(line[k].x, 20 + k);
+        EXPECT_EQ(line[k].y, 13);
+    }
+    EXPECT_EQ(line[11].x, 40);  // the start's left probe
+    EXPECT_EQ(line[11].y, 12);
+    EXPECT_EQ(line[12].x, 42);  // the start
+    EXPECT_EQ(line[12].y, 12);
+}
+
+TEST(TracerBuild, ColumnStartProbesReachTwoSteps) {
+    // Rows 50..57 under the first grid column that meets them (x 102): the
+    // start (102, 51) finds the top edge six rows up, two steps, on its
+    // start probe; following probes reach one step only.
+    auto r = make_raster();
+    fill(*r, 100, 200, 50, 57);
+    make_grid(*r, 3);
+    r->from_low_end = 1;
+    build_column_lines(*r);
+    ASSERT_FALSE(r->lines.empty());
+    const auto& line = r->lines[0];
+    // The left cap comes first: column 100 on the odd rows 57, 55, 53, 51.
+    ASSERT_GE(line.size(), 7u);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(line[k].x, 100);
+        EXPECT_EQ(line[k].y, 57 - 2 * k);
+    }
+    EXPECT_EQ(line[4].y, 50);  // down probe
+    EXPECT_EQ(line[5].y, 51);  // the start
+    EXPECT_EQ(line[6].y, 57);  // up probe, 6 rows away
+    for (int k = 4; k < 7; ++k) EXPECT_EQ(line[k].x, 102);
 }
