@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "engine/layer_raster.h"
@@ -389,12 +390,13 @@ TEST(TracerFollow, RowBackwardBoundMovesWithEachPointTaken) {
 
 TEST(TracerBuild, RowCapFromAboveEndsAtMaterialOnTheStartRow) {
     // Lowest material row 11 (block B), start (42, 12): the start lies no
-    // more than a row above it, so the cap looks upward from the start row,
-    // column by column from the left: block C's bottom cells (row 13, within
-    // a step above) are the cap, and column 40, material on row 12, ends it
+    // more than a row above it, so the cap looks at rows 14 down to 12,
+    // column by column from the left: the bottom cells of blocks E (row 14)
+    // and C (row 13) are the cap, and column 40, material on row 12, ends it
     // before block D.
     auto r = make_raster();
     fill(*r, 40, 60, 11, 13);   // B
+    fill(*r, 10, 15, 14, 30);   // E
     fill(*r, 20, 30, 13, 40);   // C
     fill(*r, 70, 80, 13, 20);   // D
     make_grid(*r, 3);
@@ -402,15 +404,16 @@ TEST(TracerBuild, RowCapFromAboveEndsAtMaterialOnTheStartRow) {
     build_row_lines(*r);
     ASSERT_FALSE(r->lines.empty());
     const auto& line = r->lines[0];
-    ASSERT_GE(line.size(), 13u);
-    for (int k = 0; k < 11; ++k) {
-        EXPECT_EQ(line[k].x, 20 + k);
-        EXPECT_EQ(line[k].y, 13);
+    std::vector<std::pair<float, float>> want;
+    for (int x = 10; x <= 15; ++x) want.push_back({x, 14});
+    for (int x = 20; x <= 30; ++x) want.push_back({x, 13});
+    want.push_back({40, 12});  // the start's left probe
+    want.push_back({42, 12});  // the start
+    ASSERT_GE(line.size(), want.size());
+    for (size_t k = 0; k < want.size(); ++k) {
+        EXPECT_EQ(line[k].x, want[k].first) << k;
+        EXPECT_EQ(line[k].y, want[k].second) << k;
     }
-    EXPECT_EQ(line[11].x, 40);  // the start's left probe
-    EXPECT_EQ(line[11].y, 12);
-    EXPECT_EQ(line[12].x, 42);  // the start
-    EXPECT_EQ(line[12].y, 12);
 }
 
 TEST(TracerBuild, ColumnStartProbesReachTwoSteps) {
