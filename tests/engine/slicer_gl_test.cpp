@@ -190,16 +190,9 @@ TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
     ASSERT_EQ(c.layers.size(), 6u);
     EXPECT_DOUBLE_EQ(c.layers[0].z, 0.30);
     EXPECT_DOUBLE_EQ(c.layers[5].z, 2.80);
-    // Layer 0: outline block, then the first path primed with 26.
-    const auto& l0 = c.layers[0];
-    ASSERT_EQ(l0.e_lines_by_block.size(), 2u);
-    ASSERT_GE(l0.e_lines_by_block[1].size(), 2u);
-    EXPECT_DOUBLE_EQ(l0.e_lines_by_block[1][0], -15);
-    EXPECT_DOUBLE_EQ(l0.e_lines_by_block[1][1], 11);
-    for (const auto& l : c.layers) {
-        EXPECT_GT(l.extrusion_moves, 40);
+    // E restarts at every reset: each block's first retract is -15.
+    for (const auto& l : c.layers)
         for (double e : l.first_e_after_reset) EXPECT_DOUBLE_EQ(e, -15);
-    }
     // The box starts at the origin point: every move lies on it (the
     // priming line runs at x 25 from y 10 to 160).
     EXPECT_GE(c.min_x, -1.0);
@@ -210,26 +203,6 @@ TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
     EXPECT_GE(c.max_x, 98.0);
     EXPECT_GT(r->run_total, 6 * 100 * 200 / 3 / 2);
     EXPECT_EQ(store.value(out_extrusion_length), r->run_total);
-}
-
-TEST_F(SlicerGl, InsoleScanSlicedIntoAWholeFile) {
-    Mesh insole;
-    ModelBox mb;
-    ASSERT_TRUE(load_insole(insole, mb));
-    place(in, mb);
-    store.set_value(va_spacing, 1.0);
-    store.set_value(ck_self_def_angle, 1);
-    in.current_angle = -45;
-    std::string text = run_job(insole, "insole.gcode");
-    auto c = check_gcode(text, "; start\nG28", "M84\n; end");
-    ASSERT_TRUE(c.ok()) << c.report();
-    EXPECT_GE(c.layers.size(), 6u);
-    // Turned back by the view's angle, every move stays within the raster's bed.
-    const float ox = in.heel_point[0], oy = in.heel_point[1];
-    EXPECT_GE(c.min_x, -ox - 1);
-    EXPECT_LE(c.max_x, 300 - ox + 1);
-    EXPECT_GE(c.min_y, -oy - 1);
-    EXPECT_LE(c.max_y, 360 - oy + 1);
 }
 
 TEST_F(SlicerGl, EmptyCrossSectionsStillAdvance) {
@@ -379,33 +352,25 @@ TEST_F(SlicerGl, SlopeThresholdIsOneAboveTheCutHeight) {
     // Contour mode puts the contour picture in place of the cross-section;
     // with "Slope 30" a cell equal to the pressure picture's is cleared when
     // that value is at most cut height + 1. Both pictures are grey 2 all
-    // over, which reads back as 6 (R + G + B). Layer 0 of an STL model is
-    // cut at one spacing.
+    // over, read back as 6 (R + G + B); layer 0 of an STL model is cut at
+    // one spacing, so spacing 5 clears the centre and 4.5 does not.
     std::vector<uint8_t> image(360 * 152, 2);
     GLuint tex = 0;
     glGenTextures(1, &tex);
     glBindTexture(GL_TEXTURE_2D, tex);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glBindTexture(GL_TEXTURE_2D, 0);
     in.slope_image = in.contour_image = image.data();
     in.image_texture = tex;
     in.box.model_min_x = 0, in.box.model_max_x = 150, in.box.model_min_y = 0, in.box.model_max_y = 360;
     store.set_value(ck_contour_mode, 1);
     store.set_value(bt_test1, 1);
-    store.set_value(va_layer_index, 0);
-    const Mesh box = make_box(50, 50, 20);
-    struct Case {
-        double spacing;
-        bool cleared;
-    } cases[] = {{5.0, true}, {4.5, false}};
-    for (const Case& c : cases) {
-        store.set_value(va_spacing, c.spacing);
+    for (double spacing : {5.0, 4.5}) {
+        store.set_value(va_spacing, spacing);
         testing::internal::CaptureStdout();  // a console line per low cell
-        slice_and_write_gcode(*r, box, in);
+        slice_and_write_gcode(*r, make_box(50, 50, 20), in);
         testing::internal::GetCapturedStdout();
         EXPECT_EQ(r->pressure_plane[180 * RASTER_W + 150], 6);
-        EXPECT_EQ(r->layer_plane[180 * RASTER_W + 150], c.cleared ? 0 : 6) << "spacing " << c.spacing;
+        EXPECT_EQ(r->layer_plane[180 * RASTER_W + 150], spacing == 5.0 ? 0 : 6) << "spacing " << spacing;
     }
     glDeleteTextures(1, &tex);
 }

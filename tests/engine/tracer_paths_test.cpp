@@ -185,105 +185,66 @@ TEST(TracerBuild, TwoRunsAreTracedAsTwoLines) {
     expect_covered(*r);
 }
 
-TEST(TracerBuild, StaircaseContinuesOnlyWithinRowDistanceLimit) {
-    // Lower block then an upper block shifted sideways; one run per row.
-    for (int shift : {0, 30, 90}) {
-        auto r = make_raster();
-        fill(*r, 30, 90, 30, 60);
-        fill(*r, 30 + shift, 90 + shift, 61, 120);
-        make_grid(*r, 3);
-        r->from_low_end = 1;
-        r->row_lines = 1;
-        build_row_lines(*r);
-        expect_covered(*r);
-        EXPECT_EQ(r->lines.size(), shift > 36 ? 2u : 1u) << "shift " << shift;
-    }
-}
-
-TEST(TracerTurn, RowDistanceLimits24And36) {
+// Which run a turn continues into, and when it does not. Runs are three
+// cells long around the grid point given, so each run's candidate is that
+// point. The current point P is one grid step before the scanned row (P at
+// y 30, runs on y 33) or column (P at (30, 99), runs on x 33); `last` is
+// the run count of the turn before. Expected winners are worked from the
+// squared distances (d^2 + 9) by hand; -1: no turn, `after` the run count
+// then kept.
+TEST(TracerTurn, ChoiceByCandidateCountAndDistanceLimits) {
     struct Case {
-        int last_runs, cand_x;
-        bool turns;
-    } cases[] = {{2, 54, true}, {2, 57, false}, {1, 66, true}, {1, 69, false}, {0, 150, true}};
-    for (const Case& c : cases) {
-        auto r = make_raster();
-        fill(*r, c.cand_x - 2, 200, 33, 33);  // next grid row (y 33): one run starting at cand_x
-        make_grid(*r, 3);
-        int a = seed_line(*r, 30, 30);
-        r->last_run_count = c.last_runs;
-        turn_to_next_row(*r, a, 1);
-        bool turned = r->current_line.size() > 1;
-        EXPECT_EQ(turned, c.turns) << "last runs " << c.last_runs << " x " << c.cand_x;
-        if (turned) {
-            EXPECT_EQ(r->last_run_count, 1);
-            EXPECT_EQ(r->current_line[r->line_cursor].x, c.cand_x);
-            EXPECT_TRUE(r->grid[grid_index(*r, c.cand_x, 33)].visited);
-        } else if (c.last_runs) {
-            EXPECT_EQ(r->last_run_count, 1);
-            EXPECT_EQ(r->line_cursor, 0);
-        }
-    }
-}
-
-// Which run a turn continues into. Runs are three cells long around the
-// grid point given, so each run's candidate is that point; the current point
-// P is one grid step before the scanned row or column. Expected winners are
-// worked from the squared distances (dx^2 + 9) by hand.
-TEST(TracerTurn, RowTieRulesByCandidateCount) {
-    struct Case {
-        std::vector<int> runs;  // candidate x in grid row y 33, left to right
-        int px, want_x;
+        bool rows;
+        int last;
+        std::vector<int> runs;  // x (rows) or y (columns) of each run, in scan order
+        int px, want, after;
     } cases[] = {
-        {{60, 120}, 96, 120},            // two: the nearer
-        {{120, 180}, 150, 120},          // two tied: the first
-        {{120, 180, 270}, 150, 120},     // three, first and second tied: the first
-        {{60, 120, 180}, 150, 180},      // three, second and third tied: the third
-        {{30, 120, 240}, 141, 120},      // three: the strictly nearest
-        {{30, 90, 150, 210}, 201, 30},   // four: the first, however far
-        {{12, 42, 72, 102, 132, 162, 192}, 201, 12},  // seven runs, five kept: the first
+        {true, 2, {54}, 30, 54, 1},                // one run 24 columns away after two: turns
+        {true, 2, {57}, 30, -1, 1},                // 27 after two: ends
+        {true, 1, {66}, 30, 66, 1},                // 36 after one: turns
+        {true, 1, {69}, 30, -1, 1},                // 39 after one: ends
+        {true, 0, {150}, 30, 150, 1},              // at a line's first turn, any distance
+        {true, 0, {60, 120}, 96, 120, 2},          // two: the nearer
+        {true, 0, {120, 180}, 150, 120, 2},        // two tied: the first
+        {true, 0, {120, 180, 270}, 150, 120, 3},   // three, first and second tied: the first
+        {true, 0, {60, 120, 180}, 150, 180, 3},    // three, second and third tied: the third
+        {true, 0, {30, 120, 240}, 141, 120, 3},    // three: the strictly nearest
+        {true, 0, {30, 90, 150, 210}, 201, 30, 4}, // four: the first, however far
+        {true, 0, {12, 42, 72, 102, 132, 162, 192}, 201, 12, 7},  // seven runs, five kept: the first
+        {false, 1, {132}, 30, 132, 1},             // one run 33 rows away: turns
+        {false, 1, {135}, 30, -1, 1},              // 36 after one: ends
+        {false, 2, {132}, 30, 132, 1},
+        {false, 2, {135}, 30, -1, 2},              // 36 after two: ends, the count kept
+        {false, 0, {93, 105}, 30, 93, 2},          // two tied: the first
+        {false, 0, {69, 105}, 30, 105, 2},         // two: the nearer
+        {false, 0, {93, 105, 150}, 30, 93, 3},     // three, first and second tied: the first
+        {false, 0, {60, 93, 105}, 30, 93, 3},      // three, second and third tied: the earlier
+        {false, 0, {30, 60, 93}, 30, 93, 3},       // three: the strictly nearest, last
+        {false, 0, {69, 78, 93, 105}, 30, 105, 4}, // four, third and fourth tied: the fourth
+        {false, 0, {69, 93, 105, 129}, 30, 93, 4}, // four, second and third tied: the second
+        {false, 0, {69, 81, 111, 129}, 30, 111, 4},  // four: the strictly nearest
+        {false, 0, {18, 45, 150, 180}, 30, -1, 0},   // four: the nearest is 51 rows away
+        {false, 0, {9, 39, 69, 105, 135, 165}, 30, 9, 6},  // six runs, five kept: the first
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.rows ? "row" : "column") << " runs from " << c.runs[0] << " last "
+                                        << c.last);
         auto r = make_raster();
-        for (int x : c.runs) fill(*r, x - 1, x + 1, 33, 33);
+        for (int v : c.runs) c.rows ? fill(*r, v - 1, v + 1, 33, 33) : fill(*r, 33, 33, v - 1, v + 1);
         make_grid(*r, 3);
-        int a = seed_line(*r, c.px, 30);
-        turn_to_next_row(*r, a, 1);
-        ASSERT_GT(r->current_line.size(), 1u) << c.runs.size() << " runs, P " << c.px;
-        EXPECT_EQ(r->current_line[r->line_cursor].x, c.want_x) << c.runs.size() << " runs, P " << c.px;
-        EXPECT_EQ(r->last_run_count, (int)c.runs.size());
-    }
-}
-
-TEST(TracerTurn, ColumnTieRulesByCandidateCount) {
-    struct Case {
-        std::vector<int> runs;  // candidate y in grid column x 33, bottom to top
-        int want_y;             // -1: no turn
-    } cases[] = {
-        // P is (30, 99).
-        {{93, 105}, 93},            // two tied: the first
-        {{69, 105}, 105},           // two: the nearer
-        {{93, 105, 150}, 93},       // three, first and second tied: the first
-        {{60, 93, 105}, 93},        // three, second and third tied: the earlier
-        {{30, 60, 93}, 93},         // three: the strictly nearest, last
-        {{69, 78, 93, 105}, 105},   // four, third and fourth tied: the fourth
-        {{69, 93, 105, 129}, 93},   // four, second and third tied: the second
-        {{69, 81, 111, 129}, 111},  // four: the strictly nearest
-        {{18, 45, 150, 180}, -1},   // four: the nearest is 54 rows away
-        {{9, 39, 69, 105, 135, 165}, 9},  // six runs, five kept: the first
-    };
-    for (const Case& c : cases) {
-        auto r = make_raster();
-        for (int y : c.runs) fill(*r, 33, 33, y - 1, y + 1);
-        make_grid(*r, 3);
-        int a = seed_line(*r, 30, 99);
-        turn_to_next_column(*r, a, 1);
-        if (c.want_y < 0) {
+        int a = seed_line(*r, c.px, c.rows ? 30 : 99);
+        r->last_run_count = c.last;
+        c.rows ? turn_to_next_row(*r, a, 1) : turn_to_next_column(*r, a, 1);
+        EXPECT_EQ(r->last_run_count, c.after);
+        if (c.want < 0) {
             EXPECT_EQ(r->current_line.size(), 1u);
+            EXPECT_EQ(r->line_cursor, 0);
             continue;
         }
-        ASSERT_GT(r->current_line.size(), 1u) << c.runs.size() << " runs, first " << c.runs[0];
-        EXPECT_EQ(r->current_line[r->line_cursor].y, c.want_y) << c.runs.size() << " runs, first " << c.runs[0];
-        EXPECT_EQ(r->last_run_count, (int)c.runs.size());
+        ASSERT_GT(r->current_line.size(), 1u);
+        const PathPoint& got = r->current_line[r->line_cursor];
+        EXPECT_EQ(c.rows ? got.x : got.y, c.want);
+        EXPECT_TRUE(r->grid[got.index].visited);
     }
 }
 
@@ -297,40 +258,6 @@ TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
     a = seed_line(*r, 297, 357);  // last grid point: nothing follows it
     turn_to_next_column(*r, a, 1);
     EXPECT_EQ(r->current_line.size(), 1u);
-}
-
-TEST(TracerTurn, ColumnDistanceLimit35) {
-    struct Case {
-        int last_runs, cand_y;
-        bool turns;
-    } cases[] = {{1, 63, true}, {1, 66, false}, {2, 63, true}, {2, 66, false}};
-    for (const Case& c : cases) {
-        auto r = make_raster();
-        fill(*r, 33, 33, c.cand_y - 2, 300);  // next grid column (x 33): one run from cand_y up
-        make_grid(*r, 3);
-        int a = seed_line(*r, 30, 30);
-        r->last_run_count = c.last_runs;
-        turn_to_next_column(*r, a, 1);
-        bool turned = r->current_line.size() > 1;
-        EXPECT_EQ(turned, c.turns) << c.last_runs << " " << c.cand_y;
-        if (!turned) {
-            EXPECT_EQ(r->last_run_count, c.last_runs == 2 ? 2 : 1);
-        }
-    }
-    // Two runs whose nearer start is more than 35 rows away: no turn.
-    auto r = make_raster();
-    fill(*r, 33, 33, 80, 100);
-    fill(*r, 33, 33, 200, 220);
-    make_grid(*r, 3);
-    int a = seed_line(*r, 30, 30);
-    turn_to_next_column(*r, a, 1);
-    EXPECT_EQ(r->current_line.size(), 1u);
-    // ... and within 35 rows: the nearer one.
-    fill(*r, 33, 33, 60, 62);
-    a = seed_line(*r, 30, 30);
-    turn_to_next_column(*r, a, 1);
-    ASSERT_GT(r->current_line.size(), 1u);
-    EXPECT_EQ(r->current_line[r->line_cursor].y, 60);
 }
 
 TEST(TracerBuild, GridPointsBeyondRasterAreNeverTaken) {
@@ -373,10 +300,9 @@ TEST(TracerBuild, CapBelowRowZeroReadsEmpty) {
 }
 
 TEST(TracerFollow, RowBackwardBoundMovesWithEachPointTaken) {
-    // Material over the full width in grid rows y 3 and 6. Following back
-    // from (30, 6) runs past the row's start into the row below, and since
-    // its bound is one grid row before the latest point taken, it goes on
-    // to take the whole lower row, not only the part right of x 30.
+    // Full-width material on grid rows y 3 and 6. Following back from (30, 6)
+    // runs on into the row below; its bound trails the latest point taken by
+    // one grid row, so it takes all of that row, not only the part right of x 30.
     auto r = make_raster();
     fill(*r, 0, 299, 2, 7);
     make_grid(*r, 3);
@@ -389,11 +315,10 @@ TEST(TracerFollow, RowBackwardBoundMovesWithEachPointTaken) {
 }
 
 TEST(TracerBuild, RowCapFromAboveEndsAtMaterialOnTheStartRow) {
-    // Lowest material row 11 (block B), start (42, 12): the start lies no
-    // more than a row above it, so the cap looks at rows 14 down to 12,
-    // column by column from the left: the bottom cells of blocks E (row 14)
-    // and C (row 13) are the cap, and column 40, material on row 12, ends it
-    // before block D.
+    // Lowest material row 11 (block B), start (42, 12) no more than a row
+    // above it: the cap looks at rows 14 down to 12, column by column from the
+    // left; the bottoms of E (row 14) and C (row 13) are the cap, and column
+    // 40, material on row 12, ends it before block D.
     auto r = make_raster();
     fill(*r, 40, 60, 11, 13);   // B
     fill(*r, 10, 15, 14, 30);   // E
