@@ -143,10 +143,7 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
             case Form::Extrude:
                 if (after_reset) layer->first_e_after_reset.push_back(p.e);
                 after_reset = false;
-                if (p.form == Form::Extrude) {
-                    ++layer->extrusion_moves;
-                    if (nozzle_z != layer->z) problem(i, "extrusion with the nozzle lifted");
-                }
+                if (p.form == Form::Extrude && nozzle_z != layer->z) problem(i, "extrusion with the nozzle lifted");
                 break;
             case Form::Lift:
                 if (p.z < layer->z) problem(i, "lift below the layer");

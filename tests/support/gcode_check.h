@@ -12,7 +12,6 @@ namespace testsupport {
 struct GcodeLayer {
     double z = 0;                     // from the header "G1 Z%.2f"
     std::vector<double> first_e_after_reset;  // first E written after each "G92 E0"
-    int extrusion_moves = 0;          // "G1 X Y E" lines
 };
 
 struct GcodeCheck {
