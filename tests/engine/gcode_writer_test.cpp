@@ -155,8 +155,7 @@ TEST_F(GcodeWriter, SkippedLayersShiftOnlyTheirOwnJob) {
     ASSERT_EQ(c.layers.size(), 2u);
     EXPECT_DOUBLE_EQ(c.layers[0].z, 0.10);
     EXPECT_DOUBLE_EQ(c.layers[1].z, 0.20);
-    // The operator sets the start back to 0: the next file prints at its own
-    // heights, 0.3 and 0.4 (the checker holds every lift and lower to its layer).
+    // Back at 0, the next file prints at its own 0.3 and 0.4.
     store.set_value(va_start_layer, 0);
     path = begin("again.gcode");
     for (int L = 0; L < 2; ++L) {

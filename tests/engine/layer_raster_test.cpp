@@ -270,17 +270,15 @@ TEST(FramebufferCheck, TheContextMustOfferFrameBufferObjects) {
 }
 
 TEST(FramebufferCheck, AnOldContextWithoutTheExtensionIsRefused) {
-    // The lookup of the entry points succeeds here whatever the context; only
-    // the context's own strings tell. A fresh process asks the software
-    // renderer for a 2.1 context without the extension.
+    // The entry-point lookup succeeds whatever the context; only the context
+    // tells. A fresh process asks for a 2.1 context without the extension and
+    // answers by its exit code alone (_Exit: no clean-up or leak report).
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
             setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
-            // _Exit: the answer is the exit code, with no clean-up (or leak
-            // report) of the renderer run in this child.
             if (!testsupport::make_gl_current()) std::_Exit(2);
             engine::PlainParamStore store;
             engine::set_param_store(&store);
