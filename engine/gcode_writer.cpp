@@ -180,6 +180,9 @@ bool begin_gcode_file(LayerRaster& r, const std::string& path, const std::string
     }
     r.gcode_file = f;
     r.gcode_file_open = 1;
+    // Heights are lowered only by the skipped layers of this job; an offset
+    // left from an earlier job would put this one's first layers below the bed.
+    z_skip_offset() = 0;
     job().open_path = mapped;
     job().final_path = final_path.empty() ? std::string() : platform::map_path(final_path);
     job().write_failed = false;

@@ -29,7 +29,7 @@ void end_gcode_run(LayerRaster& r, const SliceInputs& in);
 // is closed where it is (not moved to its final name), with a console line.
 void abandon_gcode_job(LayerRaster& r, const char* why);
 
-// Height of the last skipped layer, kept for the whole process.
+// Height of the last skipped layer of the current job (0 at each job start).
 float& z_skip_offset();
 
 // Where the open job's file is and where it goes at the end.

@@ -255,6 +255,12 @@ void remove_collinear_points(std::vector<PathPoint>& pts) {
         const PathPoint& p0 = pts[i];
         const PathPoint& p1 = pts[i + 1];
         const PathPoint& p2 = pts[i + 2];
+        // A separator is not a point of the outline: dropped, it would join
+        // the pieces either side of a gap into one extruded line.
+        if (p1.x == -1) {
+            ++i;
+            continue;
+        }
         bool drop = (p0.x == p1.x && p1.x == p2.x);
         if (!drop) {
             float k12 = (p1.y - p2.y) / (p1.x - p2.x);

@@ -90,9 +90,14 @@ struct LayerRaster {
 // Looks up the 14 frame-buffer entry points through platform::gl_proc_address,
 // installs them as GLEW's, and creates the 300 x 360 colour texture, depth
 // render buffer and frame buffer once. False (fbo stays 0, with the console
-// line) when an entry point is missing; a second call only reports whether
-// the frame buffer exists.
+// line) when an entry point is missing or the current context offers no
+// frame-buffer objects; a second call only reports whether the frame buffer
+// exists.
 bool init_framebuffer(LayerRaster& r);
+// True when a context with these GL_VERSION and GL_EXTENSIONS strings has
+// frame-buffer objects (version 3.0 or later, or the ARB extension listed).
+// Either string may be null.
+bool framebuffer_objects_offered(const char* version, const char* extensions);
 // step: whole cells, at least 1 (smaller values are taken as 1).
 void build_sample_grid(LayerRaster& r, int step);
 // Degrees 0..<360 from +x; 0 for (0, 0).

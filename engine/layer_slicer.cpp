@@ -8,6 +8,7 @@
 #include <malloc.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "engine/gcode_writer.h"
@@ -249,9 +250,13 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
     keep_render_buffers_mapped();
     if (r.fbo == 0) {
         // Without the off-screen frame buffer nothing can be rendered or read
-        // back; refuse rather than slice the window's picture.
-        if (r.path_request || r.full_path_request || r.gcode_file_open)
+        // back; refuse rather than measure or slice the window's picture. A
+        // batch job whose model is never measured is skipped by the driver.
+        if (r.height_request || r.path_request || r.full_path_request || r.gcode_file_open) {
+            std::printf("Video card does NOT supports GL_ARB_framebuffer_object. \n");
+            r.height_request = 0;
             abandon_gcode_job(r, "no off-screen frame buffer, layers cannot be sliced");
+        }
         return 0;
     }
     ParamStore& ps = params();

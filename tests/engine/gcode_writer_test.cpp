@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/gcode_writer.h"
 #include "engine/layer_raster.h"
@@ -82,117 +83,91 @@ protected:
 
 }  // namespace
 
-TEST_F(GcodeWriter, OneLayerLineFormsExactly) {
-    std::string path = begin("one.gcode");
-    EXPECT_EQ(r->gcode_file_open, 1);
-    EXPECT_EQ(r->path_request, 1);
-    EXPECT_EQ(r->full_path_request, 1);
+TEST_F(GcodeWriter, TwoLayersWithOutlineExactly) {
+    store.set_value(bt_contour, 1);
+    std::string path = begin("outline.gcode");
+    EXPECT_EQ(r->gcode_file_open + r->path_request + r->full_path_request, 3);
+    int handed_on = 0;  // no batch runs: the end of the job hands nothing on
+    in.batch_job_done = [&] { ++handed_on; };
+    // Layer 0 primes along x 25 first (150 mm at 0.1). (151,180) -> (151,191)
+    // is neither one column nor one row: a gap. The 12-cell step to
+    // (153,203) turns back sharply to (152,192): a travel. The last step is
+    // long too but has no next point: it extrudes. The first path is primed
+    // with 26, the next with 19, both worked at the first-layer speed.
+    // Layer 1, without outline, primes with 19 and works at the usual speed.
+    r->cleaned_points = {pt(150, 180), pt(151, 180), pt(151, 191), pt(152, 191), pt(153, 203), pt(152, 192)};
+    r->lines = {{pt(100, 100), pt(110, 100)}, {pt(100, 110), pt(110, 110)}};
+    testing::internal::CaptureStdout();
+    write_layer(0);
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find("x y 0.000000 0.000000\n"), std::string::npos) << said;
+    store.set_value(bt_contour, 0);
     r->lines = {{pt(100, 100), pt(110, 100), pt(110, 120)}};
     write_layer(1);
     std::string text = finish(path);
+    EXPECT_EQ(r->gcode_file_open + r->path_request + r->full_path_request, 0);
+    const std::string up = "G1 F3000 \nG1 Z0.90  \n", down = "G1 Z0.30 \n";
     EXPECT_EQ(text,
               "START\n"
+              "\n\nG1 Z0.30\n"
+              "\n\nG92 E0\n"
+              "G1 E-15.000 F2400\n" + up + "G1 X25.00 Y10.00\n" + down + "G1 E4.000 F2400\nG1 F1800\n"
+              "G1 X25.00 Y160.00 E19.000\n"
+              "G1 E4.000 F2400\n" + up + "G1 X150.00 Y180.00\n" + down + "G1 E23.000 F2400\nG1 F1800\n"
+              "G1 X151.00 Y180.00 E23.060\n"
+              "G1 E8.060 F2400\n" + up + "G1 X151.00 Y191.00\n" + down + "G1 E27.060 F2400\nG1 F1800\n"
+              "G1 X152.00 Y191.00 E27.120\n"
+              "G1 E12.120 F2400\n" + up + "G1 X153.00 Y203.00\n" + down + "G1 E31.120 F2400\nG1 F1800\n"
+              "G1 X152.00 Y192.00 E31.783\n"
+              "\n\nG92 E0\n"
+              "G1 E-15.000 F2400\n" + up + "G1 X100.00 Y100.00 \n" + down + "G1 E11.000 F2400\nG1 F1200 \n"
+              "G1 X110.00 Y100.00 E12.000\n"
+              "\n"
+              "G1 E-3.000 F2400\n" + up + "G1 X100.00 Y110.00 \n" + down + "G1 E16.000 F2400\nG1 F1200 \n"
+              "G1 X110.00 Y110.00 E17.000\n"
+              "\n"
               "\n\nG1 Z0.40\n"
               "\n\nG92 E0\n"
-              "G1 E-15.000 F2400\n"
-              "G1 F3000 \n"
-              "G1 Z1.00  \n"
-              "G1 X100.00 Y100.00 \n"
-              "G1 Z0.40 \n"
-              "G1 E4.000 F2400\n"
-              "G1 F1800 \n"
+              "G1 E-15.000 F2400\nG1 F3000 \nG1 Z1.00  \nG1 X100.00 Y100.00 \nG1 Z0.40 \nG1 E4.000 F2400\nG1 F1800 \n"
               "G1 X110.00 Y100.00 E5.000\n"
               "G1 X110.00 Y120.00 E7.000\n"
               "\n"
               "\nEND");
-    EXPECT_EQ(r->gcode_file_open, 0);
-    EXPECT_EQ(r->path_request, 0);
-    EXPECT_EQ(r->full_path_request, 0);
-    EXPECT_EQ(r->run_total, 30);
-    EXPECT_EQ(store.value(out_extrusion_length), 30);
+    // Outline steps count whole millimetres as they go: 1 + 1 + 11.05 -> 13,
+    // then the paths' 20 and 30.
+    EXPECT_EQ(r->run_total, 63);
+    EXPECT_EQ(store.value(out_extrusion_length), 63);
+    EXPECT_EQ(handed_on, 0);
 }
 
-TEST_F(GcodeWriter, LayerZeroOutlinePrimingAndFirstPathPrimedWith26) {
-    store.set_value(bt_contour, 1);
-    std::string path = begin("zero.gcode");
-    // Outline of two points one cell apart, no separators.
-    r->cleaned_points = {pt(150, 180), pt(151, 180)};
-    r->lines = {{pt(100, 100), pt(110, 100)}, {pt(100, 110), pt(110, 110)}};
-    write_layer(0);
-    std::string text = finish(path);
-    auto c = check_gcode(text, "START", "END");
-    ASSERT_TRUE(c.ok()) << c.report();
-    ASSERT_EQ(c.layers.size(), 1u);
-    const auto& l = c.layers[0];
-    EXPECT_DOUBLE_EQ(l.z, 0.30);
-    EXPECT_EQ(l.resets, 2);  // after the header and after the outline block
-    EXPECT_NE(text.find("G1 X25.00 Y10.00\nG1 Z0.30 \nG1 E4.000 F2400\nG1 F1800\nG1 X25.00 Y160.00 E19.000\n"),
-              std::string::npos)
-        << text;
-    // E restarts at each reset: the first retract of each block is -15.
-    ASSERT_EQ(l.first_e_after_reset.size(), 2u);
-    EXPECT_DOUBLE_EQ(l.first_e_after_reset[0], -15);
-    EXPECT_DOUBLE_EQ(l.first_e_after_reset[1], -15);
-    // Path block: retract -15, prime +26 on the first path; the second path
-    // retracts 15 and primes with the usual 19.
-    ASSERT_GE(l.e_lines.size(), 4u);
-    size_t k = l.e_lines.size() - 4;
-    EXPECT_DOUBLE_EQ(l.e_lines[k + 1] - l.e_lines[k], 26);
-    EXPECT_NEAR(l.e_lines[k + 3] - l.e_lines[k + 2], 19, 1e-3);
-    // Layer 0 paths work at the first-layer speed.
-    ASSERT_GE(l.work_feeds.size(), 2u);
-    EXPECT_EQ(l.work_feeds[l.work_feeds.size() - 1], 1200);
-    EXPECT_EQ(l.work_feeds[l.work_feeds.size() - 2], 1200);
-}
-
-TEST_F(GcodeWriter, OutlineBlockTravelsAtGapsAndSharpLongStepsExactly) {
-    store.set_value(bt_contour, 1);
-    std::string path = begin("outline.gcode");
-    // (151,180) -> (151,191) is neither one column nor one row: a gap. The
-    // 12-cell step to (153,203) turns back sharply to (152,192): a travel.
-    // The last step is long too but has no next point: it extrudes.
-    r->cleaned_points = {pt(150, 180), pt(151, 180), pt(151, 191), pt(152, 191), pt(153, 203), pt(152, 192)};
-    r->lines = {{pt(100, 100), pt(110, 100)}};
-    testing::internal::CaptureStdout();
-    write_layer(1);
-    std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_NE(said.find("x y 0.000000 0.000000\n"), std::string::npos) << said;
-    std::string text = finish(path);
-    const std::string travel_tail = "G1 F3000 \nG1 Z1.00  \n";
-    EXPECT_EQ(text,
-              "START\n"
-              "\n\nG1 Z0.40\n"
-              "\n\nG92 E0\n"
-              "G1 E-15.000 F2400\n" + travel_tail + "G1 X150.00 Y180.00\nG1 Z0.40 \nG1 E4.000 F2400\nG1 F1800\n"
-              "G1 X151.00 Y180.00 E4.060\n"
-              "G1 E-10.940 F2400\n" + travel_tail + "G1 X151.00 Y191.00\nG1 Z0.40 \nG1 E8.060 F2400\nG1 F1800\n"
-              "G1 X152.00 Y191.00 E8.120\n"
-              "G1 E-6.880 F2400\n" + travel_tail + "G1 X153.00 Y203.00\nG1 Z0.40 \nG1 E12.120 F2400\nG1 F1800\n"
-              "G1 X152.00 Y192.00 E12.783\n"
-              "\n\nG92 E0\n"
-              "G1 E-15.000 F2400\n" + travel_tail + "G1 X100.00 Y100.00 \nG1 Z0.40 \nG1 E4.000 F2400\nG1 F1800 \n"
-              "G1 X110.00 Y100.00 E5.000\n"
-              "\n"
-              "\nEND");
-    // Outline steps count whole millimetres as they go: 1 + 1 + 11.05 -> 13, then the path's 10.
-    EXPECT_EQ(r->run_total, 23);
-}
-
-TEST_F(GcodeWriter, SkippedLayersShiftLaterHeights) {
+TEST_F(GcodeWriter, SkippedLayersShiftOnlyTheirOwnJob) {
+    // Start layer 0.45: layers 0 (0.3) and 1 (0.4) are skipped, 0.5 and 0.6
+    // print 0.4 lower.
     store.set_value(va_start_layer, 0.45);
     std::string path = begin("skip.gcode");
     for (int L = 0; L < 4; ++L) {
         r->lines = {{pt(100, 100), pt(140, 100)}};
         write_layer((float)L);
     }
-    EXPECT_FLOAT_EQ(z_skip_offset(), 0.4f);
     std::string text = finish(path);
     auto c = check_gcode(text, "START", "END");
     ASSERT_TRUE(c.ok()) << c.report();
     ASSERT_EQ(c.layers.size(), 2u);
     EXPECT_DOUBLE_EQ(c.layers[0].z, 0.10);
     EXPECT_DOUBLE_EQ(c.layers[1].z, 0.20);
-    z_skip_offset() = 0;
+    // Back at 0, the next file prints at its own 0.3 and 0.4.
+    store.set_value(va_start_layer, 0);
+    path = begin("again.gcode");
+    for (int L = 0; L < 2; ++L) {
+        r->lines = {{pt(100, 100), pt(140, 100)}};
+        write_layer((float)L);
+    }
+    text = finish(path);
+    c = check_gcode(text, "START", "END");
+    ASSERT_TRUE(c.ok()) << c.report();
+    ASSERT_EQ(c.layers.size(), 2u);
+    EXPECT_DOUBLE_EQ(c.layers[0].z, 0.30);
+    EXPECT_DOUBLE_EQ(c.layers[1].z, 0.40);
 }
 
 TEST_F(GcodeWriter, LayerWithoutPathsWritesNothing) {
@@ -270,23 +245,6 @@ TEST_F(GcodeWriter, UnopenableFileAbandonsJobCleanly) {
     EXPECT_NE(stat(path.c_str(), &st), 0);
 }
 
-TEST_F(GcodeWriter, FinishedFileMovesToFinalNameReplacingOlder) {
-    std::string temp = dir / "abc.tmp.gcode", final_path = dir / "abc.gcode";
-    {
-        FILE* f = std::fopen(final_path.c_str(), "w");
-        std::fputs("old", f);
-        std::fclose(f);
-    }
-    ASSERT_TRUE(begin_gcode_file(*r, temp, final_path));
-    r->lines = {{pt(100, 100), pt(110, 100)}};
-    write_layer(1);
-    end_gcode_run(*r, in);
-    std::string text;
-    EXPECT_FALSE(read_text_file(temp, &text));
-    ASSERT_TRUE(read_text_file(final_path, &text));
-    EXPECT_TRUE(check_gcode(text, "START", "END").ok());
-}
-
 TEST_F(GcodeWriter, FailedRenameIsReportedAndFileStaysWhole) {
     std::string temp = dir / "abc.gcode", final_path = dir / "missing-dir/abc.gcode";
     ASSERT_TRUE(begin_gcode_file(*r, temp, final_path));
@@ -302,23 +260,71 @@ TEST_F(GcodeWriter, FailedRenameIsReportedAndFileStaysWhole) {
     EXPECT_TRUE(check_gcode(text, "START", "END").ok());
 }
 
-TEST_F(GcodeWriter, BatchHandOffOnlyWhileBatchRuns) {
-    int calls = 0;
-    in.batch_job_done = [&] { ++calls; };
-    end_gcode_run(*r, in);
-    EXPECT_EQ(calls, 0);
-    in.batch_job_running = true;
-    end_gcode_run(*r, in);
-    EXPECT_EQ(calls, 1);
+TEST_F(GcodeWriter, MarkedImageHeightsAndFirstTwoLayersExtrudeHalfAsMuchAgain) {
+    // Spacing 0.1, first-layer thickness 0.3, extrusion 0.1 per mm; a 10 mm
+    // path per layer after a prime to E 4 (11 on layer 0: -15 + 26).
+    const char* want[2][6] = {{"0.30 E12.000", "0.40 E5.000", "0.50 E5.000", "0.60 E5.000", "0.70 E5.000", "0.80 E5.000"},
+                              {"0.30 E12.500", "0.60 E5.500", "0.90 E5.000", "1.20 E5.000", "1.30 E5.000", "1.40 E5.000"}};
+    for (int marks = 0; marks < 2; ++marks) {
+        r->has_marks = (uint8_t)marks;
+        std::string path = begin("marks.gcode");
+        for (int L = 0; L < 6; ++L) {
+            r->lines = {{pt(100, 100), pt(110, 100)}};
+            write_layer((float)L);
+        }
+        std::string text = finish(path);
+        // Each layer's height and its one extrusion, as "Z E".
+        std::string got;
+        for (size_t p = text.find("\n\nG1 Z"); p != std::string::npos; p = text.find("\n\nG1 Z", p + 1)) {
+            const size_t e = text.find("G1 X110.00 Y100.00 E", p);
+            got += text.substr(p + 6, 4) + " " + text.substr(e + 19, text.find('\n', e) - e - 19) + ";";
+        }
+        std::string expected;
+        for (const char* w : want[marks]) expected += std::string(w) + ";";
+        EXPECT_EQ(got, expected) << "marks " << marks;
+    }
 }
 
-TEST(GcodeChecker, RejectsUnknownFormsAndMissingReset) {
-    auto c = check_gcode("S\n\n\nG1 Z0.30\n\n\nG92 E0\nG1 X1.00 Y2.00 \nG1 X1 Y2\n\nE", "S", "E");
-    EXPECT_FALSE(c.ok());
-    c = check_gcode("S\n\n\nG1 Z0.30\nG1 E-1.000 F10\n\nE", "S", "E");
-    EXPECT_FALSE(c.ok());
-    c = check_gcode("S\n\n\nG1 Z0.30\n\n\nG92 E0\nG1 E-1.000 F10\n\nE", "S", "E");
-    EXPECT_TRUE(c.ok()) << c.report();
+TEST_F(GcodeWriter, OutlineGapIsATravelEvenWhenItsEndsLineUpWithTheSeparator) {
+    // (6, 10) and (13, 20) lie on one line through (-1, 0), the separator's
+    // own coordinates; the step between them is a gap all the same.
+    store.set_value(bt_contour, 1);
+    std::string path = begin("gap.gcode");
+    r->cleaned_points = {pt(5, 5), pt(6, 10), pt(13, 20), pt(14, 20), pt(15, 22)};
+    r->lines = {{pt(100, 100), pt(110, 100)}};
+    write_layer(1);
+    std::string text = finish(path);
+    EXPECT_NE(text.find("G1 X13.00 Y20.00\nG1 Z0.40 \n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("G1 X13.00 Y20.00 E"), std::string::npos) << text;
+    EXPECT_NE(text.find("G1 X14.00 Y20.00 E"), std::string::npos) << text;
+}
+
+TEST_F(GcodeWriter, OutlineTravelsPastLongStepsThatTurnSharperThan120Degrees) {
+    // From (159, y) to (160, 200): one column over, so no separator. The
+    // angle at (160, 200) between the way back and the step to
+    // (160 + dx, 200 + dy) decides, when the step to it is over 10 long.
+    struct Case {
+        float from_y, dx, dy;
+        bool travel;
+    } cases[] = {
+        {188, 2.17f, 1, true},        // 12.04 long, 119.50 degrees
+        {188, 2.07f, 1, false},       // 12.04 long, 120.54 degrees
+        {190.04f, 0.3f, -1, true},    // 10.01 long, 22.5 degrees
+        {190.06f, 0.3f, -1, false},   // 9.99 long, the same turn
+    };
+    store.set_value(bt_contour, 1);
+    for (const Case& c : cases) {
+        std::string path = begin("angle.gcode");
+        const float dx = 160 + c.dx, dy = 200 + c.dy;
+        r->cleaned_points = {pt(158, 188), pt(159, c.from_y), pt(160, 200), pt(dx, dy), pt(dx + 1, dy)};
+        r->lines = {{pt(100, 100), pt(110, 100)}};
+        write_layer(1);
+        std::string text = finish(path);
+        const bool travelled = text.find("G1 X160.00 Y200.00\n") != std::string::npos;
+        const bool extruded = text.find("G1 X160.00 Y200.00 E") != std::string::npos;
+        EXPECT_EQ(travelled, c.travel) << c.from_y << " " << c.dx << "\n" << text;
+        EXPECT_NE(travelled, extruded) << text;
+    }
 }
 
 TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
@@ -326,13 +332,18 @@ TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
     std::string saved = old_files ? old_files : "";
     setenv("STATION_FILES_DIR", dir.path().c_str(), 1);
     mkdir((dir / "temp").c_str(), 0755);
+    ASSERT_TRUE(testsupport::put(dir / "abc.gcode", "old"));  // an older file of the name is replaced
     std::string cwd = platform::current_dir();
     ASSERT_TRUE(begin_gcode_file(*r, platform::map_path("C:\\VerdanelFiles\\temp\\abc.gcode"),
                                  platform::map_path("C:\\VerdanelFiles\\abc.gcode")));
     EXPECT_EQ(gcode_open_path(), dir / "temp/abc.gcode");
     r->lines = {{pt(100, 100), pt(110, 100)}};
     write_layer(0);
+    int handed_on = 0;
+    in.batch_job_running = true;
+    in.batch_job_done = [&] { ++handed_on; };
     end_gcode_run(*r, in);
+    EXPECT_EQ(handed_on, 1);
     std::string text;
     EXPECT_FALSE(read_text_file(dir / "temp/abc.gcode", &text));
     ASSERT_TRUE(read_text_file(dir / "abc.gcode", &text));

@@ -206,12 +206,18 @@ TEST_F(Slicer, MarkedImageGridsOverrideTheOperator) {
     EXPECT_EQ(store.value(va_point_space), 5);
     EXPECT_EQ(store.value(choice_interval), 2);
     EXPECT_EQ(r->step, 5);
-    // Dense bottom on the first four layers.
+    // Dense bottom on the first four layers: spacing 3, interval entry 3;
+    // from layer 4 the operator's again.
     store.set_value(ck_dence_bottom, 1);
     r->layer = 3;
     set_layer_grid(*r, in);
     EXPECT_EQ(store.value(va_point_space), 3);
+    EXPECT_EQ(store.value(choice_interval), 3);
     EXPECT_EQ(r->step, 3);
+    r->layer = 4;
+    set_layer_grid(*r, in);
+    EXPECT_EQ(store.value(va_point_space), 5);
+    EXPECT_EQ(store.value(choice_interval), 2);
 }
 
 TEST_F(Slicer, ContourPointsSeparatorsAndCollinearRemoval) {

@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "engine/layer_raster.h"
 #include "engine/params.h"
@@ -183,75 +185,67 @@ TEST(TracerBuild, TwoRunsAreTracedAsTwoLines) {
     expect_covered(*r);
 }
 
-TEST(TracerBuild, StaircaseContinuesOnlyWithinRowDistanceLimit) {
-    // Lower block then an upper block shifted sideways; one run per row.
-    for (int shift : {0, 30, 90}) {
-        auto r = make_raster();
-        fill(*r, 30, 90, 30, 60);
-        fill(*r, 30 + shift, 90 + shift, 61, 120);
-        make_grid(*r, 3);
-        r->from_low_end = 1;
-        r->row_lines = 1;
-        build_row_lines(*r);
-        expect_covered(*r);
-        EXPECT_EQ(r->lines.size(), shift > 36 ? 2u : 1u) << "shift " << shift;
-    }
-}
-
-TEST(TracerTurn, RowDistanceLimits24And36) {
+// Which run a turn continues into, and when it does not. Runs are three
+// cells long around the grid point given, so each run's candidate is that
+// point. The current point P is one grid step before the scanned row (P at
+// y 30, runs on y 33) or column (P at (30, 99), runs on x 33); `last` is
+// the run count of the turn before. Expected winners are worked from the
+// squared distances (d^2 + 9) by hand; -1: no turn, `after` the run count
+// then kept.
+TEST(TracerTurn, ChoiceByCandidateCountAndDistanceLimits) {
     struct Case {
-        int last_runs, cand_x;
-        bool turns;
-    } cases[] = {{2, 54, true}, {2, 57, false}, {1, 66, true}, {1, 69, false}, {0, 150, true}};
+        bool rows;
+        int last;
+        std::vector<int> runs;  // x (rows) or y (columns) of each run, in scan order
+        int px, want, after;
+    } cases[] = {
+        {true, 2, {54}, 30, 54, 1},                // one run 24 columns away after two: turns
+        {true, 2, {57}, 30, -1, 1},                // 27 after two: ends
+        {true, 1, {66}, 30, 66, 1},                // 36 after one: turns
+        {true, 1, {69}, 30, -1, 1},                // 39 after one: ends
+        {true, 0, {150}, 30, 150, 1},              // at a line's first turn, any distance
+        {true, 0, {60, 120}, 96, 120, 2},          // two: the nearer
+        {true, 0, {120, 180}, 150, 120, 2},        // two tied: the first
+        {true, 0, {120, 180, 270}, 150, 120, 3},   // three, first and second tied: the first
+        {true, 0, {60, 120, 180}, 150, 180, 3},    // three, second and third tied: the third
+        {true, 0, {30, 120, 240}, 141, 120, 3},    // three: the strictly nearest
+        {true, 0, {30, 90, 150, 210}, 201, 30, 4}, // four: the first, however far
+        {true, 0, {12, 42, 72, 102, 132, 162, 192}, 201, 12, 7},  // seven runs, five kept: the first
+        {false, 1, {132}, 30, 132, 1},             // one run 33 rows away: turns
+        {false, 1, {135}, 30, -1, 1},              // 36 after one: ends
+        {false, 2, {132}, 30, 132, 1},
+        {false, 2, {135}, 30, -1, 2},              // 36 after two: ends, the count kept
+        {false, 0, {93, 105}, 30, 93, 2},          // two tied: the first
+        {false, 0, {69, 105}, 30, 105, 2},         // two: the nearer
+        {false, 0, {93, 105, 150}, 30, 93, 3},     // three, first and second tied: the first
+        {false, 0, {60, 93, 105}, 30, 93, 3},      // three, second and third tied: the earlier
+        {false, 0, {30, 60, 93}, 30, 93, 3},       // three: the strictly nearest, last
+        {false, 0, {69, 78, 93, 105}, 30, 105, 4}, // four, third and fourth tied: the fourth
+        {false, 0, {69, 93, 105, 129}, 30, 93, 4}, // four, second and third tied: the second
+        {false, 0, {69, 81, 111, 129}, 30, 111, 4},  // four: the strictly nearest
+        {false, 0, {18, 45, 150, 180}, 30, -1, 0},   // four: the nearest is 51 rows away
+        {false, 0, {9, 39, 69, 105, 135, 165}, 30, 9, 6},  // six runs, five kept: the first
+    };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.rows ? "row" : "column") << " runs from " << c.runs[0] << " last "
+                                        << c.last);
         auto r = make_raster();
-        fill(*r, c.cand_x - 2, 200, 33, 33);  // next grid row (y 33): one run starting at cand_x
+        for (int v : c.runs) c.rows ? fill(*r, v - 1, v + 1, 33, 33) : fill(*r, 33, 33, v - 1, v + 1);
         make_grid(*r, 3);
-        int a = seed_line(*r, 30, 30);
-        r->last_run_count = c.last_runs;
-        turn_to_next_row(*r, a, 1);
-        bool turned = r->current_line.size() > 1;
-        EXPECT_EQ(turned, c.turns) << "last runs " << c.last_runs << " x " << c.cand_x;
-        if (turned) {
-            EXPECT_EQ(r->last_run_count, 1);
-            EXPECT_EQ(r->current_line[r->line_cursor].x, c.cand_x);
-            EXPECT_TRUE(r->grid[grid_index(*r, c.cand_x, 33)].visited);
-        } else if (c.last_runs) {
-            EXPECT_EQ(r->last_run_count, 1);
+        int a = seed_line(*r, c.px, c.rows ? 30 : 99);
+        r->last_run_count = c.last;
+        c.rows ? turn_to_next_row(*r, a, 1) : turn_to_next_column(*r, a, 1);
+        EXPECT_EQ(r->last_run_count, c.after);
+        if (c.want < 0) {
+            EXPECT_EQ(r->current_line.size(), 1u);
             EXPECT_EQ(r->line_cursor, 0);
+            continue;
         }
+        ASSERT_GT(r->current_line.size(), 1u);
+        const PathPoint& got = r->current_line[r->line_cursor];
+        EXPECT_EQ(c.rows ? got.x : got.y, c.want);
+        EXPECT_TRUE(r->grid[got.index].visited);
     }
-}
-
-TEST(TracerTurn, RowPicksNearerOfTwoRunsAndFirstOfMany) {
-    auto r = make_raster();
-    fill(*r, 10, 40, 33, 33);
-    fill(*r, 100, 140, 33, 33);
-    make_grid(*r, 3);
-    int a = seed_line(*r, 96, 30);
-    turn_to_next_row(*r, a, 1);  // candidates 12 and 102: 102 is nearer
-    EXPECT_EQ(r->current_line[r->line_cursor].x, 102);
-    EXPECT_EQ(r->last_run_count, 2);
-
-    // Seven runs in the next row: the table holds five, the first is taken.
-    auto m = make_raster();
-    for (int k = 0; k < 7; ++k) fill(*m, 10 + 30 * k, 20 + 30 * k, 33, 33);
-    make_grid(*m, 3);
-    a = seed_line(*m, 201, 30);
-    turn_to_next_row(*m, a, 1);
-    EXPECT_EQ(m->current_line[m->line_cursor].x, 12);
-    EXPECT_EQ(m->last_run_count, 7);
-}
-
-TEST(TracerTurn, ColumnWithSevenRunsTakesTheFirst) {
-    auto r = make_raster();
-    for (int k = 0; k < 7; ++k) fill(*r, 33, 33, 10 + 30 * k, 20 + 30 * k);
-    make_grid(*r, 3);
-    int a = seed_line(*r, 30, 201);
-    turn_to_next_column(*r, a, 1);  // scanned from the bottom: the run at 12 is first
-    ASSERT_GT(r->current_line.size(), 1u);
-    EXPECT_EQ(r->current_line[r->line_cursor].y, 12);
-    EXPECT_EQ(r->last_run_count, 7);
 }
 
 TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
@@ -264,40 +258,6 @@ TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
     a = seed_line(*r, 297, 357);  // last grid point: nothing follows it
     turn_to_next_column(*r, a, 1);
     EXPECT_EQ(r->current_line.size(), 1u);
-}
-
-TEST(TracerTurn, ColumnDistanceLimit35) {
-    struct Case {
-        int last_runs, cand_y;
-        bool turns;
-    } cases[] = {{1, 63, true}, {1, 66, false}, {2, 63, true}, {2, 66, false}};
-    for (const Case& c : cases) {
-        auto r = make_raster();
-        fill(*r, 33, 33, c.cand_y - 2, 300);  // next grid column (x 33): one run from cand_y up
-        make_grid(*r, 3);
-        int a = seed_line(*r, 30, 30);
-        r->last_run_count = c.last_runs;
-        turn_to_next_column(*r, a, 1);
-        bool turned = r->current_line.size() > 1;
-        EXPECT_EQ(turned, c.turns) << c.last_runs << " " << c.cand_y;
-        if (!turned) {
-            EXPECT_EQ(r->last_run_count, c.last_runs == 2 ? 2 : 1);
-        }
-    }
-    // Two runs whose nearer start is more than 35 rows away: no turn.
-    auto r = make_raster();
-    fill(*r, 33, 33, 80, 100);
-    fill(*r, 33, 33, 200, 220);
-    make_grid(*r, 3);
-    int a = seed_line(*r, 30, 30);
-    turn_to_next_column(*r, a, 1);
-    EXPECT_EQ(r->current_line.size(), 1u);
-    // ... and within 35 rows: the nearer one.
-    fill(*r, 33, 33, 60, 62);
-    a = seed_line(*r, 30, 30);
-    turn_to_next_column(*r, a, 1);
-    ASSERT_GT(r->current_line.size(), 1u);
-    EXPECT_EQ(r->current_line[r->line_cursor].y, 60);
 }
 
 TEST(TracerBuild, GridPointsBeyondRasterAreNeverTaken) {
@@ -337,4 +297,69 @@ TEST(TracerBuild, CapBelowRowZeroReadsEmpty) {
     EXPECT_EQ(caps, 50u);  // every other column from 199 down to 101
     EXPECT_EQ(line[0].x, 199);
     for (size_t i = 0; i < caps; ++i) EXPECT_TRUE(inside(line[i], 100, 199, 0, 0));
+}
+
+TEST(TracerFollow, RowBackwardBoundMovesWithEachPointTaken) {
+    // Full-width material on grid rows y 3 and 6. Following back from (30, 6)
+    // runs on into the row below; its bound trails the latest point taken by
+    // one grid row, so it takes all of that row, not only the part right of x 30.
+    auto r = make_raster();
+    fill(*r, 0, 299, 2, 7);
+    make_grid(*r, 3);
+    seed_line(*r, 30, 6);
+    EXPECT_TRUE(follow_row_backward(*r));
+    for (int x = 0; x < 300; x += 3) {
+        EXPECT_TRUE(r->grid[grid_index(*r, x, 3)].visited) << "x " << x;
+        EXPECT_EQ(r->grid[grid_index(*r, x, 6)].visited != 0, x <= 30) << "x " << x;
+    }
+}
+
+TEST(TracerBuild, RowCapFromAboveEndsAtMaterialOnTheStartRow) {
+    // Lowest material row 11 (block B), start (42, 12) no more than a row
+    // above it: the cap looks at rows 14 down to 12, column by column from the
+    // left; the bottoms of E (row 14) and C (row 13) are the cap, and column
+    // 40, material on row 12, ends it before block D.
+    auto r = make_raster();
+    fill(*r, 40, 60, 11, 13);   // B
+    fill(*r, 10, 15, 14, 30);   // E
+    fill(*r, 20, 30, 13, 40);   // C
+    fill(*r, 70, 80, 13, 20);   // D
+    make_grid(*r, 3);
+    r->from_low_end = 1;
+    build_row_lines(*r);
+    ASSERT_FALSE(r->lines.empty());
+    const auto& line = r->lines[0];
+    std::vector<std::pair<float, float>> want;
+    for (int x = 10; x <= 15; ++x) want.push_back({x, 14});
+    for (int x = 20; x <= 30; ++x) want.push_back({x, 13});
+    want.push_back({40, 12});  // the start's left probe
+    want.push_back({42, 12});  // the start
+    ASSERT_GE(line.size(), want.size());
+    for (size_t k = 0; k < want.size(); ++k) {
+        EXPECT_EQ(line[k].x, want[k].first) << k;
+        EXPECT_EQ(line[k].y, want[k].second) << k;
+    }
+}
+
+TEST(TracerBuild, ColumnStartProbesReachTwoSteps) {
+    // Rows 50..57 under the first grid column that meets them (x 102): the
+    // start (102, 51) finds the top edge six rows up, two steps, on its
+    // start probe; following probes reach one step only.
+    auto r = make_raster();
+    fill(*r, 100, 200, 50, 57);
+    make_grid(*r, 3);
+    r->from_low_end = 1;
+    build_column_lines(*r);
+    ASSERT_FALSE(r->lines.empty());
+    const auto& line = r->lines[0];
+    // The left cap comes first: column 100 on the odd rows 57, 55, 53, 51.
+    ASSERT_GE(line.size(), 7u);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(line[k].x, 100);
+        EXPECT_EQ(line[k].y, 57 - 2 * k);
+    }
+    EXPECT_EQ(line[4].y, 50);  // down probe
+    EXPECT_EQ(line[5].y, 51);  // the start
+    EXPECT_EQ(line[6].y, 57);  // up probe, 6 rows away
+    for (int k = 4; k < 7; ++k) EXPECT_EQ(line[k].x, 102);
 }

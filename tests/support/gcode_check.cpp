@@ -18,29 +18,10 @@ struct Parsed {
     int f = 0;
 };
 
-std::string fmt(const char* f, double a) {
-    char b[128];
-    std::snprintf(b, sizeof b, f, a);
-    return b;
-}
-std::string fmt2(const char* f, double a, double b_) {
-    char b[128];
-    std::snprintf(b, sizeof b, f, a, b_);
-    return b;
-}
-std::string fmt3(const char* f, double a, double b_, double c) {
+template <class... A>
+std::string fmt(const char* f, A... a) {
     char b[160];
-    std::snprintf(b, sizeof b, f, a, b_, c);
-    return b;
-}
-std::string fmt_ef(double e, int f) {
-    char b[128];
-    std::snprintf(b, sizeof b, "G1 E%.3f F%d", e, f);
-    return b;
-}
-std::string fmt_f(const char* f, int v) {
-    char b[64];
-    std::snprintf(b, sizeof b, f, v);
+    std::snprintf(b, sizeof b, f, a...);
     return b;
 }
 
@@ -52,14 +33,14 @@ Parsed classify(const std::string& s) {
     if (s == "G92 E0") return p.form = Form::Reset, p;
     double a, b, c;
     int f;
-    if (std::sscanf(s.c_str(), "G1 X%lf Y%lf E%lf", &a, &b, &c) == 3 && s == fmt3("G1 X%.2f Y%.2f E%.3f", a, b, c))
+    if (std::sscanf(s.c_str(), "G1 X%lf Y%lf E%lf", &a, &b, &c) == 3 && s == fmt("G1 X%.2f Y%.2f E%.3f", a, b, c))
         return p.form = Form::Extrude, p.x = a, p.y = b, p.e = c, p;
     if (std::sscanf(s.c_str(), "G1 X%lf Y%lf", &a, &b) == 2) {
-        if (s == fmt2("G1 X%.2f Y%.2f", a, b)) return p.form = Form::Travel, p.x = a, p.y = b, p;
-        if (s == fmt2("G1 X%.2f Y%.2f ", a, b)) return p.form = Form::TravelSp, p.x = a, p.y = b, p;
+        if (s == fmt("G1 X%.2f Y%.2f", a, b)) return p.form = Form::Travel, p.x = a, p.y = b, p;
+        if (s == fmt("G1 X%.2f Y%.2f ", a, b)) return p.form = Form::TravelSp, p.x = a, p.y = b, p;
         return p;
     }
-    if (std::sscanf(s.c_str(), "G1 E%lf F%d", &a, &f) == 2 && s == fmt_ef(a, f))
+    if (std::sscanf(s.c_str(), "G1 E%lf F%d", &a, &f) == 2 && s == fmt("G1 E%.3f F%d", a, f))
         return p.form = Form::EMove, p.e = a, p.f = f, p;
     if (std::sscanf(s.c_str(), "G1 Z%lf", &a) == 1) {
         if (s == fmt("G1 Z%.2f", a)) return p.form = Form::Header, p.z = a, p;
@@ -68,8 +49,8 @@ Parsed classify(const std::string& s) {
         return p;
     }
     if (std::sscanf(s.c_str(), "G1 F%d", &f) == 1) {
-        if (s == fmt_f("G1 F%d", f)) return p.form = Form::Feed, p.f = f, p;
-        if (s == fmt_f("G1 F%d ", f)) return p.form = Form::FeedSp, p.f = f, p;
+        if (s == fmt("G1 F%d", f)) return p.form = Form::Feed, p.f = f, p;
+        if (s == fmt("G1 F%d ", f)) return p.form = Form::FeedSp, p.f = f, p;
     }
     return p;
 }
@@ -141,6 +122,7 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
                 parsed[i + 3].form != Form::Reset)
                 problem(i, "layer header not followed by \"\\n\\nG92 E0\"");
             if (layer && p.z < layer->z) problem(i, "layer Z decreases");
+            if (p.z < 0) problem(i, "layer below the bed");
             c.layers.emplace_back();
             layer = &c.layers.back();
             layer->z = p.z;
@@ -155,22 +137,13 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
         switch (p.form) {
             case Form::Reset:
                 if (parsed[i - 1].form != Form::Blank) problem(i, "G92 E0 not preceded by an empty line");
-                ++layer->resets;
-                layer->e_lines_by_block.emplace_back();
                 after_reset = true;
                 break;
             case Form::EMove:
             case Form::Extrude:
                 if (after_reset) layer->first_e_after_reset.push_back(p.e);
                 after_reset = false;
-                if (p.form == Form::EMove) {
-                    layer->e_lines.push_back(p.e);
-                    if (!layer->e_lines_by_block.empty()) layer->e_lines_by_block.back().push_back(p.e);
-                    layer->e_line_feeds.push_back(p.f);
-                } else {
-                    ++layer->extrusion_moves;
-                    if (nozzle_z != layer->z) problem(i, "extrusion with the nozzle lifted");
-                }
+                if (p.form == Form::Extrude && nozzle_z != layer->z) problem(i, "extrusion with the nozzle lifted");
                 break;
             case Form::Lift:
                 if (p.z < layer->z) problem(i, "lift below the layer");
@@ -182,15 +155,7 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
                 break;
             case Form::Travel:
             case Form::TravelSp:
-                ++layer->travels;
                 if (nozzle_z < layer->z) problem(i, "travel below the layer");
-                break;
-            case Form::Feed:
-            case Form::FeedSp:
-                // A feed right after a prime, not the travel feed that precedes a lift.
-                if (i >= 1 && parsed[i - 1].form == Form::EMove &&
-                    (i + 1 >= parsed.size() || parsed[i + 1].form != Form::Lift))
-                    layer->work_feeds.push_back(p.f);
                 break;
             default:
                 break;

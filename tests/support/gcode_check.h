@@ -11,14 +11,7 @@ namespace testsupport {
 
 struct GcodeLayer {
     double z = 0;                     // from the header "G1 Z%.2f"
-    std::vector<double> e_lines;      // E of every "G1 E%.3f F%d" line, in order
-    std::vector<int> e_line_feeds;    // their F
     std::vector<double> first_e_after_reset;  // first E written after each "G92 E0"
-    int extrusion_moves = 0;          // "G1 X Y E" lines
-    int travels = 0;                  // "G1 X Y" and "G1 X Y " lines
-    int resets = 0;                   // "G92 E0" lines
-    std::vector<int> work_feeds;      // "G1 F%d " / "G1 F%d" lines after a prime
-    std::vector<std::vector<double>> e_lines_by_block;  // e_lines split at each "G92 E0"
 };
 
 struct GcodeCheck {
