@@ -324,9 +324,19 @@ const Expected kRight[] = {
     {220, 90, 10, "the anchor row: no pad"},
 };
 
+void expect_pixels(const std::string& bmp, const Expected* begin, const Expected* end, const char* side) {
+    for (const Expected* e = begin; e != end; ++e)
+        EXPECT_EQ(pixel(bmp, e->row, e->col), e->value) << side << " " << e->row << "," << e->col << ": " << e->why;
+}
+
 }  // namespace
 
+// The right side is saved only by the draw that rebuilt it: exposes arriving
+// between the left save and the right record's tick save nothing. Without the
+// slope limit (the station's default) a rebuild is quick enough to leave room
+// for such a draw before the next tick.
 TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) {
+    ASSERT_TRUE(common::write_file_atomic(server + "/bt_degree_30.txt", "0"));
     start();
     ScreenCover cover;
     ASSERT_TRUE(cover.cover_fitmire(true)) << log();
@@ -339,13 +349,8 @@ TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) 
     EXPECT_EQ(bmps_under(root.path()).size(), 2u);
     const std::string left = read(insole + "/0912345678_iLeft.bmp");
     const std::string right = read(insole + "/0912345678_iRight.bmp");
-    for (const Expected& e : kLeft)
-        EXPECT_EQ(pixel(left, e.row, e.col), e.value) << "left " << e.row << "," << e.col << ": " << e.why;
-    for (const Expected& e : kRight)
-        EXPECT_EQ(pixel(right, e.row, e.col), e.value) << "right " << e.row << "," << e.col << ": " << e.why;
+    EXPECT_GT(pixel(right, 123, 51), 10);  // the plateau on the right foot's side, not the left's
     EXPECT_NE(left, right);
-    const std::string said = log();
-    EXPECT_NE(said.find("FOUND LEFT: \n0.150000 249.000000"), std::string::npos) << said;
 
     // The right image is the one a file with only the right record gives.
     start();
@@ -363,12 +368,10 @@ TEST_F(FitmireRun, LoneLeftRecordUnderACoverSavesUnderTheEmptyNameAndKeepsRunnin
     ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
     EXPECT_EQ(wait_exit(3), -1) << log();
     EXPECT_EQ(bmps_under(root.path()), std::vector<std::string>{"insole/_iLeft.bmp"});
-    const std::string left = read(insole + "/_iLeft.bmp");
-    for (const Expected& e : kLeft)
-        EXPECT_EQ(pixel(left, e.row, e.col), e.value) << "left " << e.row << "," << e.col << ": " << e.why;
+    expect_pixels(read(insole + "/_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
 }
 
-TEST_F(FitmireRun, UnusableJobNameWritesNothingAndKeepsPolling) {
+TEST_F(FitmireRun, UnusableJobNameWritesNothingThenAGoodFileGivesBothSides) {
     start();
     hand_off("right 0.3 250 0 0 0 0 0 0 ../../escape\nleft 0.25 245 0 0 0 0 0 0\n");
     ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
@@ -377,8 +380,11 @@ TEST_F(FitmireRun, UnusableJobNameWritesNothingAndKeepsPolling) {
     EXPECT_NE(log().find("0.000000 \n./insole parameters.txt: job name \"../../escape\" refused"), std::string::npos)
         << log();
 
-    // A good file afterwards is still taken.
-    hand_off("left 0.25 245 0 0 0 0 0 0\nright 0.3 250 0 0 0 0 0 0 job2\n");
-    EXPECT_EQ(wait_exit(30), 0) << log();
-    EXPECT_TRUE(common::file_exists(insole + "/job2_iRight.bmp"));
+    // A good file afterwards is still taken, the left record read as it comes.
+    hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n");
+    ASSERT_EQ(wait_exit(30), 0) << log();
+    EXPECT_NE(log().find("FOUND LEFT: \n0.150000 249.000000 0.000000"), std::string::npos) << log();
+    EXPECT_EQ(bmps_under(insole).size(), 2u);
+    expect_pixels(read(insole + "/0912345678_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
+    expect_pixels(read(insole + "/0912345678_iRight.bmp"), std::begin(kRight), std::end(kRight), "right");
 }
