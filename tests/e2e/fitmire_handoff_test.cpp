@@ -116,16 +116,17 @@ public:
         if (cover_) XDestroyWindow(d_, cover_);
         XCloseDisplay(d_);
     }
-    bool cover_fitmire(bool after_first_draw) {
+    bool cover_fitmire(bool after_first_draw, size_t instances = 1) {
         d_ = XOpenDisplay(nullptr);
         if (!d_) return false;
         XSetErrorHandler(ignore_x_error);
         std::vector<Window> found;
-        for (int i = 0; i < 200 && found.empty(); ++i) {
+        for (int i = 0; i < 200 && found.size() < instances; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            found.clear();
             windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, found);
         }
-        if (found.empty()) return false;
+        if (found.size() < instances) return false;
         if (after_first_draw) std::this_thread::sleep_for(std::chrono::milliseconds(500));
         XSetWindowAttributes a;
         a.override_redirect = True;
@@ -135,6 +136,7 @@ public:
                                CWOverrideRedirect | CWBackPixel, &a);
         XMapRaised(d_, cover_);
         XSync(d_, False);
+        instances_ = instances;
         return true;
     }
     // Sends exposes to every window of the program, as a window manager
@@ -143,7 +145,7 @@ public:
         exposer_ = std::thread([this] {
             std::vector<Window> windows;  // the main window and the view's own, which may come later
             while (!stop_) {
-                if (windows.size() < 2) {
+                if (windows.size() < 2 * instances_) {
                     windows.clear();
                     windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, windows);
                 }
@@ -168,37 +170,37 @@ public:
 private:
     Display* d_ = nullptr;
     Window cover_ = 0;
+    size_t instances_ = 1;
     std::atomic<bool> stop_{false};
     std::thread exposer_;
 };
 
-class FitmireRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
-        insole = root / "insole";
-        files = root / "VerdanelFiles";
-        server = files + "/Hostlet";
-        fs::create_directories(insole);
-        fs::create_directories(server);
-        ASSERT_TRUE(common::write_file_atomic(server + "/" + kTemplate, bmp24(150, 360, template_px)));
-        // FreeImage tells the type from the bytes, so a BMP can stand in for the PNG stamp.
-        ASSERT_TRUE(common::write_file_atomic(server + "/drop.png", bmp24(250, 250, drop_px)));
-        ASSERT_TRUE(common::write_file_atomic(server + "/lut_ancestor.txt", "0 0 0\n"));
-        ASSERT_TRUE(common::write_file_atomic(server + "/bt_degree_30.txt", "1"));
-    }
-    void TearDown() override {
+// One station root with Fitmire's files in its server directory, and the
+// Fitmire started there.
+class Station {
+public:
+    ~Station() {
         if (pid > 0) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
     }
-
+    bool set_up(const char* degree_30) {
+        insole = root / "insole";
+        files = root / "VerdanelFiles";
+        server = files + "/Hostlet";
+        fs::create_directories(insole);
+        fs::create_directories(server);
+        // FreeImage tells the type from the bytes, so a BMP can stand in for the PNG stamp.
+        return common::write_file_atomic(server + "/" + kTemplate, bmp24(150, 360, template_px)) &&
+               common::write_file_atomic(server + "/drop.png", bmp24(250, 250, drop_px)) &&
+               common::write_file_atomic(server + "/lut_ancestor.txt", "0 0 0\n") &&
+               common::write_file_atomic(server + "/bt_degree_30.txt", degree_30);
+    }
     void start() {
         const std::string program = std::string(STATION_BINARY_DIR) + "/scaler/Fitmire";
         const std::string log = root / "fitmire.log";
         pid = ::fork();
-        ASSERT_GE(pid, 0);
         if (pid == 0) {
             if (::chdir(server.c_str()) != 0) _exit(126);
             ::setenv("STATION_INSOLE_DIR", insole.c_str(), 1);
@@ -208,14 +210,14 @@ protected:
             _exit(127);
         }
     }
-    void hand_off(const std::string& text) {
-        ASSERT_TRUE(common::write_file_atomic(server + "/insole parameters.txt", text));
+    bool hand_off(const std::string& text) {
+        return common::write_file_atomic(server + "/insole parameters.txt", text);
     }
     // Waits (bounded) for the program to end; -1 when it is still running.
     int wait_exit(int seconds) {
         for (int i = 0; i < seconds * 10; ++i) {
             int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
+            if (pid > 0 && ::waitpid(pid, &status, WNOHANG) == pid) {
                 pid = -1;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
@@ -237,11 +239,7 @@ protected:
                 found.push_back(fs::relative(e.path(), dir).string());
         return found;
     }
-    std::string log() {
-        std::string text;
-        common::read_file(root / "fitmire.log", text);
-        return text;
-    }
+    std::string log() { return read(root / "fitmire.log"); }
     std::string read(const std::string& path) {
         std::string text;
         common::read_file(path, text);
@@ -251,6 +249,14 @@ protected:
     testsupport::TempDir root;
     std::string insole, files, server;
     pid_t pid = -1;
+};
+
+class FitmireRun : public ::testing::Test, public Station {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+        ASSERT_TRUE(set_up("1"));
+    }
 };
 
 // A pixel worked out from the rebuild's formulas: row, column, value.
@@ -336,27 +342,37 @@ void expect_pixels(const std::string& bmp, const Expected* begin, const Expected
 // slope limit (the station's default) a rebuild is quick enough to leave room
 // for such a draw before the next tick.
 TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) {
-    ASSERT_TRUE(common::write_file_atomic(server + "/bt_degree_30.txt", "0"));
-    start();
+    // Three stations at once, each with its own odds of a stray draw at the wrong moment.
+    Station more[2];
+    Station* all[] = {this, &more[0], &more[1]};
+    for (Station* st : all) {
+        ASSERT_TRUE(st->set_up("0"));
+        st->start();
+    }
     ScreenCover cover;
-    ASSERT_TRUE(cover.cover_fitmire(true)) << log();
+    ASSERT_TRUE(cover.cover_fitmire(true, 3)) << log();
     cover.start_exposes();
-    hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n");
-    const int status = wait_exit(30);
+    for (Station* st : all) ASSERT_TRUE(st->hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n"));
+    int status[3];
+    for (int i = 0; i < 3; ++i) status[i] = all[i]->wait_exit(30);
     cover.stop_exposes();
-    ASSERT_EQ(status, 0) << log();
-    EXPECT_FALSE(common::file_exists(server + "/insole parameters.txt"));
-    EXPECT_EQ(bmps_under(root.path()).size(), 2u);
-    const std::string left = read(insole + "/0912345678_iLeft.bmp");
-    const std::string right = read(insole + "/0912345678_iRight.bmp");
-    EXPECT_GT(pixel(right, 123, 51), 10);  // the plateau on the right foot's side, not the left's
-    EXPECT_NE(left, right);
 
     // The right image is the one a file with only the right record gives.
     start();
-    hand_off("right 0.3 279 0 0 0 0 0 0 solo\n");
+    ASSERT_TRUE(hand_off("right 0.3 279 0 0 0 0 0 0 solo\n"));
     ASSERT_EQ(wait_exit(30), 0) << log();
-    EXPECT_EQ(read(insole + "/solo_iRight.bmp"), right);
+    const std::string solo = read(insole + "/solo_iRight.bmp");
+    ASSERT_GT(pixel(solo, 123, 51), 10);  // the plateau on the right foot's side
+    for (int i = 0; i < 3; ++i) {
+        Station& st = *all[i];
+        ASSERT_EQ(status[i], 0) << st.log();
+        EXPECT_FALSE(common::file_exists(st.server + "/insole parameters.txt"));
+        const std::string left = read(st.insole + "/0912345678_iLeft.bmp");
+        const std::string right = read(st.insole + "/0912345678_iRight.bmp");
+        EXPECT_GT(pixel(left, 100, 90), 10) << i;  // the left plateau
+        EXPECT_TRUE(left != right) << i;  // (no byte dump of two images)
+        EXPECT_TRUE(right == solo) << i;
+    }
 }
 
 // Covered before it was ever drawn, the window is raised for the job.
@@ -364,7 +380,7 @@ TEST_F(FitmireRun, LoneLeftRecordUnderACoverSavesUnderTheEmptyNameAndKeepsRunnin
     start();
     ScreenCover cover;
     ASSERT_TRUE(cover.cover_fitmire(false)) << log();
-    hand_off("left 0.15 249 0 0 0 0 0 0\n");
+    ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\n"));
     ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
     EXPECT_EQ(wait_exit(3), -1) << log();
     EXPECT_EQ(bmps_under(root.path()), std::vector<std::string>{"insole/_iLeft.bmp"});
@@ -373,7 +389,7 @@ TEST_F(FitmireRun, LoneLeftRecordUnderACoverSavesUnderTheEmptyNameAndKeepsRunnin
 
 TEST_F(FitmireRun, UnusableJobNameWritesNothingThenAGoodFileGivesBothSides) {
     start();
-    hand_off("right 0.3 250 0 0 0 0 0 0 ../../escape\nleft 0.25 245 0 0 0 0 0 0\n");
+    ASSERT_TRUE(hand_off("right 0.3 250 0 0 0 0 0 0 ../../escape\nleft 0.25 245 0 0 0 0 0 0\n"));
     ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
     EXPECT_EQ(wait_exit(2), -1) << log();
     EXPECT_TRUE(bmps_under(root.path()).empty());
@@ -381,7 +397,7 @@ TEST_F(FitmireRun, UnusableJobNameWritesNothingThenAGoodFileGivesBothSides) {
         << log();
 
     // A good file afterwards is still taken, the left record read as it comes.
-    hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n");
+    ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n"));
     ASSERT_EQ(wait_exit(30), 0) << log();
     EXPECT_NE(log().find("FOUND LEFT: \n0.150000 249.000000 0.000000"), std::string::npos) << log();
     EXPECT_EQ(bmps_under(insole).size(), 2u);
