@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "common/file_util.h"
 #include "scaler/gl_steps.h"
+#include "scaler/handoff.h"
 #include "scaler/insole_image.h"
 #include "tests/scaler/scaler_fixtures.h"
 #include "tests/support/gl_context.h"
@@ -52,37 +55,6 @@ protected:
     ScalerControls c;
 };
 
-TEST_F(Rebuild, LoadedScaleKeepsTheFootBoxCentred) {
-    c.pad = false;
-    view->rebuild(c);
-    EXPECT_FALSE(view->needs_rebuild);
-    const Box b = measure_box(view->output_plane);
-    EXPECT_NEAR((b.x_min + b.x_max) / 2.0, 75, 1.0);
-    EXPECT_NEAR((b.y_min + b.y_max) / 2.0, 180, 1.0);
-    EXPECT_NEAR(b.width, view->measured_width, 1);
-    EXPECT_NEAR(b.height, view->measured_length, 1);
-    EXPECT_EQ(min_insole(view->output_plane), 10);
-}
-
-TEST_F(Rebuild, LongerTemplateLengthGivesALongerBox) {
-    c.pad = false;
-    c.vary_width = false;
-    c.length = view->measured_length + 20;
-    view->apply_length(c);
-    view->rebuild(c);
-    const Box b = measure_box(view->output_plane);
-    EXPECT_NEAR(b.height, view->measured_length + 20, 1);
-    EXPECT_NEAR(b.width, view->measured_width, 1);
-    EXPECT_NEAR((b.y_min + b.y_max) / 2.0, 180, 1.0);
-
-    // With the width following the length: 20 mm longer is 4 mm wider.
-    c.vary_width = true;
-    view->apply_length(c);
-    EXPECT_DOUBLE_EQ(c.width, view->measured_width + 4);
-    view->rebuild(c);
-    EXPECT_NEAR(measure_box(view->output_plane).width, view->measured_width + 4, 1);
-}
-
 TEST_F(Rebuild, HeightRatioOnlyWithVaryHeightAndLowestStaysTen) {
     c.pad = false;
     auto plain = std::make_unique<PlaneBox>(), tall = std::make_unique<PlaneBox>();
@@ -101,46 +73,6 @@ TEST_F(Rebuild, HeightRatioOnlyWithVaryHeightAndLowestStaysTen) {
             top_tall = std::max<int>(top_tall, tall->p[r][col]);
         }
     EXPECT_GT(top_tall, top_plain + 5);
-}
-
-TEST_F(Rebuild, RightInsoleMirrorsTheLeftApartFromThePad) {
-    c.pad = false;
-    auto left = std::make_unique<PlaneBox>(), right = std::make_unique<PlaneBox>();
-    view->current_side = 0;
-    rebuild_copy(*left);
-    view->current_side = 1;
-    rebuild_copy(*right);
-    EXPECT_EQ(view->landmark_side, 1);
-    for (int r = 0; r < kRows; ++r)
-        for (int col = 0; col < kCols; ++col)
-            ASSERT_EQ(right->p[r][col], left->p[r][kCols - 1 - col]) << r << "," << col;
-
-    // The pads: mirrored places, leaning the other way.
-    c.pad = true;
-    auto left_pad = std::make_unique<PlaneBox>(), right_pad = std::make_unique<PlaneBox>();
-    view->current_side = 0;
-    rebuild_copy(*left_pad);
-    const float left_anchor_x = view->drop->centre_x, left_anchor_y = view->drop->centre_y;
-    view->current_side = 1;
-    rebuild_copy(*right_pad);
-    EXPECT_NEAR(view->drop->centre_x, kCols - 1 - left_anchor_x, 1.0);
-    EXPECT_NEAR(view->drop->centre_y, left_anchor_y, 1.0);
-    double lsum = 0, lx = 0, ly = 0, rsum = 0, rx = 0, ry = 0;
-    int differ = 0;
-    for (int r = 0; r < kRows; ++r)
-        for (int col = 0; col < kCols; ++col) {
-            const int dl = left_pad->p[r][col] - left->p[r][col];
-            const int dr = right_pad->p[r][kCols - 1 - col] - right->p[r][kCols - 1 - col];
-            lsum += dl, lx += dl * col, ly += dl * r;
-            rsum += dr, rx += dr * col, ry += dr * r;
-            differ += dl != dr;
-        }
-    ASSERT_GT(lsum, 0);
-    ASSERT_GT(rsum, 0);
-    // Truncated anchors and stamp halves may each shift a pad by a pixel.
-    EXPECT_NEAR(lx / lsum, rx / rsum, 3.0);
-    EXPECT_NEAR(ly / lsum, ry / rsum, 3.0);
-    EXPECT_GT(differ, 0);  // -4 and +4 degrees do not give the same stamp mirrored
 }
 
 TEST_F(Rebuild, PadHeightFollowsTheHvAngle) {
@@ -162,27 +94,6 @@ TEST_F(Rebuild, PadHeightFollowsTheHvAngle) {
         EXPECT_NEAR(c.pad_width, view->box_width * 2 / 3, 0.001);
         EXPECT_NEAR(c.pad_length, view->box_height * 0.5, 0.001);
     }
-}
-
-TEST_F(Rebuild, SlopeLimitHoldsOnTheRebuiltPlane) {
-    c.pad = false;
-    c.degree_30 = true;
-    c.height_ratio = 2;
-    c.length = view->measured_length * 1.3;
-    view->apply_length(c);
-    view->rebuild(c);
-    // After the limit only the arch factor runs, which can stretch a step of 3 by at most 15 %.
-    const Plane& p = view->output_plane;
-    for (int r = 2; r <= 357; ++r)
-        for (int col = 2; col <= 147; ++col) {
-            if (p[r][col] == 0) continue;
-            for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc) {
-                    const int n = p[r + dr][col + dc];
-                    if (n == 0 || (dr == 0 && dc == 0)) continue;
-                    ASSERT_LE(p[r][col] - n, (dr && dc) ? 5 : 4) << r << "," << col;
-                }
-        }
 }
 
 TEST_F(Rebuild, WedgeButtonsWorkOnTheLastRebuild) {
@@ -208,6 +119,85 @@ TEST_F(Rebuild, WedgeButtonsWorkOnTheLastRebuild) {
     // The next rebuild starts again from the template.
     view->rebuild(c);
     EXPECT_EQ(std::memcmp(view->output_plane, before->p, sizeof(Plane)), 0);
+}
+
+// ---- hand-off saving ----------------------------------------------------------------
+
+class HandoffDraws : public Rebuild {
+protected:
+    void SetUp() override {
+        Rebuild::SetUp();
+        if (IsSkipped()) return;
+        ::setenv("STATION_INSOLE_DIR", dir.path().c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("STATION_INSOLE_DIR"); }
+    void take(InsoleImage& v, const std::string& text) {
+        Handoff h;
+        parse_insole_parameters(text.data(), text.size(), h);
+        ASSERT_TRUE(v.accept_handoff(h, "insole parameters.txt"));
+    }
+};
+
+// Draws that did not rebuild (exposes, stray redraws) and a rebuild of the
+// other side save nothing; each side comes from its own rebuild.
+TEST_F(HandoffDraws, EachSideIsSavedOnlyByTheDrawThatRebuiltIt) {
+    take(*view, "left 0.15 249 0 0 0 0 0 0 right 0.3 279 0 0 0 0 0 0 job");
+    view->apply_pending(c);
+    EXPECT_EQ(view->save_pending_side(RebuildRun::not_needed), HandoffSave::nothing);
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::left);
+    auto left = std::make_unique<PlaneBox>();
+    std::memcpy(left->p, view->output_plane, sizeof(Plane));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(view->save_pending_side(RebuildRun::not_needed), HandoffSave::nothing);
+    view->current_side = 0;  // an operator's left arch index between the tick and the draw
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::nothing);
+    EXPECT_FALSE(common::file_exists(dir / "job_iRight.bmp"));
+    view->apply_pending(c);
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::right);
+    EXPECT_FALSE(view->left_pending || view->right_pending);
+    EXPECT_NE(std::memcmp(left->p, view->output_plane, sizeof(Plane)), 0);
+
+    // The same right side as a file with only the right record gives.
+    auto solo = std::make_unique<InsoleImage>();
+    ScalerControls sc;
+    ASSERT_TRUE(solo->load_drop((dir / "drop.png").c_str()));
+    ASSERT_TRUE(solo->load_texture((dir / "template.bmp").c_str(), 0, sc));
+    solo->texture = view->texture;
+    take(*solo, "right 0.3 279 0 0 0 0 0 0 solo");
+    solo->apply_pending(sc);
+    ASSERT_TRUE(solo->rebuild(sc));
+    EXPECT_EQ(solo->save_pending_side(RebuildRun::done), HandoffSave::right);
+    EXPECT_EQ(std::memcmp(solo->output_plane, view->output_plane, sizeof(Plane)), 0);
+    EXPECT_EQ(testsupport::slurp(dir / "solo_iRight.bmp"), testsupport::slurp(dir / "job_iRight.bmp"));
+}
+
+// Without an off-screen frame buffer nothing is saved, the console says so
+// once, and the side stays pending until a rebuild can run.
+TEST_F(HandoffDraws, NoFrameBufferSavesNothingAndSaysSoOnce) {
+    take(*view, "left 0.15 249 0 0 0 0 0 0");
+    view->apply_pending(c);
+    gl_scratch_refuse(true);
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::failed), HandoffSave::nothing);
+    view->apply_pending(c);
+    EXPECT_FALSE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::failed), HandoffSave::nothing);
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    gl_scratch_refuse(false);
+    const std::string line =
+        "the left insole is not saved: the rebuild needs an off-screen frame buffer, which this display does not "
+        "offer\n";
+    EXPECT_EQ(said.find(line), 0u) << said;
+    EXPECT_EQ(said.find(line, 1), std::string::npos) << said;
+    EXPECT_TRUE(view->left_pending);
+    EXPECT_FALSE(common::file_exists(dir / "_iLeft.bmp"));
+    view->apply_pending(c);
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::left);
+    EXPECT_TRUE(common::file_exists(dir / "_iLeft.bmp"));
 }
 
 }  // namespace
