@@ -96,29 +96,50 @@ TEST_F(Rebuild, PadHeightFollowsTheHvAngle) {
     }
 }
 
-TEST_F(Rebuild, WedgeButtonsWorkOnTheLastRebuild) {
-    c.pad = false;
-    view->rebuild(c);
-    view->find_landmarks(view->output_plane, view->landmark_side);
-    auto before = std::make_unique<PlaneBox>();
-    std::memcpy(before->p, view->output_plane, sizeof(Plane));
-    for (Wedge w : {Wedge::inner_arch, Wedge::outer_arch, Wedge::inner_heel, Wedge::outer_heel, Wedge::whole_heel})
-        view->press_wedge(w, c);
+// ---- wedge buttons ----------------------------------------------------------------
+
+// On a block of height 20 over rows 50..250 and columns 40..99 the landmark
+// rows are trunc(201 x 0.72 + 50) = 194, trunc(201 x 0.64 + 50) = 178 and
+// trunc(201 x 0.15 + 50) = 80; their columns are the block's edges.
+TEST(WedgeButtons, LandmarksAndTheInnerArchWithItsTaper) {
+    auto view = std::make_unique<InsoleImage>();
+    for (int r = 50; r <= 250; ++r)
+        for (int col = 40; col <= 99; ++col) view->work_plane[r][col] = view->output_plane[r][col] = 20;
+    const int right_foot[5][2] = {{194, 40}, {178, 99}, {80, 40}, {80, 69}, {80, 99}};
+    view->find_landmarks(view->output_plane, 1);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(view->landmarks.p[i].row, right_foot[i][0]) << i;
+        EXPECT_EQ(view->landmarks.p[i].column, right_foot[i][1]) << i;
+    }
+    const int left_foot[5][2] = {{194, 99}, {178, 40}, {80, 99}, {80, 69}, {80, 40}};
+    view->find_landmarks(view->output_plane, 0);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(view->landmarks.p[i].row, left_foot[i][0]) << i;
+        EXPECT_EQ(view->landmarks.p[i].column, left_foot[i][1]) << i;
+    }
+
+    // Inner arch, 1 mm = 5 steps: line L through p1 (178, 40) and p2 (80, 99), row = 244.44 - 1.661 x column;
+    // p0 lies 114 / sqrt(1 + 1.661^2) = 58.80 from it. Between L and its parallel through p0 a pixel rises by
+    // 5 x distance / 58.80, beyond it by 5. Then the taper, -3 mm = -15 steps: line T through (164, 99) and
+    // (148, 40), row = 137.15 + 0.2712 x column, full depth at 83.00 from it (the parallel through (250, 99)).
+    ScalerControls c;
+    c.inner_arch = 1;
+    view->press_wedge(Wedge::inner_arch, c);
+    const struct {
+        int row, col, value;
+        const char* why;
+    } cases[] = {
+        {120, 70, 20, "below L: untouched"},
+        {100, 45, 20, "below L: untouched"},
+        {150, 90, 22, "28.39 above L: 20 + 2.41; below T"},
+        {230, 95, 13, "beyond p0's parallel: 25; 64.75 above T: - 11.70"},
+        {180, 99, 21, "51.58 above L: 24.39 -> 24; 15.44 above T: - 2.79"},
+        {190, 45, 12, "10.47 above L: 20.89 -> 20; 39.22 above T: - 7.09"},
+        {245, 60, 10, "24 - 15 beyond T's parallel: never below 10"},
+        {40, 70, 0, "outside the insole: untouched"},
+    };
+    for (const auto& k : cases) EXPECT_EQ(view->output_plane[k.row][k.col], k.value) << k.row << "," << k.col << ": " << k.why;
     EXPECT_EQ(std::memcmp(view->output_plane, view->work_plane, sizeof(Plane)), 0);
-    int raised = 0;
-    for (int r = 0; r < kRows; ++r)
-        for (int col = 0; col < kCols; ++col) {
-            if (before->p[r][col] == 0) {
-                ASSERT_EQ(view->output_plane[r][col], 0);
-                continue;
-            }
-            ASSERT_GE(view->output_plane[r][col], 10);
-            raised += view->output_plane[r][col] > before->p[r][col];
-        }
-    EXPECT_GT(raised, 100);
-    // The next rebuild starts again from the template.
-    view->rebuild(c);
-    EXPECT_EQ(std::memcmp(view->output_plane, before->p, sizeof(Plane)), 0);
 }
 
 // ---- hand-off saving ----------------------------------------------------------------
