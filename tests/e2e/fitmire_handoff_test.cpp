@@ -38,14 +38,9 @@ std::string bmp24(int w, int h, void (*px)(int row, int col, unsigned char bgr[3
         for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
     };
     b[0] = 'B', b[1] = 'M';
-    put32(2, size);
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, w);
-    put32(22, h);
+    put32(2, size), put32(10, 54), put32(14, 40), put32(18, w), put32(22, h);
     b[26] = 1, b[28] = 24;
-    put32(34, data);
-    put32(38, 3937), put32(42, 3937);
+    put32(34, data), put32(38, 3937), put32(42, 3937);
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) {
             unsigned char bgr[3];
@@ -73,20 +68,12 @@ void template_px(int r, int c, unsigned char bgr[3]) {
 // 2 mm / 128 x 5 x 128 = 10 height steps.
 void drop_px(int, int, unsigned char bgr[3]) { bgr[0] = bgr[1] = bgr[2] = 128; }
 
-// The pixel at (row, column) of a saved 24-bit BMP, its first byte; -1 when
-// the file is no 150 x 360 24-bit BMP.
+// The first byte of the pixel at (row, column) of a saved image: a 24-bit
+// 150 x 360 BMP as FreeImage writes it, pixels from byte 54 in rows of 452
+// bytes; -1 for any other file.
 int pixel(const std::string& bmp, int row, int col) {
-    if (bmp.size() < 54 + 452 * 360 || bmp.compare(0, 2, "BM") != 0) return -1;
-    auto get32 = [&](int at) {
-        return static_cast<int>(static_cast<unsigned char>(bmp[at]) | static_cast<unsigned char>(bmp[at + 1]) << 8 |
-                                static_cast<unsigned char>(bmp[at + 2]) << 16 |
-                                static_cast<unsigned char>(bmp[at + 3]) << 24);
-    };
-    const int offset = get32(10);
-    if (get32(18) != 150 || get32(22) != 360 || bmp[28] != 24 || offset < 54 ||
-        bmp.size() < static_cast<size_t>(offset) + 452 * 360)
-        return -1;
-    return static_cast<unsigned char>(bmp[offset + row * 452 + col * 3]);
+    if (bmp.size() != 54 + 452 * 360 || bmp.compare(0, 2, "BM") != 0 || bmp[28] != 24) return -1;
+    return static_cast<unsigned char>(bmp[54 + row * 452 + col * 3]);
 }
 
 // Every window of the display whose name is `title`, with all its subwindows.

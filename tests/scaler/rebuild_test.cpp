@@ -3,7 +3,6 @@
 // and the wedge buttons on a rebuilt plane.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
