@@ -317,9 +317,9 @@ void read_insole_parameters(poll_state& state) {
                 std::printf("%s%s: %s\n", h.line_open ? "\n" : "", kHandoffFile, problems.c_str());
                 h.line_open = false;
             }
-            // The insoles are made in the view's draw, and a window that lies
-            // wholly under another one (the path program's, started a moment
-            // later) is never drawn: bring it to the top for the job. The
+            // The insoles are made in the view's draw, and a window that
+            // another one (the path program's) covered before it was first
+            // drawn gets no draw at all: bring it to the top for the job. The
             // expose this raise brings saves nothing by itself.
             if (read && scaler_view->accept_handoff(h, kHandoffFile) && scaler_window && scaler_window->shown())
                 scaler_window->show();
