@@ -56,9 +56,10 @@ void GL_Display_Image::draw() {
     if (!InsoleImage::image) return;
 
     glPushMatrix();
+    RebuildRun run = RebuildRun::not_needed;
     if (needs_rebuild) {
         ScalerControls c = read_controls();
-        rebuild(c);
+        run = rebuild(c) ? RebuildRun::done : RebuildRun::failed;
         write_controls(c);
     }
     glDisable(GL_TEXTURE_2D);
@@ -75,12 +76,7 @@ void GL_Display_Image::draw() {
     glPointSize(1);
     glColor3f(1, 1, 1);
 
-    if (left_pending) {
-        left_pending = false;
-        save_handoff(false);
-    } else if (right_pending) {
-        right_pending = false;
-        save_handoff(true);
+    if (save_pending_side(run) == HandoffSave::right) {
         std::fflush(stdout);
         std::exit(0);
     }

@@ -106,7 +106,14 @@ unsigned gl_create_texture() {
     return t;
 }
 
+namespace {
+bool refuse_scratch = false;
+}  // namespace
+
+void gl_scratch_refuse(bool refuse) { refuse_scratch = refuse; }
+
 bool gl_scratch_begin() {
+    if (refuse_scratch) return false;
     Scratch& s = scratch();
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &s.previous);
     if (s.context != glXGetCurrentContext() || !s.fbo) {

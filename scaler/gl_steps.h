@@ -18,6 +18,9 @@ unsigned gl_create_texture();
 // False (and a console line) when frame-buffer objects are not available.
 bool gl_scratch_begin();
 void gl_scratch_end();
+// Makes gl_scratch_begin fail as it does on a display without frame-buffer
+// objects, so the paths that must cope with that can be run anywhere.
+void gl_scratch_refuse(bool refuse);
 
 void gl_clear_black();
 

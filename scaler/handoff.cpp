@@ -89,26 +89,32 @@ void read_numbers(WordReader& in, float* values) {
 
 }  // namespace
 
-void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems) {
+void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems, FILE* console) {
     out.left_found = out.right_found = false;
     out.job_name_read = false;
-    out.found_lines.clear();
+    out.job_name_broken = false;
+    out.line_open = false;
+    auto say = [&](const char* text) {
+        if (console) std::fputs(text, console);
+    };
     WordReader in(data, size, problems);
     char word[kMaxWord + 1];
     while (in.next(word)) {
         // Compared with the word's full length: a NUL byte inside is no end.
         if (in.last_is("left")) {
             out.left_found = true;
-            out.found_lines += "FOUND LEFT: \n";
+            say("FOUND LEFT: \n");
             read_numbers(in, out.left_values);
             for (float v : out.left_values) {
                 char num[64];
                 std::snprintf(num, sizeof num, "%f ", v);
-                out.found_lines += num;
+                say(num);
             }
+            out.line_open = true;
         } else if (in.last_is("right")) {
             out.right_found = true;
-            out.found_lines += "FOUND RIGHT: \n";
+            say("FOUND RIGHT: \n");
+            out.line_open = false;
             read_numbers(in, out.right_values);
             char name[kMaxJobName + 1];
             bool too_long = false;
@@ -117,19 +123,23 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
                     // Never a cut name: it could collide with another job's files.
                     if (problems) problems->append("the job name is longer than 130 characters; ");
                     out.job_name[0] = '\0';
+                    out.job_name_broken = true;
                 } else if (std::strlen(name) != in.last_length()) {
                     if (problems) problems->append("the job name holds a NUL byte; ");
                     out.job_name[0] = '\0';
+                    out.job_name_broken = true;
                 } else {
                     std::memcpy(out.job_name, name, sizeof name);
+                    out.job_name_broken = false;
                 }
                 out.job_name_read = true;
             }
         }
     }
+    if (console) std::fflush(console);
 }
 
-bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems) {
+bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems, FILE* console) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         if (problems) problems->append("cannot be opened; ");
@@ -142,7 +152,7 @@ bool read_insole_parameters_file(const std::string& path, Handoff& out, std::str
         if (problems) problems->append("is larger than 64 KiB; ");
         return false;
     }
-    parse_insole_parameters(buf, n, out, problems);
+    parse_insole_parameters(buf, n, out, problems, console);
     return true;
 }
 
@@ -152,18 +162,14 @@ bool job_name_usable(const char* name, std::string* why) {
         return false;
     };
     const size_t n = strnlen(name, kMaxJobName + 1);
-    if (n == 0) return refuse("it is empty");
     if (n > kMaxJobName) return refuse("it is longer than 130 characters");
-    bool only_dots = true;
     for (size_t i = 0; i < n; ++i) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
         if (c == '/' || c == '\\') return refuse("it holds a path separator");
         if (c == ':') return refuse("it holds a drive colon");
         if (c < 0x20 || c == 0x7f) return refuse("it holds a control character");
-        if (c != '.' && c != ' ') only_dots = false;
     }
     if (std::strstr(name, "..")) return refuse("it holds \"..\"");
-    if (only_dots) return refuse("it holds nothing but dots and blanks");
     return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace fitmire {
@@ -12,28 +13,38 @@ constexpr int kMaxWord = 63;     // longest word of the file, "left"/"right" inc
 constexpr int kMaxJobName = 130;  // longest job name
 
 // What the file brought. Values and the job name start from their previous
-// contents: a number that does not parse leaves the rest of its record as it was.
+// contents: a number that does not parse leaves the rest of its record as it
+// was, and a file without a job name keeps the previous one (empty at start).
 struct Handoff {
     bool left_found = false, right_found = false;
     float left_values[8] = {};
     float right_values[8] = {};
     bool job_name_read = false;  // a "right" record carried a name
     char job_name[kMaxJobName + 1] = {};
-    std::string found_lines;  // "FOUND LEFT/RIGHT" console lines in file order
+    // The name in the file cannot be used as it stands (too long, a NUL byte);
+    // job_name is then empty and the job must be refused, never saved as "_iLeft".
+    bool job_name_broken = false;
+    // The console output of the reading ends inside a line (the "%f " values).
+    bool line_open = false;
 };
 
 // Parses the file's bytes (any white space between words, records in any
-// order). Problems (over-long words, an over-long job name) are appended to
-// `problems` as text; the parse itself never fails.
-void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems = nullptr);
+// order). The "FOUND LEFT/RIGHT" lines and the left values go to `console`
+// (when given) as each record is read. Problems (over-long words, an
+// over-long job name) are appended to `problems` as text; the parse itself
+// never fails.
+void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems = nullptr,
+                             FILE* console = nullptr);
 
 // Reads the file whole (at most 64 KiB) and parses it. False when it cannot be
 // opened or is too large (with `problems` saying why); it is not deleted here.
-bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems = nullptr);
+bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems = nullptr,
+                                 FILE* console = nullptr);
 
 // True when a job name can become part of "C:/insole/<name>_iLeft.bmp"
-// without leaving the directory: non-empty, at most 130 characters, no path
-// separator, drive colon, "..", control character, and not only dots/blanks.
+// without leaving the directory: at most 130 characters, no path separator,
+// drive colon, "..", or control character. The empty name is usable: the
+// files are then "_iLeft.bmp" and "_iRight.bmp".
 bool job_name_usable(const char* name, std::string* why = nullptr);
 
 }  // namespace fitmire

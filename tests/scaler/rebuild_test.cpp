@@ -3,11 +3,13 @@
 // and the wedge buttons on a rebuilt plane.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "common/file_util.h"
 #include "scaler/gl_steps.h"
+#include "scaler/handoff.h"
 #include "scaler/insole_image.h"
 #include "tests/scaler/scaler_fixtures.h"
 #include "tests/support/gl_context.h"
@@ -52,37 +54,6 @@ protected:
     ScalerControls c;
 };
 
-TEST_F(Rebuild, LoadedScaleKeepsTheFootBoxCentred) {
-    c.pad = false;
-    view->rebuild(c);
-    EXPECT_FALSE(view->needs_rebuild);
-    const Box b = measure_box(view->output_plane);
-    EXPECT_NEAR((b.x_min + b.x_max) / 2.0, 75, 1.0);
-    EXPECT_NEAR((b.y_min + b.y_max) / 2.0, 180, 1.0);
-    EXPECT_NEAR(b.width, view->measured_width, 1);
-    EXPECT_NEAR(b.height, view->measured_length, 1);
-    EXPECT_EQ(min_insole(view->output_plane), 10);
-}
-
-TEST_F(Rebuild, LongerTemplateLengthGivesALongerBox) {
-    c.pad = false;
-    c.vary_width = false;
-    c.length = view->measured_length + 20;
-    view->apply_length(c);
-    view->rebuild(c);
-    const Box b = measure_box(view->output_plane);
-    EXPECT_NEAR(b.height, view->measured_length + 20, 1);
-    EXPECT_NEAR(b.width, view->measured_width, 1);
-    EXPECT_NEAR((b.y_min + b.y_max) / 2.0, 180, 1.0);
-
-    // With the width following the length: 20 mm longer is 4 mm wider.
-    c.vary_width = true;
-    view->apply_length(c);
-    EXPECT_DOUBLE_EQ(c.width, view->measured_width + 4);
-    view->rebuild(c);
-    EXPECT_NEAR(measure_box(view->output_plane).width, view->measured_width + 4, 1);
-}
-
 TEST_F(Rebuild, HeightRatioOnlyWithVaryHeightAndLowestStaysTen) {
     c.pad = false;
     auto plain = std::make_unique<PlaneBox>(), tall = std::make_unique<PlaneBox>();
@@ -101,46 +72,6 @@ TEST_F(Rebuild, HeightRatioOnlyWithVaryHeightAndLowestStaysTen) {
             top_tall = std::max<int>(top_tall, tall->p[r][col]);
         }
     EXPECT_GT(top_tall, top_plain + 5);
-}
-
-TEST_F(Rebuild, RightInsoleMirrorsTheLeftApartFromThePad) {
-    c.pad = false;
-    auto left = std::make_unique<PlaneBox>(), right = std::make_unique<PlaneBox>();
-    view->current_side = 0;
-    rebuild_copy(*left);
-    view->current_side = 1;
-    rebuild_copy(*right);
-    EXPECT_EQ(view->landmark_side, 1);
-    for (int r = 0; r < kRows; ++r)
-        for (int col = 0; col < kCols; ++col)
-            ASSERT_EQ(right->p[r][col], left->p[r][kCols - 1 - col]) << r << "," << col;
-
-    // The pads: mirrored places, leaning the other way.
-    c.pad = true;
-    auto left_pad = std::make_unique<PlaneBox>(), right_pad = std::make_unique<PlaneBox>();
-    view->current_side = 0;
-    rebuild_copy(*left_pad);
-    const float left_anchor_x = view->drop->centre_x, left_anchor_y = view->drop->centre_y;
-    view->current_side = 1;
-    rebuild_copy(*right_pad);
-    EXPECT_NEAR(view->drop->centre_x, kCols - 1 - left_anchor_x, 1.0);
-    EXPECT_NEAR(view->drop->centre_y, left_anchor_y, 1.0);
-    double lsum = 0, lx = 0, ly = 0, rsum = 0, rx = 0, ry = 0;
-    int differ = 0;
-    for (int r = 0; r < kRows; ++r)
-        for (int col = 0; col < kCols; ++col) {
-            const int dl = left_pad->p[r][col] - left->p[r][col];
-            const int dr = right_pad->p[r][kCols - 1 - col] - right->p[r][kCols - 1 - col];
-            lsum += dl, lx += dl * col, ly += dl * r;
-            rsum += dr, rx += dr * col, ry += dr * r;
-            differ += dl != dr;
-        }
-    ASSERT_GT(lsum, 0);
-    ASSERT_GT(rsum, 0);
-    // Truncated anchors and stamp halves may each shift a pad by a pixel.
-    EXPECT_NEAR(lx / lsum, rx / rsum, 3.0);
-    EXPECT_NEAR(ly / lsum, ry / rsum, 3.0);
-    EXPECT_GT(differ, 0);  // -4 and +4 degrees do not give the same stamp mirrored
 }
 
 TEST_F(Rebuild, PadHeightFollowsTheHvAngle) {
@@ -164,50 +95,129 @@ TEST_F(Rebuild, PadHeightFollowsTheHvAngle) {
     }
 }
 
-TEST_F(Rebuild, SlopeLimitHoldsOnTheRebuiltPlane) {
-    c.pad = false;
-    c.degree_30 = true;
-    c.height_ratio = 2;
-    c.length = view->measured_length * 1.3;
-    view->apply_length(c);
-    view->rebuild(c);
-    // After the limit only the arch factor runs, which can stretch a step of 3 by at most 15 %.
-    const Plane& p = view->output_plane;
-    for (int r = 2; r <= 357; ++r)
-        for (int col = 2; col <= 147; ++col) {
-            if (p[r][col] == 0) continue;
-            for (int dr = -1; dr <= 1; ++dr)
-                for (int dc = -1; dc <= 1; ++dc) {
-                    const int n = p[r + dr][col + dc];
-                    if (n == 0 || (dr == 0 && dc == 0)) continue;
-                    ASSERT_LE(p[r][col] - n, (dr && dc) ? 5 : 4) << r << "," << col;
-                }
-        }
+// ---- wedge buttons ----------------------------------------------------------------
+
+// On a block of height 20 over rows 50..250 and columns 40..99 the landmark
+// rows are trunc(201 x 0.72 + 50) = 194, trunc(201 x 0.64 + 50) = 178 and
+// trunc(201 x 0.15 + 50) = 80; their columns are the block's edges.
+TEST(WedgeButtons, LandmarksAndTheInnerArchWithItsTaper) {
+    auto view = std::make_unique<InsoleImage>();
+    for (int r = 50; r <= 250; ++r)
+        for (int col = 40; col <= 99; ++col) view->work_plane[r][col] = view->output_plane[r][col] = 20;
+    const int right_foot[5][2] = {{194, 40}, {178, 99}, {80, 40}, {80, 69}, {80, 99}};
+    view->find_landmarks(view->output_plane, 1);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(view->landmarks.p[i].row, right_foot[i][0]) << i;
+        EXPECT_EQ(view->landmarks.p[i].column, right_foot[i][1]) << i;
+    }
+    const int left_foot[5][2] = {{194, 99}, {178, 40}, {80, 99}, {80, 69}, {80, 40}};
+    view->find_landmarks(view->output_plane, 0);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(view->landmarks.p[i].row, left_foot[i][0]) << i;
+        EXPECT_EQ(view->landmarks.p[i].column, left_foot[i][1]) << i;
+    }
+
+    // Inner arch, 1 mm = 5 steps: line L through p1 (178, 40) and p2 (80, 99), row = 244.44 - 1.661 x column;
+    // p0 lies 114 / sqrt(1 + 1.661^2) = 58.80 from it. Between L and its parallel through p0 a pixel rises by
+    // 5 x distance / 58.80, beyond it by 5. Then the taper, -3 mm = -15 steps: line T through (164, 99) and
+    // (148, 40), row = 137.15 + 0.2712 x column, full depth at 83.00 from it (the parallel through (250, 99)).
+    ScalerControls c;
+    c.inner_arch = 1;
+    view->press_wedge(Wedge::inner_arch, c);
+    const struct {
+        int row, col, value;
+        const char* why;
+    } cases[] = {
+        {120, 70, 20, "below L: untouched"},
+        {100, 45, 20, "below L: untouched"},
+        {150, 90, 22, "28.39 above L: 20 + 2.41; below T"},
+        {230, 95, 13, "beyond p0's parallel: 25; 64.75 above T: - 11.70"},
+        {180, 99, 21, "51.58 above L: 24.39 -> 24; 15.44 above T: - 2.79"},
+        {190, 45, 12, "10.47 above L: 20.89 -> 20; 39.22 above T: - 7.09"},
+        {245, 60, 10, "24 - 15 beyond T's parallel: never below 10"},
+        {40, 70, 0, "outside the insole: untouched"},
+    };
+    for (const auto& k : cases) EXPECT_EQ(view->output_plane[k.row][k.col], k.value) << k.row << "," << k.col << ": " << k.why;
+    EXPECT_EQ(std::memcmp(view->output_plane, view->work_plane, sizeof(Plane)), 0);
 }
 
-TEST_F(Rebuild, WedgeButtonsWorkOnTheLastRebuild) {
-    c.pad = false;
-    view->rebuild(c);
-    view->find_landmarks(view->output_plane, view->landmark_side);
-    auto before = std::make_unique<PlaneBox>();
-    std::memcpy(before->p, view->output_plane, sizeof(Plane));
-    for (Wedge w : {Wedge::inner_arch, Wedge::outer_arch, Wedge::inner_heel, Wedge::outer_heel, Wedge::whole_heel})
-        view->press_wedge(w, c);
-    EXPECT_EQ(std::memcmp(view->output_plane, view->work_plane, sizeof(Plane)), 0);
-    int raised = 0;
-    for (int r = 0; r < kRows; ++r)
-        for (int col = 0; col < kCols; ++col) {
-            if (before->p[r][col] == 0) {
-                ASSERT_EQ(view->output_plane[r][col], 0);
-                continue;
-            }
-            ASSERT_GE(view->output_plane[r][col], 10);
-            raised += view->output_plane[r][col] > before->p[r][col];
-        }
-    EXPECT_GT(raised, 100);
-    // The next rebuild starts again from the template.
-    view->rebuild(c);
-    EXPECT_EQ(std::memcmp(view->output_plane, before->p, sizeof(Plane)), 0);
+// ---- hand-off saving ----------------------------------------------------------------
+
+class HandoffDraws : public Rebuild {
+protected:
+    void SetUp() override {
+        Rebuild::SetUp();
+        if (IsSkipped()) return;
+        ::setenv("STATION_INSOLE_DIR", dir.path().c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("STATION_INSOLE_DIR"); }
+    void take(InsoleImage& v, const std::string& text) {
+        Handoff h;
+        parse_insole_parameters(text.data(), text.size(), h);
+        ASSERT_TRUE(v.accept_handoff(h, "insole parameters.txt"));
+    }
+};
+
+// Draws that did not rebuild (exposes, stray redraws) and a rebuild of the
+// other side save nothing; each side comes from its own rebuild.
+TEST_F(HandoffDraws, EachSideIsSavedOnlyByTheDrawThatRebuiltIt) {
+    take(*view, "left 0.15 249 0 0 0 0 0 0 right 0.3 279 0 0 0 0 0 0 job");
+    view->apply_pending(c);
+    EXPECT_EQ(view->save_pending_side(RebuildRun::not_needed), HandoffSave::nothing);
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::left);
+    auto left = std::make_unique<PlaneBox>();
+    std::memcpy(left->p, view->output_plane, sizeof(Plane));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(view->save_pending_side(RebuildRun::not_needed), HandoffSave::nothing);
+    view->current_side = 0;  // an operator's left arch index between the tick and the draw
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::nothing);
+    EXPECT_FALSE(common::file_exists(dir / "job_iRight.bmp"));
+    view->apply_pending(c);
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::right);
+    EXPECT_FALSE(view->left_pending || view->right_pending);
+    EXPECT_NE(std::memcmp(left->p, view->output_plane, sizeof(Plane)), 0);
+
+    // The same right side as a file with only the right record gives.
+    auto solo = std::make_unique<InsoleImage>();
+    ScalerControls sc;
+    ASSERT_TRUE(solo->load_drop((dir / "drop.png").c_str()));
+    ASSERT_TRUE(solo->load_texture((dir / "template.bmp").c_str(), 0, sc));
+    solo->texture = view->texture;
+    take(*solo, "right 0.3 279 0 0 0 0 0 0 solo");
+    solo->apply_pending(sc);
+    ASSERT_TRUE(solo->rebuild(sc));
+    EXPECT_EQ(solo->save_pending_side(RebuildRun::done), HandoffSave::right);
+    EXPECT_EQ(std::memcmp(solo->output_plane, view->output_plane, sizeof(Plane)), 0);
+    EXPECT_TRUE(testsupport::slurp(dir / "solo_iRight.bmp") == testsupport::slurp(dir / "job_iRight.bmp"));
+}
+
+// Without an off-screen frame buffer nothing is saved, the console says so
+// once, and the side stays pending until a rebuild can run.
+TEST_F(HandoffDraws, NoFrameBufferSavesNothingAndSaysSoOnce) {
+    take(*view, "left 0.15 249 0 0 0 0 0 0");
+    view->apply_pending(c);
+    gl_scratch_refuse(true);
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::failed), HandoffSave::nothing);
+    view->apply_pending(c);
+    EXPECT_FALSE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::failed), HandoffSave::nothing);
+    const std::string said = ::testing::internal::GetCapturedStdout();
+    gl_scratch_refuse(false);
+    const std::string line =
+        "the left insole is not saved: the rebuild needs an off-screen frame buffer, which this display does not "
+        "offer\n";
+    EXPECT_EQ(said.find(line), 0u) << said;
+    EXPECT_EQ(said.find(line, 1), std::string::npos) << said;
+    EXPECT_TRUE(view->left_pending);
+    EXPECT_FALSE(common::file_exists(dir / "_iLeft.bmp"));
+    view->apply_pending(c);
+    ASSERT_TRUE(view->rebuild(c));
+    EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::left);
+    EXPECT_TRUE(common::file_exists(dir / "_iLeft.bmp"));
 }
 
 }  // namespace
