@@ -13,21 +13,28 @@ namespace station {
 std::string pending_jobs_path() { return server_path() + "/pending downloads.json"; }
 
 std::string pending_jobs_text(const std::vector<PendingJob>& jobs) {
-    std::string t = "{\"jobs\":[";
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        const PendingJob& j = jobs[i];
-        t += i ? ",\n" : "\n";
-        t += "{\"printid\":" + std::to_string(j.printid) + ",\"done\":\"" + common::json_escape(j.done_line) +
-             "\",\"files\":[";
-        for (size_t k = 0; k < j.files.size(); ++k) {
-            if (k) t += ",";
-            t += "{\"value\":\"" + common::json_escape(j.files[k].file_value) + "\",\"name\":\"" +
-                 common::json_escape(j.files[k].local_name) + "\"}";
+    // cJSON writes bytes above 0x7F as they are and reads them back so: a
+    // file value comes back byte for byte, whatever its encoding.
+    common::JsonPtr root(cJSON_CreateObject());
+    cJSON* list = cJSON_AddArrayToObject(root.get(), "jobs");
+    for (const PendingJob& j : jobs) {
+        cJSON* job = cJSON_CreateObject();
+        cJSON_AddItemToArray(list, job);
+        cJSON_AddNumberToObject(job, "printid", j.printid);
+        cJSON_AddStringToObject(job, "done", j.done_line.c_str());
+        cJSON* files = cJSON_AddArrayToObject(job, "files");
+        for (const PendingDownload& d : j.files) {
+            cJSON* f = cJSON_CreateObject();
+            cJSON_AddItemToArray(files, f);
+            cJSON_AddStringToObject(f, "value", d.file_value.c_str());
+            cJSON_AddStringToObject(f, "name", d.local_name.c_str());
         }
-        t += "]}";
     }
-    t += "\n]}\n";
-    return t;
+    char* printed = cJSON_Print(root.get());
+    if (!printed) return std::string();
+    std::string text = printed;
+    cJSON_free(printed);
+    return text + "\n";
 }
 
 bool parse_pending_jobs(const std::string& text, std::vector<PendingJob>& out, std::string& problem) {
