@@ -20,6 +20,8 @@ bool valid_utf8(const std::string& s) {
         wchar_t wc;
         size_t n = std::mbrtowc(&wc, s.data() + i, s.size() - i, &st);
         if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) return false;
+        // The C library also takes the old five- and six-byte forms and surrogates.
+        if (wc > 0x10FFFF || (wc >= 0xD800 && wc <= 0xDFFF)) return false;
         i += n ? n : 1;
     }
     return true;
