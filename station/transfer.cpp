@@ -163,7 +163,11 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
 Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
                                int attempts) {
     const std::string url = service_address(s, "/Mirel/" + escape_url_path(file_value));
-    const std::string temp = temp_path() + "/" + local_name;
+    // A file kept in temp/ by an earlier download of this name is not
+    // written over: the new one takes the first free name after it.
+    std::string temp = temp_path() + "/" + local_name;
+    for (int n = 2; n <= 100 && common::file_exists(temp); ++n)
+        temp = temp_path() + "/" + local_name + "." + std::to_string(n);
     const std::string final_path = files_path() + "/" + local_name;
     if (attempts < 1) attempts = 1;
     bool ok = false;

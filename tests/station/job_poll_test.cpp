@@ -262,6 +262,13 @@ TEST_F(Download, ExistingFinalNameIsNeverReplacedAndTheNewFileWaitsInTemp) {
     EXPECT_EQ(read_all(files + "/temp/b.gcode"), "new");
     EXPECT_TRUE(ui.has_line("Download left in temp/, b.gcode exists: " + files + "/temp/b.gcode"));
     EXPECT_TRUE(state->pending.empty()) << "the file came: nothing to fetch again";
+    // The same job again: neither the old file nor the one kept in temp/ is written over.
+    service->set_default("/Mirel/b.gcode", answer(200, "newer"));
+    bracing("b.gcode");
+    poll();
+    EXPECT_EQ(read_all(files + "/b.gcode"), "waiting for the printer");
+    EXPECT_EQ(read_all(files + "/temp/b.gcode"), "new");
+    EXPECT_EQ(read_all(files + "/temp/b.gcode.2"), "newer");
 }
 
 TEST_F(Download, FileValueGoesIntoTheAddressAsItStands) {
