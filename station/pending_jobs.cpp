@@ -88,7 +88,8 @@ void load_pending_jobs(ServerState& s) {
     std::string text, problem;
     if (common::read_file(path, text) && parse_pending_jobs(text, s.pending, problem)) {
         if (!s.pending.empty())
-            s.log(std::to_string(s.pending.size()) + " job(s) with downloads still to come, from pending downloads.json");
+            s.log(std::to_string(s.pending.size()) +
+                  " job(s) with downloads still to come, from pending downloads.json");
         return;
     }
     const std::string aside = path + ".unreadable";
@@ -125,7 +126,8 @@ void run_download_job(ServerState& s, PendingJob job) {
         s.ui->select_last_line();
         return;
     }
-    for (const PendingDownload& d : job.files) s.log("Download failed: " + d.file_value + " (tried again on later file cycles)");
+    for (const PendingDownload& d : job.files)
+        s.log("Download failed: " + d.file_value + " (tried again on later file cycles)");
     s.pending.push_back(job);
     save_pending_jobs(s);
 }

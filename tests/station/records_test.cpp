@@ -161,7 +161,8 @@ TEST_F(RecordUpload, RecordRefusedForGoodIsSetAsideAndTheOthersGoUp) {
     ASSERT_EQ(reqs.size(), 4u) << "the batch, then each record alone";
     EXPECT_EQ(reqs[0].status, 400);
     EXPECT_EQ(reqs[1].body, "{\"arrays\":[{\"type\":\"L\",\"no\":\"1\",\"size\":\"36\",\"timestamp\":\"1\"}]}");
-    EXPECT_EQ(reqs[2].body, "{\"arrays\":[{\"type\":\"R\",\"no\":\"2\",\"size\":\"40\",\"timestamp\":\"\\u00e9t\\u00e9\"}]}");
+    EXPECT_EQ(reqs[2].body,
+              "{\"arrays\":[{\"type\":\"R\",\"no\":\"2\",\"size\":\"40\",\"timestamp\":\"\\u00e9t\\u00e9\"}]}");
     EXPECT_EQ(reqs[3].body, "{\"arrays\":[{\"type\":\"L\",\"no\":\"3\",\"size\":\"38\",\"timestamp\":\"3\"}]}");
     EXPECT_EQ((std::vector<int>{reqs[1].status, reqs[2].status, reqs[3].status}), (std::vector<int>{200, 400, 200}));
     EXPECT_TRUE(names_in(out()).empty());
