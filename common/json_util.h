@@ -28,7 +28,9 @@ JsonLookup json_int(const cJSON* object, const char* key, int& out);
 // "missing key \"x\"" or "key \"x\" is not a text" for a console line.
 std::string json_lookup_problem(JsonLookup r, const char* key, const char* wanted_type);
 
-// The text escaped for use between the quotes of a JSON string.
+// The text escaped for use between the quotes of a JSON string; well-formed
+// UTF-8 stays as it is, any other byte becomes \u00XX, so the result is valid
+// JSON whatever the bytes.
 std::string json_escape(const std::string& text);
 
 }  // namespace common

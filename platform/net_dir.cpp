@@ -1,5 +1,5 @@
 // Internet check by a real connection attempt, directory search with Windows
-// wildcard rules, and the OpenGL entry-point lookup.
+// wildcard rules, moving a file without replacing, and the OpenGL entry-point lookup.
 #include "platform.h"
 
 #include <GL/glx.h>
@@ -10,13 +10,142 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <pthread.h>
+#include <stdio.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace platform {
 
-bool check_connection(const std::string& url, int timeout_ms) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One name lookup running on a thread of its own, so that a silent name
+// server holds the thread rather than the caller; a late caller for the
+// same name waits on the lookup already running instead of starting another.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done_cv;
+    bool done = false;
+    std::vector<SocketAddress> result;
+    std::string key, host, port;
+    LookupFn fn;
+};
+
+// Never freed: an abandoned lookup may still finish while the program exits.
+std::mutex& running_mutex() {
+    static std::mutex* m = new std::mutex;
+    return *m;
+}
+std::map<std::string, std::shared_ptr<Lookup>>& running() {
+    static auto* m = new std::map<std::string, std::shared_ptr<Lookup>>;
+    return *m;
+}
+
+void* run_lookup(void* arg) {
+    std::shared_ptr<Lookup>* held = static_cast<std::shared_ptr<Lookup>*>(arg);
+    std::shared_ptr<Lookup> l = *held;
+    delete held;
+    std::vector<SocketAddress> r = l->fn(l->host, l->port);
+    {
+        std::lock_guard<std::mutex> lock(l->mutex);
+        l->result = r;
+        l->done = true;
+    }
+    l->done_cv.notify_all();
+    std::lock_guard<std::mutex> lock(running_mutex());
+    auto it = running().find(l->key);
+    if (it != running().end() && it->second == l) running().erase(it);
+    return nullptr;
+}
+
+std::vector<SocketAddress> numeric_address(const std::string& host, const std::string& port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* res = nullptr;
+    std::vector<SocketAddress> out;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0) return out;
+    for (addrinfo* ai = res; ai; ai = ai->ai_next) {
+        SocketAddress a{};
+        std::memcpy(&a.addr, ai->ai_addr, ai->ai_addrlen);
+        a.len = ai->ai_addrlen;
+        out.push_back(a);
+    }
+    freeaddrinfo(res);
+    return out;
+}
+
+// The addresses of host, or none when the lookup has not ended by deadline.
+std::vector<SocketAddress> lookup_until(const std::string& host, const std::string& port, LookupFn fn,
+                                        Clock::time_point deadline) {
+    std::vector<SocketAddress> numeric = numeric_address(host, port);
+    if (!numeric.empty()) return numeric;
+    char fn_text[32];
+    std::snprintf(fn_text, sizeof fn_text, "%p", reinterpret_cast<void*>(fn));
+    const std::string key = host + '\n' + port + '\n' + fn_text;
+    std::shared_ptr<Lookup> l;
+    {
+        std::lock_guard<std::mutex> lock(running_mutex());
+        auto it = running().find(key);
+        if (it != running().end()) {
+            l = it->second;
+        } else {
+            l = std::make_shared<Lookup>();
+            l->key = key;
+            l->host = host;
+            l->port = port;
+            l->fn = fn;
+            pthread_t thread;
+            auto* arg = new std::shared_ptr<Lookup>(l);
+            if (pthread_create(&thread, nullptr, run_lookup, arg) != 0) {
+                delete arg;
+                return {};
+            }
+            pthread_detach(thread);
+            running()[key] = l;
+        }
+    }
+    std::unique_lock<std::mutex> lock(l->mutex);
+    if (!l->done_cv.wait_until(lock, deadline, [&] { return l->done; })) return {};
+    return l->result;
+}
+
+int ms_left(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+}  // namespace
+
+std::vector<SocketAddress> lookup_host(const std::string& host, const std::string& port) {
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* res = nullptr;
+    std::vector<SocketAddress> out;
+    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0) return out;
+    for (addrinfo* ai = res; ai; ai = ai->ai_next) {
+        if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        SocketAddress a{};
+        std::memcpy(&a.addr, ai->ai_addr, ai->ai_addrlen);
+        a.len = ai->ai_addrlen;
+        out.push_back(a);
+    }
+    freeaddrinfo(res);
+    return out;
+}
+
+bool check_connection(const std::string& url, int timeout_ms, LookupFn lookup) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     std::string rest = url;
     std::string port = "80";
     size_t scheme = rest.find("://");
@@ -40,20 +169,18 @@ bool check_connection(const std::string& url, int timeout_ms) {
     }
     if (host.empty()) return false;
 
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0) return false;
     bool ok = false;
-    for (addrinfo* ai = res; ai && !ok; ai = ai->ai_next) {
-        int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    for (const SocketAddress& a : lookup_until(host, port, lookup, deadline)) {
+        const int left = ms_left(deadline);
+        if (left <= 0 || ok) break;
+        int fd = socket(a.addr.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) continue;
-        int rc = connect(fd, ai->ai_addr, ai->ai_addrlen);
+        int rc = connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.len);
         if (rc == 0) {
             ok = true;
         } else if (errno == EINPROGRESS) {
             pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, timeout_ms) == 1) {
+            if (poll(&p, 1, left) == 1) {
                 int err = 0;
                 socklen_t len = sizeof err;
                 ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
@@ -61,7 +188,6 @@ bool check_connection(const std::string& url, int timeout_ms) {
         }
         close(fd);
     }
-    freeaddrinfo(res);
     return ok;
 }
 
@@ -99,6 +225,16 @@ std::vector<std::string> find_files(const std::string& dir, const std::string& p
     closedir(d);
     std::sort(out.begin(), out.end());
     return out;
+}
+
+MoveResult rename_no_replace(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return MoveResult::moved;
+    if (errno == EEXIST) return MoveResult::target_exists;
+    if (errno != EINVAL && errno != ENOSYS) return MoveResult::failed;
+    // A file system without the flag: a hard link fails on an existing name just the same.
+    if (link(from.c_str(), to.c_str()) != 0) return errno == EEXIST ? MoveResult::target_exists : MoveResult::failed;
+    unlink(from.c_str());
+    return MoveResult::moved;
 }
 
 void* gl_proc_address(const char* name) {

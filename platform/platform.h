@@ -3,6 +3,8 @@
 // the internet check, code pages, directory search and GL entry points.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -39,9 +41,16 @@ int64_t perf_frequency();  // ticks per second
 std::tm local_time();
 
 // ---- internet check --------------------------------------------------------
-// A real connection attempt to the host and port of url ("https://host:port/..."),
-// bounded by timeout_ms.
-bool check_connection(const std::string& url, int timeout_ms);
+struct SocketAddress {
+    sockaddr_storage addr;
+    socklen_t len;
+};
+// Name lookup: the stream addresses of host and port, empty when none.
+using LookupFn = std::vector<SocketAddress> (*)(const std::string& host, const std::string& port);
+std::vector<SocketAddress> lookup_host(const std::string& host, const std::string& port);
+// A real connection attempt to the host and port of url ("https://host:port/...");
+// the name lookup and all connection attempts together end within timeout_ms.
+bool check_connection(const std::string& url, int timeout_ms, LookupFn lookup = &lookup_host);
 
 // ---- code pages ------------------------------------------------------------
 // File names and the console are UTF-8 here, so the conversions keep the bytes.
@@ -53,6 +62,11 @@ std::string ansi_to_utf8(const std::string& s);
 // case-insensitive, '*' and '?' wildcards; directories match too. Sorted.
 std::vector<std::string> find_files(const std::string& dir, const std::string& pattern);
 bool wildcard_match(const std::string& pattern, const std::string& name);
+
+// Moves from onto to only when nothing is at to; an existing file is never
+// replaced, not even one that appears meanwhile.
+enum class MoveResult { moved, target_exists, failed };
+MoveResult rename_no_replace(const std::string& from, const std::string& to);
 
 // ---- OpenGL ----------------------------------------------------------------
 void* gl_proc_address(const char* name);

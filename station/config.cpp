@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <set>
 
+#include <unistd.h>
+
 #include "common/file_util.h"
 
 namespace station {
@@ -65,7 +67,7 @@ bool split_url(const std::string& url, const std::string& scheme, std::string& r
 
 }  // namespace
 
-bool parse_config(const std::string& text, Config& out, std::string& error) {
+bool parse_config(const std::string& text, Config& out, std::string& error, const std::string& base_dir) {
     Config c;
     std::set<std::string> seen;
     size_t pos = 0;
@@ -125,6 +127,9 @@ bool parse_config(const std::string& text, Config& out, std::string& error) {
             }
             c.check_url = value;
         } else if (key == "ca_file") {
+            // The server changes its current directory as it works: a path
+            // left relative would name another file after the first cycle.
+            if (value[0] != '/') value = base_dir + (base_dir.empty() || base_dir.back() != '/' ? "/" : "") + value;
             if (!common::file_exists(value)) {
                 error = at + "certificate file \"" + value + "\" not found";
                 return false;
@@ -158,7 +163,16 @@ bool load_config(const std::string& path, Config& out, std::string& error) {
         error = "station.conf: cannot read " + path;
         return false;
     }
-    return parse_config(text, out, error);
+    std::string dir = path.substr(0, path.find_last_of('/') + 1);
+    if (dir.empty() || dir[0] != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof cwd)) {
+            error = "station.conf: cannot tell the directory of " + path;
+            return false;
+        }
+        dir = std::string(cwd) + "/" + dir;
+    }
+    return parse_config(text, out, error, dir);
 }
 
 }  // namespace station

@@ -7,6 +7,7 @@
 
 #include "common/file_util.h"
 #include "common/json_util.h"
+#include "station/pending_jobs.h"
 #include "station/transfer.h"
 
 namespace station {
@@ -128,25 +129,26 @@ JobPlan plan_job(const JobReply& r) {
 
 namespace {
 
-void run_bracing(ServerState& s, const JobPlan& p) {
+void run_bracing(ServerState& s, const JobReply& r, const JobPlan& p) {
     if (p.downloads.empty()) return;
-    if (download_into_place(s, p.downloads[0].file_value, p.downloads[0].local_name)) {
-        s.ui->add_log_line("External Bracing Downloaded ~");
-        s.ui->select_last_line();
-    }
+    PendingJob job;
+    job.printid = r.printid;
+    job.done_line = "External Bracing Downloaded ~";
+    job.files.push_back({p.downloads[0].file_value, p.downloads[0].local_name});
+    run_download_job(s, job);
 }
 
-void run_slipper(ServerState& s, const JobPlan& p) {
+void run_slipper(ServerState& s, const JobReply& r, const JobPlan& p) {
     s.ui->add_log_line("type : b001");
     if (p.downloads.size() < 2) return;
-    bool left = download_into_place(s, p.downloads[0].file_value, p.downloads[0].local_name);
     std::printf("PATHNAME %s\n\n",
                 service_address(s, "/Mirel/" + escape_url_path(p.downloads[0].file_value)).c_str());
-    bool right = download_into_place(s, p.downloads[1].file_value, p.downloads[1].local_name);
-    if (left && right) {
-        s.ui->add_log_line("Slipper Downloaded ~");
-        s.ui->select_last_line();
-    }
+    PendingJob job;
+    job.printid = r.printid;
+    job.done_line = "Slipper Downloaded ~";
+    // Left before right: the list keeps the order the files are fetched in.
+    for (const auto& d : p.downloads) job.files.push_back({d.file_value, d.local_name});
+    run_download_job(s, job);
 }
 
 void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {
@@ -210,8 +212,8 @@ int poll_print_token(ServerState& s) {
             JobPlan p = plan_job(r);
             for (const std::string& line : p.problems) s.log("Job " + std::to_string(r.printid) + ": " + line);
             switch (r.kind) {
-            case JobKind::bracing: run_bracing(s, p); break;
-            case JobKind::slipper: run_slipper(s, p); break;
+            case JobKind::bracing: run_bracing(s, r, p); break;
+            case JobKind::slipper: run_slipper(s, r, p); break;
             case JobKind::insole: run_insole(s, r, p); break;
             case JobKind::none: break;
             }

@@ -33,7 +33,33 @@ int read_number(const std::string& s) {
     return static_cast<int>(v);
 }
 
+bool accepted(int code) { return code >= 200 && code < 300; }
+
+// An answer that will not change by sending the same record again: a 4xx
+// other than a time-out or a request to slow down.
+bool refused_for_good(int code) { return code >= 400 && code < 500 && code != 408 && code != 429; }
+
+// Moves a refused record into the refused folder under its own name (a
+// number added when that is taken); it stays where it is when it cannot.
+void set_aside(ServerState& s, const std::string& path, int code) {
+    const std::string dir = refused_records_path();
+    mkdir(dir.c_str(), 0777);
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    std::string target = dir + "/" + name;
+    platform::MoveResult m = platform::rename_no_replace(path, target);
+    for (int n = 1; n < 100 && m == platform::MoveResult::target_exists; ++n) {
+        target = dir + "/" + name + "." + std::to_string(n);
+        m = platform::rename_no_replace(path, target);
+    }
+    if (m == platform::MoveResult::moved)
+        s.log("Brace record refused (answer " + std::to_string(code) + "), set aside: " + target);
+    else
+        s.log("Brace record refused (answer " + std::to_string(code) + ") and cannot be set aside: " + path);
+}
+
 }  // namespace
+
+std::string refused_records_path() { return platform::map_path("C:\\VerdanelFiles\\output_refused"); }
 
 int find_gcode_marker(const std::string& name) {
     const long n = static_cast<long>(name.size()) - 7;
@@ -112,26 +138,45 @@ int upload_brace_records(ServerState& s) {
     const std::string body = build_records_body(records);
     std::printf("buff3:\n%s\n\n", body.c_str());
     std::fflush(stdout);
-    if (!records.empty()) {
-        // Offline the upload cannot succeed; it would only hold the tick.
-        const int code = s.online ? post_brace_record(s, body) : 0;
-        if (code >= 200 && code < 300) {
-            // Only records the service has taken leave the directory.
-            for (const std::string& path : record_paths) {
-                unlink(path.c_str());
-                std::printf("%s\n\n", path.c_str());
+    if (records.empty()) return 0;
+
+    // Offline the upload cannot succeed; it would only hold the tick.
+    const int code = s.online ? post_brace_record(s, body) : 0;
+    std::vector<int> codes(records.size(), code);
+    if (refused_for_good(code) && records.size() > 1) {
+        // One record the service will never take must not hold back the
+        // others: send them one by one to tell which it is.
+        for (size_t i = 0; i < records.size(); ++i) {
+            codes[i] = post_brace_record(s, build_records_body({records[i]}));
+            if (!accepted(codes[i]) && !refused_for_good(codes[i])) {
+                for (size_t k = i + 1; k < records.size(); ++k) codes[k] = codes[i];
+                break;  // the service is failing now: the rest wait for the next cycle
             }
-            s.ui->add_log_line("Brace Data Uploading !");
-            s.upload_failing = false;
-        } else {
-            const std::string line = "Brace records kept for the next cycle: " +
-                                     (s.online ? "upload answered " + std::to_string(code) : std::string("offline"));
-            // The log list hears of it once per run of failures, the console every time.
-            if (s.upload_failing) std::printf("%s\n", line.c_str());
-            else s.log(line);
-            s.upload_failing = true;
         }
     }
+    size_t taken = 0, kept = 0;
+    int kept_code = 0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (accepted(codes[i])) {
+            unlink(record_paths[i].c_str());
+            std::printf("%s\n\n", record_paths[i].c_str());
+            ++taken;
+        } else if (refused_for_good(codes[i])) {
+            set_aside(s, record_paths[i], codes[i]);
+        } else {
+            ++kept;
+            kept_code = codes[i];
+        }
+    }
+    if (taken) s.ui->add_log_line("Brace Data Uploading !");
+    if (kept) {
+        const std::string line = "Brace records kept for the next cycle: " +
+                                 (s.online ? "upload answered " + std::to_string(kept_code) : std::string("offline"));
+        // The log list hears of it once per run of failures, the console every time.
+        if (s.upload_failing) std::printf("%s\n", line.c_str());
+        else s.log(line);
+    }
+    s.upload_failing = kept > 0;
     return static_cast<int>(records.size());
 }
 

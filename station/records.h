@@ -23,9 +23,13 @@ std::string build_records_body(const std::vector<BraceRecord>& records);
 
 // The record-upload request; returns the HTTP response code.
 int post_brace_record(ServerState& s, const std::string& body);
+// Where records the service refuses for good are set aside:
+// C:\VerdanelFiles\output_refused.
+std::string refused_records_path();
 // Uploads the records in the output directory, removing them once the
-// service has taken them and every non-record at once; returns the number
-// of records found.
+// service has taken them and every non-record at once; after a batch refused
+// for good, each record goes alone, and one refused for good is set aside;
+// returns the number of records found.
 int upload_brace_records(ServerState& s);
 
 }  // namespace station

@@ -6,6 +6,7 @@
 #include "station/bmp_list.h"
 #include "station/insole_data.h"
 #include "station/job_poll.h"
+#include "station/pending_jobs.h"
 #include "station/records.h"
 #include "station/transfer.h"
 
@@ -30,6 +31,7 @@ void server_tick(ServerState& s) {
                 s.hooks.start_program(server_path() + "/Strandel");
             }
         }
+        retry_pending_jobs(s);
         s.file_watch.start();
     }
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "station/pending_jobs.h"
+
 namespace station {
 
 ServerHooks platform_hooks() {
@@ -89,6 +91,7 @@ void init_server(ServerState& s) {
     }
     load_station_config(s);
     report_config(s);
+    load_pending_jobs(s);
     s.job_count = 0;
     s.insole_mode = false;
     s.file_watch.start();

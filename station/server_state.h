@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "station/config.h"
@@ -55,6 +56,18 @@ struct ServerHooks {
 };
 ServerHooks platform_hooks();
 
+// A job's download: the reply's file value and the name it gets on disk.
+struct PendingDownload {
+    std::string file_value;
+    std::string local_name;
+};
+// A bracing or slipper job whose files have not all arrived.
+struct PendingJob {
+    int printid = 0;
+    std::string done_line;  // log line once every file is in
+    std::vector<PendingDownload> files;
+};
+
 struct ServerState {
     explicit ServerState(CounterFn counter = &platform::perf_counter,
                          int64_t frequency = platform::perf_frequency());
@@ -72,6 +85,8 @@ struct ServerState {
     std::string reply;  // body of the last collected web-service reply
     std::string system_path;
     bool upload_failing = false;  // the last record upload did not go through
+    std::vector<PendingJob> pending;  // jobs whose files are still to come, as on disk
+    bool pending_file_blocked = false;  // an unreadable pending file that could not be moved aside
 
     Config config;
     bool config_ok = false;  // without it no web-service call is made

@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 
@@ -49,16 +50,19 @@ std::string service_address(const ServerState& s, const std::string& path) { ret
 
 std::string escape_url_path(const std::string& value) {
     static const char hex[] = "0123456789ABCDEF";
+    auto is_hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     std::string out;
-    for (unsigned char c : value) {
-        bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '.' || c == '_' || c == '~' || c == '/';
-        if (keep) {
-            out += static_cast<char>(c);
-        } else {
+    for (size_t i = 0; i < value.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        // The service's file values are addresses already; only what cannot
+        // stand in one is encoded, and a %XX there stays as it is.
+        const bool lone_percent = c == '%' && !(i + 2 < value.size() && is_hex(value[i + 1]) && is_hex(value[i + 2]));
+        if (c <= 0x20 || c >= 0x7F || lone_percent) {
             out += '%';
             out += hex[c >> 4];
             out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
         }
     }
     return out;
@@ -156,11 +160,16 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     return ok;
 }
 
-bool download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name) {
+Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
+                               int attempts) {
     const std::string url = service_address(s, "/Mirel/" + escape_url_path(file_value));
-    const std::string temp = temp_path() + "/" + local_name;
+    // A file kept in temp/ by an earlier download of this name is not
+    // written over: the new one takes the first free name after it.
+    std::string temp = temp_path() + "/" + local_name;
+    for (int n = 2; n <= 100 && common::file_exists(temp); ++n)
+        temp = temp_path() + "/" + local_name + "." + std::to_string(n);
     const std::string final_path = files_path() + "/" + local_name;
-    const int attempts = s.transfer.download_attempts > 0 ? s.transfer.download_attempts : 1;
+    if (attempts < 1) attempts = 1;
     bool ok = false;
     for (int attempt = 1; attempt <= attempts && !ok; ++attempt) {
         ok = download_file(s, url, temp);
@@ -169,22 +178,20 @@ bool download_into_place(ServerState& s, const std::string& file_value, const st
             if (s.hooks.pause) s.hooks.pause(s.transfer.retry_pause_ms);
         }
     }
-    if (!ok) {
-        s.log("Download failed: " + file_value);
-        return false;
+    if (!ok) return Placement::failed;
+    switch (platform::rename_no_replace(temp, final_path)) {
+    case platform::MoveResult::moved:
+        return Placement::placed;
+    case platform::MoveResult::target_exists:
+        // The file already there may be waiting for the printer: it stays,
+        // and the new one waits in temp/ for the operator.
+        s.log("Download left in temp/, " + local_name + " exists: " + temp);
+        return Placement::left_in_temp;
+    case platform::MoveResult::failed:
+        break;
     }
-    if (common::file_exists(final_path)) {
-        // The file already there may be waiting for the printer: keep it.
-        std::remove(temp.c_str());
-        s.log("Download kept out, file exists: " + local_name);
-        return false;
-    }
-    if (std::rename(temp.c_str(), final_path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        s.log("Download could not be moved into place: " + local_name);
-        return false;
-    }
-    return true;
+    s.log("Download could not be moved into place, left in temp/: " + temp);
+    return Placement::left_in_temp;
 }
 
 bool check_internet(ServerState& s) {

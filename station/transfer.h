@@ -29,18 +29,24 @@ size_t append_reply(char* data, size_t size, size_t count, void* target);
 // On failure nothing is left at path.
 bool download_file(ServerState& s, const std::string& url, const std::string& path);
 
-// Downloads "/Mirel/<file_value>" into the temp folder with bounded retries
-// and renames it to C:\VerdanelFiles\<local_name>; an existing file of that
-// name is kept. Failures go to the log list; true when the file is in place.
-bool download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name);
+enum class Placement {
+    placed,        // under its final name
+    left_in_temp,  // fetched, but its final name was taken (or the move failed): it stays in temp/
+    failed,        // not fetched
+};
+// Downloads "/Mirel/<file_value>" into the temp folder, trying up to
+// `attempts` times, and moves it to C:\VerdanelFiles\<local_name>; a file
+// already of that name is never replaced.
+Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
+                              int attempts);
 
 // Updates s.online and the status label; true when online.
 bool check_internet(ServerState& s);
 
 // service_url + path.
 std::string service_address(const ServerState& s, const std::string& path);
-// A reply's file value made safe as a URL path: everything but unreserved
-// characters and '/' percent-encoded.
+// A reply's file value as a URL path: spaces, controls, bytes above 0x7E and
+// a '%' that starts no %XX percent-encoded, everything else as it stands.
 std::string escape_url_path(const std::string& value);
 
 }  // namespace station

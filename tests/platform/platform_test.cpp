@@ -2,6 +2,9 @@
 // stopwatch clock and Windows wildcard search.
 #include <FL/Fl.H>
 #include <FL/Fl_Window.H>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,11 +12,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
 #include "platform/platform.h"
 #include "tests/support/gl_context.h"
+
+// Last: Xlib's macros would clash with the test framework's names.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -114,10 +123,52 @@ TEST(Directories, ChangeDirGoesThroughTheRoots) {
     unsetenv("STATION_INSOLE_DIR");
 }
 
-TEST(InternetCheck, ConnectsOnlyWhereSomethingListens) {
-    // Nothing listens on port 1 of loopback; the check answers at once.
-    EXPECT_FALSE(platform::check_connection("https://127.0.0.1:1/", 500));
-    EXPECT_FALSE(platform::check_connection("not a url", 100));
+// A name server that answers after delay_ms, with loopback.
+int g_listen_port = 0;
+template <int delay_ms>
+std::vector<platform::SocketAddress> slow_lookup(const std::string&, const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(g_listen_port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    platform::SocketAddress out{};
+    std::memcpy(&out.addr, &a, sizeof a);
+    out.len = sizeof a;
+    return {out};
+}
+
+TEST(InternetCheck, ConnectsOnlyWhereSomethingListensWithinItsTimeNameLookupIncluded) {
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(listener, 8), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    g_listen_port = ntohs(a.sin_port);
+    const std::string port = std::to_string(g_listen_port);
+    const struct {
+        std::string url;
+        platform::LookupFn lookup;
+        bool online;
+    } cases[] = {
+        {"https://127.0.0.1:" + port + "/", &platform::lookup_host, true},
+        {"https://127.0.0.1:1/", &platform::lookup_host, false},  // nothing listens on port 1
+        {"not a url", &platform::lookup_host, false},
+        {"https://names.invalid/", &slow_lookup<400>, true},         // a slow answer still in time
+        {"https://silent.invalid/", &slow_lookup<6000>, false},      // a silent name server
+        {"https://silent.invalid/", &slow_lookup<6000>, false},      // ... asked again meanwhile
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_EQ(platform::check_connection(c.url, 1500, c.lookup), c.online);
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_LT(s, 1.6);
+    }
+    close(listener);
 }
 
 TEST(Windows, FoundAndRaisedByExactTitle) {
@@ -139,6 +190,49 @@ TEST(Windows, FoundAndRaisedByExactTitle) {
     for (int i = 0; i < 20; ++i) Fl::wait(0.02);
     EXPECT_EQ(platform::find_window("platform probe window"), 0u);
     win.hide();
+}
+
+TEST(Windows, MinimisedWindowIsFoundAWithdrawnOneIsNot) {
+    if (!getenv("DISPLAY")) GTEST_SKIP() << "no display";
+    Display* d = XOpenDisplay(nullptr);
+    ASSERT_NE(d, nullptr);
+    // Unmapped top-level windows as a program and its window manager leave them.
+    enum Mark { wm_iconic, wm_withdrawn, net_hidden, hint_iconic, nothing };
+    const struct {
+        const char* title;
+        Mark mark;
+        bool found;
+    } cases[] = {
+        {"platform probe minimised by the window manager", wm_iconic, true},
+        {"platform probe hidden by the window manager", net_hidden, true},
+        {"platform probe iconic from the start, no window manager", hint_iconic, true},
+        {"platform probe withdrawn", wm_withdrawn, false},
+        {"platform probe never shown", nothing, false},
+    };
+    std::vector<Window> made;
+    for (const auto& c : cases) {
+        Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 50, 50, 0, 0, 0);
+        made.push_back(w);
+        XStoreName(d, w, c.title);
+        if (c.mark == wm_iconic || c.mark == wm_withdrawn) {
+            long state[2] = {c.mark == wm_iconic ? IconicState : WithdrawnState, 0};
+            Atom a = XInternAtom(d, "WM_STATE", False);
+            XChangeProperty(d, w, a, a, 32, PropModeReplace, reinterpret_cast<unsigned char*>(state), 2);
+        } else if (c.mark == net_hidden) {
+            long hidden = static_cast<long>(XInternAtom(d, "_NET_WM_STATE_HIDDEN", False));
+            XChangeProperty(d, w, XInternAtom(d, "_NET_WM_STATE", False), XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<unsigned char*>(&hidden), 1);
+        } else if (c.mark == hint_iconic) {
+            XWMHints hints{};
+            hints.flags = StateHint;
+            hints.initial_state = IconicState;
+            XSetWMHints(d, w, &hints);
+        }
+    }
+    XSync(d, False);
+    for (const auto& c : cases) EXPECT_EQ(platform::find_window(c.title) != 0, c.found) << c.title;
+    for (Window w : made) XDestroyWindow(d, w);
+    XCloseDisplay(d);
 }
 
 }  // namespace

@@ -157,7 +157,7 @@ private:
                              st_.files + "/" + mobile + "_K" + n + "_iRight.cancel"};
             expect_body_ = {"", ""};
         } else {
-            // A file the service never has: the station gives up and goes on.
+            // A file the service never has: the station keeps the job for later cycles and goes on.
             path_a_ = "/Mirel/brace/C" + n + "_missing.gcode";
             svc_.push(kJobPath, answer(200, job_reply(5000 + run_, "C" + n, mobile, path_a_.substr(7), "", 30)));
             svc_.set_default(path_a_, answer(404, "no such file"));

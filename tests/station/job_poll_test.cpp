@@ -5,10 +5,12 @@
 #include <cstdio>
 
 #include "station/job_poll.h"
+#include "station/scheduler.h"
 #include "tests/station/station_fixture.h"
 
 namespace {
 
+using stationtest::advance_ms;
 using stationtest::names_in;
 using stationtest::read_all;
 using stationtest::write_all;
@@ -251,13 +253,79 @@ TEST_F(Download, BadTransfersLeaveNothingBehind) {
     EXPECT_EQ(read_all(files + "/short.gcode"), std::string(50000, 'G'));
 }
 
-TEST_F(Download, ExistingFileIsKept) {
+TEST_F(Download, ExistingFinalNameIsNeverReplacedAndTheNewFileWaitsInTemp) {
     write_all(files + "/b.gcode", "waiting for the printer");
     bracing("b.gcode");
     service->set_default("/Mirel/b.gcode", answer(200, "new"));
     poll();
     EXPECT_EQ(read_all(files + "/b.gcode"), "waiting for the printer");
-    EXPECT_TRUE(names_in(files + "/temp").empty());
+    EXPECT_EQ(read_all(files + "/temp/b.gcode"), "new");
+    EXPECT_TRUE(ui.has_line("Download left in temp/, b.gcode exists: " + files + "/temp/b.gcode"));
+    EXPECT_TRUE(state->pending.empty()) << "the file came: nothing to fetch again";
+    // The same job again: neither the old file nor the one kept in temp/ is written over.
+    service->set_default("/Mirel/b.gcode", answer(200, "newer"));
+    bracing("b.gcode");
+    poll();
+    EXPECT_EQ(read_all(files + "/b.gcode"), "waiting for the printer");
+    EXPECT_EQ(read_all(files + "/temp/b.gcode"), "new");
+    EXPECT_EQ(read_all(files + "/temp/b.gcode.2"), "newer");
+}
+
+TEST_F(Download, FileValueGoesIntoTheAddressAsItStands) {
+    const struct {
+        const char* value;
+        const char* target;  // as sent
+    } cases[] = {
+        {"orders/a%41b.gcode", "/Mirel/orders/a%41b.gcode"},
+        {"o/x y\xE9.gcode", "/Mirel/o/x%20y%E9.gcode"},
+        {"o/100%.gcode", "/Mirel/o/100%25.gcode"},
+        {"o/%4g%4", "/Mirel/o/%254g%254"},
+        {"o/a(1)+b~!.gcode", "/Mirel/o/a(1)+b~!.gcode"},
+    };
+    state->transfer.download_attempts = 1;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        service->clear_requests();
+        service->push(kJobPath, answer(200, job_reply("C1", c.value)));
+        poll();
+        auto reqs = service->requests();
+        ASSERT_EQ(reqs.size(), 2u);
+        EXPECT_EQ(reqs[1].target, c.target);
+    }
+    // The service decodes %41 to A: the file asked for is the one it serves.
+    service->set_default("/Mirel/orders/aAb.gcode", answer(200, "A"));
+    service->push(kJobPath, answer(200, job_reply("C1", "orders/a%41b.gcode")));
+    poll();
+    EXPECT_EQ(read_all(files + "/a%41b.gcode"), "A");
+}
+
+TEST_F(Download, FailedJobIsKeptAndFetchedOnALaterCycleAfterARestart) {
+    add_program("Strandel");
+    service->set_default(kJobPath, answer(200, kIdle));
+    service->set_default("/Mirel/late.gcode", answer(503, "down"));
+    service->push(kJobPath, answer(200, job_reply("C1", "late.gcode")));
+    poll();
+    EXPECT_TRUE(ui.has_line("Download failed: late.gcode"));
+    const std::string pending_file = files + "/Hostlet/pending downloads.json";
+    EXPECT_NE(read_all(pending_file).find("late.gcode"), std::string::npos);
+
+    auto file_cycle = [&] {
+        advance_ms(8100);
+        station::server_tick(*state);
+    };
+    file_cycle();  // still down: one more try, the job stays
+    EXPECT_EQ(service->count("/Mirel/late.gcode"), 4u);
+    EXPECT_TRUE(common::file_exists(pending_file));
+
+    make_server();  // a restart reads what is still to come
+    ui.lines.clear();
+    service->set_default("/Mirel/late.gcode", answer(200, "G1 late\n"));
+    file_cycle();
+    EXPECT_EQ(read_all(files + "/late.gcode"), "G1 late\n");
+    EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
+    EXPECT_FALSE(common::file_exists(pending_file));
+    file_cycle();
+    EXPECT_EQ(service->count("/Mirel/late.gcode"), 5u) << "fetched once more, then no longer";
 }
 
 TEST_F(Download, MissingTempFolderFailsCleanly) {

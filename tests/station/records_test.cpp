@@ -2,6 +2,7 @@
 // upload cycle removes.
 #include <gtest/gtest.h>
 
+#include "common/json_util.h"
 #include "station/records.h"
 #include "tests/station/station_fixture.h"
 
@@ -62,10 +63,30 @@ TEST(RecordBody, ByteForByte) {
               "{\"type\":\"R\",\"no\":\"7\",\"size\":\"40\",\"timestamp\":\"2\"}]}");
 }
 
-TEST(RecordBody, QuotesAndBackslashesStayInsideTheirStrings) {
-    BraceRecord r{1, "3\"6", "L\\", "t\x01"};
-    EXPECT_EQ(station::build_records_body({r}),
-              "{\"arrays\":[{\"type\":\"L\\\\\",\"no\":\"1\",\"size\":\"3\\\"6\",\"timestamp\":\"t\\u0001\"}]}");
+TEST(RecordBody, ValidJsonWhateverTheBytesOfTheName) {
+    // Expected texts worked out by hand from the UTF-8 rules: a byte that
+    // starts no well-formed sequence becomes the code point of its value.
+    const struct {
+        const char* part;
+        const char* in_body;
+    } cases[] = {
+        {"3\"6", "3\\\"6"},
+        {"L\\", "L\\\\"},
+        {"t\x01", "t\\u0001"},
+        {"\xE9t\xE9", "\\u00e9t\\u00e9"},                  // Latin-1
+        {"\xC3\xA9", "\xC3\xA9"},                            // UTF-8 stays byte for byte
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},            // four bytes
+        {"a\xC3", "a\\u00c3"},                               // cut short
+        {"\xC0\xAF", "\\u00c0\\u00af"},                     // overlong
+        {"\xED\xA0\x80", "\\u00ed\\u00a0\\u0080"},           // a surrogate
+        {"\xF4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},  // past U+10FFFF
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.part);
+        const std::string body = station::build_records_body({BraceRecord{1, "36", "L", c.part}});
+        EXPECT_EQ(body, std::string("{\"arrays\":[{\"type\":\"L\",\"no\":\"1\",\"size\":\"36\",\"timestamp\":\"") +
+                            c.in_body + "\"}]}");
+    }
 }
 
 class RecordUpload : public stationtest::StationTest {
@@ -115,6 +136,44 @@ TEST_F(RecordUpload, RefusedUploadKeepsRecordsForTheNextCycle) {
     EXPECT_TRUE(names_in(out()).empty());
     EXPECT_EQ(service->count(path), 2u);
     EXPECT_TRUE(ui.has_line("Brace Data Uploading !"));
+}
+
+TEST_F(RecordUpload, RecordRefusedForGoodIsSetAsideAndTheOthersGoUp) {
+    start_service();
+    // This service takes a body only when it is JSON and every text in it is plain ASCII.
+    service->set_responder(path, [](const std::string& body) {
+        common::JsonPtr j = common::parse_json(body);
+        const cJSON* arrays = j ? cJSON_GetObjectItem(j.get(), "arrays") : nullptr;
+        if (!cJSON_IsArray(arrays)) return testsupport::answer(400, "not JSON");
+        for (const cJSON* item = arrays->child; item; item = item->next)
+            for (unsigned char c : std::string(cJSON_GetObjectItem(item, "timestamp")->valuestring))
+                if (c >= 0x80) return testsupport::answer(400, "ASCII only");
+        return testsupport::answer(200, "ok");
+    });
+    make_server();
+    state->online = true;
+    const std::string latin1 = "B2_40-R.gcode.\xE9t\xE9";
+    for (const std::string& n : {std::string("A1_36-L.gcode.1"), latin1, std::string("C3_38-L.gcode.3")})
+        write_all(out() + "/" + n, "x");
+
+    EXPECT_EQ(station::upload_brace_records(*state), 3);
+    auto reqs = service->requests();
+    ASSERT_EQ(reqs.size(), 4u) << "the batch, then each record alone";
+    EXPECT_EQ(reqs[0].status, 400);
+    EXPECT_EQ(reqs[1].body, "{\"arrays\":[{\"type\":\"L\",\"no\":\"1\",\"size\":\"36\",\"timestamp\":\"1\"}]}");
+    EXPECT_EQ(reqs[2].body,
+              "{\"arrays\":[{\"type\":\"R\",\"no\":\"2\",\"size\":\"40\",\"timestamp\":\"\\u00e9t\\u00e9\"}]}");
+    EXPECT_EQ(reqs[3].body, "{\"arrays\":[{\"type\":\"L\",\"no\":\"3\",\"size\":\"38\",\"timestamp\":\"3\"}]}");
+    EXPECT_EQ((std::vector<int>{reqs[1].status, reqs[2].status, reqs[3].status}), (std::vector<int>{200, 400, 200}));
+    EXPECT_TRUE(names_in(out()).empty());
+    const std::string aside = files + "/output_refused";
+    EXPECT_EQ(names_in(aside), std::vector<std::string>{latin1});
+    EXPECT_TRUE(ui.has_line("Brace record refused (answer 400), set aside: " + aside + "/" + latin1));
+    EXPECT_TRUE(ui.has_line("Brace Data Uploading !"));
+    EXPECT_FALSE(ui.has_line("Brace records kept"));
+
+    EXPECT_EQ(station::upload_brace_records(*state), 0);
+    EXPECT_EQ(service->count(path), 4u) << "nothing is sent again";
 }
 
 TEST_F(RecordUpload, OfflineOrUnreachableKeepsRecords) {

@@ -71,6 +71,7 @@ struct FakeService::Impl {
     mutable std::mutex mutex;
     std::map<std::string, std::deque<FakeResponse>> queues;
     std::map<std::string, FakeResponse> defaults;
+    std::map<std::string, std::function<FakeResponse(const std::string&)>> responders;
     std::vector<FakeRequest> requests;
 
     void answer(const httplib::Request& req, httplib::Response& res) {
@@ -83,11 +84,14 @@ struct FakeService::Impl {
                 r = q->second.front();
                 q->second.pop_front();
                 found = true;
+            } else if (responders.count(req.path)) {
+                r = responders[req.path](req.body);
+                found = true;
             } else if (defaults.count(req.path)) {
                 r = defaults[req.path];
                 found = true;
             }
-            requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type"),
+            requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type"), req.target,
                                 found ? r.status : 404, found && r.truncate_at != std::string::npos});
         }
         if (!found) {
@@ -170,6 +174,11 @@ void FakeService::push(const std::string& path, const FakeResponse& r) {
 void FakeService::set_default(const std::string& path, const FakeResponse& r) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->defaults[path] = r;
+}
+
+void FakeService::set_responder(const std::string& path, std::function<FakeResponse(const std::string& body)> f) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->responders[path] = f;
 }
 
 std::vector<FakeRequest> FakeService::requests() const {

@@ -2,6 +2,7 @@
 // certificate made on the spot, answers scripted per path, every request kept.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ inline FakeResponse answer(int status, const std::string& body, int delay_ms = 0
 
 struct FakeRequest {
     std::string method, path, body, content_type;
+    std::string target;  // the address as sent, before any %XX is decoded
     int status = 0;    // the status it was answered with
     bool cut = false;  // its answer was cut off short of its length
 };
@@ -58,6 +60,8 @@ public:
     // paths without either answer 404.
     void push(const std::string& path, const FakeResponse& r);
     void set_default(const std::string& path, const FakeResponse& r);
+    // Answers the path by what each request's body holds (after pushed answers).
+    void set_responder(const std::string& path, std::function<FakeResponse(const std::string& body)> f);
 
     std::vector<FakeRequest> requests() const;
     size_t count(const std::string& path) const;

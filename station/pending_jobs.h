@@ -1,0 +1,35 @@
+// Downloads of bracing and slipper jobs that have not arrived yet, kept in
+// the server directory so that a short outage or a restart loses no job.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "station/server_state.h"
+
+namespace station {
+
+// The file that holds them: "pending downloads.json" in the server directory.
+std::string pending_jobs_path();
+
+// The file's text for these jobs, and the reverse; a refused text leaves
+// `out` as it was and names its fault in `problem`.
+std::string pending_jobs_text(const std::vector<PendingJob>& jobs);
+bool parse_pending_jobs(const std::string& text, std::vector<PendingJob>& out, std::string& problem);
+
+// Reads the file into s.pending at start; an unreadable file is moved aside
+// (never overwritten) with a log line.
+void load_pending_jobs(ServerState& s);
+// Writes s.pending to the file (removes it when nothing is pending).
+bool save_pending_jobs(ServerState& s);
+
+// Fetches the files of job one by one (attempts tries each); the files that
+// did not come stay in it. True when none is left.
+bool fetch_job_files(ServerState& s, PendingJob& job, int attempts);
+// Runs a new job's downloads; what does not arrive is kept for later cycles.
+void run_download_job(ServerState& s, PendingJob job);
+// One file cycle's retry: while online, one try per file of the jobs waiting,
+// stopping at the first failure (that job goes to the back of the queue).
+void retry_pending_jobs(ServerState& s);
+
+}  // namespace station
