@@ -68,14 +68,16 @@ void* run_lookup(void* arg) {
     return nullptr;
 }
 
-std::vector<SocketAddress> numeric_address(const std::string& host, const std::string& port) {
+// The stream addresses of host and port; flags as getaddrinfo takes them.
+std::vector<SocketAddress> addresses(const std::string& host, const std::string& port, int flags) {
     addrinfo hints{};
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_flags = flags;
     addrinfo* res = nullptr;
     std::vector<SocketAddress> out;
     if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0) return out;
     for (addrinfo* ai = res; ai; ai = ai->ai_next) {
+        if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
         SocketAddress a{};
         std::memcpy(&a.addr, ai->ai_addr, ai->ai_addrlen);
         a.len = ai->ai_addrlen;
@@ -88,7 +90,7 @@ std::vector<SocketAddress> numeric_address(const std::string& host, const std::s
 // The addresses of host, or none when the lookup has not ended by deadline.
 std::vector<SocketAddress> lookup_until(const std::string& host, const std::string& port, LookupFn fn,
                                         Clock::time_point deadline) {
-    std::vector<SocketAddress> numeric = numeric_address(host, port);
+    std::vector<SocketAddress> numeric = addresses(host, port, AI_NUMERICHOST | AI_NUMERICSERV);
     if (!numeric.empty()) return numeric;
     char fn_text[32];
     std::snprintf(fn_text, sizeof fn_text, "%p", reinterpret_cast<void*>(fn));
@@ -128,20 +130,7 @@ int ms_left(Clock::time_point deadline) {
 }  // namespace
 
 std::vector<SocketAddress> lookup_host(const std::string& host, const std::string& port) {
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* res = nullptr;
-    std::vector<SocketAddress> out;
-    if (getaddrinfo(host.c_str(), port.c_str(), &hints, &res) != 0) return out;
-    for (addrinfo* ai = res; ai; ai = ai->ai_next) {
-        if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
-        SocketAddress a{};
-        std::memcpy(&a.addr, ai->ai_addr, ai->ai_addrlen);
-        a.len = ai->ai_addrlen;
-        out.push_back(a);
-    }
-    freeaddrinfo(res);
-    return out;
+    return addresses(host, port, 0);
 }
 
 bool check_connection(const std::string& url, int timeout_ms, LookupFn lookup) {
