@@ -255,21 +255,26 @@ void GL_Display_3D::batch_load_step() {
         // loading it again would repeat forever. Its G-code never came, so it stays.
         printf("%s: the model was not measured; job skipped, the image is kept\n", name);
     } else {
-        // An unusable image (wrong size, too short a foot) is removed by the load itself.
-        loaded = load_batch_file(paths.image, &refused);
+        // A foot too short to print is removed by the load itself; an image
+        // that cannot be read or has the wrong size stays.
+        std::string settings;
+        loaded = load_batch_file(paths.image, &refused, &settings);
         if (loaded && model.empty()) {
             // Nothing to slice: unusable as it stands, like a foot that is too short.
             printf("%s: no insole model came of the image; refused and removed\n", name);
             std::remove(paths.image.c_str());
+            if (!settings.empty()) std::remove(settings.c_str());
             loaded = false;
         }
-    }
-    if (loaded) {
-        // Removed once its G-code file is in its final place (batch_job_finished).
-        job_image_path = paths.image;
-        return;
+        if (loaded) {
+            // Both removed once its G-code file is in its final place (batch_job_finished).
+            job_image_path = paths.image;
+            job_settings_path = settings;
+            return;
+        }
     }
     job_image_path.clear();
+    job_settings_path.clear();
     iv.bmp_index += 1;
     if (iv.bmp_index >= iv.bmp_count) {
         iv.batch_job_running = 0;
@@ -301,6 +306,7 @@ void GL_Display_3D::batch_start_step() {
     iv.batch_job_running = 1;
     if (!started) {
         job_image_path.clear();
+        job_settings_path.clear();
         model.clear();
         iv.batch_job_running = 0;
         if (iv.bmp_index >= iv.bmp_count) {

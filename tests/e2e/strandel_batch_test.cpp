@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "strandel_harness.h"
 #include "tests/support/gl_context.h"
@@ -86,16 +87,59 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
     EXPECT_FALSE(fs::exists(st.files + "/short_iLeft.gcode"));
     EXPECT_FALSE(fs::exists(st.files + "/ghost.gcode"));
     EXPECT_TRUE(fs::is_empty(st.files + "/temp"));
-    // Every image is gone: the done ones after their G-code, the unusable ones refused.
-    for (const auto& e : fs::directory_iterator(st.insole)) ADD_FAILURE() << "left in C:\\insole: " << e.path();
+    // The done images are gone after their G-code, with the settings file of
+    // the first; the too short foot is refused and removed; the wrong-sized
+    // image stays for the operator.
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(st.insole)) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"small_iLeft.bmp"});
     EXPECT_NE(out.find("FOUND RIGHT BMP\n\n"), std::string::npos);
     EXPECT_NE(out.find("tmpFile 20220606001_iLeft.txt\n"), std::string::npos);
-    EXPECT_NE(out.find("small_iLeft.bmp: not a 150 x 360 image"), std::string::npos);
+    EXPECT_NE(out.find("small_iLeft.bmp: not a 150 x 360 image; job skipped, the image is kept"), std::string::npos);
     EXPECT_NE(out.find("short_iLeft.bmp: the foot spans fewer than 80 rows"), std::string::npos);
     EXPECT_NE(out.find("End Saving\n"), std::string::npos);
     // Job settings are never written back to parameter files.
     EXPECT_FALSE(fs::exists(st.server + "/va_point_space.txt"));
     EXPECT_FALSE(fs::exists(st.server + "/PointSpacing.txt"));
+}
+
+// A "十月版" job killed before its G-code is in place keeps its image and its
+// settings; the next run prints it with those settings, exactly as a job that
+// was never interrupted, and not with the operator's own values.
+TEST(StrandelBatch, KilledQuenorJobIsRetriedWithItsOwnSettings) {
+    VirtualDisplay display;
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
+    Station st;
+    put(st.server + "/sl_version.txt", "0");
+    const std::string foot = testsupport::testdata("bmc_MDwalk2_R.bmp");
+    for (const char* name : {"plain_iLeft.bmp", "killed_iLeft.bmp", "clean_iLeft.bmp"}) st.image(foot, name);
+    put(st.insole + "/killed_iLeft.txt", "density 1\n");
+    put(st.insole + "/clean_iLeft.txt", "density 1\n");
+
+    put(st.insole + "/Bmp_List.txt", "killed_iLeft.bmp");
+    pid_t pid = start_strandel(st.server, st.root, st.log);
+    ASSERT_GT(pid, 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!fs::exists(st.files + "/temp/killed_iLeft.gcode") && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGKILL);
+    wait_exit(pid, 10);
+    ASSERT_FALSE(fs::exists(st.files + "/killed_iLeft.gcode")) << "the job ended before it could be killed";
+    EXPECT_TRUE(fs::exists(st.insole + "/killed_iLeft.bmp"));
+    EXPECT_TRUE(fs::exists(st.insole + "/killed_iLeft.txt"));
+
+    // The job without settings first: job settings stay in force for the rest of a run.
+    put(st.insole + "/Bmp_List.txt", "plain_iLeft.bmp\nkilled_iLeft.bmp\nclean_iLeft.bmp");
+    pid = start_strandel(st.server, st.root, st.log);
+    ASSERT_GT(pid, 0);
+    const int status = wait_exit(pid, 280);
+    const std::string out = slurp(st.log);
+    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    const std::string retried = slurp(st.files + "/killed_iLeft.gcode");
+    expect_complete_gcode(st.files + "/killed_iLeft.gcode");
+    EXPECT_EQ(retried, slurp(st.files + "/clean_iLeft.gcode"));
+    EXPECT_NE(retried, slurp(st.files + "/plain_iLeft.gcode"));
+    EXPECT_TRUE(fs::is_empty(st.insole));
 }
 
 // Variant 2 ("A4版"): settings in the server directory, which keeps its file.
