@@ -99,7 +99,7 @@ found=0
 for g in "$STATION_FILES_DIR"/*.gcode; do
   [ -f "$g" ] || continue
   found=1
-  first=$(head -c 19 "$g")
+  first=$(head -n 1 "$g")
   last=$(tail -c 40 "$g" | tr -d '\r' | sed '/^$/d' | tail -n 1)
   echo "  $g: $(wc -c < "$g") bytes, $(grep -c '^G1' "$g") moves, $(grep -c 'G92 E0' "$g") resets," \
     "$(grep -cE 'F0([^0-9.]|$)' "$g" || true) zero feeds; opens \"$first\", ends \"$last\""

@@ -1,11 +1,14 @@
-// Strandel's batch end to end: a station root with a job list of sample and
-// real feet, a right foot, a marked image, a missing, a wrong-sized and a
-// too short one, and per-job settings files; the program writes one complete
-// G-code file per usable image through temp/, removes the images it is done
-// with and ends by itself. Without a list it opens its window and waits.
+// Strandel's batch end to end in a station laid out by `make station`: a job
+// list of sample and real feet, a right foot, a marked image, a missing, a
+// wrong-sized and a too short one, and per-job settings files; the program
+// writes one complete G-code file per usable image through temp/, removes the
+// images it is done with (and the too short one) and ends by itself; a killed
+// job is retried with its settings. Without a list it opens its window and waits.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -28,13 +31,11 @@ struct Station {
     std::string files = root + "/VerdanelFiles";
     std::string server = files + "/Hostlet";
     std::string log = root + "/strandel.log";
+    // Laid out as `make station` does, with its starting print set.
     Station() {
-        fs::create_directories(insole);
-        fs::create_directories(files + "/temp");
-        fs::create_directories(server);
-        // The start and end blocks mark a complete file.
-        put(server + "/tx_begin_area.txt", "; start of job");
-        put(server + "/tx_end_area.txt", "; end of job");
+        const std::string cmd = std::string("'") + STATION_SOURCE_DIR + "/tools/lay_out_station.sh' '" + root +
+                                "' '" + STATION_BINARY_DIR + "' >/dev/null";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
         // Thick layers keep the run short; the A4 settings set their own 0.3.
         put(server + "/va_spacing.txt", "0.500000");
     }
@@ -43,15 +44,24 @@ struct Station {
     }
 };
 
-void expect_complete_gcode(const std::string& path) {
+// The station's start and end blocks around the layers, and only the feeds of
+// its starting set: first layer 1200, other layers 1800, travel 3000 mm/min
+// (and the end block's own 600).
+void expect_complete_gcode(const std::string& path, const std::string& server) {
     ASSERT_TRUE(fs::exists(path)) << path;
     const std::string g = slurp(path);
-    EXPECT_EQ(g.rfind("; start of job\n", 0), 0u) << path;
+    const std::string begin = slurp(server + "/tx_begin_area.txt"), end = slurp(server + "/tx_end_area.txt");
+    ASSERT_NE(begin.find("G28"), std::string::npos);
+    EXPECT_EQ(g.rfind(begin + "\n", 0), 0u) << path;
     EXPECT_NE(g.find("\n\nG1 Z"), std::string::npos) << path;
     EXPECT_NE(g.find("G92 E0"), std::string::npos) << path;
     EXPECT_NE(g.find("G1 X"), std::string::npos) << path;
-    ASSERT_GE(g.size(), 13u);
-    EXPECT_EQ(g.substr(g.size() - 13), "\n; end of job") << path;
+    ASSERT_GE(g.size(), end.size() + 1);
+    EXPECT_EQ(g.substr(g.size() - end.size() - 1), "\n" + end) << path;
+    std::set<int> feeds;
+    for (size_t at = g.find(" F"); at != std::string::npos; at = g.find(" F", at + 1))
+        feeds.insert(std::atoi(g.c_str() + at + 2));
+    EXPECT_EQ(feeds, (std::set<int>{600, 1200, 1800, 3000})) << path;
 }
 
 bool have_display_and_program(VirtualDisplay& d) { return d.ok() && fs::exists(strandel_binary()); }
@@ -82,7 +92,7 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
 
     for (const char* g : {"20220606001_iLeft.gcode", "20220606001_r.gcode", "marked_iLeft.gcode", "bmc_iRight.gcode",
                           "mun_iLeft.gcode"})
-        expect_complete_gcode(st.files + "/" + g);
+        expect_complete_gcode(st.files + "/" + g, st.server);
     EXPECT_FALSE(fs::exists(st.files + "/small_iLeft.gcode"));
     EXPECT_FALSE(fs::exists(st.files + "/short_iLeft.gcode"));
     EXPECT_FALSE(fs::exists(st.files + "/ghost.gcode"));
@@ -136,7 +146,7 @@ TEST(StrandelBatch, KilledQuenorJobIsRetriedWithItsOwnSettings) {
     const std::string out = slurp(st.log);
     ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     const std::string retried = slurp(st.files + "/killed_iLeft.gcode");
-    expect_complete_gcode(st.files + "/killed_iLeft.gcode");
+    expect_complete_gcode(st.files + "/killed_iLeft.gcode", st.server);
     EXPECT_EQ(retried, slurp(st.files + "/clean_iLeft.gcode"));
     EXPECT_NE(retried, slurp(st.files + "/plain_iLeft.gcode"));
     EXPECT_TRUE(fs::is_empty(st.insole));
@@ -157,7 +167,7 @@ TEST(StrandelBatch, A4SettingsAndThenAWaitingWindowWithoutAList) {
     const int status = wait_exit(pid, 280);
     const std::string out = slurp(st.log);
     ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
-    expect_complete_gcode(st.files + "/a4job_iRight.gcode");
+    expect_complete_gcode(st.files + "/a4job_iRight.gcode", st.server);
     EXPECT_FALSE(fs::exists(st.insole + "/a4job_iRight.bmp"));
     EXPECT_TRUE(fs::exists(st.server + "/a4job_iRight.txt"));
     EXPECT_FALSE(fs::exists(st.insole + "/Bmp_List.txt"));
