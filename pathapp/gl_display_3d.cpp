@@ -262,8 +262,7 @@ void GL_Display_3D::batch_load_step() {
         if (loaded && model.empty()) {
             // Nothing to slice: unusable as it stands, like a foot that is too short.
             printf("%s: no insole model came of the image; refused and removed\n", name);
-            std::remove(paths.image.c_str());
-            if (!settings.empty()) std::remove(settings.c_str());
+            remove_unusable_job(paths.image);
             loaded = false;
         }
         if (loaded) {

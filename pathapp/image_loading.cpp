@@ -208,15 +208,14 @@ void apply_job_settings(const std::string& job_name, std::string& to_remove) {
     }
 }
 
-// An image refused as unusable goes, and with it the settings written for it.
+}  // namespace
+
 void remove_unusable_job(const std::string& path) {
     remove(path.c_str());
     std::string tname;
     if (current_variant() == 0 && replace_last_three(base_name(path), "txt", static_cast<size_t>(-1), tname))
         remove(insole_settings_path(tname).c_str());
 }
-
-}  // namespace
 
 // ---- loaders ------------------------------------------------------------------------
 
