@@ -205,20 +205,6 @@ TEST(HeelPoint, NoneWhenNothingReachesTen) {
     EXPECT_FALSE(find_raw_heel_point(foot, x, y));
 }
 
-TEST(FootExtent, SeventyNineAndEightyRows) {
-    static uint8_t foot[IMAGE_H][IMAGE_W];
-    memset(foot, 0, sizeof foot);
-    for (int r = 100; r <= 178; ++r) foot[r][70] = 1;
-    int first, last;
-    ASSERT_TRUE(foot_row_extent(foot, first, last));
-    EXPECT_EQ(last - first + 1, 79);
-    foot[179][3] = 1;
-    ASSERT_TRUE(foot_row_extent(foot, first, last));
-    EXPECT_EQ(last - first + 1, 80);
-    memset(foot, 0, sizeof foot);
-    EXPECT_FALSE(foot_row_extent(foot, first, last));
-}
-
 TEST(HeelFloor, FaintValuesOfTheHeelThirdBecomeSixteen) {
     static uint8_t foot[IMAGE_H][IMAGE_W];
     memset(foot, 0, sizeof foot);

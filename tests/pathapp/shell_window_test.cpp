@@ -424,42 +424,6 @@ TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
     ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
 }
 
-TEST_F(ShellWindows, JobImageGoesOnlyOnceItsGcodeIsInPlace) {
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
-    const std::string img = *tmp_ / "insole/done.bmp";
-    const std::string fin = *tmp_ / "VerdanelFiles/done.gcode";
-    const std::string temp = *tmp_ / "VerdanelFiles/temp/done.gcode";
-    put(img, "x");
-    put(temp, "G1");
-    put(fin, "G1");  // an older file of the same name
-    snprintf(v.gcode_path, sizeof v.gcode_path, "%s", fin.c_str());
-    snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", temp.c_str());
-    v.job_image_path = img;
-    iv.bmp_count = 3;
-    iv.bmp_index = 1;
-    iv.batch_job_running = 1;
-    testing::internal::CaptureStdout();
-    batch_job_finished(v);  // the temp file was not moved: the image stays
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("the image is kept"), std::string::npos);
-    EXPECT_TRUE(fs::exists(img));
-    EXPECT_FALSE(iv.batch_job_running);
-    EXPECT_TRUE(iv.batch_load_pending);
-
-    fs::remove(temp);
-    v.job_image_path = img;
-    iv.batch_job_running = 1;
-    iv.batch_load_pending = 0;
-    batch_job_finished(v);
-    EXPECT_FALSE(fs::exists(img));
-    EXPECT_TRUE(iv.batch_load_pending);
-    EXPECT_TRUE(v.job_image_path.empty());
-    iv.batch_load_pending = 0;
-    iv.bmp_count = 0;
-    iv.bmp_index = 0;
-    fs::remove(fin);
-}
-
 TEST_F(ShellWindows, MouseTurnsAndZoomsThe3DView) {
     const float yaw = view_3d->view_yaw, pitch = view_3d->view_pitch, zoom = view_3d->zoom;
     send(view_3d, FL_PUSH, 100, 100, FL_LEFT_MOUSE);
@@ -610,16 +574,6 @@ TEST_F(BatchLoad, WrongSizeAndUnreadableImagesStayWithAConsoleLine) {
     EXPECT_FALSE(refused_missing);
 }
 
-TEST_F(BatchLoad, PressureMaxOfA32BitJobImage) {
-    const std::string img = insole_ + "/p.bmp";
-    write_foot(img, 50, 300, 150, 360, 32, 200);
-    const std::string out = captured([&] { EXPECT_TRUE(load_batch_file(img)); });
-    EXPECT_EQ(gp_img->img.pressure_max, 200);
-    EXPECT_NE(out.find("gp_img->pressure_max 200\n "), std::string::npos);
-    EXPECT_NE(out.find("bpp 32\n"), std::string::npos);
-    fs::remove(img);
-}
-
 // The state every batch case starts from: 點間距 3, 自訂角度 on, no turn.
 void reset_job_parameters() {
     using namespace engine;
@@ -751,12 +705,24 @@ TEST_F(BatchLoad, RetriedQuenorJobReadsTheSettingsOfItsFirstTry) {
         EXPECT_EQ(v.job_settings_path, settings);
         EXPECT_TRUE(fs::exists(settings));
     }
-    // The G-code is in its place: image and settings go together.
+    // A job file still in temp/ (the rename failed) is not in place, even with
+    // an older file of the final name there: image and settings stay.
     const std::string fin = *tmp_ / "VerdanelFiles/retry.gcode";
+    const std::string temp = *tmp_ / "VerdanelFiles/temp/retry.gcode";
     put(fin, "G1");
+    put(temp, "G1");
     snprintf(v.gcode_path, sizeof v.gcode_path, "%s", fin.c_str());
-    snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", (*tmp_ / "VerdanelFiles/temp/retry.gcode").c_str());
-    iv.batch_job_running = 0;
+    snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", temp.c_str());
+    iv.batch_job_running = 1;
+    EXPECT_NE(captured([&] { batch_job_finished(v); }).find("the image is kept"), std::string::npos);
+    EXPECT_TRUE(fs::exists(img));
+    EXPECT_TRUE(fs::exists(settings));
+    EXPECT_FALSE(iv.batch_job_running);
+    EXPECT_TRUE(iv.batch_load_pending);  // on to the next name
+    // Moved into its place: image and settings go together.
+    fs::remove(temp);
+    v.job_image_path = img;
+    v.job_settings_path = settings;
     captured([&] { batch_job_finished(v); });
     EXPECT_FALSE(fs::exists(img));
     EXPECT_FALSE(fs::exists(settings));
