@@ -51,7 +51,11 @@ void expect_complete_gcode(const std::string& path, const std::string& server) {
     ASSERT_TRUE(fs::exists(path)) << path;
     const std::string g = slurp(path);
     const std::string begin = slurp(server + "/tx_begin_area.txt"), end = slurp(server + "/tx_end_area.txt");
-    ASSERT_NE(begin.find("G28"), std::string::npos);
+    // Homed, heated and waited for, absolute extrusion; cooled and parked after.
+    for (const char* line : {"\nG28\n", "\nM82\n", "\nM109 S220\n", "\nM190 S50\n"})
+        EXPECT_NE(("\n" + begin + "\n").find(line), std::string::npos) << line;
+    for (const char* line : {"\nM104 S0\n", "\nM140 S0\n", "\nG28 X0 Y0\n"})
+        EXPECT_NE(("\n" + end).find(line), std::string::npos) << line;
     EXPECT_EQ(g.rfind(begin + "\n", 0), 0u) << path;
     EXPECT_NE(g.find("\n\nG1 Z"), std::string::npos) << path;
     EXPECT_NE(g.find("G92 E0"), std::string::npos) << path;
