@@ -3,7 +3,7 @@
 // wrong-sized and a too short one, and per-job settings files; the program
 // writes one complete G-code file per usable image through temp/, removes the
 // images it is done with (and the too short one) and ends by itself; a killed
-// job is retried with its settings. Without a list it opens its window and waits.
+// job is retried with its settings.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -157,7 +157,7 @@ TEST(StrandelBatch, KilledQuenorJobIsRetriedWithItsOwnSettings) {
 }
 
 // Variant 2 ("A4版"): settings in the server directory, which keeps its file.
-TEST(StrandelBatch, A4SettingsAndThenAWaitingWindowWithoutAList) {
+TEST(StrandelBatch, A4SettingsFileInTheServerDirectoryStays) {
     VirtualDisplay display;
     if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
     Station st;
@@ -175,16 +175,6 @@ TEST(StrandelBatch, A4SettingsAndThenAWaitingWindowWithoutAList) {
     EXPECT_FALSE(fs::exists(st.insole + "/a4job_iRight.bmp"));
     EXPECT_TRUE(fs::exists(st.server + "/a4job_iRight.txt"));
     EXPECT_FALSE(fs::exists(st.insole + "/Bmp_List.txt"));
-
-    // The next start finds no list: the window opens and waits for the operator.
-    pid = start_strandel(st.server, st.root, st.log);
-    ASSERT_GT(pid, 0);
-    EXPECT_NE(wait_for_window("Strandel", 60), 0u);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    int s = 0;
-    EXPECT_EQ(waitpid(pid, &s, WNOHANG), 0);
-    kill(pid, SIGTERM);
-    wait_exit(pid, 10);
 }
 
 }  // namespace

