@@ -11,9 +11,13 @@ namespace pathapp {
 void load_pressure_image();
 void load_contour_image();
 // One batch job image; true when it is loaded and prepared. `refused` is set
-// when the image is unusable (wrong size, foot under 80 rows) so the caller
-// may remove it.
-bool load_batch_file(const std::string& path, bool* refused = nullptr);
+// when the load removed the image as unusable (a foot under 80 rows), with its
+// settings file. `settings_file`: the job's settings file that goes when the
+// image goes (empty when there is none).
+bool load_batch_file(const std::string& path, bool* refused = nullptr, std::string* settings_file = nullptr);
+// A batch image refused as unusable goes, and with it the "十月版" settings
+// file written for it (the "A4版" one in the server directory stays).
+void remove_unusable_job(const std::string& image_path);
 void apply_base_plate();
 void find_heel_point();
 void save_gcode();

@@ -57,10 +57,12 @@ void batch_job_finished(GL_Display_3D& view) {
         // Moved, not merely present: an older file of that name proves nothing.
         if (common::file_exists(view.gcode_path) && !common::file_exists(view.gcode_temp_path)) {
             remove(view.job_image_path.c_str());
+            if (!view.job_settings_path.empty()) remove(view.job_settings_path.c_str());
         } else {
             printf("%s: the G-code file is not in place; the image is kept\n", view.gcode_path);
         }
         view.job_image_path.clear();
+        view.job_settings_path.clear();
     }
     GL_Display_Image& iv = *image_view;
     if (!iv.batch_job_running) return;

@@ -28,8 +28,9 @@ bool start_gcode_job(const char* path, const char* final_path = nullptr);
 // One engine step on the view's raster and model; ends the job when the
 // engine closed its file.
 void run_layer_step(GL_Display_3D& view);
-// A G-code job's file was closed: the job image goes once the file is in its
-// final place; then the next name, or the end of the batch.
+// A G-code job's file was closed: the job image and its settings file go
+// once the file is in its final place; then the next name, or the end of the
+// batch.
 void batch_job_finished(GL_Display_3D& view);
 // The list is done: the program ends with status 0.
 [[noreturn]] void end_batch();

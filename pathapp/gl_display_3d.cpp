@@ -255,21 +255,25 @@ void GL_Display_3D::batch_load_step() {
         // loading it again would repeat forever. Its G-code never came, so it stays.
         printf("%s: the model was not measured; job skipped, the image is kept\n", name);
     } else {
-        // An unusable image (wrong size, too short a foot) is removed by the load itself.
-        loaded = load_batch_file(paths.image, &refused);
+        // A foot too short to print is removed by the load itself; an image
+        // that cannot be read or has the wrong size stays.
+        std::string settings;
+        loaded = load_batch_file(paths.image, &refused, &settings);
         if (loaded && model.empty()) {
             // No closed model came of the foot: nothing is written for it, and
             // the image stays, as an unreadable one does.
             printf("%s: no insole model can be built from the image; job skipped, the image is kept\n", name);
             loaded = false;
         }
-    }
-    if (loaded) {
-        // Removed once its G-code file is in its final place (batch_job_finished).
-        job_image_path = paths.image;
-        return;
+        if (loaded) {
+            // Both removed once its G-code file is in its final place (batch_job_finished).
+            job_image_path = paths.image;
+            job_settings_path = settings;
+            return;
+        }
     }
     job_image_path.clear();
+    job_settings_path.clear();
     iv.bmp_index += 1;
     if (iv.bmp_index >= iv.bmp_count) {
         iv.batch_job_running = 0;
@@ -301,6 +305,7 @@ void GL_Display_3D::batch_start_step() {
     iv.batch_job_running = 1;
     if (!started) {
         job_image_path.clear();
+        job_settings_path.clear();
         model.clear();
         iv.batch_job_running = 0;
         if (iv.bmp_index >= iv.bmp_count) {

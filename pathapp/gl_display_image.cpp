@@ -131,6 +131,11 @@ bool GL_Display_Image::grips_origin(int x, int y) const {
 
 // ---- drawing ----------------------------------------------------------------------------
 
+void origin_cross_position(const float heel[2], const int32_t origin[2], int w, int h, float& cx, float& cy) {
+    cx = (heel[0] - origin[0]) * (w / 300.0f);
+    cy = (heel[1] - origin[1]) * (h / 360.0f);
+}
+
 void GL_Display_Image::draw() {
     const int W = w(), H = h();
     if (!valid()) {
@@ -165,8 +170,8 @@ void GL_Display_Image::draw() {
     if (engine::pon(engine::bt_show_path) && view_3d) engine::draw_layer_paths(view_3d->raster, view_3d->current_angle, W, H);
 
     if (engine::pon(engine::bt_show_coord)) {
-        const float cx = (heel_point[0] - origin_point[0]) * (W / 300.0f);
-        const float cy = (heel_point[1] - origin_point[1]) * (H / 360.0f);
+        float cx = 0, cy = 0;
+        origin_cross_position(heel_point, origin_point, W, H, cx, cy);
         const int X = static_cast<int>(cx), Y = static_cast<int>(cy);
         glColor3f(1, 1, 0);
         glPointSize(10);

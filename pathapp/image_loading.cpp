@@ -148,28 +148,29 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Reads and removes a per-job settings file; false when it held a token too
-// long for the station's buffers, in which case the job is refused.
-enum class Settings { NONE, READ, REFUSED };
-Settings read_settings(const std::string& path, const std::string& local_name, JobSettings& js) {
+// Reads a per-job settings file; false when there is none to read.
+bool read_settings(const std::string& path, JobSettings& js) {
     std::string text;
-    if (!read_whole_file(path, text)) return Settings::NONE;
-    if (!parse_job_settings(text, path, js)) return Settings::REFUSED;
-    remove(local_name.c_str());
-    return Settings::READ;
+    if (!read_whole_file(path, text)) return false;
+    parse_job_settings(text, path, js);
+    return true;
 }
 
-// Returns false when the job has to be refused.
-bool apply_job_settings(const std::string& job_name) {
+// The file of the job's settings name in C:\insole, which goes with the job's
+// image: a retried job must find the settings of its first try.
+std::string insole_settings_path(const std::string& tname) { return platform::map_path("C:\\insole\\" + tname); }
+
+// Applies the job's settings file, if the variant has one; `to_remove` is
+// set to the file that goes once the job's image goes.
+void apply_job_settings(const std::string& job_name, std::string& to_remove) {
     GL_Display_3D& v = *view_3d;
     std::string tname;
-    if (!replace_last_three(job_name, "txt", static_cast<size_t>(-1), tname)) return true;
+    if (!replace_last_three(job_name, "txt", static_cast<size_t>(-1), tname)) return;
     JobSettings js;
     const int variant = current_variant();
-    if (variant == 2) {  // "A4版"
-        const Settings s = read_settings(platform::map_path("C:\\VerdanelFiles\\Hostlet\\" + tname), tname, js);
-        if (s == Settings::REFUSED) return false;
-        if (s == Settings::NONE) return true;
+    if (variant == 2) {  // "A4版": the file in the server directory stays
+        if (!read_settings(platform::map_path("C:\\VerdanelFiles\\Hostlet\\" + tname), js)) return;
+        to_remove = insole_settings_path(tname);
         set_param(engine::bt_whole_insole, js.full != 0 ? 1 : 0);
         set_param(engine::va_spacing, 0.3);
         if (js.type == 'c' || js.type == 'l') {
@@ -188,9 +189,8 @@ bool apply_job_settings(const std::string& job_name) {
         keep_spacing();
     } else if (variant == 0) {  // "十月版"
         printf("tmpFile %s\n", tname.c_str());
-        const Settings s = read_settings(platform::map_path("C:\\insole\\" + tname), tname, js);
-        if (s == Settings::REFUSED) return false;
-        if (s == Settings::NONE) return true;
+        if (!read_settings(insole_settings_path(tname), js)) return;
+        to_remove = insole_settings_path(tname);
         if (js.density == 0 || js.density == 1) {
             set_param(engine::va_point_space, js.density == 0 ? 6 : 5);
             rebuild_spacing(static_cast<int>(pval(engine::va_point_space)));
@@ -206,10 +206,16 @@ bool apply_job_settings(const std::string& job_name) {
         v.model_rot_z = -45;
         set_param(engine::out_current_angle, -45);
     }
-    return true;
 }
 
 }  // namespace
+
+void remove_unusable_job(const std::string& path) {
+    remove(path.c_str());
+    std::string tname;
+    if (current_variant() == 0 && replace_last_three(base_name(path), "txt", static_cast<size_t>(-1), tname))
+        remove(insole_settings_path(tname).c_str());
+}
 
 // ---- loaders ------------------------------------------------------------------------
 
@@ -232,32 +238,29 @@ void load_pressure_image() {
     find_heel_point();
 }
 
-bool load_batch_file(const std::string& path, bool* refused) {
+bool load_batch_file(const std::string& path, bool* refused, std::string* settings_file) {
     if (refused) *refused = false;
+    if (settings_file) settings_file->clear();
     turn_for_image();
     printf("RESULT getFilename %s\n", path.c_str());
     bool wrong_size = false;
     FIBITMAP* bmp = load_bitmap(path, wrong_size);
-    if (!bmp && !wrong_size) {
-        printf("%s; job skipped\n", bad_image_line(path, false).c_str());
-        return false;
-    }
     if (!bmp) {
-        const std::string line = bad_image_line(path, true) + "; refused and removed";
-        report(line.c_str(), "格式錯誤", "讀檔錯誤");
-        remove(path.c_str());
-        if (refused) *refused = true;
+        // Kept: an unusable input is the operator's to look at, not ours to destroy.
+        printf("%s; job skipped, the image is kept\n", bad_image_line(path, wrong_size).c_str());
         return false;
     }
     pixel_copy(bmp, path);
     int first = 0, last = 0;
     if (!foot_row_extent(gp_img->img.foot_image, first, last) || last - first + 1 < 80) {
         printf("%s: the foot spans fewer than 80 rows; refused and removed\n", path.c_str());
-        remove(path.c_str());
+        remove_unusable_job(path);
         if (refused) *refused = true;
         return false;
     }
-    if (!apply_job_settings(base_name(path))) return false;
+    std::string to_remove;
+    apply_job_settings(base_name(path), to_remove);
+    if (settings_file) *settings_file = to_remove;
     view_3d->model.clear();
     reset_placement_matrices(*view_3d);
     if (pon(engine::bt_test1)) slope_pass(gp_img->img, 2);

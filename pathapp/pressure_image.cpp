@@ -215,16 +215,16 @@ struct TokenReader {
 };
 }  // namespace
 
-bool parse_job_settings(const std::string& text, const std::string& file_name, JobSettings& out) {
+void parse_job_settings(const std::string& text, const std::string& file_name, JobSettings& out) {
     out = JobSettings();
     TokenReader in{text};
     std::string tok;
     bool too_long = false;
     while (in.token(tok, too_long)) {
         if (too_long) {
-            printf("%s: a token of %zu characters, settings hold at most 63; job refused\n", file_name.c_str(),
-                   tok.size());
-            return false;
+            // Longer than any key the station writes: it cannot be one.
+            printf("%s: a token of %zu characters skipped, settings hold at most 63\n", file_name.c_str(), tok.size());
+            continue;
         }
         if (tok == "full") {
             in.integer(out.full);
@@ -234,7 +234,6 @@ bool parse_job_settings(const std::string& text, const std::string& file_name, J
             in.integer(out.density);
         }
     }
-    return true;
 }
 
 bool replace_last_three(const std::string& name, const char* ext, size_t capacity, std::string& out) {

@@ -79,8 +79,8 @@ struct JobSettings {
 
 // Reads whitespace-separated tokens (each at most 63 characters); keys "full"
 // and "density" take the next integer, "type" the next non-blank character.
-// False (with a console line naming the file) when a token is too long.
-bool parse_job_settings(const std::string& text, const std::string& file_name, JobSettings& out);
+// A longer token is skipped with a console line naming the file.
+void parse_job_settings(const std::string& text, const std::string& file_name, JobSettings& out);
 
 // The job name with its last three characters replaced by `ext` ("x.bmp",
 // "txt" -> "x.txt"); false when the result would not fit `capacity` bytes

@@ -82,6 +82,8 @@ public:
     char gcode_temp_path[PATH_SIZE] = {};
     // The image of the running batch job, removed once its G-code is in place.
     std::string job_image_path;
+    // Its settings file, kept as long as the image so a retried job reads it again.
+    std::string job_settings_path;
 
     // Steps 12 and 13 of draw: the next job image, the start of its G-code job.
     void batch_load_step();
@@ -110,6 +112,11 @@ public:
     int32_t lower_x = 0, lower_y = 0;
     char label_text[32] = {};
 };
+
+// Where the image view draws the origin cross, in its w x h window pixels: the
+// reference point less the origin, scaled from the 300 x 360 raster. Dragging
+// the origin right so moves the cross left.
+void origin_cross_position(const float heel[2], const int32_t origin[2], int w, int h, float& cx, float& cy);
 
 // The measuring cross of the test view on its 0/255 picture.
 void measure_cross(const uint8_t (&pixels)[IMAGE_H][PLANE_ROW], GL_Display_TEST& v);

@@ -25,9 +25,6 @@ shots="$root/screenshots"
 service="$root/service"
 mkdir -p "$shots" "$service"
 echo "demo: station root $root"
-# The path program's start and end texts mark each G-code file as complete.
-printf '; station job start' > "$server/tx_begin_area.txt"
-printf '; station job end' > "$server/tx_end_area.txt"
 
 pids=()
 cleanup() {
@@ -102,9 +99,10 @@ found=0
 for g in "$STATION_FILES_DIR"/*.gcode; do
   [ -f "$g" ] || continue
   found=1
-  first=$(head -c 19 "$g")
+  first=$(head -n 1 "$g")
   last=$(tail -c 40 "$g" | tr -d '\r' | sed '/^$/d' | tail -n 1)
-  echo "  $g: $(wc -c < "$g") bytes, $(grep -c '^G1' "$g") moves, $(grep -c 'G92 E0' "$g") resets; opens \"$first\", ends \"$last\""
+  echo "  $g: $(wc -c < "$g") bytes, $(grep -c '^G1' "$g") moves, $(grep -c 'G92 E0' "$g") resets," \
+    "$(grep -cE 'F0([^0-9.]|$)' "$g" || true) zero feeds; opens \"$first\", ends \"$last\""
 done
 [ $found = 1 ] || echo "  none (log: $root/station.log)"
 echo "demo: window pictures:"

@@ -27,6 +27,23 @@ for data in "255mm narrow 20220606 backmove 5mm.bmp" drop.png lut_ancestor.txt; 
     echo "warning: sample data file \"$data\" is missing" >&2
   fi
 done
+# A starting print set for an FDM printer with a 0.4 mm nozzle, as the path
+# program's one-value files (feeds in mm/min, "%d", no line end). Files
+# already there are the operator's tuning and are left as they are.
+param() {
+  [ -e "$server/$1" ] || printf '%s' "$2" > "$server/$1"
+}
+param va_first_speed.txt 1200
+param va_other_speed.txt 1800
+param va_empty_speed.txt 3000
+param va_back_speed.txt 1800
+param va_no_cross_speed.txt 1800
+# Home, heat bed and nozzle and wait, absolute extrusion; after the print:
+# heaters off, nozzle lifted, head parked at the front, motors off.
+param tx_begin_area.txt "$(printf '%s\n' '; insole start' 'G21' 'G90' 'M82' 'M140 S50' 'M104 S220' 'G28' \
+  'M190 S50' 'M109 S220' 'G92 E0')"
+param tx_end_area.txt "$(printf '%s\n' '; insole end' 'M104 S0' 'M140 S0' 'G91' 'G1 Z10 F600' 'G90' \
+  'G28 X0 Y0' 'M84')"$'\n'
 if [ ! -f "$server/station.conf" ]; then
   cat > "$server/station.conf" <<CONF
 # Station settings read by Hostlet at start.

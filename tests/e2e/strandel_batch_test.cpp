@@ -1,13 +1,17 @@
-// Strandel's batch end to end: a station root with a job list of sample and
-// real feet, a right foot, a marked image, a missing, a wrong-sized and a
-// too short one, and per-job settings files; the program writes one complete
-// G-code file per usable image through temp/, removes the images it is done
-// with and ends by itself. Without a list it opens its window and waits.
+// Strandel's batch end to end in a station laid out by `make station`: a job
+// list of sample and real feet, a right foot, a marked image, a missing, a
+// wrong-sized and a too short one, and per-job settings files; the program
+// writes one complete G-code file per usable image through temp/, removes the
+// images it is done with (and the too short one) and ends by itself; a killed
+// job is retried with its settings.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "strandel_harness.h"
 #include "tests/support/gl_context.h"
@@ -27,13 +31,11 @@ struct Station {
     std::string files = root + "/VerdanelFiles";
     std::string server = files + "/Hostlet";
     std::string log = root + "/strandel.log";
+    // Laid out as `make station` does, with its starting print set.
     Station() {
-        fs::create_directories(insole);
-        fs::create_directories(files + "/temp");
-        fs::create_directories(server);
-        // The start and end blocks mark a complete file.
-        put(server + "/tx_begin_area.txt", "; start of job");
-        put(server + "/tx_end_area.txt", "; end of job");
+        const std::string cmd = std::string("'") + STATION_SOURCE_DIR + "/tools/lay_out_station.sh' '" + root +
+                                "' '" + STATION_BINARY_DIR + "' >/dev/null";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
         // Thick layers keep the run short; the A4 settings set their own 0.3.
         put(server + "/va_spacing.txt", "0.500000");
     }
@@ -42,15 +44,28 @@ struct Station {
     }
 };
 
-void expect_complete_gcode(const std::string& path) {
+// The station's start and end blocks around the layers, and only the feeds of
+// its starting set: first layer 1200, other layers 1800, travel 3000 mm/min
+// (and the end block's own 600).
+void expect_complete_gcode(const std::string& path, const std::string& server) {
     ASSERT_TRUE(fs::exists(path)) << path;
     const std::string g = slurp(path);
-    EXPECT_EQ(g.rfind("; start of job\n", 0), 0u) << path;
+    const std::string begin = slurp(server + "/tx_begin_area.txt"), end = slurp(server + "/tx_end_area.txt");
+    // Homed, heated and waited for, absolute extrusion; cooled and parked after.
+    for (const char* line : {"\nG28\n", "\nM82\n", "\nM109 S220\n", "\nM190 S50\n"})
+        EXPECT_NE(("\n" + begin + "\n").find(line), std::string::npos) << line;
+    for (const char* line : {"\nM104 S0\n", "\nM140 S0\n", "\nG28 X0 Y0\n"})
+        EXPECT_NE(("\n" + end).find(line), std::string::npos) << line;
+    EXPECT_EQ(g.rfind(begin + "\n", 0), 0u) << path;
     EXPECT_NE(g.find("\n\nG1 Z"), std::string::npos) << path;
     EXPECT_NE(g.find("G92 E0"), std::string::npos) << path;
     EXPECT_NE(g.find("G1 X"), std::string::npos) << path;
-    ASSERT_GE(g.size(), 13u);
-    EXPECT_EQ(g.substr(g.size() - 13), "\n; end of job") << path;
+    ASSERT_GE(g.size(), end.size() + 1);
+    EXPECT_EQ(g.substr(g.size() - end.size() - 1), "\n" + end) << path;
+    std::set<int> feeds;
+    for (size_t at = g.find(" F"); at != std::string::npos; at = g.find(" F", at + 1))
+        feeds.insert(std::atoi(g.c_str() + at + 2));
+    EXPECT_EQ(feeds, (std::set<int>{600, 1200, 1800, 3000})) << path;
 }
 
 bool have_display_and_program(VirtualDisplay& d) { return d.ok() && fs::exists(strandel_binary()); }
@@ -81,16 +96,20 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
 
     for (const char* g : {"20220606001_iLeft.gcode", "20220606001_r.gcode", "marked_iLeft.gcode", "bmc_iRight.gcode",
                           "mun_iLeft.gcode"})
-        expect_complete_gcode(st.files + "/" + g);
+        expect_complete_gcode(st.files + "/" + g, st.server);
     EXPECT_FALSE(fs::exists(st.files + "/small_iLeft.gcode"));
     EXPECT_FALSE(fs::exists(st.files + "/short_iLeft.gcode"));
     EXPECT_FALSE(fs::exists(st.files + "/ghost.gcode"));
     EXPECT_TRUE(fs::is_empty(st.files + "/temp"));
-    // Every image is gone: the done ones after their G-code, the unusable ones refused.
-    for (const auto& e : fs::directory_iterator(st.insole)) ADD_FAILURE() << "left in C:\\insole: " << e.path();
+    // The done images are gone after their G-code, with the settings file of
+    // the first; the too short foot is refused and removed; the wrong-sized
+    // image stays for the operator.
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(st.insole)) left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"small_iLeft.bmp"});
     EXPECT_NE(out.find("FOUND RIGHT BMP\n\n"), std::string::npos);
     EXPECT_NE(out.find("tmpFile 20220606001_iLeft.txt\n"), std::string::npos);
-    EXPECT_NE(out.find("small_iLeft.bmp: not a 150 x 360 image"), std::string::npos);
+    EXPECT_NE(out.find("small_iLeft.bmp: not a 150 x 360 image; job skipped, the image is kept"), std::string::npos);
     EXPECT_NE(out.find("short_iLeft.bmp: the foot spans fewer than 80 rows"), std::string::npos);
     EXPECT_NE(out.find("End Saving\n"), std::string::npos);
     // Job settings are never written back to parameter files.
@@ -98,8 +117,47 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
     EXPECT_FALSE(fs::exists(st.server + "/PointSpacing.txt"));
 }
 
+// A "十月版" job killed before its G-code is in place keeps its image and its
+// settings; the next run prints it with those settings, exactly as a job that
+// was never interrupted, and not with the operator's own values.
+TEST(StrandelBatch, KilledQuenorJobIsRetriedWithItsOwnSettings) {
+    VirtualDisplay display;
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
+    Station st;
+    put(st.server + "/sl_version.txt", "0");
+    const std::string foot = testsupport::testdata("bmc_MDwalk2_R.bmp");
+    for (const char* name : {"plain_iLeft.bmp", "killed_iLeft.bmp", "clean_iLeft.bmp"}) st.image(foot, name);
+    put(st.insole + "/killed_iLeft.txt", "density 1\n");
+    put(st.insole + "/clean_iLeft.txt", "density 1\n");
+
+    put(st.insole + "/Bmp_List.txt", "killed_iLeft.bmp");
+    pid_t pid = start_strandel(st.server, st.root, st.log);
+    ASSERT_GT(pid, 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!fs::exists(st.files + "/temp/killed_iLeft.gcode") && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(pid, SIGKILL);
+    wait_exit(pid, 10);
+    ASSERT_FALSE(fs::exists(st.files + "/killed_iLeft.gcode")) << "the job ended before it could be killed";
+    EXPECT_TRUE(fs::exists(st.insole + "/killed_iLeft.bmp"));
+    EXPECT_TRUE(fs::exists(st.insole + "/killed_iLeft.txt"));
+
+    // The job without settings first: job settings stay in force for the rest of a run.
+    put(st.insole + "/Bmp_List.txt", "plain_iLeft.bmp\nkilled_iLeft.bmp\nclean_iLeft.bmp");
+    pid = start_strandel(st.server, st.root, st.log);
+    ASSERT_GT(pid, 0);
+    const int status = wait_exit(pid, 280);
+    const std::string out = slurp(st.log);
+    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    const std::string retried = slurp(st.files + "/killed_iLeft.gcode");
+    expect_complete_gcode(st.files + "/killed_iLeft.gcode", st.server);
+    EXPECT_EQ(retried, slurp(st.files + "/clean_iLeft.gcode"));
+    EXPECT_NE(retried, slurp(st.files + "/plain_iLeft.gcode"));
+    EXPECT_TRUE(fs::is_empty(st.insole));
+}
+
 // Variant 2 ("A4版"): settings in the server directory, which keeps its file.
-TEST(StrandelBatch, A4SettingsAndThenAWaitingWindowWithoutAList) {
+TEST(StrandelBatch, A4SettingsFileInTheServerDirectoryStays) {
     VirtualDisplay display;
     if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
     Station st;
@@ -113,20 +171,10 @@ TEST(StrandelBatch, A4SettingsAndThenAWaitingWindowWithoutAList) {
     const int status = wait_exit(pid, 280);
     const std::string out = slurp(st.log);
     ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
-    expect_complete_gcode(st.files + "/a4job_iRight.gcode");
+    expect_complete_gcode(st.files + "/a4job_iRight.gcode", st.server);
     EXPECT_FALSE(fs::exists(st.insole + "/a4job_iRight.bmp"));
     EXPECT_TRUE(fs::exists(st.server + "/a4job_iRight.txt"));
     EXPECT_FALSE(fs::exists(st.insole + "/Bmp_List.txt"));
-
-    // The next start finds no list: the window opens and waits for the operator.
-    pid = start_strandel(st.server, st.root, st.log);
-    ASSERT_GT(pid, 0);
-    EXPECT_NE(wait_for_window("Strandel", 60), 0u);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    int s = 0;
-    EXPECT_EQ(waitpid(pid, &s, WNOHANG), 0);
-    kill(pid, SIGTERM);
-    wait_exit(pid, 10);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Strandel started without a job list: its main window opens, stays open and
-// waits; a picture of it is kept for a look at its labels.
+// Strandel started without a job list: its main window opens, stays open,
+// draws its 3-D view and waits. (`make demo` keeps pictures of the windows.)
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -43,9 +43,6 @@ TEST(StrandelWindow, EmptyDirectoryOpensWaitingMainWindow) {
     EXPECT_EQ(w, 1576);
     EXPECT_EQ(h, 828);
     ASSERT_FALSE(rgb.empty());
-    const std::string png = std::string(STATION_BINARY_DIR) + "/strandel_main_window.png";
-    EXPECT_TRUE(write_png(png, w, h, rgb));
-    std::cout << "main window picture: " << png << "\n";
 
     // The 3-D view draws its teal background.
     auto at = [&](int x, int y) { return &rgb[(static_cast<size_t>(y) * w + x) * 3]; };

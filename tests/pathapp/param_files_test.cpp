@@ -24,14 +24,12 @@ OneValue parse(const std::string& s, ParamFile fmt, double blank) {
 
 }  // namespace
 
-TEST(ParamOneValue, FormatsAsStored) {
-    EXPECT_EQ(format_one_value(ParamFile::F, 0.1), "0.100000");
-    EXPECT_EQ(format_one_value(ParamFile::D, 1200.9), "1200");
+// Each parameter's format is checked through its widget by the parameter-table test.
+TEST(ParamOneValue, IntegersTruncateTowardZeroAndSaturateAndAnUnwritableFileIsSkipped) {
     EXPECT_EQ(format_one_value(ParamFile::D, -3.7), "-3");
-    EXPECT_EQ(format_one_value(ParamFile::DF, 3), "3");
-    EXPECT_EQ(format_one_value(ParamFile::DN, 1), "1\n");
-    // A double beyond the int range is saturated, not undefined.
     EXPECT_EQ(format_one_value(ParamFile::D, 1e20), "2147483647");
+    testsupport::TempDir dir;
+    EXPECT_FALSE(write_one_value_file(dir / "no/such/dir.txt", ParamFile::D, 1));
 }
 
 TEST(ParamOneValue, FloatReadBackIsSinglePrecision) {
@@ -57,22 +55,6 @@ TEST(ParamOneValue, BlankAndMalformedGiveTheBlankValue) {
                  {"7.9", ParamFile::D, 0, 7},          {"99999999999999999999", ParamFile::D, 0, 2147483647.0},
                  {"-99999999999999999999", ParamFile::D, 0, -2147483648.0}, {"1\n", ParamFile::DN, 0, 1}};
     for (const auto& c : cases) EXPECT_EQ(parse(c.text, c.fmt, c.blank).value, c.value) << c.text;
-}
-
-TEST(ParamOneValue, FilesRoundTrip) {
-    testsupport::TempDir dir;
-    std::string p = dir / "va_spacing.txt";
-    ASSERT_TRUE(write_one_value_file(p, ParamFile::F, 0.25));
-    EXPECT_EQ(slurp(p), "0.250000");
-    double v = -1;
-    ASSERT_TRUE(read_one_value_file(p, ParamFile::F, 0, v));
-    EXPECT_EQ(v, 0.25);
-    // A missing file leaves the value as it was.
-    v = 42;
-    EXPECT_FALSE(read_one_value_file(dir / "missing.txt", ParamFile::F, 0, v));
-    EXPECT_EQ(v, 42);
-    // A file that cannot be opened for writing is skipped.
-    EXPECT_FALSE(write_one_value_file(dir / "no/such/dir.txt", ParamFile::D, 1));
 }
 
 TEST(ParamPointSpacing, LinesAndBlanks) {
@@ -116,22 +98,7 @@ TEST(ParamOriginPoint, FourLinesWithDefaults) {
     EXPECT_EQ(read.extra1, 7);
 }
 
-TEST(ParamTextBlock, LongTextReadWhole) {
-    testsupport::TempDir dir;
-    std::string text;
-    for (int i = 0; i < 300; ++i) text += "G1 X" + std::to_string(i) + " Y0\n";
-    ASSERT_GT(text.size(), 1023u);
-    ASSERT_TRUE(write_text_file(dir / "tx_begin_area.txt", text));
-    EXPECT_EQ(slurp(dir / "tx_begin_area.txt"), text);  // no line end added
-    std::string back;
-    ASSERT_TRUE(read_text_file(dir / "tx_begin_area.txt", back));
-    EXPECT_EQ(back, text);
-    put(dir / "empty.txt", "");
-    back = "old";
-    ASSERT_TRUE(read_text_file(dir / "empty.txt", back));
-    EXPECT_EQ(back, "");
-}
-
+// Long text blocks are read whole through their widgets (the widget test).
 // The exact bytes of Parameters.txt are checked through the widgets in param_widgets_test.
 TEST(ParamJson, StoreRoundTrip) {
     testsupport::TempDir dir;

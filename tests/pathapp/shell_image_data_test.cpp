@@ -205,20 +205,6 @@ TEST(HeelPoint, NoneWhenNothingReachesTen) {
     EXPECT_FALSE(find_raw_heel_point(foot, x, y));
 }
 
-TEST(FootExtent, SeventyNineAndEightyRows) {
-    static uint8_t foot[IMAGE_H][IMAGE_W];
-    memset(foot, 0, sizeof foot);
-    for (int r = 100; r <= 178; ++r) foot[r][70] = 1;
-    int first, last;
-    ASSERT_TRUE(foot_row_extent(foot, first, last));
-    EXPECT_EQ(last - first + 1, 79);
-    foot[179][3] = 1;
-    ASSERT_TRUE(foot_row_extent(foot, first, last));
-    EXPECT_EQ(last - first + 1, 80);
-    memset(foot, 0, sizeof foot);
-    EXPECT_FALSE(foot_row_extent(foot, first, last));
-}
-
 TEST(HeelFloor, FaintValuesOfTheHeelThirdBecomeSixteen) {
     static uint8_t foot[IMAGE_H][IMAGE_W];
     memset(foot, 0, sizeof foot);
@@ -247,29 +233,32 @@ TEST(SlopePass, StepsAreLimitedAndBordersKept) {
 
 // ---- per-job settings and names ------------------------------------------------------
 
-TEST(JobSettings, A4TokensFullOneTypeS) {
-    JobSettings js;
-    ASSERT_TRUE(parse_job_settings("full 1\ntype s\n", "x.txt", js));
-    EXPECT_EQ(js.full, 1);
-    EXPECT_EQ(js.type, 's');
-    EXPECT_EQ(js.density, 0);
-}
-
-TEST(JobSettings, ScansBehaveAsTheStationsReader) {
-    JobSettings js;
-    // "type" takes one character; the rest of its token is read as the next token.
-    ASSERT_TRUE(parse_job_settings("type cl density x density 2 other full", "x.txt", js));
-    EXPECT_EQ(js.type, 'c');
-    EXPECT_EQ(js.density, 2);
-    EXPECT_EQ(js.full, 0);
-}
-
-TEST(JobSettings, TokenTooLongForItsBufferRefusesTheJob) {
-    JobSettings js;
-    const std::string out =
-        captured([&] { EXPECT_FALSE(parse_job_settings("full 1 " + std::string(64, 'a'), "job.txt", js)); });
-    EXPECT_NE(out.find("job.txt: a token of 64 characters"), std::string::npos);
-    EXPECT_TRUE(parse_job_settings("full 1 " + std::string(63, 'a'), "job.txt", js));
+TEST(JobSettings, TokensAsTheStationsReaderTakesThem) {
+    const std::string long_word(64, 'a');
+    const struct {
+        std::string text;
+        int full;
+        char type;
+        int density;
+    } cases[] = {
+        {"full 1\ntype s\n", 1, 's', 0},
+        // "type" takes one character; the rest of its token is read as the next token.
+        {"type cl density x density 2 other full", 0, 'c', 2},
+        // A token too long to be a key is skipped; the keys around it still count.
+        {"full 1 " + long_word + " density 1", 1, 0, 1},
+        {long_word + "\ttype l", 0, 'l', 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        JobSettings js;
+        const std::string out = captured([&] { parse_job_settings(c.text, "job.txt", js); });
+        EXPECT_EQ(js.full, c.full);
+        EXPECT_EQ(js.type, c.type);
+        EXPECT_EQ(js.density, c.density);
+        EXPECT_EQ(out.find("job.txt: a token of 64 characters skipped") != std::string::npos,
+                  c.text.find(long_word) != std::string::npos)
+            << out;
+    }
 }
 
 TEST(JobNames, LastThreeCharactersReplaced) {

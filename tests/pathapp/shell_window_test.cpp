@@ -4,6 +4,7 @@
 // load of job images with their per-job settings files.
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
+#include <FL/Fl_Choice.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Menu_Button.H>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -155,6 +157,44 @@ TEST_F(ShellWindows, EveryLabelledWidgetAtItsPlace) {
     };
     for (const Row& r : main_rows)
         EXPECT_NE(find(main_window, r.label, r.x, r.y, r.w, r.h), nullptr) << r.label;
+    // Looks that differ from the toolkit's: colour, light colour, label size,
+    // box (-1: the toolkit's); every other label is of size 14.
+    const struct {
+        const char* label;
+        int x, y, colour, light, size, box;
+    } looks[] = {
+        {"讀取BMP", 695, 15, 2, -1, 21, FL_PLASTIC_UP_BOX}, {"Save Path", 915, 710, 1, -1, 14, FL_PLASTIC_UP_BOX},
+        {"Show Path", 565, 476, -1, 5, 14, -1}, {"Show Picture", 565, 513, -1, 24, 14, -1},
+        {"Show Point", 565, 550, -1, 62, 14, -1}, {"參數", 1075, 35, -1, -1, 20, FL_THIN_DOWN_BOX},
+        {"移動速度", 1117, 409, 33, -1, 14, FL_BORDER_FRAME}, {"Test", 223, 405, -1, 1, 28, -1},
+        {"Get Path", 830, 710, 6, -1, 14, FL_PLASTIC_THIN_UP_BOX}, {"讀取STL", 1375, 595, -1, -1, 21, -1},
+        {"Show Coord.", 682, 476, -1, 1, 14, -1}, {"Show Contour", 682, 512, -1, 6, 14, -1},
+        {"Contour", 1010, 710, -1, 4, 14, -1}, {"自訂角度", 930, 47, -1, -1, 15, -1}, {"現在角度", 995, 83, -1, -1, 16, -1},
+        {"讀取輪廓圖", 1375, 650, 4, -1, 21, FL_PLASTIC_UP_BOX}, {"Show Pts", 1475, 725, -1, 1, 16, -1},
+        {"x offset:", 703, 591, -1, -1, 14, FL_THIN_DOWN_BOX}, {"版本設定", 1485, 790, -1, -1, 14, FL_THIN_UP_BOX},
+    };
+    std::vector<Fl_Widget*> all;
+    collect(main_window, all);
+    collect(adv_edit_window, all);
+    for (Fl_Widget* w : all) {
+        if (!w->label() || w == main_window || w == adv_edit_window) continue;
+        SCOPED_TRACE(w->label());
+        auto look = std::find_if(std::begin(looks), std::end(looks), [&](const auto& l) {
+            return strcmp(l.label, w->label()) == 0 && l.x == w->x() && l.y == w->y();
+        });
+        if (look == std::end(looks)) {
+            EXPECT_EQ(w->labelsize(), 14);
+            continue;
+        }
+        EXPECT_EQ(w->labelsize(), look->size);
+        auto same = [](int is, int should) { return should < 0 || is == should; };
+        EXPECT_TRUE(same(static_cast<int>(w->color()), look->colour)) << w->color();
+        EXPECT_TRUE(same(static_cast<int>(w->selection_color()), look->light)) << w->selection_color();
+        EXPECT_TRUE(same(static_cast<int>(w->box()), look->box)) << w->box();
+    }
+    EXPECT_EQ(static_cast<int>(menu_version->labelcolor()), 40);
+    EXPECT_EQ(static_cast<int>(param_widgets[engine::bt_panel_toggle]->selection_color()), 42);
+    EXPECT_TRUE(main_window->non_modal());
     // Hidden from creation on: "同向加速" and the frame with "Reset", "Test" and a "CUT Plane".
     EXPECT_FALSE(find(main_window, "同向加速", 1187, 505, 65, 28)->visible());
     EXPECT_FALSE(find(main_window, "Reset", 95, 335, 75, 60)->visible_r());
@@ -163,16 +203,9 @@ TEST_F(ShellWindows, EveryLabelledWidgetAtItsPlace) {
     EXPECT_STREQ(find(main_window, "回抽", 1219, 689, 65, 28)->tooltip(), "要比預擠還低");
 }
 
-TEST_F(ShellWindows, ParametersShowTheirStartValues) {
+// Start values of each parameter: the parameter-table test.
+TEST_F(ShellWindows, EmptyDirectoryStartsWithTheOffsetOnAndNoGrid) {
     using namespace engine;
-    for (int i = 0; i < PARAM_COUNT; ++i) {
-        const ParamId id = static_cast<ParamId>(i);
-        const ParamInfo& p = param_info(id);
-        // Choices and texts have no number to start at; the offset check is
-        // switched on by the start-up itself.
-        if (p.kind == ParamKind::CH || p.kind == ParamKind::MI || id == ck_offset_cross) continue;
-        EXPECT_NEAR(pval(id), p.start, 1e-6) << p.name;
-    }
     EXPECT_EQ(image_view->origin_point[0], 30);
     EXPECT_EQ(image_view->origin_point[1], 30);
     EXPECT_EQ(pval(ck_offset_cross), 1);
@@ -381,42 +414,6 @@ TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
     ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
 }
 
-TEST_F(ShellWindows, JobImageGoesOnlyOnceItsGcodeIsInPlace) {
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
-    const std::string img = *tmp_ / "insole/done.bmp";
-    const std::string fin = *tmp_ / "VerdanelFiles/done.gcode";
-    const std::string temp = *tmp_ / "VerdanelFiles/temp/done.gcode";
-    put(img, "x");
-    put(temp, "G1");
-    put(fin, "G1");  // an older file of the same name
-    snprintf(v.gcode_path, sizeof v.gcode_path, "%s", fin.c_str());
-    snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", temp.c_str());
-    v.job_image_path = img;
-    iv.bmp_count = 3;
-    iv.bmp_index = 1;
-    iv.batch_job_running = 1;
-    testing::internal::CaptureStdout();
-    batch_job_finished(v);  // the temp file was not moved: the image stays
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("the image is kept"), std::string::npos);
-    EXPECT_TRUE(fs::exists(img));
-    EXPECT_FALSE(iv.batch_job_running);
-    EXPECT_TRUE(iv.batch_load_pending);
-
-    fs::remove(temp);
-    v.job_image_path = img;
-    iv.batch_job_running = 1;
-    iv.batch_load_pending = 0;
-    batch_job_finished(v);
-    EXPECT_FALSE(fs::exists(img));
-    EXPECT_TRUE(iv.batch_load_pending);
-    EXPECT_TRUE(v.job_image_path.empty());
-    iv.batch_load_pending = 0;
-    iv.bmp_count = 0;
-    iv.bmp_index = 0;
-    fs::remove(fin);
-}
-
 TEST_F(ShellWindows, MouseTurnsAndZoomsThe3DView) {
     const float yaw = view_3d->view_yaw, pitch = view_3d->view_pitch, zoom = view_3d->zoom;
     send(view_3d, FL_PUSH, 100, 100, FL_LEFT_MOUSE);
@@ -462,6 +459,24 @@ TEST(TestViewCross, StartsAtTheCornerAndMeasuresInsideTheOutline) {
     EXPECT_EQ(v->lower_y, 0);
 }
 
+// The pointer's window row counts down from the top, the cross's row up from the bottom.
+TEST(TestViewCross, MoveFlipsTheRow) {
+    auto v = std::make_unique<GL_Display_TEST>(0, 0, 150, 360);
+    captured([&] { send(v.get(), FL_MOVE, 10, 20, 0); });
+    EXPECT_EQ(v->cross_x, 10);
+    EXPECT_EQ(v->cross_y, 339);
+}
+
+// The cross sits at the reference point less the origin, scaled to the view.
+TEST(ImageViewCross, ReferencePointLessOriginScaled) {
+    const float heel[2] = {150, 180};
+    const int32_t origin[2] = {30, 40};
+    float cx = 0, cy = 0;
+    origin_cross_position(heel, origin, 525, 675, cx, cy);
+    EXPECT_FLOAT_EQ(cx, 120 * 1.75f);
+    EXPECT_FLOAT_EQ(cy, 140 * 1.875f);
+}
+
 TEST(TestViewCross, ViewGoneLeavesNoRedrawTimer) {
     auto v = std::make_unique<GL_Display_TEST>(0, 0, 150, 360);
     void* const p = v.get();
@@ -473,8 +488,12 @@ TEST(TestViewCross, ViewGoneLeavesNoRedrawTimer) {
 // ---- batch load of a job image -----------------------------------------------------------
 
 // A 150 x 360 (or other) BMP whose foot covers rows first..last (FreeImage rows, bottom first).
+// Columns 40..109 hold foot value 60; `spot` sets one pixel {row, column, value}.
+struct Spot {
+    int row = -1, col = -1, value = 0;
+};
 void write_foot(const std::string& path, int first, int last, int w = 150, int h = 360, int bpp = 32,
-                uint8_t pressure = 0) {
+                uint8_t pressure = 0, Spot spot = Spot()) {
     FIBITMAP* b = FreeImage_Allocate(w, h, bpp);
     for (int r = 0; r < h; ++r) {
         uint8_t* line = FreeImage_GetScanLine(b, r);
@@ -482,6 +501,7 @@ void write_foot(const std::string& path, int first, int last, int w = 150, int h
             uint8_t* p = line + k * (bpp / 8);
             const bool foot = r >= first && r <= last && k >= 40 && k < 110;
             p[0] = foot ? 60 : 0;
+            if (r == spot.row && k == spot.col) p[0] = static_cast<uint8_t>(spot.value);
             if (bpp == 32) p[3] = pressure;
         }
     }
@@ -504,13 +524,15 @@ protected:
     std::string insole_;
 };
 
-TEST_F(BatchLoad, FootOfSeventyNineRowsIsRemovedAndSkipped) {
+TEST_F(BatchLoad, FootOfSeventyNineRowsIsRemovedWithItsSettingsAndSkipped) {
     const std::string img = insole_ + "/short.bmp";
     write_foot(img, 100, 178);
+    put(insole_ + "/short.txt", "density 1");
     bool refused = false;
     captured([&] { EXPECT_FALSE(load_batch_file(img, &refused)); });
     EXPECT_TRUE(refused);
     EXPECT_FALSE(fs::exists(img));
+    EXPECT_FALSE(fs::exists(insole_ + "/short.txt"));
 
     write_foot(img, 100, 179);
     captured([&] { EXPECT_TRUE(load_batch_file(img, &refused)); });
@@ -520,85 +542,257 @@ TEST_F(BatchLoad, FootOfSeventyNineRowsIsRemovedAndSkipped) {
     fs::remove(img);
 }
 
-TEST_F(BatchLoad, WrongSizeIsRefusedOnTheConsoleWithoutADialog) {
+TEST_F(BatchLoad, WrongSizeAndUnreadableImagesStayWithAConsoleLine) {
     const std::string img = insole_ + "/big.bmp";
     write_foot(img, 10, 200, 200, 360);
-    bool refused = false;
+    put(insole_ + "/big.txt", "density 1");
+    bool refused = true;
     const std::string out = captured([&] { EXPECT_FALSE(load_batch_file(img, &refused)); });
-    EXPECT_TRUE(refused);
-    EXPECT_NE(out.find(img + ": not a 150 x 360 image"), std::string::npos) << out;
-    EXPECT_FALSE(fs::exists(img));
+    EXPECT_FALSE(refused);
+    EXPECT_NE(out.find(img + ": not a 150 x 360 image; job skipped, the image is kept"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(img));
+    EXPECT_TRUE(fs::exists(insole_ + "/big.txt"));
+    fs::remove(img);
+    fs::remove(insole_ + "/big.txt");
 
     bool refused_missing = true;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(load_batch_file(insole_ + "/missing.bmp", &refused_missing));
     EXPECT_NE(testing::internal::GetCapturedStdout().find("Unable to load texture: " + insole_ +
-                                                          "/missing.bmp: missing or not a readable image; job skipped\n"),
+                                                          "/missing.bmp: missing or not a readable image; job skipped"),
               std::string::npos);
     EXPECT_FALSE(refused_missing);
 }
 
-TEST_F(BatchLoad, PressureMaxOfA32BitJobImage) {
-    const std::string img = insole_ + "/p.bmp";
-    write_foot(img, 50, 300, 150, 360, 32, 200);
-    const std::string out = captured([&] { EXPECT_TRUE(load_batch_file(img)); });
-    EXPECT_EQ(gp_img->img.pressure_max, 200);
-    EXPECT_NE(out.find("gp_img->pressure_max 200\n "), std::string::npos);
-    EXPECT_NE(out.find("bpp 32\n"), std::string::npos);
-    fs::remove(img);
-}
-
-TEST_F(BatchLoad, A4SettingsFullOneTypeS) {
-    menu_version->value(2);
-    const std::string img = insole_ + "/job.bmp";
-    write_foot(img, 50, 300);
-    const std::string settings = platform::server_dir() + "/job.txt";
-    put(settings, "full 1\ntype s\n");
-    captured([&] { EXPECT_TRUE(load_batch_file(img)); });
+// The state every batch case starts from: 點間距 3, 自訂角度 on, no turn.
+void reset_job_parameters() {
     using namespace engine;
-    EXPECT_EQ(pval(bt_whole_insole), 1);
-    EXPECT_NEAR(pval(va_spacing), 0.3, 1e-6);
-    EXPECT_EQ(pval(va_point_space), 4);
-    EXPECT_EQ(pval(ck_self_def_angle), 1);
-    EXPECT_EQ(view_3d->current_angle, 75);
-    EXPECT_EQ(pval(out_current_angle), 75);
-    EXPECT_EQ(view_3d->raster.saved_point_space, 4);
-    EXPECT_TRUE(fs::exists(settings));  // only a same-named file in C:\insole goes
-    // No parameter file was written by the job's settings.
-    EXPECT_FALSE(fs::exists(*tmp_ / "server/va_spacing.txt"));
-    fs::remove(settings);
-    fs::remove(img);
     params().set_value(bt_whole_insole, 0);
+    params().set_value(bt_test1, 0);
     params().set_value(va_spacing, 0.1);
     params().set_value(va_point_space, 3);
+    fill_interval_choice();
     params().set_value(ck_self_def_angle, 1);
+    view_3d->current_angle = 0;
+    view_3d->model_rot_z = 0;
+    view_3d->raster.saved_point_space = 99;
+    view_3d->raster.saved_interval_index = 99;
 }
 
-TEST_F(BatchLoad, QuenorWithoutSettingsKeepsParametersAndDensityTwoSetsSpacing) {
+TEST_F(BatchLoad, A4SettingsByType) {
+    using namespace engine;
+    menu_version->value(2);
+    const std::string img = insole_ + "/job.bmp";
+    const std::string settings = platform::server_dir() + "/job.txt";
+    const struct {
+        const char* text;
+        int whole, point_space, self_angle, angle, rot_z;
+    } cases[] = {
+        {"full 1\ntype s\n", 1, 4, 1, 75, 0},
+        {"type c full 0", 0, 6, 0, -45, -45},
+        {"type l", 0, 4, 0, -45, -45},
+        // Any other type: only spacing and 全墊列印; the image's own turn of -75 stays.
+        {"full 7 type q", 1, 3, 1, -75, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        reset_job_parameters();
+        write_foot(img, 50, 300);
+        put(settings, c.text);
+        put(insole_ + "/job.txt", "density 1");  // a same-named file in C:\insole
+        std::string to_remove;
+        captured([&] { EXPECT_TRUE(load_batch_file(img, nullptr, &to_remove)); });
+        EXPECT_EQ(pval(bt_whole_insole), c.whole);
+        EXPECT_NEAR(pval(va_spacing), 0.3, 1e-6);
+        EXPECT_EQ(pval(va_point_space), c.point_space);
+        EXPECT_EQ(pval(ck_self_def_angle), c.self_angle);
+        EXPECT_EQ(view_3d->current_angle, c.angle);
+        EXPECT_EQ(pval(out_current_angle), c.angle);
+        EXPECT_EQ(view_3d->model_rot_z, c.rot_z);
+        EXPECT_EQ(view_3d->raster.saved_point_space, c.point_space);
+        // The server directory keeps its file; the same-named one in C:\insole goes with the image.
+        EXPECT_TRUE(fs::exists(settings));
+        EXPECT_TRUE(fs::exists(insole_ + "/job.txt"));
+        EXPECT_EQ(to_remove, insole_ + "/job.txt");
+    }
+    EXPECT_FALSE(fs::exists(*tmp_ / "server/va_spacing.txt"));  // no parameter file written
+    fs::remove(settings);
+    fs::remove(insole_ + "/job.txt");
+    fs::remove(img);
+    reset_job_parameters();
+}
+
+TEST_F(BatchLoad, QuenorSettingsByDensityStayUntilTheImageGoes) {
+    using namespace engine;
     menu_version->value(0);
     const std::string img = insole_ + "/oct.bmp";
-    write_foot(img, 50, 300);
-    const double spacing = engine::pval(engine::va_point_space);
-    std::string out = captured([&] { EXPECT_TRUE(load_batch_file(img)); });
-    EXPECT_NE(out.find("tmpFile oct.txt\n"), std::string::npos);
-    EXPECT_EQ(engine::pval(engine::va_point_space), spacing);
-
-    put(insole_ + "/oct.txt", "density 2");
-    captured([&] { EXPECT_TRUE(load_batch_file(img)); });
-    EXPECT_EQ(engine::pval(engine::va_point_space), 4);
-    EXPECT_EQ(engine::pval(engine::ck_self_def_angle), 0);
-    EXPECT_EQ(view_3d->current_angle, -45);
-    EXPECT_FALSE(fs::exists(insole_ + "/oct.txt"));  // read and removed
-
-    put(insole_ + "/oct.txt", "density 1 note " + std::string(80, 'a'));  // a token too long for the reader
-    out = captured([&] { EXPECT_FALSE(load_batch_file(img)); });
-    EXPECT_NE(out.find("job refused"), std::string::npos);
-    EXPECT_TRUE(fs::exists(img));
-    EXPECT_TRUE(fs::exists(insole_ + "/oct.txt"));
-    fs::remove(insole_ + "/oct.txt");
+    const std::string settings = insole_ + "/oct.txt";
+    const struct {
+        const char* text;
+        int point_space;
+        const char* interval;  // the selected item of "interval"
+        int saved_point, saved_index;
+    } cases[] = {
+        {"", 3, "3", 99, 99},  // no settings file: nothing but the turn changes
+        {"density 0", 6, "3", 99, 99},
+        {"density 1", 5, "2.5", 5, 3},
+        {"density 2", 4, "2", 4, 2},
+        {"density 9", 3, "3", 99, 99},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        reset_job_parameters();
+        write_foot(img, 50, 300);
+        if (*c.text) put(settings, c.text);
+        std::string to_remove;
+        const std::string out = captured([&] { EXPECT_TRUE(load_batch_file(img, nullptr, &to_remove)); });
+        EXPECT_NE(out.find("tmpFile oct.txt\n"), std::string::npos);
+        EXPECT_EQ(pval(va_point_space), c.point_space);
+        EXPECT_STREQ(static_cast<Fl_Choice*>(param_widgets[choice_interval])->text(), c.interval);
+        EXPECT_EQ(view_3d->raster.saved_point_space, c.saved_point);
+        EXPECT_EQ(view_3d->raster.saved_interval_index, c.saved_index);
+        if (*c.text) {
+            EXPECT_EQ(pval(ck_self_def_angle), 0);
+            EXPECT_EQ(view_3d->current_angle, -45);
+            EXPECT_EQ(view_3d->model_rot_z, -45);
+            EXPECT_TRUE(fs::exists(settings));  // kept for a retry until the G-code is in place
+            EXPECT_EQ(to_remove, settings);
+        } else {
+            EXPECT_EQ(view_3d->current_angle, -75);  // 自訂角度 on: the image's own turn
+            EXPECT_TRUE(to_remove.empty());
+        }
+    }
+    fs::remove(settings);
     fs::remove(img);
-    engine::params().set_value(engine::va_point_space, 3);
-    engine::params().set_value(engine::ck_self_def_angle, 1);
+    reset_job_parameters();
+}
+
+// A job killed before its G-code was in place is tried again by the next run:
+// the image and its settings are both still there, and the settings apply.
+TEST_F(BatchLoad, RetriedQuenorJobReadsTheSettingsOfItsFirstTry) {
+    using namespace engine;
+    menu_version->value(0);
+    GL_Display_Image& iv = *image_view;
+    GL_Display_3D& v = *view_3d;
+    const std::string img = insole_ + "/retry.bmp";
+    const std::string settings = insole_ + "/retry.txt";
+    write_foot(img, 50, 300);
+    put(settings, "density 1 " + std::string(80, 'n') + " end");  // a long token is skipped, not fatal
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        reset_job_parameters();
+        snprintf(iv.bmp_list[0], BMP_NAME_SIZE, "%s", "retry.bmp");
+        iv.bmp_count = 1;
+        iv.bmp_index = 0;
+        iv.batch_load_pending = iv.batch_job_running = 1;
+        v.job_image_path.clear();
+        const std::string out = captured([&] { v.batch_load_step(); });
+        EXPECT_NE(out.find("a token of 80 characters skipped"), std::string::npos) << out;
+        EXPECT_EQ(pval(va_point_space), 5);
+        EXPECT_EQ(v.job_image_path, img);
+        EXPECT_EQ(v.job_settings_path, settings);
+        EXPECT_TRUE(fs::exists(settings));
+    }
+    // A job file still in temp/ (the rename failed) is not in place, even with
+    // an older file of the final name there: image and settings stay.
+    const std::string fin = *tmp_ / "VerdanelFiles/retry.gcode";
+    const std::string temp = *tmp_ / "VerdanelFiles/temp/retry.gcode";
+    put(fin, "G1");
+    put(temp, "G1");
+    snprintf(v.gcode_path, sizeof v.gcode_path, "%s", fin.c_str());
+    snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", temp.c_str());
+    iv.batch_job_running = 1;
+    EXPECT_NE(captured([&] { batch_job_finished(v); }).find("the image is kept"), std::string::npos);
+    EXPECT_TRUE(fs::exists(img));
+    EXPECT_TRUE(fs::exists(settings));
+    EXPECT_FALSE(iv.batch_job_running);
+    EXPECT_TRUE(iv.batch_load_pending);  // on to the next name
+    // Moved into its place: image and settings go together.
+    fs::remove(temp);
+    v.job_image_path = img;
+    v.job_settings_path = settings;
+    captured([&] { batch_job_finished(v); });
+    EXPECT_FALSE(fs::exists(img));
+    EXPECT_FALSE(fs::exists(settings));
+    EXPECT_TRUE(v.job_settings_path.empty());
+    fs::remove(fin);
+    v.model.clear();
+    iv.batch_load_pending = iv.batch_job_running = 0;
+    iv.bmp_count = iv.bmp_index = 0;
+    reset_job_parameters();
+}
+
+// The batch load's own steps on the foot map: the slope pass with edge limit
+// 2, the heel floor unless 全墊列印, the heel point recentred on the raster.
+TEST_F(BatchLoad, SlopeHeelFloorAndHeelPointOfTheLoad) {
+    using namespace engine;
+    menu_version->value(1);  // "一般版": no settings file
+    const std::string img = insole_ + "/steps.bmp";
+    for (int whole : {0, 1}) {
+        SCOPED_TRACE(whole);
+        reset_job_parameters();
+        params().set_value(bt_test1, 1);
+        params().set_value(bt_whole_insole, whole);
+        params().set_value(ck_self_def_angle, 0);
+        view_3d->current_angle = 0;
+        view_3d->model_rot_z = 10;
+        // A spike of 70 in the flat 60 of the foot (rows 50..300, columns 40..109).
+        write_foot(img, 50, 300, 150, 360, 32, 0, Spot{200, 70, 70});
+        PressureImage& pi = gp_img->img;
+        captured([&] { EXPECT_TRUE(load_batch_file(img)); });
+        EXPECT_EQ(pi.slope_image[200][70], 62);  // at most 2 over its side neighbours
+        EXPECT_EQ(pi.foot_image[200][70], 62);
+        EXPECT_EQ(pi.foot_image[200][71], 60);
+        // 自訂角度 off: the turn becomes -45 and the model turns by -45 from where it was.
+        EXPECT_EQ(view_3d->current_angle, -45);
+        EXPECT_EQ(view_3d->model_rot_z, -35);
+
+        // A faint 5 in the heel third: lo 50, hi 300, so rows below 50 + 250 / 3 = 133.
+        write_foot(img, 50, 300, 150, 360, 32, 0, Spot{120, 45, 5});
+        params().set_value(bt_test1, 0);
+        captured([&] { EXPECT_TRUE(load_batch_file(img)); });
+        EXPECT_EQ(pi.foot_image[120][45], whole ? 5 : 16);
+        // The first run of values >= 10 on the lowest row: row 50, columns 40..109.
+        EXPECT_EQ(gp_img->heel_raw[0], 40 + 70 / 2);
+        EXPECT_EQ(gp_img->heel_raw[1], 50);
+        const ModelBox& b = view_3d->box;
+        EXPECT_FLOAT_EQ(gp_img->heel_point[0], 75 + 150 - (b.model_min_x + b.model_max_x) * 0.5f);
+        EXPECT_FLOAT_EQ(gp_img->heel_point[1],
+                        50 + 180 - (b.model_min_y + b.model_max_y) * 0.5f + gp_img->shape.decresing_time);
+    }
+    fs::remove(img);
+    view_3d->model.clear();
+    reset_job_parameters();
+}
+
+// The start step counts the name as used whether or not its G-code could be opened.
+TEST_F(BatchLoad, StartStepAdvancesTheIndex) {
+    GL_Display_Image& iv = *image_view;
+    GL_Display_3D& v = *view_3d;
+    snprintf(iv.bmp_list[0], BMP_NAME_SIZE, "%s", "start_iLeft.bmp");
+    snprintf(iv.bmp_list[1], BMP_NAME_SIZE, "%s", std::string(120, 'n').c_str());  // paths too long
+    iv.bmp_count = 3;
+    iv.bmp_index = 0;
+    iv.batch_slice_pending = 1;
+    captured([&] { v.batch_start_step(); });
+    EXPECT_EQ(iv.bmp_index, 1);
+    EXPECT_TRUE(iv.batch_job_running);
+    EXPECT_FALSE(iv.batch_slice_pending);
+    EXPECT_EQ(std::string(v.gcode_path), *tmp_ / "VerdanelFiles/start_iLeft.gcode");
+    EXPECT_EQ(std::string(v.gcode_temp_path), *tmp_ / "VerdanelFiles/temp/start_iLeft.gcode");
+    EXPECT_TRUE(fs::exists(v.gcode_temp_path));
+    if (v.raster.gcode_file) fclose(v.raster.gcode_file);
+    v.raster.gcode_file = nullptr;
+    v.raster.gcode_file_open = 0;
+    fs::remove(v.gcode_temp_path);
+
+    iv.batch_slice_pending = 1;
+    captured([&] { v.batch_start_step(); });
+    EXPECT_EQ(iv.bmp_index, 2);
+    EXPECT_FALSE(iv.batch_job_running);
+    EXPECT_TRUE(iv.batch_load_pending);  // on to the next name
+    iv.batch_load_pending = 0;
+    iv.bmp_count = iv.bmp_index = 0;
 }
 
 TEST_F(BatchLoad, ImageLoadedButNeverMeasuredIsSkippedAtTheNextFrame) {

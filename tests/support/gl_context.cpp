@@ -47,6 +47,15 @@ bool make_gl_current(std::string* reason) {
     return ok;
 }
 
+bool have_display() {
+    static const bool ok = [] {
+        Display* d = XOpenDisplay(nullptr);
+        if (d) XCloseDisplay(d);
+        return d != nullptr;
+    }();
+    return ok;
+}
+
 std::string testdata(const std::string& name) { return std::string(STATION_TESTDATA_DIR) + "/" + name; }
 std::string sample(const std::string& name) { return std::string(STATION_SAMPLE_DIR) + "/" + name; }
 

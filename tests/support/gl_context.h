@@ -12,10 +12,19 @@ namespace testsupport {
 // False (with reason) when there is no display or no GLX.
 bool make_gl_current(std::string* reason = nullptr);
 
-// Fixture for tests that draw: skips when no display is available.
+// True when an X display can be opened; windows that are shown need one.
+bool have_display();
+
+// Fixture for tests that draw: skips when no display is available. The skip
+// is taken in the constructor, so that neither a derived SetUp nor TearDown
+// runs and makes OpenGL calls without a context.
 class GlTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    GlTest() { skip_without_gl(); }
+    void SetUp() override {}
+
+private:
+    void skip_without_gl() {
         std::string why;
         if (!make_gl_current(&why)) GTEST_SKIP() << "no OpenGL context: " << why;
     }
