@@ -31,27 +31,6 @@ LayerRaster::~LayerRaster() {
 
 // ---- frame buffer ----------------------------------------------------------
 
-bool framebuffer_objects_offered(const char* version, const char* extensions) {
-    // Frame-buffer objects are core from OpenGL 3.0 on; an older context has
-    // them only when it lists the extension.
-    if (version) {
-        const char* v = version;
-        while (*v && (*v < '0' || *v > '9')) ++v;  // "OpenGL ES 3.1" as well as "4.5 (Core...)"
-        int major = 0;
-        while (*v >= '0' && *v <= '9' && major < 100) major = major * 10 + (*v++ - '0');
-        if (*v == '.' && major >= 3) return true;
-    }
-    if (!extensions) return false;
-    static const char kName[] = "GL_ARB_framebuffer_object";
-    const size_t n = sizeof kName - 1;
-    for (const char* p = extensions; (p = std::strstr(p, kName)) != nullptr; p += n) {
-        const bool starts = p == extensions || p[-1] == ' ';
-        const bool ends = p[n] == '\0' || p[n] == ' ';
-        if (starts && ends) return true;
-    }
-    return false;
-}
-
 bool init_framebuffer(LayerRaster& r) {
     if (r.fbo != 0) return true;
 
@@ -86,7 +65,7 @@ bool init_framebuffer(LayerRaster& r) {
     // The lookup hands back a stub for any name on some systems, so the
     // context itself must say that it has frame-buffer objects.
     if (all)
-        all = framebuffer_objects_offered(reinterpret_cast<const char*>(glGetString(GL_VERSION)),
+        all = platform::gl_framebuffer_objects_offered(reinterpret_cast<const char*>(glGetString(GL_VERSION)),
                                           reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)));
     if (!all) {
         std::printf("Video card does NOT supports GL_ARB_framebuffer_object. \n");

@@ -94,10 +94,6 @@ struct LayerRaster {
 // frame-buffer objects; a second call only reports whether the frame buffer
 // exists.
 bool init_framebuffer(LayerRaster& r);
-// True when a context with these GL_VERSION and GL_EXTENSIONS strings has
-// frame-buffer objects (version 3.0 or later, or the ARB extension listed).
-// Either string may be null.
-bool framebuffer_objects_offered(const char* version, const char* extensions);
 // step: whole cells, at least 1 (smaller values are taken as 1).
 void build_sample_grid(LayerRaster& r, int step);
 // Degrees 0..<360 from +x; 0 for (0, 0).

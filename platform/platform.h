@@ -70,5 +70,10 @@ MoveResult rename_no_replace(const std::string& from, const std::string& to);
 
 // ---- OpenGL ----------------------------------------------------------------
 void* gl_proc_address(const char* name);
+// True when a context with these GL_VERSION and GL_EXTENSIONS strings has
+// frame-buffer objects (version 3.0 or later, or the ARB extension listed).
+// Either string may be null. The lookup above hands back a stub for any name,
+// so only the context can say whether they are really there.
+bool gl_framebuffer_objects_offered(const char* version, const char* extensions);
 
 }  // namespace platform

@@ -73,7 +73,9 @@ bool make_scratch() {
     s.context = glXGetCurrentContext();
     s.ok = false;
     if (!a.gen_framebuffers || !a.bind_framebuffer || !a.gen_renderbuffers || !a.bind_renderbuffer ||
-        !a.renderbuffer_storage || !a.framebuffer_renderbuffer || !a.check_status) {
+        !a.renderbuffer_storage || !a.framebuffer_renderbuffer || !a.check_status ||
+        !platform::gl_framebuffer_objects_offered(reinterpret_cast<const char*>(glGetString(GL_VERSION)),
+                                                  reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS)))) {
         std::printf("Fitmire: OpenGL frame-buffer objects are not available\n");
         return false;
     }

@@ -236,3 +236,22 @@ TEST(Windows, MinimisedWindowIsFoundAWithdrawnOneIsNot) {
 }
 
 }  // namespace
+
+TEST(FramebufferCheck, TheContextMustOfferFrameBufferObjects) {
+    struct Case {
+        const char* version;
+        const char* extensions;
+        bool offered;
+    } cases[] = {
+        {"4.5 (Compatibility Profile) Mesa 22.3.6", nullptr, true},
+        {"3.0 Mesa 9.0", "", true},
+        {"OpenGL ES 3.2 Mesa 22.3.6", nullptr, true},
+        {"2.1 Mesa 22.3.6", "GL_ARB_multitexture GL_EXT_framebuffer_object", false},
+        {"2.1", "GL_ARB_multitexture GL_ARB_framebuffer_object GL_X", true},
+        {"2.1", "GL_ARB_framebuffer_objects XGL_ARB_framebuffer_object", false},
+        {nullptr, nullptr, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::gl_framebuffer_objects_offered(c.version, c.extensions), c.offered)
+            << (c.version ? c.version : "null") << " / " << (c.extensions ? c.extensions : "null");
+}

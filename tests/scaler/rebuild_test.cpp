@@ -221,3 +221,21 @@ TEST_F(HandoffDraws, NoFrameBufferSavesNothingAndSaysSoOnce) {
 }
 
 }  // namespace
+
+// The entry-point lookup succeeds whatever the context; only the context
+// tells. A fresh process asks for a 2.1 context without the extension and
+// answers by its exit code alone (_Exit: no clean-up or leak report).
+TEST(ScratchFrameBuffer, AnOldContextWithoutTheExtensionIsRefused) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
+            setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
+            if (!testsupport::make_gl_current()) std::_Exit(2);
+            const bool bound = gl_scratch_begin();
+            std::fflush(stdout);
+            std::_Exit(bound ? 1 : 0);
+        },
+        testing::ExitedWithCode(0), "");
+}
