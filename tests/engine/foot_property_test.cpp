@@ -40,18 +40,14 @@ protected:
 
 }  // namespace
 
-TEST_F(FootProperties, SideIsDecidedByTheBigToe) {
+// One build per foot: the side its big toe gives, one closed inside region
+// round the foot, and an outline reaching the toes.
+TEST_F(FootProperties, SideClosedOutlineAndToes) {
     for (const Case& c : all_feet()) {
         ASSERT_FALSE(c.pixels.empty()) << c.name;
         EXPECT_EQ(decide_side(*shape, c.pixels.data()), c.left ? 1 : 0) << c.name;
         build(c);
         EXPECT_EQ(console.rfind(c.left ? "LEFT !\n" : "RIGHT !\n", 0), 0u) << c.name;
-    }
-}
-
-TEST_F(FootProperties, OutlineIsClosedRoundTheFoot) {
-    for (const Case& c : all_feet()) {
-        build(c);
         // Two centres, of the heel and of the forefoot: the middle of the
         // foot's row a fifth and seven tenths of the way from the heel (a
         // walking foot is bent, so the mean of its pixels can lie outside it).
@@ -103,12 +99,7 @@ TEST_F(FootProperties, OutlineIsClosedRoundTheFoot) {
         // An insole of about the foot's size: most of the foot lies inside it.
         EXPECT_GT(reached, static_cast<int>(n * 0.6)) << c.name;
         EXPECT_LT(reached, static_cast<int>(n * 1.2)) << c.name;
-    }
-}
 
-TEST_F(FootProperties, OutlineFollowsTheFootAtTheToes) {
-    for (const Case& c : all_feet()) {
-        build(c);
         const int from = std::max(shape->p0_1.y, shape->p[4].y) + 10;
         int foot_top = 0;
         for (int i = 0; i < SHAPE_PIXELS; ++i)
