@@ -58,16 +58,6 @@ inline const std::vector<RealFoot>& real_feet() {
     return feet;
 }
 
-// Insoles saved by the scaling program from the generated template: the
-// station's everyday input.
-inline const std::vector<RealFoot>& scaled_insoles() {
-    static const std::vector<RealFoot> feet = {{"fitmire_A_iLeft.bmp", true},
-                                               {"fitmire_A_iRight.bmp", false},
-                                               {"fitmire_B_iLeft.bmp", true},
-                                               {"fitmire_B_iRight.bmp", false}};
-    return feet;
-}
-
 // A drawn foot: heel at heel_y, toes towards row 359, big toe on the left for
 // a right foot and on the right for a left one (seen from above).
 struct DrawnFoot {
@@ -246,26 +236,6 @@ inline std::vector<NamedFoot> outline_feet(int min_length) {
         std::fclose(f);
     }
     return feet;
-}
-
-// Rows from the top, one character a pixel: ' ' empty, '.' below 10, 'o' set,
-// '#' marked in the overlay (for messages when a property fails).
-inline std::string ascii(const uint8_t* foot, const uint8_t* overlay, int step = 2) {
-    std::string s;
-    for (int y = H - 1; y >= 0; y -= step) {
-        bool any = false;
-        std::string line;
-        for (int x = 0; x < W; ++x) {
-            const int i = y * W + x;
-            char c = ' ';
-            if (foot && foot[i]) c = foot[i] < 10 ? '.' : 'o';
-            if (overlay && overlay[i]) c = '#';
-            any = any || c != ' ';
-            line += c;
-        }
-        if (any) s += std::to_string(y) + "\t" + line + "\n";
-    }
-    return s;
 }
 
 }  // namespace footsamples

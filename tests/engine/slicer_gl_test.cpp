@@ -1,5 +1,5 @@
-// The whole layer pipeline under a GL context: a box and an insole sliced
-// into complete G-code files, checked line by line; the vertex-array
+// The whole layer pipeline under a GL context: a box sliced into a
+// complete G-code file, checked line by line; the vertex-array
 // cross-section against the reference triangle-by-triangle picture.
 #include <gtest/gtest.h>
 
@@ -10,13 +10,10 @@
 #include <vector>
 
 #include "engine/gcode_writer.h"
-#include "engine/insole_outline.h"
-#include "engine/insole_shape.h"
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
-#include "tests/engine/foot_samples.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 
@@ -281,50 +278,6 @@ TEST_F(SlicerGl, LuminanceReadMatchesTheGlConversion) {
         EXPECT_EQ(0, std::memcmp(gl.data(), r->layer_plane, sizeof(Plane)));
     }
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-}
-
-TEST_F(SlicerGl, InsoleMeshFromARealFootSlicedIntoAWholeFile) {
-    std::vector<uint8_t> foot = footsamples::read_foot_bmp(testsupport::testdata("mun104_MUN104L_L.bmp"));
-    ASSERT_FALSE(foot.empty());
-    auto shape = std::make_unique<InsoleShape>();
-    init_insole_shape(*shape);
-    Mesh model;
-    build_insole_outline(*shape, foot.data(), model);
-    ASSERT_GT(model.size(), 1000u);
-    place(in, box_of(model));
-    // As the image loader leaves the view: turned -45 degrees about z.
-    turn_view(in, -45);
-    in.current_angle = -45;
-    const double a = -45 * 3.14159265 / 180;
-    in.heel_point[0] = in.heel_point[1] = 0;
-    in.base_height = shape->base_height;
-    r->insole_mesh_model = 1;
-    // Started at 0.45 mm, a job skips layer 0 (0.3) and prints 0.3 lower;
-    // the next job, started at 0 again, prints from its own first layer.
-    store.set_value(va_spacing, 1.0);
-    store.set_value(va_start_layer, 0.45);
-    auto skipped = check_gcode(run_job(model, "skip.gcode"), "; start\nG28", "M84\n; end");
-    ASSERT_TRUE(skipped.ok()) << skipped.report();
-    EXPECT_DOUBLE_EQ(skipped.layers[0].z, 1.00);
-    store.set_value(va_start_layer, 0);
-    store.set_value(va_spacing, 0.5);
-    std::string text = run_job(model, "foot.gcode");
-    auto ck = check_gcode(text, "; start\nG28", "M84\n; end");
-    ASSERT_TRUE(ck.ok()) << ck.report();  // no layer below the bed
-    EXPECT_DOUBLE_EQ(ck.layers[0].z, 0.30);
-    EXPECT_GE(ck.layers.size(), 4u);
-    // Turned back by the view's angle: every move, turned forward again,
-    // lies on the raster (the priming line excepted).
-    for (const auto& m : ck.moves) {
-        if (m.first == 25 && (m.second == 10 || m.second == 160)) continue;
-        const double u = m.first - 150, v = m.second - 180;
-        const double x = u * std::cos(a) - v * std::sin(a) + 150, y = u * std::sin(a) + v * std::cos(a) + 180;
-        EXPECT_GE(x, -1);
-        EXPECT_LE(x, 301);
-        EXPECT_GE(y, -1);
-        EXPECT_LE(y, 361);
-    }
-    destroy_insole_shape(*shape);
 }
 
 TEST_F(SlicerGl, NoFrameBufferRefusesAndStopsTheJob) {

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -25,18 +24,6 @@ using engine::ModelBox;
 using engine::StlStatus;
 
 // ---- making files ------------------------------------------------------------
-
-void put_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-std::string read_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void put_u32(std::string& s, uint32_t v) {
     for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
@@ -112,8 +99,8 @@ protected:
 
 TEST_F(Stl, AsciiAndBinaryOfOneSolidGiveTheSameTriangles) {
     const Mesh solid = tetrahedron();
-    put_bytes(dir / "a.stl", ascii_stl(solid));
-    put_bytes(dir / "b.stl", binary_stl(solid));
+    testsupport::put(dir / "a.stl", ascii_stl(solid));
+    testsupport::put(dir / "b.stl", binary_stl(solid));
 
     auto ra = engine::read_stl_file(dir / "a.stl", model, box);
     EXPECT_EQ(ra.status, StlStatus::ok);
@@ -141,14 +128,14 @@ TEST_F(Stl, AsciiAndBinaryOfOneSolidGiveTheSameTriangles) {
 TEST_F(Stl, BinaryWhoseHeaderSaysSolidStaysBinary) {
     const Mesh solid = tetrahedron();
     // "solid" header, even with a line feed in it, unless the next line opens with "facet".
-    put_bytes(dir / "s.stl", binary_stl(solid, "solid thing\nmade by a CAD program"));
+    testsupport::put(dir / "s.stl", binary_stl(solid, "solid thing\nmade by a CAD program"));
     auto r = engine::read_stl_file(dir / "s.stl", model, box);
     EXPECT_TRUE(r.binary);
     EXPECT_EQ(r.status, StlStatus::ok);
     EXPECT_TRUE(same_triangles(model, solid, 0));
 
     // An empty ASCII solid has no facet on its second line: read as binary, refused as too short.
-    put_bytes(dir / "e.stl", "solid empty\nendsolid empty\n");
+    testsupport::put(dir / "e.stl", "solid empty\nendsolid empty\n");
     r = engine::read_stl_file(dir / "e.stl", model, box);
     EXPECT_TRUE(r.binary);
     EXPECT_EQ(r.status, StlStatus::refused);
@@ -157,14 +144,14 @@ TEST_F(Stl, BinaryWhoseHeaderSaysSolidStaysBinary) {
 
 TEST_F(Stl, TwoSolidsGiveTheFirstOnly) {
     const Mesh first = tetrahedron(1), second = tetrahedron(3);
-    put_bytes(dir / "two.stl", ascii_stl(first, "one") + ascii_stl(second, "two"));
+    testsupport::put(dir / "two.stl", ascii_stl(first, "one") + ascii_stl(second, "two"));
     auto r = engine::read_stl_file(dir / "two.stl", model, box);
     EXPECT_EQ(r.status, StlStatus::ok);
     EXPECT_TRUE(same_triangles(model, first, 0));
 }
 
 TEST_F(Stl, CountZeroGivesAnEmptyModelAndTheResetRanges) {
-    put_bytes(dir / "z.stl", binary_stl({}, "nothing", 0));
+    testsupport::put(dir / "z.stl", binary_stl({}, "nothing", 0));
     testing::internal::CaptureStdout();
     auto r = engine::read_stl_file(dir / "z.stl", model, box);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -187,7 +174,7 @@ TEST_F(Stl, WriterTextAndReadBackToSixDecimals) {
               {{0.1f, 0.2f, 0.3f}, {299.999999f, 359.5f, 1e-7f}, {5, 6, 7}}};
     const std::string path = dir / "w.stl";
     ASSERT_TRUE(engine::write_stl_text(path, m));
-    const std::string text = read_text(path);
+    const std::string text = testsupport::slurp(path);
     EXPECT_EQ(text.substr(0, 10), "solid STL\n");
     EXPECT_NE(text.find("facet normal 0 0 0\nouter loop\n\tvertex 1.500000 -2.250000 0.000000\n"
                         "\tvertex 100.123459 3.000000 4.000000\n"),
@@ -220,7 +207,7 @@ TEST_F(Stl, TruncatedBinaryKeepsTheRecordsItHolds) {
     const Mesh solid = tetrahedron();
     std::string bytes = binary_stl(solid, "cut short", 10);
     bytes.resize(84 + 50 * 3 + 20);  // three whole records and part of a fourth
-    put_bytes(dir / "t.stl", bytes);
+    testsupport::put(dir / "t.stl", bytes);
     testing::internal::CaptureStdout();
     auto r = engine::read_stl_file(dir / "t.stl", model, box);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -231,7 +218,7 @@ TEST_F(Stl, TruncatedBinaryKeepsTheRecordsItHolds) {
 }
 
 TEST_F(Stl, HugeCountAllocatesOnlyWhatTheFileHolds) {
-    put_bytes(dir / "h.stl", binary_stl(tetrahedron(), "liar", 0xFFFFFFF0u));
+    testsupport::put(dir / "h.stl", binary_stl(tetrahedron(), "liar", 0xFFFFFFF0u));
     auto r = engine::read_stl_file(dir / "h.stl", model, box);
     EXPECT_EQ(r.status, StlStatus::partial);
     EXPECT_EQ(model.size(), 4u);
@@ -239,9 +226,9 @@ TEST_F(Stl, HugeCountAllocatesOnlyWhatTheFileHolds) {
 }
 
 TEST_F(Stl, ShortAndEmptyFilesAreRefused) {
-    put_bytes(dir / "short.stl", std::string(40, 'x'));
+    testsupport::put(dir / "short.stl", std::string(40, 'x'));
     EXPECT_EQ(engine::read_stl_file(dir / "short.stl", model, box).status, StlStatus::refused);
-    put_bytes(dir / "empty.stl", "");
+    testsupport::put(dir / "empty.stl", "");
     EXPECT_EQ(engine::read_stl_file(dir / "empty.stl", model, box).status, StlStatus::refused);
     EXPECT_TRUE(model.empty());
     EXPECT_EQ(box.model_max_x, -600000);
@@ -253,7 +240,7 @@ TEST_F(Stl, NonFiniteCoordinatesAreSkipped) {
     Mesh solid = tetrahedron();
     solid[1].b.y = std::numeric_limits<float>::quiet_NaN();
     solid[2].c.z = std::numeric_limits<float>::infinity();
-    put_bytes(dir / "nan.stl", binary_stl(solid));
+    testsupport::put(dir / "nan.stl", binary_stl(solid));
     auto r = engine::read_stl_file(dir / "nan.stl", model, box);
     EXPECT_EQ(r.status, StlStatus::partial);
     ASSERT_EQ(model.size(), 2u);
@@ -264,7 +251,7 @@ TEST_F(Stl, NonFiniteCoordinatesAreSkipped) {
                               "vertex 0 1 0\nendloop\nendfacet\nfacet normal 0 0 0\nouter loop\nvertex 0 0 0\n"
                               "vertex 1 0 0\nvertex 0 1 inf\nendloop\nendfacet\nfacet\nvertex 0 0 0\nvertex 1 0 0\n"
                               "vertex 0 1 0\nendsolid\n";
-    put_bytes(dir / "nan_a.stl", ascii);
+    testsupport::put(dir / "nan_a.stl", ascii);
     r = engine::read_stl_file(dir / "nan_a.stl", model, box);
     EXPECT_EQ(r.status, StlStatus::partial);
     EXPECT_EQ(model.size(), 1u);
@@ -272,7 +259,7 @@ TEST_F(Stl, NonFiniteCoordinatesAreSkipped) {
 
 TEST_F(Stl, AsciiFaultsAreRefusedOrKeptClearly) {
     // A vertex with two numbers: the next word is no number.
-    put_bytes(dir / "two.stl", "solid x\nfacet normal 0 0 0\nouter loop\nvertex 1 2\nvertex 1 0 0\nvertex 0 1 0\n"
+    testsupport::put(dir / "two.stl", "solid x\nfacet normal 0 0 0\nouter loop\nvertex 1 2\nvertex 1 0 0\nvertex 0 1 0\n"
                                "endloop\nendfacet\nendsolid\n");
     testing::internal::CaptureStdout();
     auto r = engine::read_stl_file(dir / "two.stl", model, box);
@@ -284,7 +271,7 @@ TEST_F(Stl, AsciiFaultsAreRefusedOrKeptClearly) {
     // A word longer than the reader takes.
     std::string text = ascii_stl(tetrahedron());
     text.insert(text.find("outer"), std::string(5000, 'A') + " ");
-    put_bytes(dir / "long.stl", text);
+    testsupport::put(dir / "long.stl", text);
     testing::internal::CaptureStdout();
     r = engine::read_stl_file(dir / "long.stl", model, box);
     out = testing::internal::GetCapturedStdout();
@@ -294,7 +281,7 @@ TEST_F(Stl, AsciiFaultsAreRefusedOrKeptClearly) {
     // Ending inside a triangle keeps the triangles before it.
     text = ascii_stl(tetrahedron());
     text.resize(text.find("vertex", text.find("facet", 200)) + 12);
-    put_bytes(dir / "cut.stl", text);
+    testsupport::put(dir / "cut.stl", text);
     r = engine::read_stl_file(dir / "cut.stl", model, box);
     EXPECT_EQ(r.status, StlStatus::partial);
     EXPECT_GE(model.size(), 1u);
@@ -303,7 +290,7 @@ TEST_F(Stl, AsciiFaultsAreRefusedOrKeptClearly) {
 
     // No endsolid at all: read to the end of the file.
     text = "solid x\n" + ascii_facets(tetrahedron());
-    put_bytes(dir / "open.stl", text);
+    testsupport::put(dir / "open.stl", text);
     r = engine::read_stl_file(dir / "open.stl", model, box);
     EXPECT_EQ(r.status, StlStatus::ok);
     EXPECT_EQ(model.size(), 4u);
@@ -313,7 +300,7 @@ TEST_F(Stl, AsciiFaultsAreRefusedOrKeptClearly) {
 
 TEST_F(Stl, LoadPlacesTheModelAndAsksForItsHeight) {
     engine::LayerRaster raster;
-    put_bytes(dir / "b.stl", binary_stl(tetrahedron()));
+    testsupport::put(dir / "b.stl", binary_stl(tetrahedron()));
     float heel[2] = {-1, -1};
     ASSERT_TRUE(engine::load_stl_file(dir / "b.stl", model, box, raster, heel));
     EXPECT_EQ(raster.height_request, 1);
@@ -409,15 +396,15 @@ TEST_F(StlGl, DrawModelWritesOnceWhenSaveIsOn) {
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
     const Mesh m = tetrahedron();
     engine::draw_model(m);
-    EXPECT_TRUE(read_text("123.stl").empty());
+    EXPECT_TRUE(testsupport::slurp("123.stl").empty());
     store.set_value(engine::bt_save_stl, 1);
     engine::draw_model(m);
     EXPECT_EQ(store.value(engine::bt_save_stl), 0);
-    const std::string text = read_text("123.stl");
+    const std::string text = testsupport::slurp("123.stl");
     EXPECT_EQ(chdir(here), 0);
     Mesh back;
     ModelBox box;
-    put_bytes(dir / "copy.stl", text);
+    testsupport::put(dir / "copy.stl", text);
     engine::read_stl_file(dir / "copy.stl", back, box);
     EXPECT_TRUE(same_triangles(back, m, 1e-6f));
 }

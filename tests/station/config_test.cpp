@@ -113,12 +113,4 @@ TEST_F(StationConfigAtStart, RelativeCaFileServesEveryFileCycle) {
     platform::change_dir(start_dir);
 }
 
-TEST_F(StationConfigAtStart, TlsOffIsExplicitAndWarned) {
-    write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\ntls_verify = 0\n");
-    make_server();
-    EXPECT_TRUE(state->config_ok);
-    EXPECT_FALSE(state->config.tls_verify);
-    EXPECT_TRUE(ui.has_line("WARNING: tls_verify = 0"));
-}
-
 }  // namespace

@@ -77,11 +77,6 @@ TEST_F(JobPoll, BracingDownloadLandsUnderItsLastName) {
     EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
     EXPECT_GE(ui.selects, 1);
     EXPECT_EQ(state->job_count, 0);
-    // "C" alone is a bracing job too.
-    service->push(kJobPath, answer(200, job_reply("C", "b.gcode")));
-    service->set_default("/Mirel/b.gcode", answer(200, "x"));
-    poll();
-    EXPECT_TRUE(common::file_exists(files + "/b.gcode"));
 }
 
 TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
@@ -96,14 +91,6 @@ TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
     EXPECT_EQ(reqs[1].path, "/Mirel/s/l.gcode");
     EXPECT_EQ(reqs[2].path, "/Mirel/s/r.gcode");
     EXPECT_EQ(ui.lines, (std::vector<std::string>{"type : b001", "Slipper Downloaded ~"}));
-}
-
-TEST_F(JobPoll, UpperCaseB001IsAnInsoleJob) {
-    add_program("Formlet");
-    service->push(kJobPath, answer(200, job_reply("B001", "x/13800_1.bmp", R"(,"left":"l","right":"r")")));
-    poll();
-    EXPECT_EQ(state->job_count, 1);
-    EXPECT_TRUE(common::file_exists(files + "/Hostlet/insole parameters.txt"));
 }
 
 TEST_F(JobPoll, InsoleJobWritesHandOffStartsFormletAndAnnounces) {
@@ -158,14 +145,6 @@ TEST_F(JobPoll, CancellationLeavesTwoEmptyFilesAndNoAnnouncement) {
     EXPECT_EQ(state->job_count, 0);
     EXPECT_TRUE(ui.lines.empty());
     EXPECT_TRUE(raised.empty());
-}
-
-TEST_F(JobPoll, UpperCaseCancelIsAnOrdinaryJob) {
-    add_program("Formlet");
-    service->push(kJobPath, answer(200, job_reply("A001", "orders/A1_7.CANCEL", R"(,"left":"l","right":"r")")));
-    poll();
-    EXPECT_EQ(state->job_count, 1);
-    EXPECT_FALSE(common::file_exists(files + "/A1_A1_iLeft.cancel"));
 }
 
 TEST_F(JobPoll, UnsafeNamesWriteNothingOutsideTheStation) {

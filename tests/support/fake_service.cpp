@@ -17,6 +17,10 @@
 
 namespace testsupport {
 
+namespace {
+
+// A self-signed certificate for the subjectAltName list names and its key,
+// as PEM files; false with the reason when OpenSSL refuses.
 bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path, const std::string& names,
                            std::string* why) {
     auto fail = [&](const char* what) {
@@ -63,6 +67,8 @@ bool make_self_signed_cert(const std::string& cert_path, const std::string& key_
     return ok ? true : fail("certificate");
 }
 
+}  // namespace
+
 struct FakeService::Impl {
     std::string cert, key;
     std::unique_ptr<httplib::SSLServer> server;
@@ -92,7 +98,7 @@ struct FakeService::Impl {
                 found = true;
             }
             requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type"), req.target,
-                                found ? r.status : 404, found && r.truncate_at != std::string::npos});
+                                found ? r.status : 404});
         }
         if (!found) {
             res.status = 404;

@@ -32,14 +32,7 @@ struct FakeRequest {
     std::string method, path, body, content_type;
     std::string target;  // the address as sent, before any %XX is decoded
     int status = 0;    // the status it was answered with
-    bool cut = false;  // its answer was cut off short of its length
 };
-
-// Writes a self-signed certificate for 127.0.0.1 / localhost and its key as
-// PEM files; false with the reason when OpenSSL refuses.
-// names: the subjectAltName list.
-bool make_self_signed_cert(const std::string& cert_path, const std::string& key_path,
-                           const std::string& names = "IP:127.0.0.1,DNS:localhost", std::string* why = nullptr);
 
 class FakeService {
 public:

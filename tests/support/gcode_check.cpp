@@ -161,7 +161,6 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
                 break;
         }
         if (p.form == Form::Travel || p.form == Form::TravelSp || p.form == Form::Extrude) {
-            c.moves.emplace_back(p.x, p.y);
             if (p.x < c.min_x) c.min_x = p.x;
             if (p.x > c.max_x) c.max_x = p.x;
             if (p.y < c.min_y) c.min_y = p.y;

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -17,7 +16,6 @@ struct GcodeLayer {
 struct GcodeCheck {
     std::vector<std::string> problems;  // empty when the file is well formed
     std::vector<GcodeLayer> layers;
-    std::vector<std::pair<double, double>> moves;  // X, Y of every travel and extrusion move
     double min_x = 1e9, max_x = -1e9, min_y = 1e9, max_y = -1e9;  // over every X/Y written
     bool ok() const { return problems.empty(); }
     std::string report() const;
