@@ -29,27 +29,6 @@ namespace {
 
 const char kTemplate[] = "255mm narrow 20220606 backmove 5mm.bmp";
 
-// A 24-bit BMP, rows bottom-up, each 4-byte aligned; px gives blue, green, red.
-std::string bmp24(int w, int h, void (*px)(int row, int col, unsigned char bgr[3])) {
-    const int pitch = (w * 3 + 3) / 4 * 4;
-    const int data = pitch * h, size = 54 + data;
-    std::string b(size, '\0');
-    auto put32 = [&](int at, int v) {
-        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
-    };
-    b[0] = 'B', b[1] = 'M';
-    put32(2, size), put32(10, 54), put32(14, 40), put32(18, w), put32(22, h);
-    b[26] = 1, b[28] = 24;
-    put32(34, data), put32(38, 3937), put32(42, 3937);
-    for (int r = 0; r < h; ++r)
-        for (int c = 0; c < w; ++c) {
-            unsigned char bgr[3];
-            px(r, c, bgr);
-            for (int k = 0; k < 3; ++k) b[54 + r * pitch + c * 3 + k] = static_cast<char>(bgr[k]);
-        }
-    return b;
-}
-
 // The left insole template, 1 mm per pixel, row 0 at the bottom: a sole of
 // columns 50..99, rows 30..329, widened to columns 40..109 on rows 220..259;
 // height 10 with a plateau of 66 on rows 80..199, columns 60..99, that holds
@@ -179,8 +158,8 @@ public:
         fs::create_directories(insole);
         fs::create_directories(server);
         // FreeImage tells the type from the bytes, so a BMP can stand in for the PNG stamp.
-        return common::write_file_atomic(server + "/" + kTemplate, bmp24(150, 360, template_px)) &&
-               common::write_file_atomic(server + "/drop.png", bmp24(250, 250, drop_px)) &&
+        return common::write_file_atomic(server + "/" + kTemplate, testsupport::bmp24(150, 360, template_px)) &&
+               common::write_file_atomic(server + "/drop.png", testsupport::bmp24(250, 250, drop_px)) &&
                common::write_file_atomic(server + "/lut_ancestor.txt", "0 0 0\n") &&
                common::write_file_atomic(server + "/bt_degree_30.txt", degree_30);
     }

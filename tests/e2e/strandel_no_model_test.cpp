@@ -19,18 +19,10 @@ namespace {
 // A 24-bit 150 x 360 BMP holding one pixel-wide line of 121 rows: the spur
 // pass leaves nothing of it.
 std::string line_foot_bmp() {
-    const int w = 150, h = 360, pitch = 452, size = 54 + pitch * h;
-    std::string b(size, '\0');
-    auto put32 = [&](int at, int v) {
-        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
-    };
-    b[0] = 'B', b[1] = 'M';
-    put32(2, size), put32(10, 54), put32(14, 40), put32(18, w), put32(22, h);
-    b[26] = 1, b[28] = 24;
-    put32(34, pitch * h);
-    for (int r = 100; r <= 220; ++r)
-        for (int k = 0; k < 3; ++k) b[54 + r * pitch + 70 * 3 + k] = 80;
-    return b;
+    return testsupport::bmp24(150, 360, [](int row, int col, unsigned char bgr[3]) {
+        const unsigned char v = row >= 100 && row <= 220 && col == 70 ? 80 : 0;
+        bgr[0] = bgr[1] = bgr[2] = v;
+    });
 }
 
 TEST(StrandelNoModel, JobSkippedImageKeptNextJobWritten) {

@@ -47,6 +47,12 @@ bool make_gl_current(std::string* reason) {
     return ok;
 }
 
+bool make_old_gl_current() {
+    setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
+    setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
+    return make_gl_current();
+}
+
 bool have_display() {
     static const bool ok = [] {
         Display* d = XOpenDisplay(nullptr);
@@ -70,6 +76,26 @@ bool put(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out << bytes;
     return static_cast<bool>(out);
+}
+
+std::string bmp24(int w, int h, void (*px)(int row, int col, unsigned char bgr[3])) {
+    const int pitch = (w * 3 + 3) / 4 * 4;
+    const int data = pitch * h, size = 54 + data;
+    std::string b(size, '\0');
+    auto put32 = [&](int at, int v) {
+        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    b[0] = 'B', b[1] = 'M';
+    put32(2, size), put32(10, 54), put32(14, 40), put32(18, w), put32(22, h);
+    b[26] = 1, b[28] = 24;
+    put32(34, data), put32(38, 3937), put32(42, 3937);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            unsigned char bgr[3];
+            px(r, c, bgr);
+            for (int k = 0; k < 3; ++k) b[54 + r * pitch + c * 3 + k] = static_cast<char>(bgr[k]);
+        }
+    return b;
 }
 
 TempDir::TempDir() {

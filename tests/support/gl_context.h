@@ -12,6 +12,10 @@ namespace testsupport {
 // False (with reason) when there is no display or no GLX.
 bool make_gl_current(std::string* reason = nullptr);
 
+// For a fresh child process only: makes current a 2.1 context from which
+// Mesa has taken the frame-buffer extension, as an old card would offer.
+bool make_old_gl_current();
+
 // True when an X display can be opened; windows that are shown need one.
 bool have_display();
 
@@ -38,6 +42,10 @@ std::string sample(const std::string& name);
 // (false when it cannot be).
 std::string slurp(const std::string& path);
 bool put(const std::string& path, const std::string& bytes);
+
+// The bytes of a 24-bit BMP file, rows bottom-up, each 4-byte aligned; px
+// gives the blue, green and red bytes of each pixel.
+std::string bmp24(int w, int h, void (*px)(int row, int col, unsigned char bgr[3]));
 
 // A fresh temporary directory, removed with its contents by the destructor.
 class TempDir {
