@@ -246,7 +246,6 @@ void GL_Display_3D::batch_load_step() {
     engine::params().set_value(engine::origin_x, iv.origin_point[0]);
     engine::params().redraw(engine::origin_x);
 
-    bool refused = false;  // the load removed the image as unusable
     bool loaded = false;
     if (!fits) {
         printf("%s: the image path does not fit %d characters; job skipped\n", name, BMP_NAME_SIZE);
@@ -258,7 +257,7 @@ void GL_Display_3D::batch_load_step() {
         // A foot too short to print is removed by the load itself; an image
         // that cannot be read or has the wrong size stays.
         std::string settings;
-        loaded = load_batch_file(paths.image, &refused, &settings);
+        loaded = load_batch_file(paths.image, nullptr, &settings);
         if (loaded && model.empty()) {
             // No closed model came of the foot: nothing is written for it, and
             // the image stays, as an unreadable one does.
