@@ -6,7 +6,7 @@
 namespace common {
 
 // The path program formats "C:\VerdanelFiles\temp\<name>_iRight.gcode" into a
-// 128-byte buffer: 22 + name + 14 + 1 <= 128 leaves 92 bytes for the name.
+// 128-byte buffer: 22 + name + 13 + 1 <= 128 leaves 92 bytes for the name.
 // Hostlet hands over no longer name, Fitmire saves none and the path program
 // prints every one up to it.
 constexpr int kMaxJobNameBytes = 92;
