@@ -4,6 +4,7 @@
 // OpenGL scaling (heights, arch factor, box and pad).
 #include <FreeImage.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "common/job_name.h"
 #include "scaler/handoff.h"
 #include "scaler/insole_image.h"
 #include "scaler/planes.h"
@@ -62,7 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fitmire::parse_insole_parameters(reinterpret_cast<const char*>(data), size, h);
     // The name must always be a terminated string within its buffer.
     if (std::memchr(h.job_name, '\0', sizeof h.job_name) == nullptr) __builtin_trap();
-    fitmire::job_name_usable(h.job_name);
+    common::job_name_usable(h.job_name);
+    // A record is used only with a finite arch index and a foot's length.
+    for (int side = 0; side < 2; ++side) {
+        const float* v = side ? h.right_values : h.left_values;
+        const bool usable = side ? h.right_found && h.right_refused.empty() : h.left_found && h.left_refused.empty();
+        if (usable && (!std::isfinite(v[0]) || !(v[1] > 0) || !(v[1] + 10 <= 360))) __builtin_trap();
+    }
 
     // The file reader must agree with the buffer reader.
     static const std::string path = "/tmp/handoff_fuzz_" + std::to_string(static_cast<long>(getpid())) + ".txt";
@@ -75,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         remove(path.c_str());
         if (read != (size <= 65536)) __builtin_trap();
         if (read && (from_file.left_found != h.left_found || from_file.right_found != h.right_found ||
+                     from_file.left_refused != h.left_refused || from_file.right_refused != h.right_refused ||
                      std::strcmp(from_file.job_name, h.job_name) != 0))
             __builtin_trap();
     }
@@ -83,7 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // the rebuild's plain steps on the template's heights.
     fitmire::InsoleImage& img = *g_img;
     img.left_pending = img.right_pending = false;
-    if (!img.accept_handoff(h, "insole parameters.txt")) return 0;
+    const bool pending = img.accept_handoff(h, "insole parameters.txt");
+    // A job that does not end the program has a usable side waiting.
+    if (!pending && !img.job_ends_program) __builtin_trap();
+    if (!pending) return 0;
     fitmire::ScalerControls c;
     img.apply_pending(c);
     std::memcpy(img.work_plane, g_template_plane, sizeof g_template_plane);

@@ -10,6 +10,7 @@
 #include "engine/params.h"
 #include "pathapp/app.h"
 #include "pathapp/param_set.h"
+#include "pathapp/refused_images.h"
 #include "pathapp/engine_parts.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
@@ -56,8 +57,8 @@ void batch_job_finished(GL_Display_3D& view) {
     if (!view.job_image_path.empty()) {
         // Moved, not merely present: an older file of that name proves nothing.
         if (common::file_exists(view.gcode_path) && !common::file_exists(view.gcode_temp_path)) {
-            remove(view.job_image_path.c_str());
-            if (!view.job_settings_path.empty()) remove(view.job_settings_path.c_str());
+            remove_job_file(view.job_image_path);
+            if (!view.job_settings_path.empty()) remove_job_file(view.job_settings_path);
         } else {
             printf("%s: the G-code file is not in place; the image is kept\n", view.gcode_path);
         }

@@ -15,6 +15,7 @@
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
 #include "pathapp/batch.h"
+#include "pathapp/refused_images.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
 
@@ -247,21 +248,22 @@ void GL_Display_3D::batch_load_step() {
     engine::params().redraw(engine::origin_x);
 
     bool loaded = false;
-    if (!fits) {
-        printf("%s: the image path does not fit %d characters; job skipped\n", name, BMP_NAME_SIZE);
+    BatchJobPaths gcode_paths;
+    if (const std::string why = list_name_problem(name); !why.empty()) {
+        set_aside_job_image(name, "unusable name: " + why);
+    } else if (!fits || !make_gcode_paths(name, gcode_paths)) {
+        set_aside_job_image(name, "the G-code paths do not fit " + std::to_string(BMP_NAME_SIZE) + " characters");
     } else if (!job_image_path.empty() && job_image_path == paths.image) {
         // Loaded at the last frame but never measured, so its job cannot start;
         // loading it again would repeat forever. Its G-code never came, so it stays.
         printf("%s: the model was not measured; job skipped, the image is kept\n", name);
     } else {
-        // A foot too short to print is removed by the load itself; an image
-        // that cannot be read or has the wrong size stays.
-        std::string settings;
-        loaded = load_batch_file(paths.image, nullptr, &settings);
+        std::string settings, refusal;
+        loaded = load_batch_file(paths.image, &refusal, &settings);
+        if (!refusal.empty()) set_aside_job_image(name, refusal);
         if (loaded && model.empty()) {
-            // No closed model came of the foot: nothing is written for it, and
-            // the image stays, as an unreadable one does.
-            printf("%s: no insole model can be built from the image; job skipped, the image is kept\n", name);
+            // No closed model came of the foot: nothing is written for it.
+            set_aside_job_image(name, "no insole model can be built from the image");
             loaded = false;
         }
         if (loaded) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "pathapp/param_files.h"
+#include "pathapp/refused_images.h"
 #include "engine/params.h"
 #include "pathapp/app.h"
 #include "pathapp/views.h"
@@ -74,7 +75,7 @@ void GL_Display_Image::read_bmp_list() {
         memcpy(bmp_list, list.names, sizeof bmp_list);
         bmp_count = list.count;
         for (int i = 0; i < bmp_count; ++i) printf("bmp_list[ %d ] %s\n", i, bmp_list[i]);
-        std::remove(path.c_str());
+        remove_job_file(path);
         bmp_index = 0;
     }
     if (bmp_count > 0) {

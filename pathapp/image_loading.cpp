@@ -210,13 +210,6 @@ void apply_job_settings(const std::string& job_name, std::string& to_remove) {
 
 }  // namespace
 
-void remove_unusable_job(const std::string& path) {
-    remove(path.c_str());
-    std::string tname;
-    if (current_variant() == 0 && replace_last_three(base_name(path), "txt", static_cast<size_t>(-1), tname))
-        remove(insole_settings_path(tname).c_str());
-}
-
 // ---- loaders ------------------------------------------------------------------------
 
 void load_pressure_image() {
@@ -238,24 +231,27 @@ void load_pressure_image() {
     find_heel_point();
 }
 
-bool load_batch_file(const std::string& path, bool* refused, std::string* settings_file) {
-    if (refused) *refused = false;
+bool load_batch_file(const std::string& path, std::string* refusal, std::string* settings_file) {
+    if (refusal) refusal->clear();
     if (settings_file) settings_file->clear();
     turn_for_image();
     printf("RESULT getFilename %s\n", path.c_str());
     bool wrong_size = false;
     FIBITMAP* bmp = load_bitmap(path, wrong_size);
+    if (!bmp && wrong_size && refusal) {
+        *refusal = "not a 150 x 360 image";
+        return false;
+    }
     if (!bmp) {
-        // Kept: an unusable input is the operator's to look at, not ours to destroy.
+        // Kept: it may still be on its way, and it is not ours to destroy.
         printf("%s; job skipped, the image is kept\n", bad_image_line(path, wrong_size).c_str());
         return false;
     }
     pixel_copy(bmp, path);
     int first = 0, last = 0;
     if (!foot_row_extent(gp_img->img.foot_image, first, last) || last - first + 1 < 80) {
-        printf("%s: the foot spans fewer than 80 rows; refused and removed\n", path.c_str());
-        remove_unusable_job(path);
-        if (refused) *refused = true;
+        if (refusal) *refusal = "the foot spans fewer than 80 rows";
+        else printf("%s: the foot spans fewer than 80 rows; job skipped\n", path.c_str());
         return false;
     }
     std::string to_remove;

@@ -68,6 +68,13 @@ bool wildcard_match(const std::string& pattern, const std::string& name);
 enum class MoveResult { moved, target_exists, failed };
 MoveResult rename_no_replace(const std::string& from, const std::string& to);
 
+// Moves the files (all in one directory) into `folder` (made when missing)
+// under their own names, or, when any of those is taken, all with the same
+// first free " (n)" before their extension: "x.bmp" and "x.txt" become
+// "x (2).bmp" and "x (2).txt". Nothing there is replaced. The new path of
+// each file, "" for one that could not be moved.
+std::vector<std::string> set_aside(const std::vector<std::string>& paths, const std::string& folder);
+
 // ---- OpenGL ----------------------------------------------------------------
 void* gl_proc_address(const char* name);
 // True when a context with these GL_VERSION and GL_EXTENSIONS strings has

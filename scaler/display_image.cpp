@@ -76,9 +76,9 @@ void GL_Display_Image::draw() {
     glPointSize(1);
     glColor3f(1, 1, 1);
 
-    if (save_pending_side(run) == HandoffSave::right) {
+    if (save_pending_side(run) != HandoffSave::nothing && close_job()) {
         std::fflush(stdout);
-        std::exit(0);
+        std::exit(job_save_failed ? 1 : 0);
     }
 }
 

@@ -118,7 +118,9 @@ bool gl_scratch_begin() {
     if (refuse_scratch) return false;
     Scratch& s = scratch();
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &s.previous);
-    if (s.context != glXGetCurrentContext() || !s.fbo) {
+    // Tried once per context: a display without frame-buffer objects would
+    // otherwise be asked (and its absence printed) on every draw.
+    if (s.context != glXGetCurrentContext()) {
         if (!make_scratch()) {
             if (api().bind_framebuffer) api().bind_framebuffer(GL_FRAMEBUFFER, s.previous);
             return false;

@@ -1,4 +1,4 @@
-// The hand-off file reader and the job-name check.
+// The hand-off file reader and the judgement of a record's numbers.
 #include "handoff.h"
 
 #include <cerrno>
@@ -14,8 +14,8 @@ namespace {
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Walks the buffer word by word; words are cut at kMaxWord characters, the rest
-// of an over-long word is skipped. A word that was not consumed (a failed
-// number) is handed out again by the next call.
+// of an over-long word is skipped. A word that was not consumed (a record
+// word that cut the record before it) is handed out again by the next call.
 class WordReader {
 public:
     WordReader(const char* data, size_t size, std::string* problems)
@@ -36,11 +36,15 @@ public:
         const size_t n = std::strlen(w);
         return last_len_ == n && std::memcmp(last_start_, w, n) == 0;
     }
+    bool last_is_record_word() const { return last_is("left") || last_is("right"); }
 
 private:
     bool take(char* buf, size_t limit, const char* what) {
         while (p_ < end_ && is_space(*p_)) ++p_;
-        if (p_ >= end_) return false;
+        if (p_ >= end_) {
+            last_len_ = 0;
+            return false;
+        }
         last_start_ = p_;
         size_t n = 0;
         while (p_ < end_ && !is_space(*p_)) {
@@ -65,47 +69,90 @@ private:
     std::string* problems_;
 };
 
-// A whole word as a finite float ("%f" would also take "nan" and "inf",
-// which no height step can use).
-bool parse_number(const char* word, float& v) {
-    char* endp = nullptr;
-    errno = 0;
-    const float f = std::strtof(word, &endp);
-    if (endp == word || *endp != '\0' || !std::isfinite(f)) return false;
-    v = f;
-    return true;
+std::string shown(float v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
 }
 
-void read_numbers(WordReader& in, float* values) {
+// Reads a record's eight number places into values; each place is one word,
+// so a word that is no number costs its own place only. Empty when all eight
+// are numbers, otherwise why not. The end of the file or a record word cuts
+// the record (`cut`); the record word is left for the caller.
+std::string read_places(WordReader& in, float* values, bool& cut) {
     char word[kMaxWord + 1];
+    std::string why;
+    cut = false;
     for (int i = 0; i < 8; ++i) {
-        if (!in.next(word)) return;
-        if (!parse_number(word, values[i])) {
-            in.unread();  // read again as an ordinary word
-            return;
+        if (!in.next(word)) {
+            cut = true;
+        } else if (in.last_is_record_word()) {
+            in.unread();
+            cut = true;
         }
+        if (cut) return "it ends after " + std::to_string(i) + " of its eight numbers";
+        float v = 0;
+        if (in.last_length() > static_cast<size_t>(kMaxWord) || !read_number(word, v)) {
+            if (why.empty()) why = "its number " + std::to_string(i + 1) + " \"" + word + "\" is no number";
+            continue;
+        }
+        values[i] = v;
     }
+    return why;
+}
+
+// Reads one record's numbers and judges them; the values change only for a
+// usable record. `shown` gets the numbers as read, for the console.
+void read_record(WordReader& in, float* values, std::string& refused, bool& cut, float* shown_values) {
+    std::memcpy(shown_values, values, 8 * sizeof(float));
+    refused = read_places(in, shown_values, cut);
+    if (refused.empty()) refused = record_refusal(shown_values);
+    if (refused.empty()) std::memcpy(values, shown_values, 8 * sizeof(float));
 }
 
 }  // namespace
 
+bool read_number(const char* word, float& v) {
+    char* endp = nullptr;
+    errno = 0;
+    const float f = std::strtof(word, &endp);
+    if (endp == word || *endp != '\0') return false;
+    v = f;
+    return true;
+}
+
+std::string record_refusal(const float* values) {
+    const float arch = values[0], length = values[1];
+    if (!std::isfinite(arch) || !std::isfinite(length))
+        return "its arch index " + shown(arch) + " or foot length " + shown(length) + " is no finite number";
+    if (!(length > 0)) return "its foot length " + shown(length) + " mm is not positive";
+    if (!(length + 10.0f <= kMaxFootLength + 10.0f))
+        return "its foot length " + shown(length) + " mm makes an insole longer than the 360-row image";
+    return "";
+}
+
 void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems, FILE* console) {
     out.left_found = out.right_found = false;
+    out.left_refused.clear();
+    out.right_refused.clear();
     out.job_name_read = false;
     out.job_name_broken = false;
+    out.job_name_text.clear();
     out.line_open = false;
     auto say = [&](const char* text) {
         if (console) std::fputs(text, console);
     };
     WordReader in(data, size, problems);
     char word[kMaxWord + 1];
+    float read[8];
+    bool cut = false;
     while (in.next(word)) {
         // Compared with the word's full length: a NUL byte inside is no end.
         if (in.last_is("left")) {
             out.left_found = true;
             say("FOUND LEFT: \n");
-            read_numbers(in, out.left_values);
-            for (float v : out.left_values) {
+            read_record(in, out.left_values, out.left_refused, cut, read);
+            for (float v : read) {
                 char num[64];
                 std::snprintf(num, sizeof num, "%f ", v);
                 say(num);
@@ -115,25 +162,32 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
             out.right_found = true;
             say("FOUND RIGHT: \n");
             out.line_open = false;
-            read_numbers(in, out.right_values);
+            read_record(in, out.right_values, out.right_refused, cut, read);
+            if (cut) continue;  // the name's place never came
+            // The name's place follows the eight number places, whatever they held.
             char name[kMaxJobName + 1];
             bool too_long = false;
-            if (in.next_name(name, too_long)) {
-                if (too_long) {
-                    // Never a cut name: it could collide with another job's files.
-                    if (problems) problems->append("the job name is longer than 130 characters; ");
-                    out.job_name[0] = '\0';
-                    out.job_name_broken = true;
-                } else if (std::strlen(name) != in.last_length()) {
-                    if (problems) problems->append("the job name holds a NUL byte; ");
-                    out.job_name[0] = '\0';
-                    out.job_name_broken = true;
-                } else {
-                    std::memcpy(out.job_name, name, sizeof name);
-                    out.job_name_broken = false;
-                }
-                out.job_name_read = true;
+            if (!in.next_name(name, too_long)) continue;
+            if (in.last_is_record_word()) {
+                in.unread();
+                continue;
             }
+            out.job_name_text.assign(name, std::strlen(name));
+            if (too_long) out.job_name_text += "...";
+            if (too_long) {
+                // Never a cut name: it could collide with another job's files.
+                if (problems) problems->append("the job name is longer than " + std::to_string(kMaxJobName) + " bytes; ");
+                out.job_name[0] = '\0';
+                out.job_name_broken = true;
+            } else if (std::strlen(name) != in.last_length()) {
+                if (problems) problems->append("the job name holds a NUL byte; ");
+                out.job_name[0] = '\0';
+                out.job_name_broken = true;
+            } else {
+                std::memcpy(out.job_name, name, sizeof name);
+                out.job_name_broken = false;
+            }
+            out.job_name_read = true;
         }
     }
     if (console) std::fflush(console);
@@ -153,23 +207,6 @@ bool read_insole_parameters_file(const std::string& path, Handoff& out, std::str
         return false;
     }
     parse_insole_parameters(buf, n, out, problems, console);
-    return true;
-}
-
-bool job_name_usable(const char* name, std::string* why) {
-    auto refuse = [&](const char* reason) {
-        if (why) *why = reason;
-        return false;
-    };
-    const size_t n = strnlen(name, kMaxJobName + 1);
-    if (n > kMaxJobName) return refuse("it is longer than 130 characters");
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c == '/' || c == '\\') return refuse("it holds a path separator");
-        if (c == ':') return refuse("it holds a drive colon");
-        if (c < 0x20 || c == 0x7f) return refuse("it holds a control character");
-    }
-    if (std::strstr(name, "..")) return refuse("it holds \"..\"");
     return true;
 }
 

@@ -1,29 +1,39 @@
 // Reader of the hand-off file "insole parameters.txt": the "left" and "right"
-// records with their eight numbers and the job name, and the job-name check
-// that keeps the output names inside the insole directory.
+// records with their eight numbers and the job name, and the judgement of
+// each record's numbers.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
 
+#include "common/job_name.h"
+
 namespace fitmire {
 
-constexpr int kMaxWord = 63;     // longest word of the file, "left"/"right" included
-constexpr int kMaxJobName = 130;  // longest job name
+constexpr int kMaxWord = 63;  // longest word of the file, "left"/"right" included
+constexpr int kMaxJobName = common::kMaxJobNameBytes;
+// The insole is made 10 mm longer than the foot and must fit the 360-row image.
+constexpr float kMaxFootLength = 350;
 
-// What the file brought. Values and the job name start from their previous
-// contents: a number that does not parse leaves the rest of its record as it
-// was, and a file without a job name keeps the previous one (empty at start).
+// What the file brought. A record is "left" or "right", eight number places
+// and, for "right", the job name: each place is one word, so a word that is
+// no number never moves the job name to another place. A record cut short by
+// the end of the file or by the next record word is refused.
 struct Handoff {
     bool left_found = false, right_found = false;
+    // Why each record cannot be used; empty when it can. Only a usable
+    // record's numbers are taken into its values.
+    std::string left_refused, right_refused;
     float left_values[8] = {};
     float right_values[8] = {};
-    bool job_name_read = false;  // a "right" record carried a name
+    bool job_name_read = false;  // a "right" record carried a name in its place
     char job_name[kMaxJobName + 1] = {};
     // The name in the file cannot be used as it stands (too long, a NUL byte);
     // job_name is then empty and the job must be refused, never saved as "_iLeft".
     bool job_name_broken = false;
+    // The name as the file gave it, for console lines (a long one cut, "..." after it).
+    std::string job_name_text;
     // The console output of the reading ends inside a line (the "%f " values).
     bool line_open = false;
 };
@@ -41,10 +51,12 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
 bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems = nullptr,
                                  FILE* console = nullptr);
 
-// True when a job name can become part of "C:/insole/<name>_iLeft.bmp"
-// without leaving the directory: at most 130 characters, no path separator,
-// drive colon, "..", or control character. The empty name is usable: the
-// files are then "_iLeft.bmp" and "_iRight.bmp".
-bool job_name_usable(const char* name, std::string* why = nullptr);
+// One number place as "%f" reads it: the whole word must be its number
+// ("nan", "inf", "1e3" and "+5" are numbers here, "12abc" is not).
+bool read_number(const char* word, float& v);
+
+// Why a record's arch index (values[0]) and foot length in mm (values[1])
+// cannot make an insole; empty when they can.
+std::string record_refusal(const float* values);
 
 }  // namespace fitmire

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "gl_steps.h"
+#include "common/job_name.h"
 #include "handoff.h"
 #include "platform/platform.h"
 
@@ -369,7 +370,7 @@ bool InsoleImage::save_scaled_bmp(const char* name) {
 
 bool InsoleImage::save_handoff(bool right) {
     std::string why;
-    if (!job_name_usable(job_name, &why)) {
+    if (!common::job_name_usable(job_name, &why)) {
         std::printf("job name \"%s\" refused (%s); the %s insole is not saved\n", job_name, why.c_str(),
                     right ? "right" : "left");
         return false;
@@ -395,33 +396,72 @@ HandoffSave InsoleImage::save_pending_side(RebuildRun run) {
         }
         return HandoffSave::nothing;
     }
-    rebuild_failure_reported = false;
-    if (side == 0) {
-        left_pending = false;
-        save_handoff(false);
-        return HandoffSave::left;
-    }
-    right_pending = false;
-    save_handoff(true);
-    return HandoffSave::right;
+    if (side == 0) left_pending = false;
+    else right_pending = false;
+    if (!save_handoff(side == 1)) job_incomplete = job_save_failed = true;
+    return side == 0 ? HandoffSave::left : HandoffSave::right;
 }
 
-bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name) {
+bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name, const std::string& kept) {
+    if (job_open && (left_pending || right_pending) && !job_kept.empty())
+        std::printf("%s: a new hand-off file came before its job was done; it stays as %s\n", job_file.c_str(),
+                    job_kept.c_str());
+    job_open = true;
+    job_file = file_name;
+    job_kept = kept;
+    job_incomplete = job_save_failed = false;
+    job_ends_program = h.right_found;
+    rebuild_failure_reported = false;
+    left_pending = right_pending = false;
     std::memcpy(left_values, h.left_values, sizeof left_values);
     std::memcpy(right_values, h.right_values, sizeof right_values);
     std::memcpy(job_name, h.job_name, sizeof job_name);
-    if (!h.left_found && !h.right_found) return false;
+    // The values were printed without a line end; the lines below start their own.
+    const char* nl = h.line_open ? "\n" : "";
     std::string why;
-    if (h.job_name_broken) why = "it cannot be used as it stands";
-    if (h.job_name_broken || !job_name_usable(job_name, &why)) {
-        // The values were printed without a line end; the refusal starts its own line.
-        std::printf("%s%s: job name \"%s\" refused (%s); nothing is saved\n", h.line_open ? "\n" : "", file_name,
-                    job_name, why.c_str());
-        return false;
+    if (!h.left_found && !h.right_found) {
+        std::printf("%s%s: holds no \"left\" or \"right\" record; nothing is saved\n", nl, file_name);
+    } else if (!h.job_name_read) {
+        // Never the name of an earlier job, nor none at all ("_iLeft.bmp").
+        std::printf("%s%s: no \"right\" record names the job; nothing is saved\n", nl, file_name);
+    } else if (h.job_name_broken || !common::job_name_usable(job_name, &why)) {
+        if (h.job_name_broken) why = "it cannot be used as it stands";
+        std::printf("%s%s: job name \"%s\" refused (%s); nothing is saved\n", nl, file_name,
+                    h.job_name_text.c_str(), why.c_str());
+    } else {
+        if (h.left_found && h.left_refused.empty()) left_pending = true;
+        if (h.right_found && h.right_refused.empty()) right_pending = true;
+        for (int side = 0; side < 2; ++side) {
+            const bool found = side ? h.right_found : h.left_found;
+            const std::string& refused = side ? h.right_refused : h.left_refused;
+            if (!found || refused.empty()) continue;
+            std::printf("%s%s: job \"%s\": the %s record is refused (%s); nothing is saved for it\n", nl,
+                        file_name, job_name, side ? "right" : "left", refused.c_str());
+            nl = "";
+        }
     }
-    if (h.left_found) left_pending = true;
-    if (h.right_found) right_pending = true;
-    return true;
+    if (!left_pending && !right_pending) {
+        job_incomplete = true;
+        job_ends_program = true;  // as after a right record: this program's job is over
+    } else if (!h.left_refused.empty() || !h.right_refused.empty()) {
+        job_incomplete = true;
+    }
+    return left_pending || right_pending;
+}
+
+bool InsoleImage::close_job() {
+    if (!job_open || left_pending || right_pending) return false;
+    job_open = false;
+    if (job_incomplete) {
+        if (!job_kept.empty())
+            std::printf("%s: the job is not done; the hand-off file is kept as %s\n", job_file.c_str(),
+                        job_kept.c_str());
+        else
+            std::printf("%s: the job is not done and the hand-off file could not be kept\n", job_file.c_str());
+    } else if (!job_kept.empty() && std::remove(job_kept.c_str()) != 0) {
+        std::printf("%s: the job is done but %s cannot be removed\n", job_file.c_str(), job_kept.c_str());
+    }
+    return job_ends_program;
 }
 
 void InsoleImage::apply_pending(ScalerControls& c) {

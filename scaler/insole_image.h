@@ -93,10 +93,17 @@ public:
     bool save_handoff(bool right);
 
     // ---- hand-off ----
-    // Takes a parsed hand-off file: values, job name and pending sides. A job
-    // name that could leave the insole directory refuses the whole job (one
-    // console line naming file); false then and when the file held no record.
-    bool accept_handoff(const Handoff& h, const char* file_name);
+    // Takes a parsed hand-off file as a job: values, job name and pending
+    // sides. A record whose numbers cannot make an insole is refused with a
+    // console line naming file; a missing job name, or one that could leave
+    // the insole directory, refuses the whole job. `kept` is where the file
+    // now waits (see close_job). False when no side is pending.
+    bool accept_handoff(const Handoff& h, const char* file_name, const std::string& kept = "");
+    // Ends the open job once no side is pending: its hand-off file is removed
+    // when both sides were saved and stays where it was kept otherwise, with a
+    // console line. True when the program must end now: the job had a "right"
+    // record, or nothing of it could be used.
+    bool close_job();
     // Applies the pending side's arch index and length (the left one first).
     void apply_pending(ScalerControls& c);
     // The draw's hand-off step: saves the pending side (left first) when this
@@ -120,7 +127,7 @@ public:
     FloatPlane height_field = {};
     bool needs_rebuild = false;
     char save_path[512] = {};
-    char job_name[131] = {};
+    char job_name[kMaxJobName + 1] = {};
     int tmpl_x_min = 0, tmpl_x_max = 0, tmpl_y_max = 0, tmpl_y_min = 0;
     unsigned texture = 0;
     int measured_width = 0, measured_length = 0;
@@ -135,6 +142,12 @@ public:
     float right_values[8] = {};
     int rebuilt_side = -1;                  // side of the last rebuild that ran, -1 when it failed
     bool rebuild_failure_reported = false;  // the console already says a pending side waits
+    // The open hand-off job: where its file waits, whether something of it
+    // was refused or not saved, and whether the program ends with it.
+    bool job_open = false;
+    std::string job_file, job_kept;
+    bool job_incomplete = false, job_ends_program = false;
+    bool job_save_failed = false;  // the program then ends with status 1
 };
 
 }  // namespace fitmire

@@ -20,6 +20,7 @@
 #include "common/file_dialog.h"
 #include "display_image.h"
 #include "handoff.h"
+#include "platform/platform.h"
 
 namespace fitmire {
 
@@ -56,6 +57,7 @@ GL_Display_Image* scaler_view = nullptr;
 
 namespace {
 const char kHandoffFile[] = "./insole parameters.txt";
+const char kRefusedFolder[] = "./refused";  // hand-off files whose job is not done
 const char kDegree30File[] = "bt_degree_30.txt";
 poll_state the_poll_state;  // the poller's state, armed by start-up
 }  // namespace
@@ -298,6 +300,20 @@ bool poll_fires(poll_state& state, uint32_t now_second) {
     return state.fire;
 }
 
+namespace {
+
+// Takes the hand-off file out of the poller's way before it is read: it waits
+// in "refused/" beside it until its job is done, so a job that cannot be
+// finished is never lost. The path to read it from ("" when it cannot be read).
+std::string take_handoff_file() {
+    const std::vector<std::string> kept = platform::set_aside({kHandoffFile}, kRefusedFolder);
+    if (!kept[0].empty()) return kept[0];
+    std::printf("%s cannot be moved into %s; it is read where it is\n", kHandoffFile, kRefusedFolder);
+    return "";
+}
+
+}  // namespace
+
 void read_insole_parameters(poll_state& state) {
     if (!scaler_view) return;
     if (poll_fires(state, static_cast<uint32_t>(std::time(nullptr)))) {
@@ -305,14 +321,16 @@ void read_insole_parameters(poll_state& state) {
         if (FILE* probe = std::fopen(kHandoffFile, "r")) {
             std::fclose(probe);
             std::printf("Read it ~ \n\n");
+            const std::string kept = take_handoff_file();
             Handoff h;
             std::memcpy(h.left_values, scaler_view->left_values, sizeof h.left_values);
             std::memcpy(h.right_values, scaler_view->right_values, sizeof h.right_values);
-            std::memcpy(h.job_name, scaler_view->job_name, sizeof h.job_name);
             std::string problems;
-            const bool read = read_insole_parameters_file(kHandoffFile, h, &problems, stdout);
+            const bool read =
+                read_insole_parameters_file(kept.empty() ? kHandoffFile : kept, h, &problems, stdout);
             // Each file is taken once, whatever it held.
-            std::remove(kHandoffFile);
+            if (kept.empty() && std::remove(kHandoffFile) != 0)
+                std::printf("%s cannot be removed\n", kHandoffFile);
             if (!problems.empty()) {
                 std::printf("%s%s: %s\n", h.line_open ? "\n" : "", kHandoffFile, problems.c_str());
                 h.line_open = false;
@@ -321,8 +339,12 @@ void read_insole_parameters(poll_state& state) {
             // another one (the path program's) covered before it was first
             // drawn gets no draw at all: bring it to the top for the job. The
             // expose this raise brings saves nothing by itself.
-            if (read && scaler_view->accept_handoff(h, kHandoffFile) && scaler_window && scaler_window->shown())
-                scaler_window->show();
+            if (read && scaler_view->accept_handoff(h, kHandoffFile, kept)) {
+                if (scaler_window && scaler_window->shown()) scaler_window->show();
+            } else if (read && scaler_view->close_job()) {
+                std::fflush(stdout);
+                std::exit(0);
+            }
         }
     }
     ScalerControls c = read_controls();

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "common/file_util.h"
+#include "common/job_name.h"
 #include "common/json_util.h"
 #include "station/pending_jobs.h"
 #include "station/transfer.h"
@@ -18,6 +19,16 @@ bool has_line_break(const std::string& s) {
     for (unsigned char c : s)
         if (c < 0x20 && c != '\t') return true;
     return false;
+}
+
+// Why the mobile cannot name an insole job, empty when it can: Fitmire
+// saves "<mobile>_iLeft.bmp" and the path program prints that name, and the
+// hand-off file reads the name as one word.
+std::string insole_job_name_problem(const std::string& mobile) {
+    std::string why;
+    if (!common::job_name_usable(mobile, &why)) return why;
+    if (mobile.find_first_of(" \t") != std::string::npos) return "it holds white space";
+    return "";
 }
 
 std::string asctime_text() {
@@ -107,6 +118,9 @@ JobPlan plan_job(const JobReply& r) {
     case JobKind::insole:
         if (has_line_break(r.left) || has_line_break(r.right) || has_line_break(r.mobile)) {
             p.problems.push_back("left, right or mobile holds a line break: insole parameters.txt not written");
+        } else if (const std::string why = insole_job_name_problem(r.mobile); !why.empty()) {
+            p.problems.push_back("mobile \"" + r.mobile + "\" cannot name an insole job (" + why +
+                                 "): insole parameters.txt not written");
         } else {
             p.write_handoff = true;
             p.handoff_text = "left " + r.left + "\r\nright " + r.right + " " + r.mobile + "\r\n";

@@ -2,12 +2,16 @@
 // file, saves the left and right insoles in the insole directory and exits,
 // also with its window covered and extra expose events arriving; the saved
 // pixels are checked against values worked out from the rebuild's formulas.
-// A lone left record or an unusable job name leaves it running.
+// Malformed files, a read-only insole directory and a context without
+// frame-buffer objects keep the hand-off file aside and save nothing wrong.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,12 +169,22 @@ public:
                common::write_file_atomic(server + "/lut_ancestor.txt", "0 0 0\n") &&
                common::write_file_atomic(server + "/bt_degree_30.txt", degree_30);
     }
-    void start() {
+    // `old_gl`: a 2.1 context without frame-buffer objects, as an old card
+    // offers. `read_only_insole`: the insole directory cannot be written,
+    // also when the tests run as root.
+    void start(bool old_gl = false, bool read_only_insole = false) {
         const std::string program = std::string(STATION_BINARY_DIR) + "/scaler/Fitmire";
         const std::string log = root / "fitmire.log";
+        if (read_only_insole) ::chmod(insole.c_str(), 0555);
         pid = ::fork();
         if (pid == 0) {
             if (::chdir(server.c_str()) != 0) _exit(126);
+            if (old_gl) {
+                ::setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
+                ::setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
+            }
+            if (read_only_insole)
+                for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) ::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
             ::setenv("STATION_INSOLE_DIR", insole.c_str(), 1);
             ::setenv("STATION_FILES_DIR", files.c_str(), 1);
             if (!std::freopen(log.c_str(), "a", stdout)) _exit(126);
@@ -206,6 +222,21 @@ public:
         return found;
     }
     std::string log() { return read(root / "fitmire.log"); }
+    size_t said(const std::string& line) {
+        const std::string text = log();
+        size_t n = 0;
+        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+        return n;
+    }
+    // Waits (bounded) until the log holds `line` at least n times.
+    bool wait_said(const std::string& line, size_t n, int seconds) {
+        for (int i = 0; i < seconds * 10; ++i) {
+            if (said(line) >= n) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    std::string kept_handoff() { return read(server + "/refused/insole parameters.txt"); }
     std::string read(const std::string& path) {
         std::string text;
         common::read_file(path, text);
@@ -341,32 +372,93 @@ TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) 
     }
 }
 
-// Covered before it was ever drawn, the window is raised for the job.
-TEST_F(FitmireRun, LoneLeftRecordUnderACoverSavesUnderTheEmptyNameAndKeepsRunning) {
+// Covered before it was ever drawn, the window is raised for the job. A
+// right record whose foot length no foot has is refused: the left side is
+// saved, the program ends, and the hand-off file is kept aside.
+TEST_F(FitmireRun, RefusedRightRecordUnderACoverSavesTheLeftKeepsTheFileAndEnds) {
     start();
     ScreenCover cover;
     ASSERT_TRUE(cover.cover_fitmire(false)) << log();
-    ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\n"));
-    ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
-    EXPECT_EQ(wait_exit(3), -1) << log();
-    EXPECT_EQ(bmps_under(root.path()), std::vector<std::string>{"insole/_iLeft.bmp"});
-    expect_pixels(read(insole + "/_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
+    const std::string file = "left 0.15 249 0 0 0 0 0 0\nright 0.3 -5 0 0 0 0 0 0 0912345678\n";
+    ASSERT_TRUE(hand_off(file));
+    ASSERT_EQ(wait_exit(30), 0) << log();
+    EXPECT_EQ(bmps_under(root.path()), std::vector<std::string>{"insole/0912345678_iLeft.bmp"});
+    expect_pixels(read(insole + "/0912345678_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
+    EXPECT_EQ(kept_handoff(), file);
+    EXPECT_FALSE(common::file_exists(server + "/insole parameters.txt"));
+    EXPECT_NE(log().find("the right record is refused (its foot length -5 mm is not positive)"), std::string::npos)
+        << log();
 }
 
-TEST_F(FitmireRun, UnusableJobNameWritesNothingThenAGoodFileGivesBothSides) {
-    start();
-    ASSERT_TRUE(hand_off("right 0.3 250 0 0 0 0 0 0 ../../escape\nleft 0.25 245 0 0 0 0 0 0\n"));
-    ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
-    EXPECT_EQ(wait_exit(2), -1) << log();
-    EXPECT_TRUE(bmps_under(root.path()).empty());
-    EXPECT_NE(log().find("0.000000 \n./insole parameters.txt: job name \"../../escape\" refused"), std::string::npos)
-        << log();
+// Malformed hand-off files, each in its own station at once: no image under a
+// wrong name (a refused number never becomes the job name), the usable side
+// saved, the file kept aside whole, and Fitmire ends.
+TEST_F(FitmireRun, MalformedFilesSaveNoWrongNameKeepTheFileAndEnd) {
+    const std::string good_left = "left 0.25 245 0 0 0 0 0 0\n";
+    const struct {
+        std::string file;
+        std::vector<std::string> images;
+    } cases[] = {
+        {good_left + "right 0.3 nan 0 0 0 0 0 0 0912345678\n", {"insole/0912345678_iLeft.bmp"}},
+        {good_left + "right i j 0 0 0 0 0 0 0912345678\n", {"insole/0912345678_iLeft.bmp"}},
+        {"left inf 245 0 0 0 0 0 0\nright nan 250 0 0 0 0 0 0 archnan\n", {}},
+        {"left 0.25 -300 0 0 0 0 0 0\nright 0.3 0 0 0 0 0 0 0 zero\n", {}},
+        {"left 0.25 1e30 0 0 0 0 0 0\nright 0.3 1e30 0 0 0 0 0 0 huge\n", {}},
+        {good_left + "right 0.3 250 0 0 0 0 0 0\n", {}},
+        {good_left, {}},
+        {good_left + "right 0.3 250 0 0 0 0 0 0 ../../escape\n", {}},
+        {good_left + "right 0.3 250 0 0 0 0 0 0 " + std::string(93, '7') + "\n", {}},
+    };
+    const size_t n = std::size(cases);
+    std::vector<std::unique_ptr<Station>> st;
+    for (size_t i = 0; i < n; ++i) {
+        st.push_back(std::make_unique<Station>());
+        ASSERT_TRUE(st[i]->set_up("0"));
+        st[i]->start();
+        ASSERT_TRUE(st[i]->hand_off(cases[i].file));
+    }
+    for (size_t i = 0; i < n; ++i) {
+        Station& s = *st[i];
+        SCOPED_TRACE(cases[i].file);
+        ASSERT_EQ(s.wait_exit(60), 0) << s.log();
+        EXPECT_EQ(s.bmps_under(s.root.path()), cases[i].images) << s.log();
+        EXPECT_EQ(s.kept_handoff(), cases[i].file) << s.log();
+        EXPECT_FALSE(common::file_exists(s.server + "/insole parameters.txt"));
+    }
+}
 
-    // A good file afterwards is still taken, the left record read as it comes.
-    ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n"));
-    ASSERT_EQ(wait_exit(30), 0) << log();
-    EXPECT_NE(log().find("FOUND LEFT: \n0.150000 249.000000 0.000000"), std::string::npos) << log();
-    EXPECT_EQ(bmps_under(insole).size(), 2u);
-    expect_pixels(read(insole + "/0912345678_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
-    expect_pixels(read(insole + "/0912345678_iRight.bmp"), std::begin(kRight), std::end(kRight), "right");
+// A side that cannot be saved is never reported as done: the hand-off file
+// stays aside and the program ends with status 1.
+TEST_F(FitmireRun, ReadOnlyInsoleDirectoryKeepsTheHandOffFile) {
+    start(false, true);
+    const std::string file = "left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n";
+    ASSERT_TRUE(hand_off(file));
+    const int status = wait_exit(30);
+    ::chmod(insole.c_str(), 0755);
+    ASSERT_EQ(status, 1) << log();
+    EXPECT_TRUE(bmps_under(root.path()).empty());
+    EXPECT_EQ(said("Unable to save " + insole + "/0912345678_i"), 2u) << log();
+    EXPECT_EQ(kept_handoff(), file);
+    EXPECT_NE(log().find("the hand-off file is kept as ./refused/insole parameters.txt"), std::string::npos) << log();
+}
+
+// On a context without frame-buffer objects nothing can be rebuilt: the
+// console says so once per job, not on every draw, and each job's file stays aside.
+TEST_F(FitmireRun, WithoutFrameBuffersEachJobIsReportedOnceAndKept) {
+    start(true);
+    const char not_saved[] = "the left insole is not saved: the rebuild needs an off-screen frame buffer";
+    for (int job = 1; job <= 2; ++job) {
+        ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 j" + std::to_string(job) + "\n"));
+        ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
+        ASSERT_TRUE(wait_said(not_saved, job, 30)) << log();
+        // Two more hand-off checks (about four seconds of draws at 120 a second).
+        const size_t checks = said("Loop Check!");
+        ASSERT_TRUE(wait_said("Loop Check!", checks + 2, 30)) << log();
+        EXPECT_EQ(said(not_saved), static_cast<size_t>(job)) << log();
+        EXPECT_EQ(said("OpenGL frame-buffer objects are not available"), 1u) << log();
+    }
+    EXPECT_EQ(wait_exit(1), -1) << log();
+    EXPECT_TRUE(bmps_under(root.path()).empty());
+    EXPECT_NE(read(server + "/refused/insole parameters.txt").find(" j1"), std::string::npos);
+    EXPECT_NE(read(server + "/refused/insole parameters (2).txt").find(" j2"), std::string::npos);
 }

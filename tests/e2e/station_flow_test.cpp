@@ -5,6 +5,7 @@
 // the output directory reaches the service; Hostlet closes with its window.
 #include <gtest/gtest.h>
 
+#include "common/job_name.h"
 #include "station_harness.h"
 #include "tests/support/fake_service.h"
 
@@ -13,7 +14,9 @@ using testsupport::answer;
 
 namespace {
 
-const char kMobile[] = "0912345678";
+// The longest job name the station takes: Fitmire saves it and the path
+// program prints it (the suffix "_iRight.gcode" fills its 128-byte paths).
+const std::string kMobile = "0912345678" + std::string(common::kMaxJobNameBytes - 10, '5');
 
 std::string tail(const std::string& text, size_t n = 6000) {
     return text.size() > n ? text.substr(text.size() - n) : text;
@@ -73,8 +76,8 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     std::vector<std::string> gcode;
     for (const std::string& n : Station::names_in(st.files))
         if (n.size() > 6 && n.compare(n.size() - 6, 6, ".gcode") == 0) gcode.push_back(n);
-    EXPECT_EQ(gcode, (std::vector<std::string>{std::string(kMobile) + "_iLeft.gcode",
-                                               std::string(kMobile) + "_iRight.gcode"}));
+    EXPECT_EQ(gcode, (std::vector<std::string>{kMobile + "_iLeft.gcode",
+                                               kMobile + "_iRight.gcode"}));
     EXPECT_TRUE(Station::names_in(st.temp).empty());
     for (const std::string& n : Station::names_in(st.insole))
         EXPECT_EQ(n.find(".bmp"), std::string::npos) << "left in the insole directory: " << n;

@@ -6,7 +6,9 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,10 +77,14 @@ private:
 };
 
 // Strandel started in cwd with the station roots under `root`; output to log.
-inline pid_t start_strandel(const std::string& cwd, const std::string& root, const std::string& log) {
+// `no_file_override`: directory permissions bind it also when the tests run as root.
+inline pid_t start_strandel(const std::string& cwd, const std::string& root, const std::string& log,
+                            bool no_file_override = false) {
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(126);
+        if (no_file_override)
+            for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
         setenv("STATION_INSOLE_DIR", (root + "/insole").c_str(), 1);
         setenv("STATION_FILES_DIR", (root + "/VerdanelFiles").c_str(), 1);
         int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -22,6 +22,7 @@
 #include <sstream>
 #include <vector>
 
+#include "common/job_name.h"
 #include "engine/params.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
@@ -524,44 +525,59 @@ protected:
     std::string insole_;
 };
 
-TEST_F(BatchLoad, FootOfSeventyNineRowsIsRemovedWithItsSettingsAndSkipped) {
-    const std::string img = insole_ + "/short.bmp";
-    write_foot(img, 100, 178);
+// Images the program can never print are moved with their settings file into
+// refused/ (never deleted, never replacing what is there); names that reach
+// outside the insole directory touch nothing; an image that cannot be read
+// (still on its way, or missing) stays where it is.
+TEST_F(BatchLoad, RefusedImagesAreSetAsideWithTheirSettingsAndNothingOutsideIsTouched) {
+    menu_version->value(0);
+    GL_Display_Image& iv = *image_view;
+    GL_Display_3D& v = *view_3d;
+    const std::string outside = insole_ + "/../outside.bmp";
+    const std::string long_name = std::string(common::kMaxJobNameBytes + 1, 'n') + "_iRight.bmp";
+    write_foot(insole_ + "/short.bmp", 100, 178);  // 79 rows
     put(insole_ + "/short.txt", "density 1");
-    bool refused = false;
-    captured([&] { EXPECT_FALSE(load_batch_file(img, &refused)); });
-    EXPECT_TRUE(refused);
-    EXPECT_FALSE(fs::exists(img));
-    EXPECT_FALSE(fs::exists(insole_ + "/short.txt"));
-
-    write_foot(img, 100, 179);
-    captured([&] { EXPECT_TRUE(load_batch_file(img, &refused)); });
-    EXPECT_FALSE(refused);
-    EXPECT_TRUE(fs::exists(img));  // removed only once its G-code is in place
-    EXPECT_EQ(view_3d->raster.insole_mesh_model, 1);
-    fs::remove(img);
-}
-
-TEST_F(BatchLoad, WrongSizeAndUnreadableImagesStayWithAConsoleLine) {
-    const std::string img = insole_ + "/big.bmp";
-    write_foot(img, 10, 200, 200, 360);
-    put(insole_ + "/big.txt", "density 1");
-    bool refused = true;
-    const std::string out = captured([&] { EXPECT_FALSE(load_batch_file(img, &refused)); });
-    EXPECT_FALSE(refused);
-    EXPECT_NE(out.find(img + ": not a 150 x 360 image; job skipped, the image is kept"), std::string::npos) << out;
-    EXPECT_TRUE(fs::exists(img));
-    EXPECT_TRUE(fs::exists(insole_ + "/big.txt"));
-    fs::remove(img);
-    fs::remove(insole_ + "/big.txt");
-
-    bool refused_missing = true;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(load_batch_file(insole_ + "/missing.bmp", &refused_missing));
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("Unable to load texture: " + insole_ +
-                                                          "/missing.bmp: missing or not a readable image; job skipped"),
-              std::string::npos);
-    EXPECT_FALSE(refused_missing);
+    write_foot(insole_ + "/big.bmp", 10, 200, 200, 360);
+    put(insole_ + "/big.txt", "density 2");
+    write_foot(insole_ + "/" + long_name, 50, 300);
+    write_foot(insole_ + "/back\\slash.bmp", 50, 300);
+    write_foot(outside, 50, 300);
+    fs::create_directory(insole_ + "/refused");
+    put(insole_ + "/refused/short.bmp", "an earlier refused image");
+    const std::vector<std::string> names = {"short.bmp", "big.bmp", long_name, "back\\slash.bmp", "../outside.bmp",
+                                            outside, "..", "missing.bmp", "short79.bmp"};
+    for (size_t i = 0; i < names.size(); ++i) snprintf(iv.bmp_list[i], BMP_NAME_SIZE, "%s", names[i].c_str());
+    iv.bmp_count = static_cast<int>(names.size()) + 1;  // more to come: the batch does not end here
+    iv.bmp_index = 0;
+    iv.batch_load_pending = iv.batch_job_running = 1;
+    v.job_image_path.clear();
+    const std::string out = captured([&] {
+        for (size_t i = 0; i < names.size(); ++i) v.batch_load_step();
+    });
+    EXPECT_EQ(iv.bmp_index, static_cast<int>(names.size()));
+    EXPECT_TRUE(v.job_image_path.empty());
+    std::vector<std::string> refused, left;
+    for (const auto& e : fs::directory_iterator(insole_ + "/refused")) refused.push_back(e.path().filename());
+    for (const auto& e : fs::directory_iterator(insole_)) left.push_back(e.path().filename());
+    std::sort(refused.begin(), refused.end());
+    EXPECT_EQ(refused, (std::vector<std::string>{"back\\slash.bmp", "big.bmp", "big.txt", long_name, "short (2).bmp",
+                                                 "short (2).txt", "short.bmp"}));
+    EXPECT_EQ(left, std::vector<std::string>{"refused"});
+    EXPECT_EQ(slurp(insole_ + "/refused/short.bmp"), "an earlier refused image");
+    EXPECT_EQ(slurp(insole_ + "/refused/big.txt"), "density 2");
+    EXPECT_TRUE(fs::exists(outside));
+    for (const char* line :
+         {"short.bmp: refused (the foot spans fewer than 80 rows); set aside as ",
+          "big.bmp: refused (not a 150 x 360 image); set aside as ", "refused (the G-code paths do not fit 128",
+          "../outside.bmp: refused (unusable name: it holds a path separator); job skipped, nothing outside",
+          ": refused (unusable name: it holds a path separator); job skipped, nothing outside",
+          "..: refused (unusable name: it holds \"..\"); job skipped, nothing outside",
+          "missing.bmp: missing or not a readable image; job skipped, the image is kept"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    fs::remove_all(insole_ + "/refused");
+    fs::remove(outside);
+    iv.batch_load_pending = iv.batch_job_running = 0;
+    iv.bmp_count = iv.bmp_index = 0;
 }
 
 // The state every batch case starts from: 點間距 3, 自訂角度 on, no turn.

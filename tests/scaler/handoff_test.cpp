@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/job_name.h"
 #include "scaler/handoff.h"
 #include "scaler/insole_image.h"
 #include "scaler/scaler_window.h"
@@ -43,30 +44,55 @@ TEST(HandoffParse, FoundLinesAreWrittenWhileReadingInFileOrder) {
     EXPECT_FALSE(parse("left 1 2 3 4 5 6 7 8 right 1 2 3 4 5 6 7 8 job").line_open);
 }
 
-TEST(HandoffParse, BadNumberStopsTheRecordAndIsReadAsAWord) {
-    Handoff h;
-    h.left_values[2] = 99;
-    const std::string text = "left 0.2 240 x 5 right 0.3 250 1 2 3 4 5 6 job7 nan left";
-    parse_insole_parameters(text.data(), text.size(), h);
-    EXPECT_FLOAT_EQ(h.left_values[1], 240);
-    EXPECT_FLOAT_EQ(h.left_values[2], 99);  // earlier contents kept
-    EXPECT_STREQ(h.job_name, "job7");
-    EXPECT_TRUE(h.right_found);
-    // "nan" is no number for a height step; the last "left" has no numbers at all.
-    EXPECT_TRUE(h.left_found);
+// Each number place is one word, read as "%f" reads it and then judged; the
+// job name is always the word after the eight places.
+TEST(HandoffParse, NumbersReadAsPrintfFloatsThenJudgedAndTheNameKeepsItsPlace) {
+    const struct {
+        const char* file;
+        const char* name;        // job name read
+        bool left_ok, right_ok;  // records usable
+        float left_length;       // left_values[1] after the parse
+    } cases[] = {
+        {"left 1e-1 +245 0 0 0 0 0 0 right 0x1p-2 2.5e2 0 0 0 0 0 0 plus", "plus", true, true, 245},
+        {"left 0.25 245 0 0 0 0 0 0 right 0.3 nan 0 0 0 0 0 0 0912345678", "0912345678", true, false, 245},
+        {"left 0.25 245 0 0 0 0 0 0 right i j 0 0 0 0 0 0 0912345678", "0912345678", true, false, 245},
+        {"right 0.3 250 0 0 x 0 0 0 n7 left INF 245 0 0 0 0 0 0", "n7", false, false, 0},
+        {"right nan 250 0 0 0 0 0 0 archnan left 0.2 250abc 0 0 0 0 0 0", "archnan", false, false, 0},
+        {"left 0.25 -300 0 0 0 0 0 0 right 0.3 0 0 0 0 0 0 0 zero", "zero", false, false, 0},
+        {"left 0.25 1e30 0 0 0 0 0 0 right 0.3 350.5 0 0 0 0 0 0 huge", "huge", false, false, 0},
+        {"left 0.25 350 0 0 0 0 0 0 right 0.3 0.5 0 0 0 0 0 0 edge", "edge", true, true, 350},
+    };
+    for (const auto& k : cases) {
+        const Handoff h = parse(k.file);
+        EXPECT_TRUE(h.left_found && h.right_found) << k.file;
+        EXPECT_STREQ(h.job_name, k.name) << k.file;
+        EXPECT_EQ(h.left_refused.empty(), k.left_ok) << k.file << ": " << h.left_refused;
+        EXPECT_EQ(h.right_refused.empty(), k.right_ok) << k.file << ": " << h.right_refused;
+        EXPECT_FLOAT_EQ(h.left_values[1], k.left_length) << k.file;  // a refused record's numbers are not taken
+    }
+    // A record cut short by the next record word or the end has no name; the
+    // record word still starts its record.
+    Handoff h = parse("right 0.3 250 0 0 0 0 left 0.2 245 0 0 0 0 0 0");
+    EXPECT_FALSE(h.job_name_read);
+    EXPECT_TRUE(h.left_refused.empty());
+    EXPECT_NE(h.right_refused.find("ends after 6"), std::string::npos) << h.right_refused;
+    h = parse("left 0.2 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 left 0.2 245 0 0 0 0 0 0");
+    EXPECT_FALSE(h.job_name_read);  // a record word is no name
 }
 
 TEST(HandoffParse, LongWordsAndJobNamesStayInTheirBuffers) {
     std::string problems;
     const std::string long_word(5000, '7');
-    Handoff h = parse("left " + long_word + " 245 right 0.3 250 1 2 3 4 5 6 " + std::string(131, 'j'), &problems);
+    Handoff h = parse("left 0.2 " + long_word + " 1 2 3 4 5 6 right 0.3 250 1 2 3 4 5 6 " + std::string(93, 'j'),
+                      &problems);
     EXPECT_TRUE(h.left_found);
+    EXPECT_FALSE(h.left_refused.empty());  // a cut word is no number
     EXPECT_FALSE(problems.empty());
-    EXPECT_STREQ(h.job_name, "");  // a name over 130 characters is never cut to fit
+    EXPECT_STREQ(h.job_name, "");  // a name over the limit is never cut to fit
     EXPECT_TRUE(h.job_name_broken);
-    std::string ok_name(130, 'k');
-    h = parse("right 0.3 250 1 2 3 4 5 6 " + ok_name);
-    EXPECT_EQ(std::string(h.job_name), ok_name);
+    const std::string longest(common::kMaxJobNameBytes, 'k');
+    h = parse("right 0.3 250 1 2 3 4 5 6 " + longest);
+    EXPECT_EQ(std::string(h.job_name), longest);
     // A "left" glued to more characters is no record word.
     h = parse(std::string("left") + std::string(80, 'x') + " 1 2");
     EXPECT_FALSE(h.left_found);
@@ -101,43 +127,45 @@ TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
 }
 
 TEST(JobName, OnlyNamesThatStayInTheDirectory) {
-    for (const char* bad : {"..", "...", "a/b", "a\\b", "../x", "x/..", "a..b", "C:x", "tab\tname", "del\x7f"})
-        EXPECT_FALSE(job_name_usable(bad)) << '"' << bad << '"';
-    // The empty name gives "_iLeft.bmp" and "_iRight.bmp", still in the directory.
-    for (const char* good : {"", ".", "0912345678", "job_7", "a.b", "王小明"})
-        EXPECT_TRUE(job_name_usable(good)) << good;
-    EXPECT_TRUE(job_name_usable(std::string(130, 'a').c_str()));
-    EXPECT_FALSE(job_name_usable(std::string(131, 'a').c_str()));
+    for (const char* bad : {"", "..", "...", "a/b", "a\\b", "../x", "x/..", "a..b", "C:x", "tab\tname", "del\x7f"})
+        EXPECT_FALSE(common::job_name_usable(bad)) << '"' << bad << '"';
+    EXPECT_FALSE(common::job_name_usable(std::string("a\0b", 3)));
+    for (const char* good : {".", "0912345678", "job_7", "a.b", "王小明"})
+        EXPECT_TRUE(common::job_name_usable(good)) << good;
+    EXPECT_TRUE(common::job_name_usable(std::string(common::kMaxJobNameBytes, 'a')));
+    EXPECT_FALSE(common::job_name_usable(std::string(common::kMaxJobNameBytes + 1, 'a')));
 }
 
 // ---- the parsed file in the view ---------------------------------------------------
 
-TEST(HandoffView, UnusableJobNameRefusesTheWholeJobOnANewLine) {
+TEST(HandoffView, RefusalsAreSaidOnANewLineAndOnlyUsableSidesWait) {
     // The left values end without a line break; the refusal starts its own line.
     const struct {
         std::string file, said;
+        bool left, right;  // pending afterwards
     } cases[] = {
         {"right 0.3 250 0 0 0 0 0 0 ../../etc left 0.25 245 0 0 0 0 0 0",
-         "\ninsole parameters.txt: job name \"../../etc\" refused"},
-        {"left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 " + std::string(131, 'n'),
-         "insole parameters.txt: job name \"\" refused"},
+         "\ninsole parameters.txt: job name \"../../etc\" refused", false, false},
+        {"left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 " + std::string(93, 'n'),
+         "insole parameters.txt: job name \"" + std::string(92, 'n') + "...\" refused", false, false},
+        {"left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0",
+         "insole parameters.txt: no \"right\" record names the job", false, false},
+        {"left 0.25 245", "\ninsole parameters.txt: no \"right\" record names the job", false, false},
+        {"right 0.3 -300 0 0 0 0 0 0 neg left 0.25 245 0 0 0 0 0 0",
+         "\ninsole parameters.txt: job \"neg\": the right record is refused (its foot length -300 mm is not "
+         "positive)",
+         true, false},
     };
     for (const auto& k : cases) {
         auto view = std::make_unique<InsoleImage>();
         ::testing::internal::CaptureStdout();
-        EXPECT_FALSE(view->accept_handoff(parse(k.file), "insole parameters.txt"));
+        EXPECT_EQ(view->accept_handoff(parse(k.file), "insole parameters.txt"), k.left || k.right);
         const std::string said = ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(said.rfind(k.said, 0), 0u) << said;
-        EXPECT_FALSE(view->left_pending || view->right_pending) << k.file;
+        EXPECT_EQ(view->left_pending, k.left) << k.file;
+        EXPECT_EQ(view->right_pending, k.right) << k.file;
+        EXPECT_TRUE(view->job_incomplete && view->job_ends_program) << k.file;
     }
-}
-
-TEST(HandoffView, LoneLeftRecordKeepsTheEarlierOrEmptyName) {
-    auto fresh = std::make_unique<InsoleImage>();
-    EXPECT_TRUE(fresh->accept_handoff(parse("left 0.25 245"), "insole parameters.txt"));
-    EXPECT_TRUE(fresh->left_pending);
-    EXPECT_FALSE(fresh->right_pending);
-    EXPECT_STREQ(fresh->job_name, "");
 }
 
 TEST(HandoffView, LengthIsTheFootLengthPlusTenInSinglePrecision) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "common/job_name.h"
 #include "station/job_poll.h"
 #include "station/scheduler.h"
 #include "tests/station/station_fixture.h"
@@ -153,6 +154,33 @@ TEST_F(JobPoll, UnsafeNamesWriteNothingOutsideTheStation) {
     EXPECT_TRUE(state->insole_mode) << "the reply itself is sound";
     EXPECT_TRUE(ui.has_line("Job 31: bmpfile \"..\" is no usable file name"));
     EXPECT_EQ(service->requests().size(), 1u) << "nothing is fetched for it";
+}
+
+// The longest job name Fitmire saves and the path program prints is handed
+// over; one byte more, or a name that would leave the insole directory, is
+// refused with a log line naming it.
+TEST_F(JobPoll, InsoleJobNameIsHandedOverOnlyWithinTheStationLimit) {
+    const std::string longest(common::kMaxJobNameBytes, '9');
+    for (const std::string& mobile : {longest, longest + "9", std::string("../x"), std::string("a b")}) {
+        SCOPED_TRACE(mobile);
+        const std::string handoff = files + "/Hostlet/insole parameters.txt";
+        std::remove(handoff.c_str());
+        ui.lines.clear();
+        service->push(kJobPath,
+                      answer(200, R"({"resultCode":200,"token":"t","sdate":"s","edate":"e","sleep":4,"printid":31,)"
+                                  R"("type":"A001","bmpfile":"x.bmp","left":"0.2 245","right":"0.3 250","mobile":")" +
+                                      mobile + "\"}"));
+        poll();
+        if (mobile == longest) {
+            EXPECT_EQ(read_all(handoff), "left 0.2 245\r\nright 0.3 250 " + mobile + "\r\n");
+        } else {
+            EXPECT_FALSE(common::file_exists(handoff));
+            bool named = false;
+            for (const std::string& l : ui.lines)
+                named |= l.rfind("Job 31: mobile \"" + mobile + "\" cannot name an insole job", 0) == 0;
+            EXPECT_TRUE(named);
+        }
+    }
 }
 
 // ---- downloads that fail --------------------------------------------------------

@@ -1,0 +1,128 @@
+// Strandel's batch on images it can never print: a foot from which no model
+// can be built, a wrong-sized image, a too short foot and a name too long for
+// the G-code paths are set aside with their settings in refused/, and the
+// server's list writer lists nothing more, so the program is not started for
+// them again; list names reaching outside the insole directory touch nothing;
+// the longest name prints. A read-only insole directory is reported, not
+// taken for success.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "common/job_name.h"
+#include "station/bmp_list.h"
+#include "strandel_harness.h"
+#include "tests/support/gl_context.h"
+
+namespace fs = std::filesystem;
+using namespace strandel_harness;
+using testsupport::put;
+using testsupport::slurp;
+
+namespace {
+
+// A 24-bit 150 x 360 BMP holding one pixel-wide line of 121 rows: the spur
+// pass leaves nothing of it.
+std::string line_foot_bmp() {
+    return testsupport::bmp24(150, 360, [](int row, int col, unsigned char bgr[3]) {
+        const unsigned char v = row >= 100 && row <= 220 && col == 70 ? 80 : 0;
+        bgr[0] = bgr[1] = bgr[2] = v;
+    });
+}
+
+struct Root {
+    testsupport::TempDir tmp;
+    std::string root = tmp.path(), insole = root + "/insole", files = root + "/VerdanelFiles";
+    std::string server = files + "/Hostlet", log = root + "/strandel.log";
+    Root() {
+        fs::create_directories(insole);
+        fs::create_directories(files + "/temp");
+        fs::create_directories(server);
+        put(server + "/sl_version.txt", "0");
+        put(server + "/va_spacing.txt", "0.500000");
+    }
+    void sample(const char* from, const std::string& as) {
+        fs::copy_file(std::string(STATION_SAMPLE_DIR) + "/" + from, insole + "/" + as);
+    }
+    std::string run(bool no_file_override = false) {
+        const pid_t pid = start_strandel(server, root, log, no_file_override);
+        EXPECT_GT(pid, 0);
+        const int status = wait_exit(pid, 280);
+        const std::string out = slurp(log);
+        EXPECT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+        return out;
+    }
+};
+
+bool have_display_and_program(VirtualDisplay& d) { return d.ok() && fs::exists(strandel_binary()); }
+
+TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing) {
+    VirtualDisplay display;
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
+    Root r;
+    const std::string longest(common::kMaxJobNameBytes, '9');
+    const std::string too_long = longest + "9_iRight.bmp";
+    ASSERT_TRUE(put(r.insole + "/line_iLeft.bmp", line_foot_bmp()));
+    put(r.insole + "/line_iLeft.txt", "density 1");
+    r.sample("foot_left_120x300.bmp", "small_iLeft.bmp");
+    r.sample("foot_left_short_79rows.bmp", "short_iLeft.bmp");
+    r.sample("foot_right_small_flat.bmp", too_long);
+    r.sample("foot_right_small_flat.bmp", longest + "_iRight.bmp");
+    fs::copy_file(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", r.root + "/outside_iLeft.bmp");
+    put(r.insole + "/Bmp_List.txt", "line_iLeft.bmp\r\nsmall_iLeft.bmp\r\nshort_iLeft.bmp\r\n" + too_long +
+                                        "\r\n../outside_iLeft.bmp\r\n" + r.root + "/outside_iLeft.bmp\r\n" + longest +
+                                        "_iRight.bmp");
+    const std::string out = r.run();
+
+    EXPECT_TRUE(fs::exists(r.files + "/" + longest + "_iRight.gcode"));
+    EXPECT_TRUE(fs::is_empty(r.files + "/temp"));
+    std::vector<std::string> refused, gcode;
+    for (const auto& e : fs::directory_iterator(r.insole + "/refused")) refused.push_back(e.path().filename());
+    std::sort(refused.begin(), refused.end());
+    EXPECT_EQ(refused, (std::vector<std::string>{too_long, "line_iLeft.bmp", "line_iLeft.txt", "short_iLeft.bmp",
+                                                 "small_iLeft.bmp"}));
+    EXPECT_EQ(slurp(r.insole + "/refused/line_iLeft.txt"), "density 1");
+    // The image outside the insole directory is neither read nor printed nor removed.
+    EXPECT_TRUE(fs::exists(r.root + "/outside_iLeft.bmp"));
+    for (const auto& e : fs::recursive_directory_iterator(r.root))
+        if (e.path().extension() == ".gcode") gcode.push_back(e.path().filename());
+    EXPECT_EQ(gcode, std::vector<std::string>{longest + "_iRight.gcode"});
+    EXPECT_EQ(out.find("RESULT getFilename " + r.root + "/outside"), std::string::npos) << out;
+    EXPECT_NE(out.find("line_iLeft.bmp: refused (no insole model can be built from the image); set aside as " +
+                       r.insole + "/refused/line_iLeft.bmp"),
+              std::string::npos)
+        << out;
+
+    // The next file cycle of the server finds nothing waiting: no list, no start.
+    ::setenv("STATION_INSOLE_DIR", r.insole.c_str(), 1);
+    EXPECT_FALSE(station::write_bmp_list());
+    ::unsetenv("STATION_INSOLE_DIR");
+    EXPECT_FALSE(fs::exists(r.insole + "/Bmp_List.txt"));
+}
+
+// Nothing can be removed or moved in a read-only insole directory: the job is
+// printed, and the console says that the list, the image and the refused
+// image stay.
+TEST(StrandelRefused, ReadOnlyInsoleDirectoryIsReported) {
+    VirtualDisplay display;
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
+    Root r;
+    r.sample("foot_right_small_flat.bmp", "next_iRight.bmp");
+    r.sample("foot_left_120x300.bmp", "small_iLeft.bmp");
+    put(r.insole + "/Bmp_List.txt", "small_iLeft.bmp\nnext_iRight.bmp");
+    ::chmod(r.insole.c_str(), 0555);
+    const std::string out = r.run(true);
+    ::chmod(r.insole.c_str(), 0755);
+    EXPECT_TRUE(fs::exists(r.files + "/next_iRight.gcode"));
+    for (const std::string& line :
+         {r.insole + "/Bmp_List.txt cannot be removed", r.insole + "/next_iRight.bmp cannot be removed",
+          "small_iLeft.bmp: refused (not a 150 x 360 image); it cannot be moved into " + r.insole + "/refused"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    EXPECT_TRUE(fs::exists(r.insole + "/next_iRight.bmp"));
+    EXPECT_TRUE(fs::exists(r.insole + "/small_iLeft.bmp"));
+}
+
+}  // namespace
