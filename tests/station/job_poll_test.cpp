@@ -170,15 +170,6 @@ TEST_F(JobPoll, UnsafeNamesWriteNothingOutsideTheStation) {
     EXPECT_EQ(service->requests().size(), 1u) << "nothing is fetched for it";
 }
 
-TEST_F(JobPoll, ResultCodeOtherThanTheNumber200IsDropped) {
-    service->push(kJobPath, answer(200, R"({"resultCode":200.5,"sleep":6,"printid":0})"));
-    EXPECT_EQ(poll(), 0);
-    EXPECT_FALSE(state->insole_mode);
-    service->push(kJobPath, answer(200, R"({"resultCode":2e2,"sleep":6,"printid":0})"));
-    EXPECT_EQ(poll(), 200);
-    EXPECT_TRUE(state->insole_mode);
-}
-
 // ---- downloads that fail --------------------------------------------------------
 
 class Download : public JobPoll {

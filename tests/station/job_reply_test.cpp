@@ -43,6 +43,8 @@ TEST(JobReply, ResultCodeMustBeTheNumber200) {
     JobReply r;
     std::string problem;
     EXPECT_EQ(parse(R"({"resultCode":404,"sleep":1,"printid":0})", r, problem), ReplyVerdict::not_200);
+    EXPECT_EQ(parse(R"({"resultCode":200.5,"sleep":1,"printid":0})", r, problem), ReplyVerdict::not_200);
+    EXPECT_EQ(parse(R"({"resultCode":2e2,"sleep":1,"printid":0})", r, problem), ReplyVerdict::accepted);
     EXPECT_EQ(parse(R"({"resultCode":"200","sleep":1,"printid":0})", r, problem), ReplyVerdict::malformed);
     EXPECT_EQ(problem, "key \"resultCode\" is not a number");
 }
@@ -133,6 +135,15 @@ TEST(JobPlan, SlipperFilesAreNamedByMobile) {
     EXPECT_EQ(p.downloads[1].local_name, "0912_iRight.gcode");
     r.mobile = "..";
     EXPECT_TRUE(station::plan_job(r).downloads.empty());
+    // "_iRight.gcode" is 13 bytes: a mobile of 242 makes a name of 255, the
+    // longest a file can have; one more and the job is refused as it comes.
+    r.mobile = std::string(242, '9');
+    EXPECT_EQ(station::plan_job(r).downloads.size(), 2u);
+    r.mobile += '9';
+    p = station::plan_job(r);
+    EXPECT_TRUE(p.downloads.empty());
+    ASSERT_EQ(p.problems.size(), 1u);
+    EXPECT_NE(p.problems[0].find("is longer than a file name can be"), std::string::npos);
 }
 
 TEST(JobPlan, HandOffAndCancelFiles) {
@@ -157,6 +168,10 @@ TEST(JobPlan, HandOffAndCancelFiles) {
     p = station::plan_job(r);
     EXPECT_TRUE(p.cancel);
     EXPECT_TRUE(p.cancel_files.empty());
+    r.mobile = std::string(240, '9');  // + "_A1_iRight.cancel" is past a file name
+    p = station::plan_job(r);
+    EXPECT_TRUE(p.cancel_files.empty());
+    EXPECT_EQ(p.problems.size(), 1u);
 }
 
 TEST(InsoleReply, ResultCodeMustBeTheText200) {
