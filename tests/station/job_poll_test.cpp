@@ -219,8 +219,8 @@ TEST_F(Download, BadTransfersLeaveNothingBehind) {
     testsupport::FakeResponse stall = answer(200, std::string(10000, 'G'));
     stall.truncate_at = 100;
     stall.stall_ms = 2500;
-    testsupport::FakeResponse trickle = answer(200, std::string(100, 'G'));
-    trickle.drip_ms = 200;  // 5 bytes a second: under the stall limit, yet never silent
+    testsupport::FakeResponse trickle = answer(200, std::string(200, 'G'));
+    trickle.drip_ms = 25;  // 40 bytes a second: under the stall limit, yet never silent
     const struct {
         const char* name;
         testsupport::FakeResponse reply;
