@@ -255,9 +255,20 @@ void end_gcode_run(LayerRaster& r, const SliceInputs& in) {
             std::printf("ERROR: writing G-code file %s failed; the file is incomplete and stays where it is\n",
                         j.open_path.c_str());
         } else if (!j.final_path.empty() && j.final_path != j.open_path) {
-            if (std::rename(j.open_path.c_str(), j.final_path.c_str()) != 0)
+            // The final name may be another job's file (a slipper download of
+            // the same customer): it is never replaced. The new file then
+            // waits in temp/ under a numbered name, which no later job of
+            // this name writes over.
+            const platform::MoveResult m = platform::rename_no_replace(j.open_path, j.final_path);
+            std::string kept;
+            if (m == platform::MoveResult::target_exists &&
+                platform::move_to_free_name(j.open_path, j.open_path, 2, kept) == platform::MoveResult::moved)
+                std::printf("ERROR: %s exists and is not replaced; the new G-code waits at %s\n",
+                            j.final_path.c_str(), kept.c_str());
+            else if (m != platform::MoveResult::moved)
                 std::printf("ERROR: cannot move G-code file %s to %s: %s; it stays at %s\n", j.open_path.c_str(),
-                            j.final_path.c_str(), std::strerror(errno), j.open_path.c_str());
+                            j.final_path.c_str(), m == platform::MoveResult::target_exists ? "name taken" : std::strerror(errno),
+                            j.open_path.c_str());
         }
         std::printf("End Saving\n");
         r.gcode_file_open = 0;

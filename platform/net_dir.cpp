@@ -226,6 +226,31 @@ MoveResult rename_no_replace(const std::string& from, const std::string& to) {
     return MoveResult::moved;
 }
 
+std::string numbered_name(const std::string& base, int n) {
+    if (n < 2) return base;
+    const std::string suffix = "." + std::to_string(n);
+    const size_t slash = base.find_last_of('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    std::string stem = base;
+    if (base.size() - start + suffix.size() > kMaxFileNameBytes)
+        stem = base.substr(0, start + (kMaxFileNameBytes - suffix.size()));
+    return stem + suffix;
+}
+
+MoveResult move_to_free_name(const std::string& from, const std::string& base, int first, std::string& to,
+                             MoveFn move) {
+    // A bound only so that the loop has one; no station keeps that many copies.
+    constexpr int kLastNumber = 100000;
+    for (int n = first; n <= kLastNumber; ++n) {
+        const std::string name = numbered_name(base, n);
+        const MoveResult m = move(from, name);
+        if (m == MoveResult::target_exists) continue;
+        if (m == MoveResult::moved) to = name;
+        return m;
+    }
+    return MoveResult::target_exists;
+}
+
 void* gl_proc_address(const char* name) {
     return reinterpret_cast<void*>(glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)));
 }

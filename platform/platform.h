@@ -22,6 +22,11 @@ std::string server_dir();  // files_dir()/Hostlet
 // case of the drive and root: "C:\\VerdanelFiles\\temp\\%s", "c:/insole/")
 // onto the roots; any other path comes back with backslashes made slashes.
 std::string map_path(const std::string& path);
+// Makes a relative STATION_INSOLE_DIR or STATION_FILES_DIR absolute from the
+// current directory, in the environment too, so that the roots keep naming
+// the same directories after a change of directory and in started programs.
+// Returns the settings it changed, one "NAME=value" each.
+std::vector<std::string> make_roots_absolute();
 
 // ---- programs and directories ---------------------------------------------
 // Starts a program without waiting for it; the child is reaped by the system,
@@ -67,6 +72,18 @@ bool wildcard_match(const std::string& pattern, const std::string& name);
 // replaced, not even one that appears meanwhile.
 enum class MoveResult { moved, target_exists, failed };
 MoveResult rename_no_replace(const std::string& from, const std::string& to);
+using MoveFn = MoveResult (*)(const std::string& from, const std::string& to);
+
+// The longest name one directory entry can have.
+constexpr size_t kMaxFileNameBytes = 255;
+// base for n < 2, else base + "." + n; a long last component is cut short so
+// that the numbered name is still a valid file name.
+std::string numbered_name(const std::string& base, int n);
+// Moves from onto the first free one of numbered_name(base, first),
+// numbered_name(base, first + 1), ...; the name taken goes to `to`. Nothing
+// is replaced; target_exists only when every number up to a bound is taken.
+MoveResult move_to_free_name(const std::string& from, const std::string& base, int first, std::string& to,
+                             MoveFn move = &rename_no_replace);
 
 // Moves the files (all in one directory) into `folder` (made when missing)
 // under their own names, or, when any of those is taken, all with the same

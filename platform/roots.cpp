@@ -2,6 +2,8 @@
 // named by the environment.
 #include "platform.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdlib>
 
@@ -39,6 +41,20 @@ bool iequal_prefix(const std::string& s, size_t pos, const char* word) {
 std::string insole_dir() { return strip_trailing_slash(env_or("STATION_INSOLE_DIR", home_root() + "/insole")); }
 std::string files_dir() { return strip_trailing_slash(env_or("STATION_FILES_DIR", home_root() + "/VerdanelFiles")); }
 std::string server_dir() { return files_dir() + "/Hostlet"; }
+
+std::vector<std::string> make_roots_absolute() {
+    std::vector<std::string> changed;
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) return changed;
+    for (const char* name : {"STATION_INSOLE_DIR", "STATION_FILES_DIR"}) {
+        const char* v = std::getenv(name);
+        if (!v || !*v || v[0] == '/') continue;
+        const std::string absolute = std::string(cwd) + "/" + v;
+        setenv(name, absolute.c_str(), 1);
+        changed.push_back(std::string(name) + "=" + absolute);
+    }
+    return changed;
+}
 
 std::string map_path(const std::string& path) {
     std::string p = path;

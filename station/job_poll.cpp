@@ -82,7 +82,8 @@ ReplyVerdict parse_job_reply(const std::string& body, JobReply& out, std::string
     };
     problem.clear();
     if (!number("resultCode", r.result_code)) return ReplyVerdict::malformed;
-    if (r.result_code != 200) return ReplyVerdict::not_200;
+    // The number 200 itself: 200.5 would pass as 200 once cut to an int.
+    if (cJSON_GetObjectItem(o, "resultCode")->valuedouble != 200.0) return ReplyVerdict::not_200;
     if (!number("sleep", r.sleep) || !number("printid", r.printid)) return ReplyVerdict::malformed;
     if (r.printid != 0) {
         if (!text("type", r.type) || !text("token", r.token) || !text("sdate", r.sdate) || !text("edate", r.edate) ||
@@ -96,6 +97,26 @@ ReplyVerdict parse_job_reply(const std::string& body, JobReply& out, std::string
     out = r;
     return ReplyVerdict::accepted;
 }
+
+namespace {
+
+// Names past a file name's length are refused here, when the job is planned:
+// later they could neither be fetched nor kept.
+void refuse_long_names(const JobReply& r, JobPlan& p) {
+    std::vector<std::string> names;
+    for (const auto& d : p.downloads) names.push_back(d.local_name);
+    names.insert(names.end(), p.cancel_files.begin(), p.cancel_files.end());
+    for (const std::string& name : names) {
+        if (name.size() <= platform::kMaxFileNameBytes) continue;
+        p.problems.push_back("\"" + name + "\" is longer than a file name can be (mobile \"" + r.mobile +
+                             "\"): job refused");
+        p.downloads.clear();
+        p.cancel_files.clear();
+        return;
+    }
+}
+
+}  // namespace
 
 JobPlan plan_job(const JobReply& r) {
     JobPlan p;
@@ -138,18 +159,24 @@ JobPlan plan_job(const JobReply& r) {
         }
         break;
     }
+    refuse_long_names(r, p);
     return p;
 }
 
 namespace {
 
-void run_bracing(ServerState& s, const JobReply& r, const JobPlan& p) {
-    if (p.downloads.empty()) return;
+PendingJob download_job(const JobReply& r, const JobPlan& p, const char* done_line) {
     PendingJob job;
     job.printid = r.printid;
-    job.done_line = "External Bracing Downloaded ~";
-    job.files.push_back({p.downloads[0].file_value, p.downloads[0].local_name});
-    run_download_job(s, job);
+    job.done_line = done_line;
+    // Left before right: the list keeps the order the files are fetched in.
+    for (const auto& d : p.downloads) job.files.push_back({d.file_value, d.local_name});
+    return job;
+}
+
+void run_bracing(ServerState& s, const JobReply& r, const JobPlan& p) {
+    if (p.downloads.empty()) return;
+    run_download_job(s, download_job(r, p, "External Bracing Downloaded ~"));
 }
 
 void run_slipper(ServerState& s, const JobReply& r, const JobPlan& p) {
@@ -157,12 +184,7 @@ void run_slipper(ServerState& s, const JobReply& r, const JobPlan& p) {
     if (p.downloads.size() < 2) return;
     std::printf("PATHNAME %s\n\n",
                 service_address(s, "/Mirel/" + escape_url_path(p.downloads[0].file_value)).c_str());
-    PendingJob job;
-    job.printid = r.printid;
-    job.done_line = "Slipper Downloaded ~";
-    // Left before right: the list keeps the order the files are fetched in.
-    for (const auto& d : p.downloads) job.files.push_back({d.file_value, d.local_name});
-    run_download_job(s, job);
+    run_download_job(s, download_job(r, p, "Slipper Downloaded ~"));
 }
 
 void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {

@@ -12,16 +12,23 @@ namespace station {
 // The file that holds them: "pending downloads.json" in the server directory.
 std::string pending_jobs_path();
 
-// The file's text for these jobs, and the reverse; a refused text leaves
-// `out` as it was and names its fault in `problem`.
+// The file's text for these jobs, and the reverse, entry by entry: an entry
+// that cannot be used, or repeats an earlier one, is left out with a line in
+// set_aside. A text that is no list of jobs at all leaves `out` as it was and
+// names its fault in `problem`.
 std::string pending_jobs_text(const std::vector<PendingJob>& jobs);
-bool parse_pending_jobs(const std::string& text, std::vector<PendingJob>& out, std::string& problem);
+bool parse_pending_jobs(const std::string& text, std::vector<PendingJob>& out, std::string& problem,
+                        std::vector<std::string>* set_aside = nullptr);
 
-// Reads the file into s.pending at start; an unreadable file is moved aside
-// (never overwritten) with a log line.
+// Reads the file into s.pending at start. An unreadable file, or one with
+// entries set aside, is moved to a free "<file>.unreadable" name with a log
+// line; one that cannot be moved is never written over.
 void load_pending_jobs(ServerState& s);
-// Writes s.pending to the file (removes it when nothing is pending).
+// Writes s.pending to the file (removes it when nothing is pending). When it
+// cannot, says so in the log, and the file cycles try again.
 bool save_pending_jobs(ServerState& s);
+// True when the same job (printid and files) is already pending.
+bool find_pending(const ServerState& s, const PendingJob& job);
 
 // Fetches the files of job one by one (attempts tries each); the files that
 // did not come stay in it. True when none is left.

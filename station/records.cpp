@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 
@@ -45,16 +47,20 @@ void set_aside(ServerState& s, const std::string& path, int code) {
     const std::string dir = refused_records_path();
     mkdir(dir.c_str(), 0777);
     const std::string name = path.substr(path.find_last_of('/') + 1);
-    std::string target = dir + "/" + name;
-    platform::MoveResult m = platform::rename_no_replace(path, target);
-    for (int n = 1; n < 100 && m == platform::MoveResult::target_exists; ++n) {
-        target = dir + "/" + name + "." + std::to_string(n);
-        m = platform::rename_no_replace(path, target);
-    }
+    std::string target;
+    const platform::MoveResult m = platform::move_to_free_name(path, dir + "/" + name, 1, target, s.hooks.move);
     if (m == platform::MoveResult::moved)
         s.log("Brace record refused (answer " + std::to_string(code) + "), set aside: " + target);
     else
         s.log("Brace record refused (answer " + std::to_string(code) + ") and cannot be set aside: " + path);
+}
+
+bool was_refused_alone(const ServerState& s, const std::string& name) {
+    return std::find(s.refused_alone.begin(), s.refused_alone.end(), name) != s.refused_alone.end();
+}
+
+void forget_refused_alone(ServerState& s, const std::string& name) {
+    s.refused_alone.erase(std::remove(s.refused_alone.begin(), s.refused_alone.end(), name), s.refused_alone.end());
 }
 
 }  // namespace
@@ -97,9 +103,10 @@ std::string build_records_body(const std::vector<BraceRecord>& records) {
     return body;
 }
 
-int post_brace_record(ServerState& s, const std::string& body) {
+int post_brace_record(ServerState& s, const std::string& body, long timeout_ms) {
     if (!s.config_ok) return 0;
-    RequestResult res = post_request(s, service_address(s, "/Mirel/servlet/braceRecord.php"), body, false, 0);
+    RequestResult res =
+        post_request(s, service_address(s, "/Mirel/servlet/braceRecord.php"), body, false, timeout_ms);
     finish_request(res);
     return static_cast<int>(res.response_code);
 }
@@ -111,7 +118,7 @@ int upload_brace_records(ServerState& s) {
     mkdir(platform::map_path("C:\\VerdanelFiles\\output_tmp").c_str(), 0777);
 
     std::vector<BraceRecord> records;
-    std::vector<std::string> record_paths;
+    std::vector<std::string> record_names;
     BraceRecord last;
     std::string last_no;
     for (const std::string& name : names) {
@@ -122,7 +129,7 @@ int upload_brace_records(ServerState& s) {
         const bool is_record = parse_record_name(name, r);
         if (is_record) {
             records.push_back(r);
-            record_paths.push_back(path);
+            record_names.push_back(name);
             last = r;
             last_no = name.substr(1, name.find('_') - 1);
         }
@@ -140,33 +147,68 @@ int upload_brace_records(ServerState& s) {
     std::fflush(stdout);
     if (records.empty()) return 0;
 
+    // Every request of this pass ends by one deadline, so slow answers hold
+    // the window for at most the pass limit; the rest waits for the next cycle.
+    const auto pass_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.transfer.record_pass_ms);
+    auto ms_left = [&] {
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(pass_end - std::chrono::steady_clock::now()).count());
+    };
+    auto send = [&](const std::string& b) {
+        const long left = ms_left();
+        return left > 0 ? post_brace_record(s, b, std::min(s.transfer.upload_timeout_ms, left)) : 0;
+    };
+    size_t taken = 0;
+    auto take = [&](size_t i) {
+        // Gone as soon as the service has it: a crash a moment later must
+        // not send it again.
+        const std::string path = dir + "/" + record_names[i];
+        unlink(path.c_str());
+        std::printf("%s\n\n", path.c_str());
+        forget_refused_alone(s, record_names[i]);
+        ++taken;
+    };
+
     // Offline the upload cannot succeed; it would only hold the tick.
-    const int code = s.online ? post_brace_record(s, body) : 0;
+    const int code = s.online ? send(body) : 0;
     std::vector<int> codes(records.size(), code);
-    if (refused_for_good(code) && records.size() > 1) {
-        // One record the service will never take must not hold back the
-        // others: send them one by one to tell which it is.
-        for (size_t i = 0; i < records.size(); ++i) {
-            codes[i] = post_brace_record(s, build_records_body({records[i]}));
+    if (accepted(code)) {
+        for (size_t i = 0; i < records.size(); ++i) take(i);
+    } else if (refused_for_good(code) && records.size() > 1) {
+        // A batch refused for good may hold one record the service will never
+        // take, or the service refuses everything for now (maintenance, a key
+        // being renewed): each record goes alone to tell which. Records
+        // refused alone before go last, so they cannot starve the others.
+        std::vector<size_t> order;
+        for (int refused_before = 0; refused_before < 2; ++refused_before)
+            for (size_t i = 0; i < records.size(); ++i)
+                if (was_refused_alone(s, record_names[i]) == (refused_before == 1)) order.push_back(i);
+        for (size_t k = 0; k < order.size(); ++k) {
+            const size_t i = order[k];
+            codes[i] = send(build_records_body({records[i]}));
+            if (accepted(codes[i])) take(i);
             if (!accepted(codes[i]) && !refused_for_good(codes[i])) {
-                for (size_t k = i + 1; k < records.size(); ++k) codes[k] = codes[i];
-                break;  // the service is failing now: the rest wait for the next cycle
+                for (size_t rest = k + 1; rest < order.size(); ++rest) codes[order[rest]] = codes[i];
+                break;  // the service is failing now, or the pass is over: the rest wait for the next cycle
             }
         }
     }
-    size_t taken = 0, kept = 0;
+    // Refused alone while the service took others: that record is at fault.
+    // Refused with every other one: the service is, and all of them wait.
+    size_t kept = 0;
     int kept_code = 0;
     for (size_t i = 0; i < records.size(); ++i) {
-        if (accepted(codes[i])) {
-            unlink(record_paths[i].c_str());
-            std::printf("%s\n\n", record_paths[i].c_str());
-            ++taken;
-        } else if (refused_for_good(codes[i])) {
-            set_aside(s, record_paths[i], codes[i]);
-        } else {
-            ++kept;
-            kept_code = codes[i];
+        if (accepted(codes[i])) continue;
+        if (refused_for_good(codes[i]) && records.size() > 1) {
+            if (taken > 0) {
+                set_aside(s, dir + "/" + record_names[i], codes[i]);
+                forget_refused_alone(s, record_names[i]);
+                continue;
+            }
+            if (!was_refused_alone(s, record_names[i])) s.refused_alone.push_back(record_names[i]);
         }
+        ++kept;
+        kept_code = codes[i];
     }
     if (taken) s.ui->add_log_line("Brace Data Uploading !");
     if (kept) {

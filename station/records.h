@@ -21,14 +21,16 @@ bool parse_record_name(const std::string& name, BraceRecord& out);
 // {"arrays":[{...},{...}]} with every text JSON-escaped.
 std::string build_records_body(const std::vector<BraceRecord>& records);
 
-// The record-upload request; returns the HTTP response code.
-int post_brace_record(ServerState& s, const std::string& body);
+// The record-upload request, ending within timeout_ms; returns the HTTP
+// response code.
+int post_brace_record(ServerState& s, const std::string& body, long timeout_ms);
 // Where records the service refuses for good are set aside:
 // C:\VerdanelFiles\output_refused.
 std::string refused_records_path();
-// Uploads the records in the output directory, removing them once the
-// service has taken them and every non-record at once; after a batch refused
-// for good, each record goes alone, and one refused for good is set aside;
+// Uploads the records in the output directory, removing each as soon as the
+// service has taken it and every non-record at once; after a batch refused
+// for good, each record goes alone, and one refused alone while the service
+// takes others is set aside; all requests end within the record pass limit;
 // returns the number of records found.
 int upload_brace_records(ServerState& s);
 

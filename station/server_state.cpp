@@ -43,7 +43,7 @@ std::string insole_path() { return platform::map_path("C:\\insole"); }
 bool safe_file_name(const std::string& value, std::string& name) {
     size_t cut = value.find_last_of("/\\");
     std::string last = cut == std::string::npos ? value : value.substr(cut + 1);
-    if (last.empty() || last == "." || last == ".." || last.size() > 255) return false;
+    if (last.empty() || last == "." || last == ".." || last.size() > platform::kMaxFileNameBytes) return false;
     for (unsigned char c : last)
         if (c < 0x20 || c == 0x7f) return false;
     name = last;
@@ -75,6 +75,10 @@ void report_config(ServerState& s) {
 }
 
 void init_server(ServerState& s) {
+    // Before anything changes directory: a relative root would name another
+    // directory after the first file cycle.
+    for (const std::string& setting : platform::make_roots_absolute())
+        std::printf("root made absolute: %s\n", setting.c_str());
     s.reply.clear();
     s.system_path = platform::utf8_to_ansi(platform::current_dir());
     std::printf("system_path:%s\n", s.system_path.c_str());

@@ -33,14 +33,25 @@ public:
     void set_file_countdown(double) override {}
 };
 
+// A download try that brings fewer than kDownloadStallBytesPerSecond bytes a
+// second over kDownloadStallSeconds has failed: a service that trickles must
+// not hold the window for the whole download limit.
+constexpr long kDownloadStallSeconds = 30;
+constexpr long kDownloadStallBytesPerSecond = 100;
+// All record uploads of one file cycle together; what is left goes up at the
+// next cycle.
+constexpr long kRecordPassSeconds = 20;
+
 // Limits of the transfers; a test shortens them.
 struct TransferSettings {
     long request_timeout_ms = 1500;  // job and insole-data requests
-    long connect_timeout_ms = 5000;  // downloads and the record upload
-    long stall_seconds = 15;         // a transfer below 1 byte/s this long is given up
-    long download_timeout_ms = 600000;    // a whole download, however slowly it trickles
+    long connect_timeout_ms = 5000;  // downloads
+    long stall_seconds = kDownloadStallSeconds;
+    long stall_bytes_per_second = kDownloadStallBytesPerSecond;
+    long download_timeout_ms = 600000;    // a whole download, however fast it runs
     size_t max_download_bytes = 256u << 20;  // a longer download is given up
-    long upload_timeout_ms = 30000;  // the whole record upload
+    long upload_timeout_ms = 30000;  // one record upload
+    long record_pass_ms = kRecordPassSeconds * 1000;
     int download_attempts = 3;
     int retry_pause_ms = 2000;
     int check_timeout_ms = 1500;  // internet check
@@ -53,6 +64,7 @@ struct ServerHooks {
     std::function<platform::WindowHandle(const std::string& title)> find_window;
     std::function<bool(platform::WindowHandle)> raise_window;
     std::function<void(int ms)> pause;
+    platform::MoveFn move = &platform::rename_no_replace;  // every move of a file, never replacing
 };
 ServerHooks platform_hooks();
 
@@ -85,8 +97,10 @@ struct ServerState {
     std::string reply;  // body of the last collected web-service reply
     std::string system_path;
     bool upload_failing = false;  // the last record upload did not go through
-    std::vector<PendingJob> pending;  // jobs whose files are still to come, as on disk
+    std::vector<std::string> refused_alone;  // records the service refused on their own: sent last
+    std::vector<PendingJob> pending;  // jobs whose files are still to come
     bool pending_file_blocked = false;  // an unreadable pending file that could not be moved aside
+    bool pending_unsaved = false;       // `pending` is not yet on disk: written again every file cycle
 
     Config config;
     bool config_ok = false;  // without it no web-service call is made
@@ -119,8 +133,8 @@ std::string server_path();  // C:\VerdanelFiles\Hostlet
 std::string insole_path();  // C:\insole
 
 // The last path component of a value from a reply (either slash), or false
-// when that is empty, ".", "..", too long for a file name or holds control
-// characters.
+// when that is empty, ".", "..", longer than platform::kMaxFileNameBytes or
+// holds control characters.
 bool safe_file_name(const std::string& value, std::string& name);
 
 }  // namespace station

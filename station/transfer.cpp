@@ -3,7 +3,11 @@
 
 #include <curl/curl.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
@@ -90,14 +94,8 @@ RequestResult post_request(ServerState& s, const std::string& url, const std::st
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &s.reply);
     }
     set_tls(curl, s);
-    if (timeout_ms > 0) {
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms);
-    } else {
-        // The record upload has no deadline of its own; without one a
-        // silent server would hold the station forever.
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, s.transfer.connect_timeout_ms);
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, s.transfer.upload_timeout_ms);
-    }
+    // A silent server must not hold the station: every request has a deadline.
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms > 0 ? timeout_ms : 1L);
     CURLcode rc = curl_easy_perform(curl);
     r.curl_result = rc;
     long code = 0;
@@ -114,7 +112,8 @@ void finish_request(const RequestResult& r) {
     std::fflush(stdout);
 }
 
-bool download_file(ServerState& s, const std::string& url, const std::string& path) {
+bool download_file(ServerState& s, const std::string& url, const std::string& path, bool* timed_out) {
+    if (timed_out) *timed_out = false;
     global_init();
     CURL* curl = curl_easy_init();
     if (!curl) return false;
@@ -133,9 +132,8 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, s.transfer.connect_timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, s.transfer.stall_bytes_per_second);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, s.transfer.stall_seconds);
-    // A server trickling a byte now and then stays above the stall limit for ever.
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, s.transfer.download_timeout_ms);
     set_tls(curl, s);
     CURLcode rc = curl_easy_perform(curl);
@@ -157,38 +155,66 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     }
     std::fflush(stdout);
     if (!ok) std::remove(path.c_str());
+    if (timed_out) *timed_out = rc == CURLE_OPERATION_TIMEDOUT;
     return ok;
 }
+
+namespace {
+
+// Creates the first free one of temp/<name>, temp/<name>.2, ... for a
+// download, so that it never writes into a file that is already there (one
+// kept earlier, or the path program's G-code being written); empty when none
+// can be made.
+std::string create_temp_file(const std::string& local_name) {
+    const std::string base = temp_path() + "/" + local_name;
+    for (int n = 1; n <= 100000; ++n) {
+        const std::string path = platform::numbered_name(base, n);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            close(fd);
+            return path;
+        }
+        if (errno != EEXIST) break;
+    }
+    std::printf("%s cannot be created \n", base.c_str());
+    return std::string();
+}
+
+}  // namespace
 
 Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
                                int attempts) {
     const std::string url = service_address(s, "/Mirel/" + escape_url_path(file_value));
-    // A file kept in temp/ by an earlier download of this name is not
-    // written over: the new one takes the first free name after it.
-    std::string temp = temp_path() + "/" + local_name;
-    for (int n = 2; n <= 100 && common::file_exists(temp); ++n)
-        temp = temp_path() + "/" + local_name + "." + std::to_string(n);
     const std::string final_path = files_path() + "/" + local_name;
     if (attempts < 1) attempts = 1;
+    std::string temp;
     bool ok = false;
     for (int attempt = 1; attempt <= attempts && !ok; ++attempt) {
-        ok = download_file(s, url, temp);
-        if (!ok && attempt < attempts) {
+        temp = create_temp_file(local_name);
+        if (temp.empty()) return Placement::failed;
+        bool timed_out = false;
+        ok = download_file(s, url, temp, &timed_out);
+        // A service that stalls once is no faster a moment later: the file
+        // cycles try it again.
+        if (ok || timed_out) break;
+        if (attempt < attempts) {
             std::printf("download of %s failed (attempt %d of %d), trying again\n", url.c_str(), attempt, attempts);
             if (s.hooks.pause) s.hooks.pause(s.transfer.retry_pause_ms);
         }
     }
     if (!ok) return Placement::failed;
-    switch (platform::rename_no_replace(temp, final_path)) {
-    case platform::MoveResult::moved:
-        return Placement::placed;
-    case platform::MoveResult::target_exists:
+    platform::MoveResult m = s.hooks.move(temp, final_path);
+    if (m == platform::MoveResult::moved) return Placement::placed;
+    if (m == platform::MoveResult::target_exists) {
         // The file already there may be waiting for the printer: it stays,
-        // and the new one waits in temp/ for the operator.
-        s.log("Download left in temp/, " + local_name + " exists: " + temp);
+        // and the new one waits in temp/ for the operator, under a numbered
+        // name that the path program, writing temp/<name>, never takes.
+        const std::string base = temp_path() + "/" + local_name;
+        std::string kept = temp;
+        if (temp == base && platform::move_to_free_name(temp, base, 2, kept, s.hooks.move) != platform::MoveResult::moved)
+            kept = temp;
+        s.log("Download left in temp/, " + local_name + " exists: " + kept);
         return Placement::left_in_temp;
-    case platform::MoveResult::failed:
-        break;
     }
     s.log("Download could not be moved into place, left in temp/: " + temp);
     return Placement::left_in_temp;

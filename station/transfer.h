@@ -15,7 +15,7 @@ struct RequestResult {
 };
 
 // POSTs body to url; with collect the reply lands in s.reply (emptied
-// first). timeout_ms 0: the upload limits of s.transfer instead.
+// first); the whole request ends within timeout_ms.
 RequestResult post_request(ServerState& s, const std::string& url, const std::string& body, bool collect,
                            long timeout_ms);
 // The request's closing console lines: the response code, "Error" on a
@@ -26,8 +26,9 @@ void finish_request(const RequestResult& r);
 size_t append_reply(char* data, size_t size, size_t count, void* target);
 
 // One attempt to fetch url into path; true only for a complete 2xx answer.
-// On failure nothing is left at path.
-bool download_file(ServerState& s, const std::string& url, const std::string& path);
+// On failure nothing is left at path; timed_out says whether a time limit
+// (the stall limit or the whole download's) ended it.
+bool download_file(ServerState& s, const std::string& url, const std::string& path, bool* timed_out = nullptr);
 
 enum class Placement {
     placed,        // under its final name
@@ -35,8 +36,10 @@ enum class Placement {
     failed,        // not fetched
 };
 // Downloads "/Mirel/<file_value>" into the temp folder, trying up to
-// `attempts` times, and moves it to C:\VerdanelFiles\<local_name>; a file
-// already of that name is never replaced.
+// `attempts` times (a try ended by a time limit is not repeated at once), and
+// moves it to C:\VerdanelFiles\<local_name>. No file is ever replaced: a
+// taken temp name makes the download take a numbered one, and a taken final
+// name leaves it in temp/ under a numbered name.
 Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
                               int attempts);
 

@@ -260,6 +260,30 @@ TEST_F(GcodeWriter, FailedRenameIsReportedAndFileStaysWhole) {
     EXPECT_TRUE(check_gcode(text, "START", "END").ok());
 }
 
+TEST_F(GcodeWriter, TakenFinalNameIsNeverReplacedAndTheNewFileWaitsUnderANumber) {
+    // Another job's file (a slipper download) holds the final name.
+    std::string temp = dir / "A1_iLeft.gcode.tmp", final_path = dir / "A1_iLeft.gcode";
+    testsupport::put(final_path, "slipper");
+    testsupport::put(temp + ".2", "kept earlier");
+    ASSERT_TRUE(begin_gcode_file(*r, temp, final_path));
+    r->lines = {{pt(100, 100), pt(110, 100)}};
+    write_layer(1);
+    testing::internal::CaptureStdout();
+    end_gcode_run(*r, in);
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_NE(said.find(final_path + " exists and is not replaced; the new G-code waits at " + temp + ".3"),
+              std::string::npos) << said;
+    std::string text;
+    ASSERT_TRUE(read_text_file(final_path, &text));
+    EXPECT_EQ(text, "slipper");
+    ASSERT_TRUE(read_text_file(temp + ".2", &text));
+    EXPECT_EQ(text, "kept earlier");
+    ASSERT_TRUE(read_text_file(temp + ".3", &text));
+    EXPECT_TRUE(check_gcode(text, "START", "END").ok());
+    struct stat st;
+    EXPECT_NE(stat(temp.c_str(), &st), 0) << "the temp name is free for the next job of that name";
+}
+
 TEST_F(GcodeWriter, MarkedImageHeightsAndFirstTwoLayersExtrudeHalfAsMuchAgain) {
     // Spacing 0.1, first-layer thickness 0.3, extrusion 0.1 per mm; a 10 mm
     // path per layer after a prime to E 4 (11 on layer 0: -15 + 26).
@@ -332,7 +356,6 @@ TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
     std::string saved = old_files ? old_files : "";
     setenv("STATION_FILES_DIR", dir.path().c_str(), 1);
     mkdir((dir / "temp").c_str(), 0755);
-    ASSERT_TRUE(testsupport::put(dir / "abc.gcode", "old"));  // an older file of the name is replaced
     std::string cwd = platform::current_dir();
     ASSERT_TRUE(begin_gcode_file(*r, platform::map_path("C:\\VerdanelFiles\\temp\\abc.gcode"),
                                  platform::map_path("C:\\VerdanelFiles\\abc.gcode")));

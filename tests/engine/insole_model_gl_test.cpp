@@ -109,7 +109,9 @@ protected:
         EXPECT_TRUE(begin_gcode_file(*r, temp, final_path));
         for (int n = 0; r->gcode_file_open && n < 2000; ++n) slice_and_write_gcode(*r, model, in);
         EXPECT_EQ(r->gcode_file_open, 0);
-        return testsupport::slurp(final_path);
+        const std::string text = testsupport::slurp(final_path);
+        std::remove(final_path.c_str());  // the writer never replaces a file: the next job needs the name
+        return text;
     }
 
     PlainParamStore store;

@@ -2,6 +2,7 @@
 // downloads that fail in every way, and TLS.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "common/job_name.h"
@@ -20,9 +21,13 @@ using testsupport::answer;
 const std::string kJobPath = "/Mirel/getPrintToken.php";
 const char* const kIdle = R"({"resultCode":200,"sleep":6,"printid":0})";
 
-std::string job_reply(const std::string& type, const std::string& bmpfile, const std::string& extra = "") {
-    return R"({"resultCode":200,"token":"tk","sdate":"s","edate":"e","sleep":4,"printid":31,"type":")" + type +
-           R"(","bmpfile":")" + bmpfile + R"(","mobile":"A1")" + extra + "}";
+std::string job_reply(const std::string& type, const std::string& bmpfile, const std::string& extra = "",
+                      int printid = 31, const std::string& mobile = "A1") {
+    return R"({"resultCode":200,"token":"tk","sdate":"s","edate":"e","sleep":4,"printid":)" + std::to_string(printid) +
+           R"(,"type":")" + type + R"(","bmpfile":")" + bmpfile + R"(","mobile":")" + mobile + "\"" + extra + "}";
+}
+std::string slipper_reply(int printid, const std::string& mobile = "A1") {
+    return job_reply("b001", "s/l.gcode", R"(,"bmpfile2":"s/r.gcode")", printid, mobile);
 }
 
 class JobPoll : public stationtest::StationTest {
@@ -81,9 +86,19 @@ TEST_F(JobPoll, BracingDownloadLandsUnderItsLastName) {
 }
 
 TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
-    service->push(kJobPath, answer(200, job_reply("b001", "s/l.gcode", R"(,"bmpfile2":"s/r.gcode")")));
-    service->set_default("/Mirel/s/l.gcode", answer(200, "left"));
+    // The left file failing, the right one is not asked for.
+    service->push(kJobPath, answer(200, slipper_reply(30)));
+    service->set_default("/Mirel/s/l.gcode", answer(503, "down"));
     service->set_default("/Mirel/s/r.gcode", answer(200, "right"));
+    poll();
+    EXPECT_EQ(service->count("/Mirel/s/r.gcode"), 0u);
+    EXPECT_FALSE(common::file_exists(files + "/A1_iRight.gcode"));
+    state->pending.clear();
+
+    service->clear_requests();
+    ui.lines.clear();
+    service->push(kJobPath, answer(200, slipper_reply(31)));
+    service->set_default("/Mirel/s/l.gcode", answer(200, "left"));
     poll();
     EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "left");
     EXPECT_EQ(read_all(files + "/A1_iRight.gcode"), "right");
@@ -98,7 +113,11 @@ TEST_F(JobPoll, InsoleJobWritesHandOffStartsFormletAndAnnounces) {
     add_program("Formlet");
     window_open = true;
     service->push(kJobPath, answer(200, job_reply("A001", "x/13800_1.bmp", R"(,"left":"255 3","right":"250 4")")));
+    testing::internal::CaptureStdout();
     poll();
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Strandel 執行中\n"), std::string::npos) << out;  // UTF-8 here
     EXPECT_EQ(read_all(files + "/Hostlet/insole parameters.txt"), "left 255 3\r\nright 250 4 A1\r\n");
     EXPECT_FALSE(common::file_exists(files + "/Hostlet/insole parameters.txt.tmp"));
     EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Formlet"});
@@ -113,17 +132,6 @@ TEST_F(JobPoll, InsoleJobWritesHandOffStartsFormletAndAnnounces) {
     EXPECT_EQ(raised, std::vector<platform::WindowHandle>{42});
     EXPECT_EQ(state->last_printid, 31);
     EXPECT_EQ(state->sleep_seconds, 4);
-}
-
-TEST_F(JobPoll, StrandelFoundLineIsUtf8) {
-    add_program("Formlet");
-    window_open = true;
-    service->push(kJobPath, answer(200, job_reply("A001", "x/13800_1.bmp", R"(,"left":"l","right":"r")")));
-    testing::internal::CaptureStdout();
-    poll();
-    std::fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Strandel 執行中\n"), std::string::npos) << out;
 }
 
 TEST_F(JobPoll, MissingFormletIsLogged) {
@@ -204,15 +212,6 @@ TEST_F(Download, NotFoundIsAFailureRetriedAFewTimesWithAPause) {
     EXPECT_EQ(pauses.size(), 2u);
 }
 
-TEST_F(Download, RetrySucceedsAfterAFailure) {
-    bracing("b.gcode");
-    service->push("/Mirel/b.gcode", answer(500, "oops"));
-    service->set_default("/Mirel/b.gcode", answer(200, "good"));
-    poll();
-    EXPECT_EQ(read_all(files + "/b.gcode"), "good");
-    EXPECT_TRUE(names_in(files + "/temp").empty());
-}
-
 TEST_F(Download, RedirectIsFollowed) {
     bracing("old.gcode");
     testsupport::FakeResponse moved = answer(302, "");
@@ -224,8 +223,6 @@ TEST_F(Download, RedirectIsFollowed) {
 }
 
 TEST_F(Download, BadTransfersLeaveNothingBehind) {
-    state->transfer.download_attempts = 1;
-    const int default_timeout = state->transfer.download_timeout_ms;
     state->transfer.max_download_bytes = 50000;
     testsupport::FakeResponse loop = answer(302, "");
     loop.location = "/Mirel/loop.gcode";  // endless redirects
@@ -234,24 +231,28 @@ TEST_F(Download, BadTransfersLeaveNothingBehind) {
     testsupport::FakeResponse stall = answer(200, std::string(10000, 'G'));
     stall.truncate_at = 100;
     stall.stall_ms = 2500;
-    testsupport::FakeResponse trickle = answer(200, std::string(100, 'G'));
-    trickle.drip_ms = 200;  // well above the stall limit of 1 byte/s, 20 s in all
+    testsupport::FakeResponse trickle = answer(200, std::string(200, 'G'));
+    trickle.drip_ms = 25;  // 40 bytes a second: under the stall limit, yet never silent
     const struct {
         const char* name;
         testsupport::FakeResponse reply;
-        int timeout_ms;
-    } cases[] = {{"loop.gcode", loop, default_timeout},
-                 {"cut.gcode", cut, default_timeout},
-                 {"stall.gcode", stall, default_timeout},
-                 {"trickle.gcode", trickle, 1500},  // given up at the download timeout
-                 {"long.gcode", answer(200, std::string(50001, 'G')), default_timeout}};
+    } cases[] = {{"loop.gcode", loop},
+                 {"cut.gcode", cut},
+                 {"stall.gcode", stall},
+                 {"trickle.gcode", trickle},
+                 {"long.gcode", answer(200, std::string(50001, 'G'))}};
+    state->transfer.stall_seconds = 1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        state->transfer.download_timeout_ms = c.timeout_ms;
         bracing(c.name);
         service->set_default(std::string("/Mirel/") + c.name, c.reply);
+        const auto t0 = std::chrono::steady_clock::now();
         poll();
         expect_nothing_left(c.name);
+        if (std::string(c.name) == "trickle.gcode") {
+            EXPECT_EQ(service->count("/Mirel/trickle.gcode"), 1u) << "a try ended by the stall limit is not repeated at once";
+            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
+        }
     }
     // Exactly at the limit is whole.
     bracing("short.gcode");
@@ -260,22 +261,54 @@ TEST_F(Download, BadTransfersLeaveNothingBehind) {
     EXPECT_EQ(read_all(files + "/short.gcode"), std::string(50000, 'G'));
 }
 
-TEST_F(Download, ExistingFinalNameIsNeverReplacedAndTheNewFileWaitsInTemp) {
-    write_all(files + "/b.gcode", "waiting for the printer");
-    bracing("b.gcode");
-    service->set_default("/Mirel/b.gcode", answer(200, "new"));
+TEST_F(Download, SlipperFileAndInsoleGcodeOfOneNameAreBothKept) {
+    // The path program's G-code of the customer's insole job is in place, and
+    // its next one is being written in temp/ under the same name.
+    write_all(files + "/A1_iLeft.gcode", "insole G-code");
+    write_all(files + "/temp/A1_iLeft.gcode", "insole G-code being written");
+    service->set_default("/Mirel/s/l.gcode", answer(200, "slipper left"));
+    service->set_default("/Mirel/s/r.gcode", answer(200, "slipper right"));
+    service->push(kJobPath, answer(200, slipper_reply(31)));
     poll();
-    EXPECT_EQ(read_all(files + "/b.gcode"), "waiting for the printer");
-    EXPECT_EQ(read_all(files + "/temp/b.gcode"), "new");
-    EXPECT_TRUE(ui.has_line("Download left in temp/, b.gcode exists: " + files + "/temp/b.gcode"));
-    EXPECT_TRUE(state->pending.empty()) << "the file came: nothing to fetch again";
-    // The same job again: neither the old file nor the one kept in temp/ is written over.
-    service->set_default("/Mirel/b.gcode", answer(200, "newer"));
-    bracing("b.gcode");
+    EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "insole G-code");
+    EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode"), "insole G-code being written");
+    EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode.2"), "slipper left");
+    EXPECT_TRUE(ui.has_line("Download left in temp/, A1_iLeft.gcode exists: " + files + "/temp/A1_iLeft.gcode.2"));
+    EXPECT_EQ(read_all(files + "/A1_iRight.gcode"), "slipper right");
+    EXPECT_TRUE(state->pending.empty()) << "the files came: nothing to fetch again";
+
+    // A file kept in temp/ under its plain name moves to a numbered one, where
+    // the path program's next G-code of that name cannot write over it.
+    remove((files + "/temp/A1_iLeft.gcode").c_str());
+    service->set_default("/Mirel/s/l.gcode", answer(200, "slipper left again"));
+    service->push(kJobPath, answer(200, slipper_reply(32)));
     poll();
-    EXPECT_EQ(read_all(files + "/b.gcode"), "waiting for the printer");
-    EXPECT_EQ(read_all(files + "/temp/b.gcode"), "new");
-    EXPECT_EQ(read_all(files + "/temp/b.gcode.2"), "newer");
+    EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode.2"), "slipper left");
+    EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode.3"), "slipper left again");
+    EXPECT_FALSE(common::file_exists(files + "/temp/A1_iLeft.gcode"));
+    EXPECT_EQ(read_all(files + "/temp/A1_iRight.gcode.2"), "slipper right");
+}
+
+TEST_F(Download, TempNamesNeverOverwriteAKeptFileHoweverManyOrLong) {
+    // Past a hundred copies, and a name of 255 bytes whose numbered copies
+    // must be cut to stay file names.
+    const std::string longest = std::string(249, 'x') + ".gcode";
+    ASSERT_EQ(longest.size(), 255u);
+    int printid = 50;
+    for (const std::string& name : {std::string("b.gcode"), longest}) {
+        SCOPED_TRACE(name.size());
+        const std::string base = files + "/temp/" + name;
+        write_all(base, "kept 1");
+        for (int n = 2; n <= 101; ++n) write_all(platform::numbered_name(base, n), "kept " + std::to_string(n));
+        service->set_default("/Mirel/" + name, answer(200, "new"));
+        service->push(kJobPath, answer(200, job_reply("C1", name, "", ++printid)));
+        poll();
+        EXPECT_EQ(read_all(files + "/" + name), "new") << "placed from the first free temp name";
+        EXPECT_EQ(read_all(base), "kept 1");
+        for (int n = 2; n <= 101; ++n)
+            ASSERT_EQ(read_all(platform::numbered_name(base, n)), "kept " + std::to_string(n)) << n;
+        EXPECT_FALSE(common::file_exists(platform::numbered_name(base, 102)));
+    }
 }
 
 TEST_F(Download, FileValueGoesIntoTheAddressAsItStands) {
@@ -288,12 +321,15 @@ TEST_F(Download, FileValueGoesIntoTheAddressAsItStands) {
         {"o/100%.gcode", "/Mirel/o/100%25.gcode"},
         {"o/%4g%4", "/Mirel/o/%254g%254"},
         {"o/a(1)+b~!.gcode", "/Mirel/o/a(1)+b~!.gcode"},
+        {"o/a%41", "/Mirel/o/a%41"},  // a %XX at the very end stands as well
+        {"o/a%4", "/Mirel/o/a%254"},
     };
     state->transfer.download_attempts = 1;
+    int printid = 40;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value);
         service->clear_requests();
-        service->push(kJobPath, answer(200, job_reply("C1", c.value)));
+        service->push(kJobPath, answer(200, job_reply("C1", c.value, "", ++printid)));
         poll();
         auto reqs = service->requests();
         ASSERT_EQ(reqs.size(), 2u);
@@ -301,38 +337,144 @@ TEST_F(Download, FileValueGoesIntoTheAddressAsItStands) {
     }
     // The service decodes %41 to A: the file asked for is the one it serves.
     service->set_default("/Mirel/orders/aAb.gcode", answer(200, "A"));
-    service->push(kJobPath, answer(200, job_reply("C1", "orders/a%41b.gcode")));
+    service->push(kJobPath, answer(200, job_reply("C1", "orders/a%41b.gcode", "", ++printid)));
     poll();
     EXPECT_EQ(read_all(files + "/a%41b.gcode"), "A");
 }
 
-TEST_F(Download, FailedJobIsKeptAndFetchedOnALaterCycleAfterARestart) {
-    add_program("Strandel");
-    service->set_default(kJobPath, answer(200, kIdle));
+// ---- downloads still to come ---------------------------------------------------
+
+class Pending : public JobPoll {
+protected:
+    void SetUp() override {
+        JobPoll::SetUp();
+        pending_file = files + "/Hostlet/pending downloads.json";
+        add_program("Strandel");
+        service->set_default(kJobPath, answer(200, kIdle));
+    }
+    void file_cycle() {
+        advance_ms(8100);
+        station::server_tick(*state);
+    }
+    void restart() {
+        make_server();
+        state->online = true;
+    }
+    std::string pending_file;
+};
+
+TEST_F(Pending, FailedJobIsFetchedOnALaterCycleAfterARestartAndASecondSendingIsNoSecondJob) {
     service->set_default("/Mirel/late.gcode", answer(503, "down"));
     service->push(kJobPath, answer(200, job_reply("C1", "late.gcode")));
     poll();
     EXPECT_TRUE(ui.has_line("Download failed: late.gcode"));
-    const std::string pending_file = files + "/Hostlet/pending downloads.json";
     EXPECT_NE(read_all(pending_file).find("late.gcode"), std::string::npos);
 
-    auto file_cycle = [&] {
-        advance_ms(8100);
-        station::server_tick(*state);
-    };
-    file_cycle();  // still down: one more try, the job stays
-    EXPECT_EQ(service->count("/Mirel/late.gcode"), 4u);
-    EXPECT_TRUE(common::file_exists(pending_file));
-
-    make_server();  // a restart reads what is still to come
+    // After a restart the service sends the same job again, twice.
+    restart();
     ui.lines.clear();
+    for (int i = 0; i < 2; ++i) {
+        service->push(kJobPath, answer(200, job_reply("C1", "late.gcode")));
+        poll();
+        state->insole_mode = false;
+    }
+    EXPECT_TRUE(ui.has_line("Job 31 is already waiting for its downloads"));
+    EXPECT_EQ(service->count("/Mirel/late.gcode"), 3u) << "not fetched for the copies";
+    restart();
+    ASSERT_EQ(state->pending.size(), 1u) << "the pending file never holds a job twice";
+
     service->set_default("/Mirel/late.gcode", answer(200, "G1 late\n"));
     file_cycle();
     EXPECT_EQ(read_all(files + "/late.gcode"), "G1 late\n");
     EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
+    EXPECT_TRUE(names_in(files + "/temp").empty());
     EXPECT_FALSE(common::file_exists(pending_file));
     file_cycle();
-    EXPECT_EQ(service->count("/Mirel/late.gcode"), 5u) << "fetched once more, then no longer";
+    EXPECT_EQ(service->count("/Mirel/late.gcode"), 4u) << "fetched once more, then no longer";
+}
+
+TEST_F(Pending, JobsAreTriedInOrderAndAFailingOneStarvesNoOther) {
+    service->set_default("/Mirel/a.gcode", answer(503, "down"));
+    service->set_default("/Mirel/b.gcode", answer(503, "down"));
+    service->push(kJobPath, answer(200, job_reply("C1", "a.gcode", "", 1)));
+    poll();
+    service->push(kJobPath, answer(200, job_reply("C1", "b.gcode", "", 2)));
+    poll();
+    service->set_default("/Mirel/b.gcode", answer(200, "B"));
+    service->clear_requests();
+    state->online = true;
+    file_cycle();  // a first, as it came first; its failure ends the cycle's tries
+    file_cycle();  // then b, now behind nothing that fails
+    std::vector<std::string> order;
+    for (const auto& q : service->requests())
+        if (q.path == "/Mirel/a.gcode" || q.path == "/Mirel/b.gcode") order.push_back(q.path);
+    EXPECT_EQ(order, (std::vector<std::string>{"/Mirel/a.gcode", "/Mirel/b.gcode", "/Mirel/a.gcode"}));
+    EXPECT_EQ(read_all(files + "/b.gcode"), "B");
+    ASSERT_EQ(state->pending.size(), 1u);
+    EXPECT_EQ(state->pending[0].printid, 1);
+}
+
+TEST_F(Pending, NameThatCanNeverBePlacedIsRefusedAndCostsNoOtherJob) {
+    // A bracing job waiting for its file.
+    service->set_default("/Mirel/brace.gcode", answer(503, "down"));
+    service->push(kJobPath, answer(200, job_reply("C1", "brace.gcode", "", 7)));
+    poll();
+    // A slipper job whose mobile makes "<mobile>_iRight.gcode" longer than a file name.
+    const std::string mobile(250, '9');
+    service->push(kJobPath, answer(200, slipper_reply(8, mobile)));
+    poll();
+    EXPECT_TRUE(ui.has_line("Job 8: \"" + mobile + "_iLeft.gcode\" is longer than a file name can be"));
+    EXPECT_EQ(service->count("/Mirel/s/l.gcode"), 0u);
+    EXPECT_EQ(read_all(pending_file).find(mobile), std::string::npos) << "never saved as pending";
+
+    // An entry of that kind in a pending file of an older station, beside the
+    // bracing job: only the entry goes, and the file as it was is kept aside.
+    const std::string old_text =
+        R"({"jobs":[{"printid":8,"done":"Slipper Downloaded ~","files":[{"value":"s/l.gcode","name":")" + mobile +
+        R"(_iLeft.gcode"}]},{"printid":7,"done":"External Bracing Downloaded ~","files":[{"value":"brace.gcode","name":"brace.gcode"}]}]})";
+    write_all(pending_file, old_text);
+    ui.lines.clear();
+    restart();
+    EXPECT_TRUE(ui.has_line("pending downloads.json: job 1: \"" + mobile + "_iLeft.gcode\" is no usable file name: set aside"));
+    EXPECT_EQ(read_all(pending_file + ".unreadable"), old_text);
+    service->set_default("/Mirel/brace.gcode", answer(200, "brace"));
+    file_cycle();
+    EXPECT_EQ(read_all(files + "/brace.gcode"), "brace");
+    EXPECT_FALSE(common::file_exists(pending_file));
+}
+
+TEST_F(Pending, UnreadableFileIsMovedAsideBesideAnOlderCopyOrElseNeverWrittenOver) {
+    write_all(pending_file, "{broken");
+    write_all(pending_file + ".unreadable", "older copy");
+    restart();
+    EXPECT_EQ(read_all(pending_file + ".unreadable"), "older copy");
+    EXPECT_EQ(read_all(pending_file + ".unreadable.2"), "{broken");
+    service->set_default("/Mirel/x.gcode", answer(503, "down"));
+    service->push(kJobPath, answer(200, job_reply("C1", "x.gcode")));
+    poll();
+    EXPECT_NE(read_all(pending_file).find("x.gcode"), std::string::npos) << "a new failing job is written";
+
+    // A file that cannot be moved aside is not written over; the job waits in
+    // memory, the log says so each time, and the write is tried again.
+    write_all(pending_file, "{broken again");
+    static bool moves_fail;
+    moves_fail = true;
+    move_hook = [](const std::string& from, const std::string& to) {
+        return moves_fail ? platform::MoveResult::failed : platform::rename_no_replace(from, to);
+    };
+    restart();
+    ui.lines.clear();
+    service->push(kJobPath, answer(200, job_reply("C1", "x.gcode")));
+    poll();
+    file_cycle();
+    EXPECT_EQ(read_all(pending_file), "{broken again");
+    size_t said = 0;
+    for (const auto& l : ui.lines) said += l.rfind("pending downloads.json cannot be written: 1 job(s) kept in memory", 0) == 0;
+    EXPECT_EQ(said, 2u);
+    moves_fail = false;
+    file_cycle();
+    EXPECT_EQ(read_all(pending_file + ".unreadable.3"), "{broken again");
+    EXPECT_NE(read_all(pending_file).find("x.gcode"), std::string::npos);
 }
 
 TEST_F(Download, MissingTempFolderFailsCleanly) {

@@ -43,6 +43,8 @@ TEST(JobReply, ResultCodeMustBeTheNumber200) {
     JobReply r;
     std::string problem;
     EXPECT_EQ(parse(R"({"resultCode":404,"sleep":1,"printid":0})", r, problem), ReplyVerdict::not_200);
+    EXPECT_EQ(parse(R"({"resultCode":200.5,"sleep":1,"printid":0})", r, problem), ReplyVerdict::not_200);
+    EXPECT_EQ(parse(R"({"resultCode":2e2,"sleep":1,"printid":0})", r, problem), ReplyVerdict::accepted);
     EXPECT_EQ(parse(R"({"resultCode":"200","sleep":1,"printid":0})", r, problem), ReplyVerdict::malformed);
     EXPECT_EQ(problem, "key \"resultCode\" is not a number");
 }
@@ -121,18 +123,24 @@ TEST(JobPlan, NamesFromRepliesStayInsideTheStation) {
     EXPECT_TRUE(station::plan_job(r).downloads.empty()) << "longer than a file name can be";
 }
 
-TEST(JobPlan, SlipperFilesAreNamedByMobile) {
+TEST(JobPlan, SlipperFilesAreNamedByMobileWhileTheyCanBeFileNames) {
     JobReply r;
     r.kind = JobKind::slipper;
     r.mobile = "up/../0912";
-    r.bmpfile = "s/left.gcode";
-    r.bmpfile2 = "s/right.gcode";
     auto p = station::plan_job(r);
     ASSERT_EQ(p.downloads.size(), 2u);
     EXPECT_EQ(p.downloads[0].local_name, "0912_iLeft.gcode");
     EXPECT_EQ(p.downloads[1].local_name, "0912_iRight.gcode");
-    r.mobile = "..";
-    EXPECT_TRUE(station::plan_job(r).downloads.empty());
+    // "_iRight.gcode" is 13 bytes: a mobile of 242 makes a name of 255, the
+    // longest a file can have; one more and the job is refused as it comes.
+    r.mobile = std::string(242, '9');
+    EXPECT_EQ(station::plan_job(r).downloads.size(), 2u);
+    for (const std::string& bad : {std::string(243, '9'), std::string("..")}) {
+        r.mobile = bad;
+        p = station::plan_job(r);
+        EXPECT_TRUE(p.downloads.empty());
+        EXPECT_EQ(p.problems.size(), 1u);
+    }
 }
 
 TEST(JobPlan, HandOffAndCancelFiles) {
@@ -157,6 +165,10 @@ TEST(JobPlan, HandOffAndCancelFiles) {
     p = station::plan_job(r);
     EXPECT_TRUE(p.cancel);
     EXPECT_TRUE(p.cancel_files.empty());
+    r.mobile = std::string(240, '9');  // + "_A1_iRight.cancel" is past a file name
+    p = station::plan_job(r);
+    EXPECT_TRUE(p.cancel_files.empty());
+    EXPECT_EQ(p.problems.size(), 1u);
 }
 
 TEST(InsoleReply, ResultCodeMustBeTheText200) {

@@ -2,6 +2,9 @@
 // upload cycle removes.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+
 #include "common/json_util.h"
 #include "station/records.h"
 #include "tests/station/station_fixture.h"
@@ -89,6 +92,16 @@ TEST(RecordBody, ValidJsonWhateverTheBytesOfTheName) {
     }
 }
 
+// The numbers of the records in an upload body.
+std::vector<int> record_numbers(const std::string& body) {
+    std::vector<int> out;
+    common::JsonPtr j = common::parse_json(body);
+    const cJSON* arrays = j ? cJSON_GetObjectItem(j.get(), "arrays") : nullptr;
+    for (const cJSON* item = arrays ? arrays->child : nullptr; item; item = item->next)
+        out.push_back(std::atoi(cJSON_GetObjectItem(item, "no")->valuestring));
+    return out;
+}
+
 class RecordUpload : public stationtest::StationTest {
 protected:
     std::string out() const { return files + "/output"; }
@@ -118,24 +131,82 @@ TEST_F(RecordUpload, TakenRecordsAndNonRecordsAreRemoved) {
     EXPECT_EQ(platform::current_dir(), out());
 }
 
-TEST_F(RecordUpload, RefusedUploadKeepsRecordsForTheNextCycle) {
+TEST_F(RecordUpload, ServiceRefusingEverythingKeepsEveryRecordUntilItTakesThem) {
     start_service();
-    service->push(path, testsupport::answer(500, "busy"));
-    service->push(path, testsupport::answer(200, "ok"));
     make_server();
     state->online = true;
-    write_all(out() + "/A12_36-L.gcode.1", "x");
+    // A maintenance page for every request, whole batch and each record alone.
+    service->set_default(path, testsupport::answer(404, "<html>maintenance</html>"));
+    EXPECT_EQ(station::upload_brace_records(*state), 0);
+    EXPECT_TRUE(service->requests().empty()) << "nothing to send";
+    write_all(out() + "/A1_36-L.gcode.1", "x");
+    EXPECT_EQ(station::upload_brace_records(*state), 1);  // one record alone
+    write_all(out() + "/B2_40-R.gcode.2", "x");
+    write_all(out() + "/C3_38-L.gcode.3", "x");
     write_all(out() + "/readme.txt", "x");
-
-    EXPECT_EQ(station::upload_brace_records(*state), 1);
-    EXPECT_EQ(names_in(out()), std::vector<std::string>{"A12_36-L.gcode.1"});
+    EXPECT_EQ(station::upload_brace_records(*state), 3);
+    EXPECT_EQ(station::upload_brace_records(*state), 3);
+    EXPECT_EQ(names_in(out()), (std::vector<std::string>{"A1_36-L.gcode.1", "B2_40-R.gcode.2", "C3_38-L.gcode.3"}));
+    EXPECT_FALSE(common::file_exists(files + "/output_refused"));
+    EXPECT_TRUE(ui.has_line("Brace records kept for the next cycle: upload answered 404"));
     EXPECT_FALSE(ui.has_line("Brace Data Uploading !"));
-    EXPECT_TRUE(ui.has_line("Brace records kept"));
 
-    EXPECT_EQ(station::upload_brace_records(*state), 1);
+    service->set_default(path, testsupport::answer(200, "ok"));
+    service->clear_requests();
+    EXPECT_EQ(station::upload_brace_records(*state), 3);
     EXPECT_TRUE(names_in(out()).empty());
-    EXPECT_EQ(service->count(path), 2u);
+    ASSERT_EQ(service->requests().size(), 1u) << "all three in one batch";
+    EXPECT_EQ(record_numbers(service->requests()[0].body), (std::vector<int>{1, 2, 3}));
     EXPECT_TRUE(ui.has_line("Brace Data Uploading !"));
+}
+
+TEST_F(RecordUpload, EachRecordGoesAsSoonAsTakenAndAFailureMidPassKeepsTheRest) {
+    start_service();
+    make_server();
+    state->online = true;
+    for (const char* n : {"A1_36-L.gcode.1", "B2_40-R.gcode.2", "C3_38-L.gcode.3"}) write_all(out() + "/" + n, "x");
+    // Whatever is on disk while record 2 is being answered is what a crash
+    // at that moment would leave.
+    std::vector<std::string> on_disk_at_2;
+    service->set_responder(path, [&](const std::string& body) {
+        const std::vector<int> nos = record_numbers(body);
+        if (nos.size() > 1) return testsupport::answer(400, "one of them is bad");
+        if (nos == std::vector<int>{2}) {
+            on_disk_at_2 = names_in(out());
+            return testsupport::answer(503, "gone down");
+        }
+        return testsupport::answer(200, "ok");
+    });
+    EXPECT_EQ(station::upload_brace_records(*state), 3);
+    EXPECT_EQ(on_disk_at_2, (std::vector<std::string>{"B2_40-R.gcode.2", "C3_38-L.gcode.3"}));
+    EXPECT_EQ(service->count(path), 3u) << "record 3 waits: the service is failing";
+    EXPECT_EQ(names_in(out()), (std::vector<std::string>{"B2_40-R.gcode.2", "C3_38-L.gcode.3"}));
+    EXPECT_FALSE(common::file_exists(files + "/output_refused")) << "neither was refused on its own";
+}
+
+TEST_F(RecordUpload, SlowAnswersAreBoundedByThePassLimitAndTheRestGoesNextCycle) {
+    start_service();
+    make_server();
+    state->online = true;
+    state->transfer.record_pass_ms = 800;
+    for (int i = 1; i <= 5; ++i) write_all(out() + "/A" + std::to_string(i) + "_36-L.gcode.1", "x");
+    testsupport::FakeResponse slow = testsupport::answer(200, "ok", 300);
+    service->set_default(path, slow);
+    const auto t0 = std::chrono::steady_clock::now();
+    station::upload_brace_records(*state);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 1.5);
+    EXPECT_TRUE(names_in(out()).empty()) << "one batch in time";
+
+    for (int i = 1; i <= 5; ++i) write_all(out() + "/A" + std::to_string(i) + "_36-L.gcode.1", "x");
+    service->push(path, testsupport::answer(400, "one is bad"));
+    station::upload_brace_records(*state);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 3.0);
+    const size_t left = names_in(out()).size();
+    EXPECT_GE(left, 2u) << "the pass stopped at its limit";
+    EXPECT_LE(left, 4u);
+    EXPECT_FALSE(common::file_exists(files + "/output_refused"));
+    station::upload_brace_records(*state);
+    EXPECT_TRUE(names_in(out()).empty()) << "the rest went up at the next cycle";
 }
 
 TEST_F(RecordUpload, RecordRefusedForGoodIsSetAsideAndTheOthersGoUp) {
@@ -185,15 +256,6 @@ TEST_F(RecordUpload, OfflineOrUnreachableKeepsRecords) {
     state->online = true;  // the check passed but the service is gone
     EXPECT_EQ(station::upload_brace_records(*state), 1);
     EXPECT_EQ(names_in(out()), std::vector<std::string>{"A12_36-L.gcode.1"});
-}
-
-TEST_F(RecordUpload, EmptyDirectorySendsNothing) {
-    start_service();
-    make_server();
-    state->online = true;
-    EXPECT_EQ(station::upload_brace_records(*state), 0);
-    EXPECT_TRUE(service->requests().empty());
-    EXPECT_TRUE(ui.lines.empty() || !ui.has_line("Brace"));
 }
 
 TEST_F(RecordUpload, MissingOutputDirectoryReadsNothing) {

@@ -2,6 +2,8 @@
 // mode and its pacing, the internet check, and the file cycle.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "station/scheduler.h"
@@ -109,23 +111,34 @@ TEST_F(Scheduler, InternetCheckEveryFiveSecondsStrictly) {
     EXPECT_TRUE(state->online);
 }
 
-TEST_F(Scheduler, FileCycleListsImagesAndStartsStrandel) {
+TEST_F(Scheduler, FileCycleListsImagesAndStartsStrandelWithRelativeRootsToo) {
+    // Roots given relative to the directory the server starts in: the file
+    // cycles change directory, and still every one finds the station.
+    ASSERT_EQ(chdir(root.c_str()), 0);
+    setenv("STATION_INSOLE_DIR", "insole", 1);
+    setenv("STATION_FILES_DIR", "./VerdanelFiles/", 1);
     online_server();
+    EXPECT_EQ(std::string(getenv("STATION_FILES_DIR")), root + "/./VerdanelFiles/") << "for the programs it starts";
     service->set_default(kJob, answer(200, R"({"resultCode":200,"sleep":60,"printid":0})"));
     service->set_default("/Mirel/servlet/braceRecord.php", answer(200, "ok"));
-    write_all(insole + "/a.bmp", "x");
-    write_all(files + "/output/A12_36-L.gcode.1", "x");
-    tick(4000);
-    EXPECT_NEAR(ui.file_countdown, 4.0, 0.01);
-    EXPECT_TRUE(started.empty());
-    tick(4100);
-    EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp");
-    EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Strandel"});
-    EXPECT_EQ(platform::current_dir(), files + "/Hostlet");
-    EXPECT_EQ(service->count("/Mirel/servlet/braceRecord.php"), 1u);
-    EXPECT_FALSE(common::file_exists(files + "/output/A12_36-L.gcode.1"));
-    tick();
-    EXPECT_NEAR(ui.file_countdown, 8.0 - 0.008, 0.001) << "the file watch restarted";
+    for (int cycle = 1; cycle <= 2; ++cycle) {
+        SCOPED_TRACE(cycle);
+        write_all(insole + "/a.bmp", "x");
+        write_all(files + "/output/A12_36-L.gcode." + std::to_string(cycle), "x");
+        tick(4000);
+        EXPECT_NEAR(ui.file_countdown, 4.0, 0.01);
+        EXPECT_EQ(started.size(), static_cast<size_t>(cycle - 1));
+        tick(4100);
+        EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp");
+        ASSERT_EQ(started.size(), static_cast<size_t>(cycle));
+        EXPECT_EQ(started.back(), root + "/./VerdanelFiles/Hostlet/Strandel");
+        EXPECT_EQ(platform::current_dir(), root + "/VerdanelFiles/Hostlet");
+        EXPECT_EQ(service->count("/Mirel/servlet/braceRecord.php"), static_cast<size_t>(cycle));
+        EXPECT_TRUE(stationtest::names_in(files + "/output").empty());
+        tick();
+        EXPECT_NEAR(ui.file_countdown, 8.0 - 0.008, 0.001) << "the file watch restarted";
+        remove((insole + "/Bmp_List.txt").c_str());
+    }
 }
 
 TEST_F(Scheduler, OpenStrandelWindowIsNotStartedAgain) {

@@ -107,6 +107,7 @@ protected:
             return true;
         };
         state->hooks.pause = [this](int ms) { pauses.push_back(ms); };
+        if (move_hook) state->hooks.move = move_hook;
         station::init_server(*state);
     }
 
@@ -121,6 +122,7 @@ protected:
     std::vector<platform::WindowHandle> raised;
     std::vector<int> pauses;
     bool window_open = false;
+    platform::MoveFn move_hook = nullptr;  // in place of the file moves, from the start
 };
 
 }  // namespace stationtest
