@@ -33,7 +33,9 @@ build: deps
 # every fuzz target.
 test: unit-test sanitize-test fuzz-short
 
+# The benchmark programs are built (not run) so that a change cannot leave them broken unseen.
 unit-test: build
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	cd $(BUILD) && LIBGL_ALWAYS_SOFTWARE=1 $(XRUN) ctest --output-on-failure -j $(JOBS) -LE soak
 
 # One clang build serves both the sanitizer suite and the fuzz targets.
