@@ -5,6 +5,7 @@
 // the output directory reaches the service; Hostlet closes with its window.
 #include <gtest/gtest.h>
 
+#include "job_spacing.h"
 #include "station_harness.h"
 #include "tests/support/fake_service.h"
 
@@ -106,7 +107,7 @@ TEST(StationFlow, HalfWrittenImageWaitsUntilItIsWhole) {
     ProcessWatch watch;
     Station st;
     ASSERT_TRUE(st.ok) << "station root not laid out: are the three programs built?";
-    put(st.server + "/va_spacing.txt", "0.500000");
+    put(st.server + "/va_spacing.txt", e2e::job_spacing_file_value());
     const std::string whole = slurp(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_flat.bmp");
     ASSERT_GT(whole.size(), 1000u);
     const std::string image = st.insole + "/slow_iLeft.bmp", gcode = st.files + "/slow_iLeft.gcode";

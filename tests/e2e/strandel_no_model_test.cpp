@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "job_spacing.h"
 #include "strandel_harness.h"
 #include "tests/support/gl_context.h"
 
@@ -35,7 +36,7 @@ TEST(StrandelNoModel, JobSkippedImageKeptNextJobWritten) {
     fs::create_directories(files + "/temp");
     fs::create_directories(server);
     put(server + "/sl_version.txt", "1");
-    put(server + "/va_spacing.txt", "0.500000");
+    put(server + "/va_spacing.txt", e2e::job_spacing_file_value());
     ASSERT_TRUE(put(insole + "/line_iLeft.bmp", line_foot_bmp()));
     fs::copy_file(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", insole + "/next_iRight.bmp");
     put(insole + "/Bmp_List.txt", "line_iLeft.bmp\r\nnext_iRight.bmp");
