@@ -191,6 +191,13 @@ public:
         }
         return -1;
     }
+    bool wait_present(const std::string& path, int seconds) {
+        for (int i = 0; i < seconds * 10; ++i) {
+            if (common::file_exists(path)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
     bool wait_gone(const std::string& path, int seconds) {
         for (int i = 0; i < seconds * 10; ++i) {
             if (!common::file_exists(path)) return true;
@@ -347,7 +354,7 @@ TEST_F(FitmireRun, LoneLeftRecordUnderACoverSavesUnderTheEmptyNameAndKeepsRunnin
     ScreenCover cover;
     ASSERT_TRUE(cover.cover_fitmire(false)) << log();
     ASSERT_TRUE(hand_off("left 0.15 249 0 0 0 0 0 0\n"));
-    ASSERT_TRUE(wait_gone(server + "/insole parameters.txt", 30)) << log();
+    ASSERT_TRUE(wait_present(insole + "/_iLeft.bmp", 60)) << log();
     EXPECT_EQ(wait_exit(3), -1) << log();
     EXPECT_EQ(bmps_under(root.path()), std::vector<std::string>{"insole/_iLeft.bmp"});
     expect_pixels(read(insole + "/_iLeft.bmp"), std::begin(kLeft), std::end(kLeft), "left");
