@@ -6,7 +6,8 @@ ROOT ?= $(CURDIR)/$(BUILD)/station-root
 DEB_PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libgl1-mesa-dev libglu1-mesa-dev \
   libglew-dev freeglut3-dev libftgl-dev libfreeimage-dev libcurl4-openssl-dev libcjson-dev \
   libgtest-dev libfontconfig-dev libx11-dev xvfb xauth libgl1-mesa-dri fonts-wqy-zenhei \
-  libcpp-httplib-dev libssl-dev openssl x11-utils clang libclang-rt-14-dev
+  libcpp-httplib-dev libssl-dev openssl x11-utils clang libclang-rt-14-dev \
+  libxdamage-dev
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # Run under a virtual display when there is none.
@@ -33,7 +34,9 @@ build: deps
 # every fuzz target.
 test: unit-test sanitize-test fuzz-short
 
+# The benchmark programs are built (not run) so that a change cannot leave them broken unseen.
 unit-test: build
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	cd $(BUILD) && LIBGL_ALWAYS_SOFTWARE=1 $(XRUN) ctest --output-on-failure -j $(JOBS) -LE soak
 
 # One clang build serves both the sanitizer suite and the fuzz targets.

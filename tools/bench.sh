@@ -46,11 +46,9 @@
 #                                                      copied per image); the peers slice these
 #   Without wall/cpu/peak_mem lines the whole process is measured (getrusage of the child) as one job.
 #   The table repeats it 1 + BENCH_RUNS times per layer height: a run of a few images is enough.
-#   Until they print BENCH lines, the table also reads what the programs print now: the tables of
-#   bench_engine_layers, bench_fitmire_rebuild, bench_hostlet_idle and bench_strandel_batch, and any
-#   "<what>: median <x> ms" line (tools/bench_run.py, parse_*). Those tables lack what the targets
-#   need: the batch bench gives no layer count (so no frame-budget verdict), no CPU of Strandel
-#   alone, no G-code kept for the checker, no exported STL and no layer height.
+#   Programs that print no BENCH lines are read from their own tables where the table knows them:
+#   bench_engine_layers, bench_fitmire_rebuild and bench_hostlet_idle, and any
+#   "<what>: median <x> ms" line (tools/bench_run.py, parse_*).
 #   G-code files of ours go through bench_gcode_check (bench/gcode_check.cpp, the project's checker).
 #   bench_gcode_check and bench_export_insole_stl are tools the table uses, not benchmarks.
 set -uo pipefail

@@ -59,8 +59,10 @@ echo "demo: stand-in web service at $url"
 # A production record waiting to be reported.
 : > "$STATION_FILES_DIR/output/A12_36-L.gcode.t1"
 
-# The pictures are taken as each window shows up.
-"$build/standin/window_shot" Fitmire "$shots/fitmire.png" 120 300 > "$shots/fitmire.log" 2>&1 &
+# The pictures are taken from each window's own frames: Fitmire's is the last
+# frame it shows before it closes (the left insole it made), Strandel's the
+# last of its first four seconds.
+"$build/standin/window_shot" Fitmire "$shots/fitmire.png" 120 20000 > "$shots/fitmire.log" 2>&1 &
 fitmire_shot=$!
 "$build/standin/window_shot" Strandel "$shots/strandel.png" 150 4000 > "$shots/strandel.log" 2>&1 &
 strandel_shot=$!

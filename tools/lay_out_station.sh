@@ -27,12 +27,26 @@ for data in "255mm narrow 20220606 backmove 5mm.bmp" drop.png lut_ancestor.txt; 
     echo "warning: sample data file \"$data\" is missing" >&2
   fi
 done
-# A starting print set for an FDM printer with a 0.4 mm nozzle, as the path
-# program's one-value files (feeds in mm/min, "%d", no line end). Files
-# already there are the operator's tuning and are left as they are.
+# A starting print set for a common bed-slinger (0.4 mm nozzle, 1.75 mm
+# filament, a 300 x 300 mm bed with X0 Y0 at its front-left corner), as the
+# path program's one-value files ("%f" or "%d", no line end). Files already
+# there are the operator's tuning and are left as they are. The README's
+# "Print parameters" section gives the reasons for each value.
 param() {
   [ -e "$server/$1" ] || printf '%s' "$2" > "$server/$1"
 }
+param va_spacing.txt 0.250000
+# One factor for every layer: 0.4 x 0.25 / 2.405 = 0.0416 filament per mm of
+# path above the first layer, 0.4 x 0.3 / 2.405 = 0.0499 on the 0.3 mm first.
+param va_extrusion.txt 0.045000
+param va_back_extrusion.txt 3.000000
+param va_pre_extrusion.txt 3.000000
+# The outline extrudes 0.6 times the fill's factor: too thin a line.
+param bt_contour.txt 0
+# The heel point 150 mm in from the bed's left edge, so that left and right
+# insoles lie on the middle of the bed; y keeps its start value, which puts
+# the heel some 20 mm in from the front edge.
+[ -e "$server/origin_point.txt" ] || printf '%d\n%d\n%d\n%d\n' 150 30 1 1 > "$server/origin_point.txt"
 param va_first_speed.txt 1200
 param va_other_speed.txt 1800
 param va_empty_speed.txt 3000

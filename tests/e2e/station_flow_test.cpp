@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/job_name.h"
+#include "job_spacing.h"
 #include "station_harness.h"
 #include "tests/support/fake_service.h"
 
@@ -109,7 +110,7 @@ TEST(StationFlow, HalfWrittenImageWaitsUntilItIsWhole) {
     ProcessWatch watch;
     Station st;
     ASSERT_TRUE(st.ok) << "station root not laid out: are the three programs built?";
-    put(st.server + "/va_spacing.txt", "0.500000");
+    put(st.server + "/va_spacing.txt", e2e::job_spacing_file_value());
     const std::string whole = slurp(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_flat.bmp");
     ASSERT_GT(whole.size(), 1000u);
     const std::string image = st.insole + "/slow_iLeft.bmp", gcode = st.files + "/slow_iLeft.gcode";

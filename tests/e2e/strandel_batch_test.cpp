@@ -12,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "job_spacing.h"
 #include "strandel_harness.h"
 #include "tests/support/gl_context.h"
 
@@ -35,8 +36,8 @@ struct Station {
         const std::string cmd = std::string("'") + STATION_SOURCE_DIR + "/tools/lay_out_station.sh' '" + root +
                                 "' '" + STATION_BINARY_DIR + "' >/dev/null";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
-        // Thick layers keep the run short; the A4 settings set their own 0.3.
-        put(server + "/va_spacing.txt", "0.500000");
+        // The A4 settings set their own 0.3.
+        put(server + "/va_spacing.txt", e2e::job_spacing_file_value());
     }
     void image(const std::string& from, const std::string& as) {
         fs::copy_file(from, insole + "/" + as, fs::copy_options::overwrite_existing);

@@ -5,8 +5,10 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xdamage.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -121,6 +123,44 @@ inline platform::WindowHandle wait_for_window(const std::string& title, double s
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return 0;
+}
+
+// Waits until the window inside `win` that holds the point (x, y) of `win`
+// (an OpenGL view is a window of its own) draws a frame after this call, as
+// the Damage it reports shows. False when no frame came within `seconds`.
+inline bool wait_for_frame_at(platform::WindowHandle win, int x, int y, double seconds) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    int ev_base = 0, err_base = 0;
+    bool drawn = false;
+    if (XDamageQueryExtension(d, &ev_base, &err_base)) {
+        Window target = win;
+        int cx = x, cy = y;
+        for (;;) {
+            Window sub = 0, ignored = 0;
+            int sx = 0, sy = 0;
+            if (!XTranslateCoordinates(d, target, target, cx, cy, &sx, &sy, &sub) || !sub) break;
+            XTranslateCoordinates(d, target, sub, cx, cy, &sx, &sy, &ignored);
+            target = sub;
+            cx = sx;
+            cy = sy;
+        }
+        const Damage damage = XDamageCreate(d, target, XDamageReportNonEmpty);
+        XSync(d, False);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (!drawn && std::chrono::steady_clock::now() < end) {
+            while (XPending(d)) {
+                XEvent ev;
+                XNextEvent(d, &ev);
+                if (ev.type == ev_base + XDamageNotify) drawn = true;
+            }
+            pollfd pfd{ConnectionNumber(d), POLLIN, 0};
+            if (!drawn) poll(&pfd, 1, 20);
+        }
+        XDamageDestroy(d, damage);
+    }
+    XCloseDisplay(d);
+    return drawn;
 }
 
 // ---- PNG ------------------------------------------------------------------------------

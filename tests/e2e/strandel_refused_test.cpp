@@ -14,6 +14,7 @@
 
 #include "common/job_name.h"
 #include "station/bmp_list.h"
+#include "job_spacing.h"
 #include "strandel_harness.h"
 #include "tests/support/gl_context.h"
 
@@ -42,7 +43,7 @@ struct Root {
         fs::create_directories(files + "/temp");
         fs::create_directories(server);
         put(server + "/sl_version.txt", "0");
-        put(server + "/va_spacing.txt", "0.500000");
+        put(server + "/va_spacing.txt", e2e::job_spacing_file_value());
     }
     void sample(const char* from, const std::string& as) {
         fs::copy_file(std::string(STATION_SAMPLE_DIR) + "/" + from, insole + "/" + as);

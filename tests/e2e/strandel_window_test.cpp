@@ -31,22 +31,31 @@ TEST(StrandelWindow, EmptyDirectoryOpensWaitingMainWindow) {
     ASSERT_GT(pid, 0);
     const platform::WindowHandle win = wait_for_window("Strandel", 60);
     ASSERT_NE(win, 0u) << slurp(log);
-    // Let a few frames draw before the picture is taken.
-    std::this_thread::sleep_for(std::chrono::seconds(2));
+    // The picture is taken from the first frame of the 3-D view that shows
+    // anything but the black of a view not yet painted (its first frames are
+    // black while it sets itself up).
+    const int view_x = 565 + 130, view_y = 106 + 300;
     int w = 0, h = 0;
-    const std::vector<uint8_t> rgb = grab_window(win, w, h);
+    std::vector<uint8_t> rgb;
+    auto at = [&](int x, int y) { return &rgb[(static_cast<size_t>(y) * w + x) * 3]; };
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < give_up && wait_for_frame_at(win, view_x, view_y, 60)) {
+        rgb = grab_window(win, w, h);
+        if (rgb.size() != static_cast<size_t>(1576) * 828 * 3) continue;
+        const uint8_t* px = at(view_x, view_y);
+        if (px[0] || px[1] || px[2]) break;
+    }
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "Strandel ended without a job list:\n" << slurp(log);
     kill(pid, SIGTERM);
     wait_exit(pid, 10);
 
-    EXPECT_EQ(w, 1576);
-    EXPECT_EQ(h, 828);
-    ASSERT_FALSE(rgb.empty());
+    ASSERT_EQ(w, 1576);
+    ASSERT_EQ(h, 828);
+    ASSERT_EQ(rgb.size(), static_cast<size_t>(w) * h * 3);
 
     // The 3-D view draws its teal background.
-    auto at = [&](int x, int y) { return &rgb[(static_cast<size_t>(y) * w + x) * 3]; };
-    const uint8_t* bg = at(565 + 130, 106 + 300);
+    const uint8_t* bg = at(view_x, view_y);
     EXPECT_LT(bg[0], 40);
     EXPECT_GT(bg[1], 60);
     EXPECT_GT(bg[2], 60);

@@ -2,6 +2,7 @@
 // nozzle height during travels and extrusion, coordinate bounds.
 #include "tests/support/gcode_check.h"
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -109,6 +110,10 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
     GcodeLayer* layer = nullptr;
     double nozzle_z = 0;
     bool after_reset = false;
+    // E and position as the printer would have them; E before a retract and
+    // whether the last E change was a retract or prime line.
+    double e_now = 0, e_before_retract = 0, at_x = 0, at_y = 0;
+    bool in_e_moves = false, stretch_open = false;
     auto problem = [&](size_t i, const std::string& what) {
         c.problems.push_back("line " + std::to_string(i + 1) + " (\"" + lines[i] + "\"): " + what);
     };
@@ -128,6 +133,7 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
             layer->z = p.z;
             nozzle_z = p.z;
             after_reset = false;
+            in_e_moves = stretch_open = false;
             continue;
         }
         if (!layer) {
@@ -138,12 +144,34 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
             case Form::Reset:
                 if (parsed[i - 1].form != Form::Blank) problem(i, "G92 E0 not preceded by an empty line");
                 after_reset = true;
+                e_now = 0;
+                in_e_moves = stretch_open = false;
                 break;
             case Form::EMove:
             case Form::Extrude:
                 if (after_reset) layer->first_e_after_reset.push_back(p.e);
                 after_reset = false;
                 if (p.form == Form::Extrude && nozzle_z != layer->z) problem(i, "extrusion with the nozzle lifted");
+                if (p.form == Form::EMove) {
+                    if (!in_e_moves) e_before_retract = e_now;
+                    if (e_now - p.e > layer->deepest_retract) layer->deepest_retract = e_now - p.e;
+                    in_e_moves = true;
+                    stretch_open = false;
+                } else {
+                    if (!stretch_open) {
+                        layer->stretches.emplace_back();
+                        layer->stretches.back().primed = in_e_moves;
+                        if (in_e_moves) layer->stretches.back().left_e = e_now - e_before_retract;
+                        stretch_open = true;
+                    }
+                    GcodeStretch& s = layer->stretches.back();
+                    s.length_mm += std::hypot(p.x - at_x, p.y - at_y);
+                    s.e += p.e - e_now;
+                    ++s.moves;
+                    ++layer->extrusion_moves;
+                    in_e_moves = false;
+                }
+                e_now = p.e;
                 break;
             case Form::Lift:
                 if (p.z < layer->z) problem(i, "lift below the layer");
@@ -156,11 +184,14 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
             case Form::Travel:
             case Form::TravelSp:
                 if (nozzle_z < layer->z) problem(i, "travel below the layer");
+                stretch_open = false;
                 break;
             default:
                 break;
         }
         if (p.form == Form::Travel || p.form == Form::TravelSp || p.form == Form::Extrude) {
+            at_x = p.x;
+            at_y = p.y;
             if (p.x < c.min_x) c.min_x = p.x;
             if (p.x > c.max_x) c.max_x = p.x;
             if (p.y < c.min_y) c.min_y = p.y;

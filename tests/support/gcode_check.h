@@ -8,9 +8,21 @@
 
 namespace testsupport {
 
+// One stretch of extrusion moves without a travel between them.
+struct GcodeStretch {
+    double length_mm = 0;  // X/Y path length
+    double e = 0;          // filament fed along it
+    int moves = 0;
+    double left_e = 0;     // E at its prime minus E before the retract that preceded it
+    bool primed = false;   // started after a retract-travel-prime (false: straight after a reset or a move)
+};
+
 struct GcodeLayer {
     double z = 0;                     // from the header "G1 Z%.2f"
     std::vector<double> first_e_after_reset;  // first E written after each "G92 E0"
+    int extrusion_moves = 0;
+    std::vector<GcodeStretch> stretches;
+    double deepest_retract = 0;       // largest drop of E from one E move to the next
 };
 
 struct GcodeCheck {
