@@ -81,6 +81,10 @@ bool trace_contour(std::vector<ShapePoint>& list, const float* map, int start_ro
     list.push_back(start);
 
     static const int kDirs[8][2] = {{-1, 1}, {0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}, {-1, 0}};
+    const size_t first = list.size();
+    std::vector<uint8_t> stepped(SHAPE_PIXELS, 0);
+    stepped[idx(start.x, start.y)] = 1;
+    bool twice = false;
     ShapePoint recent[kRecent];
     for (ShapePoint& r : recent) r = start;
     int slot = 0;
@@ -89,16 +93,33 @@ bool trace_contour(std::vector<ShapePoint>& list, const float* map, int start_ro
         for (const auto& d : kDirs) {
             const ShapePoint n{cur.x + d[0], cur.y + d[1], -1};
             if (!is_edge(n.x, n.y)) continue;
-            if (n == start) return true;
+            if (n == start) {
+                if (!twice) return true;
+                it = kTraceIterations;
+                break;
+            }
             bool seen = false;
             for (const ShapePoint& r : recent) seen = seen || r == n;
             if (seen) continue;
             list.push_back(n);
+            twice = twice || stepped[idx(n.x, n.y)];
+            stepped[idx(n.x, n.y)] = 1;
             recent[slot] = cur;
             slot = (slot + 1) % kRecent;
             cur = n;
             break;
         }
+    }
+    // A region one or two pixels thin, a blob on a thin neck or two parts
+    // touching at a corner send the fixed-order walk back over its own track
+    // or round in circles; following the boundary with the region kept on
+    // the right hand closes round any of them.
+    if (edge[idx(start.x, start.y)]) {
+        std::vector<uint8_t> inside(SHAPE_PIXELS, 0);
+        for (int y = 1; y <= SHAPE_H - 2; ++y)
+            for (int x = 1; x <= SHAPE_W - 2; ++x) inside[idx(x, y)] = region(x, y);
+        list.resize(first);
+        if (follow_boundary(inside.data(), start, nullptr, true, list)) return true;
     }
     std::printf("contour failure~~~\n");
     return false;
@@ -201,80 +222,172 @@ int label_parts(const std::vector<uint8_t>& m, bool eight, std::vector<int>& lab
     return n;
 }
 
-// The foot's top and the insole's bottom only make a closed model with one
-// wall between their contours when the foot is one region without holes,
-// the insole one region, and the insole nowhere reaches more than a pixel
-// beyond the foot (else the wall would stand over bare insole).
-bool one_foot_over_one_insole(const float* top, const float* bottom) {
+// Where each pixel lies against a closed contour: kOutside when reached from
+// the bitmap's frame without crossing it, in 4-connected steps (which cannot
+// slip through the contour's diagonal steps); kOnContour on it or touching
+// it, as a walk may cut a pixel hanging on by a corner; kInside otherwise.
+enum : uint8_t { kInside = 0, kOnContour = 1, kOutside = 2 };
+std::vector<uint8_t> side_of(const std::vector<ShapePoint>& contour) {
+    std::vector<uint8_t> side(SHAPE_PIXELS, kInside);
+    for (const ShapePoint& p : contour)
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (in_shape(p.x + dx, p.y + dy)) side[idx(p.x + dx, p.y + dy)] = kOnContour;
+    std::vector<int> stack;
+    auto reach = [&](int x, int y) {
+        if (!in_shape(x, y) || side[idx(x, y)] != kInside) return;
+        side[idx(x, y)] = kOutside;
+        stack.push_back(idx(x, y));
+    };
+    for (int x = 0; x < SHAPE_W; ++x) reach(x, 0), reach(x, SHAPE_H - 1);
+    for (int y = 0; y < SHAPE_H; ++y) reach(0, y), reach(SHAPE_W - 1, y);
+    while (!stack.empty()) {
+        const int i = stack.back();
+        stack.pop_back();
+        const int x = i % SHAPE_W, y = i / SHAPE_W;
+        reach(x - 1, y), reach(x + 1, y), reach(x, y - 1), reach(x, y + 1);
+    }
+    return side;
+}
+
+// The design's model is closed only when each trace goes round the whole of
+// its region: no insole pixel outside the bottom contour, no foot pixel
+// standing on the insole outside the top one (foot wholly beyond the insole,
+// a toe the outline left out or a speck, is a loose patch of top that prints
+// nothing), and no hole in the foot inside the top one (the top would be
+// open there and every layer above it would show the bottom through it).
+bool traces_go_round(const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B, const float* top,
+                     const float* bottom) {
     const std::vector<uint8_t> foot = region_of(top), insole = region_of(bottom);
-    std::vector<int> label;
-    if (label_parts(foot, true, label) != 1 || label_parts(insole, true, label) != 1) return false;
-    std::vector<uint8_t> open(SHAPE_PIXELS);
-    for (int i = 0; i < SHAPE_PIXELS; ++i) open[i] = !foot[i];
-    if (label_parts(open, false, label) != 1) return false;  // the bitmap's frame holds the one outside part
-    for (int y = 1; y <= SHAPE_H - 2; ++y)
-        for (int x = 1; x <= SHAPE_W - 2; ++x) {
-            if (!insole[idx(x, y)] || foot[idx(x, y)]) continue;
-            bool near = false;
-            for (int dy = -1; dy <= 1 && !near; ++dy)
-                for (int dx = -1; dx <= 1 && !near; ++dx) near = foot[idx(x + dx, y + dy)] != 0;
-            if (!near) return false;
-        }
+    const std::vector<uint8_t> by_top = side_of(T), by_bottom = side_of(B);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        if (insole[i] && (by_bottom[i] == kOutside || (foot[i] && by_top[i] == kOutside))) return false;
+        if (!foot[i] && by_top[i] == kInside) return false;
+    }
     return true;
 }
 
 // A wall stitched between two contours that lie at most `reach` apart joins
-// no points further apart than that (plus the steps of a diagonal); a wall
-// whose greedy bottom index fell behind fans across the insole instead.
-bool wall_stays_at_the_rim(const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B, const Mesh& wall) {
-    auto nearest = [](const ShapePoint& p, const std::vector<ShapePoint>& list) {
+// no points further apart than that and a pixel; a wall whose greedy bottom
+// index fell behind fans across the insole instead. Distances count pixel
+// steps, a diagonal one as one. Where one contour runs into a cleft the
+// other spans, a wall may fan across the cleft's mouth: `spread` reaches.
+bool wall_stays_at_the_rim(const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B, const Mesh& wall,
+                           float spread = 1) {
+    auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
+    auto nearest = [&](const ShapePoint& p, const std::vector<ShapePoint>& list) {
         float best = 1e9f;
-        for (const ShapePoint& q : list) best = std::min(best, distance(p, q));
+        for (const ShapePoint& q : list)
+            best = std::min(best, steps(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(q.x),
+                                        static_cast<float>(q.y)));
         return best;
     };
     float reach = 0;
     for (const ShapePoint& p : T) reach = std::max(reach, nearest(p, B));
     for (const ShapePoint& p : B) reach = std::max(reach, nearest(p, T));
-    const float limit = reach + 3;
-    auto flat = [](const Vec3& a, const Vec3& b) { return std::hypot(a.x - b.x, a.y - b.y); };
+    const float limit = reach * spread + 1;
+    auto flat = [&](const Vec3& a, const Vec3& b) { return steps(a.x, a.y, b.x, b.y); };
     for (const MeshTriangle& t : wall)
         if (flat(t.a, t.b) > limit || flat(t.b, t.c) > limit || flat(t.c, t.a) > limit) return false;
     return true;
 }
 
-// One closed model whatever the foot's islands, holes or splits: the insole
-// is the filled region; its top follows the foot where the foot is set and
-// is the base plate (base_height above the bottom) where it is not, so top
-// and bottom coincide, and each part of the region gets its own wall.
-bool build_region_model(InsoleShape& s, Mesh& model) {
-    const uint8_t plate = static_cast<uint8_t>(std::lround(s.base_height * 5));
-    std::vector<uint8_t> top_bytes(SHAPE_PIXELS, 0);
+// A wall between two closed contours that run the same way, from T[0] and
+// B[0]: each step takes the shorter of the two diagonals, so the wall
+// follows the rim wherever one contour runs longer than the other.
+void stitch_shorter_diagonal(const InsoleShape& s, const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B,
+                             const uint8_t* top_bytes, Mesh& wall) {
+    const size_t n = T.size(), m = B.size();
+    auto top = [&](const ShapePoint& p) { return vertex(p, value_at(top_bytes, p) / 5); };
+    auto bottom = [&](const ShapePoint& p) { return vertex(p, value_at(s.inside_mask, p) / 5 - s.base_height); };
+    size_t i = 0, j = 0;
+    while (i < n || j < m) {
+        const ShapePoint &t0 = T[i % n], &t1 = T[(i + 1) % n], &b0 = B[j % m], &b1 = B[(j + 1) % m];
+        if (j == m || (i < n && distance(t1, b0) <= distance(t0, b1))) {
+            wall.push_back({top(t0), top(t1), bottom(b0)});
+            ++i;
+        } else {
+            wall.push_back({bottom(b0), top(t0), bottom(b1)});
+            ++j;
+        }
+    }
+}
+
+// One closed model whatever the foot's islands, holes or splits, one wall a
+// part of the insole. The top follows the foot as the design's does, the
+// base plate where the foot is 0 inside the outline; each insole part takes
+// the piece of top it stands on, with the design's sloped wall between the
+// two contours. Where that wall is not sound, or one piece of top stands on
+// several parts, the part's top is cut back to its own outline (upright
+// wall). Pieces of top on no insole part are left out. False when nothing
+// of the foot is left to print.
+bool build_region_model(InsoleShape& s, const std::vector<uint8_t>& top_bytes, Mesh& model) {
     std::vector<float> top(SHAPE_PIXELS, 0), bottom(SHAPE_PIXELS, 0);
     for (int i = 0; i < SHAPE_PIXELS; ++i) {
-        if (!s.inside_mask[i]) continue;
-        top_bytes[i] = s.foot_map[i] ? s.foot_map[i] : plate;
         top[i] = top_bytes[i];
         bottom[i] = s.inside_mask[i];
     }
-    std::vector<int> label;
-    const int parts = label_parts(region_of(bottom.data()), true, label);
-    if (parts == 0) return false;
-    std::vector<float> part_map(SHAPE_PIXELS);
-    std::vector<ShapePoint> largest;
-    for (int part = 1; part <= parts; ++part) {
-        for (int i = 0; i < SHAPE_PIXELS; ++i) part_map[i] = label[i] == part ? 1.0f : 0.0f;
-        // Top and bottom of a part share one region, so one trace serves both.
-        std::vector<ShapePoint> contour;
-        if (!trace_contour(contour, part_map.data(), 0)) return false;
-        s.top_contour = contour;
-        s.bottom_contour = contour;
-        stitch_side_wall_between(s, top_bytes.data(), model);
-        fill_contour_corners(model, top_bytes.data(), s.top_contour, 0);
-        fill_contour_corners(model, s.inside_mask, s.bottom_contour, s.base_height);
-        if (contour.size() > largest.size()) largest = contour;
+    std::vector<int> part, piece;
+    const int parts = label_parts(region_of(bottom.data()), true, part);
+    const int pieces = label_parts(region_of(top.data()), true, piece);
+    std::vector<int> piece_of(parts + 1, 0), holders(pieces + 1, 0);
+    for (int i = 0; i < SHAPE_PIXELS; ++i)
+        if (part[i] && !piece_of[part[i]]) ++holders[piece_of[part[i]] = piece[i]];
+
+    std::vector<uint8_t> kept_top(SHAPE_PIXELS, 0), kept_bottom(SHAPE_PIXELS, 0);
+    std::vector<float> top_part(SHAPE_PIXELS), bottom_part(SHAPE_PIXELS);
+    bool printable = false;
+    size_t largest = 0;
+    std::vector<ShapePoint> largest_top, largest_bottom;
+    for (int k = 1; k <= parts; ++k) {
+        const bool own_piece = holders[piece_of[k]] == 1;
+        for (int i = 0; i < SHAPE_PIXELS; ++i) {
+            bottom_part[i] = part[i] == k ? 1.0f : 0.0f;
+            top_part[i] = (own_piece ? piece[i] == piece_of[k] : part[i] == k) ? 1.0f : 0.0f;
+        }
+        std::vector<ShapePoint> T, B;
+        if (!trace_contour(B, bottom_part.data(), 0) || (own_piece && !trace_contour(T, top_part.data(), 0))) {
+            std::printf("insole part %d left out: its contour does not close\n", k);
+            continue;
+        }
+        Mesh wall;
+        bool sloped = own_piece;
+        if (sloped) {
+            // The two traces start on rows of their own: the wall starts
+            // from the bottom point beside the top's start.
+            size_t nearest = 0;
+            for (size_t j = 1; j < B.size(); ++j)
+                if (distance(T[0], B[j]) < distance(T[0], B[nearest])) nearest = j;
+            std::rotate(B.begin(), B.begin() + static_cast<std::ptrdiff_t>(nearest), B.end());
+            stitch_shorter_diagonal(s, T, B, top_bytes.data(), wall);
+            sloped = wall_stays_at_the_rim(T, B, wall, 2);
+        }
+        if (!sloped) {
+            wall.clear();
+            T = B;
+            top_part = bottom_part;
+            stitch_shorter_diagonal(s, T, B, top_bytes.data(), wall);
+        }
+        model.insert(model.end(), wall.begin(), wall.end());
+        fill_contour_corners(model, top_bytes.data(), T, 0);
+        fill_contour_corners(model, s.inside_mask, B, s.base_height);
+        for (int i = 0; i < SHAPE_PIXELS; ++i) {
+            if (top_part[i] != 0) kept_top[i] = 1, printable = printable || s.foot_map[i] != 0;
+            if (bottom_part[i] != 0) kept_bottom[i] = 1;
+        }
+        if (B.size() > largest) {
+            largest = B.size();
+            largest_top = T;
+            largest_bottom = B;
+        }
     }
-    s.top_contour = largest;
-    s.bottom_contour = largest;
+    s.top_contour = largest_top;
+    s.bottom_contour = largest_bottom;
+    if (!printable) return false;
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        top[i] = kept_top[i] ? top[i] : 0;
+        bottom[i] = kept_bottom[i] ? bottom[i] : 0;
+    }
     append_surface(model, top.data(), 0, false);
     append_surface(model, bottom.data(), s.base_height, true);
     return true;
@@ -285,19 +398,26 @@ bool build_region_model(InsoleShape& s, Mesh& model) {
 bool build_insole_mesh(InsoleShape& s, Mesh& model) {
     s.top_contour.clear();
     s.bottom_contour.clear();
+    // Inside the outline the top never dips into the base plate: printed
+    // whole, the plate would keep a hole wherever the foot is fainter.
+    const uint8_t plate = static_cast<uint8_t>(std::lround(s.base_height * 5));
+    std::vector<uint8_t> foot_top(SHAPE_PIXELS), region_top(SHAPE_PIXELS);
     std::vector<float> top(SHAPE_PIXELS), bottom(SHAPE_PIXELS);
     for (int i = 0; i < SHAPE_PIXELS; ++i) {
-        top[i] = s.foot_map[i];
+        const uint8_t v = s.foot_map[i];
+        foot_top[i] = s.inside_mask[i] && v ? std::max(v, plate) : v;
+        region_top[i] = s.inside_mask[i] ? std::max(v, plate) : v;
+        top[i] = foot_top[i];
         bottom[i] = s.inside_mask[i];
     }
     const bool top_closed = trace_contour(s.top_contour, top.data(), 0);
     const bool bottom_closed = trace_contour(s.bottom_contour, bottom.data(), 0);
-    if (top_closed && bottom_closed && one_foot_over_one_insole(top.data(), bottom.data())) {
+    if (top_closed && bottom_closed && traces_go_round(s.top_contour, s.bottom_contour, top.data(), bottom.data())) {
         Mesh wall;
-        stitch_side_wall(s, wall);
+        stitch_side_wall_between(s, foot_top.data(), wall);
         if (wall_stays_at_the_rim(s.top_contour, s.bottom_contour, wall)) {
             model.insert(model.end(), wall.begin(), wall.end());
-            fill_contour_corners(model, s.foot_map, s.top_contour, 0);
+            fill_contour_corners(model, foot_top.data(), s.top_contour, 0);
             fill_contour_corners(model, s.inside_mask, s.bottom_contour, s.base_height);
             append_surface(model, top.data(), 0, false);
             append_surface(model, bottom.data(), s.base_height, true);
@@ -305,7 +425,7 @@ bool build_insole_mesh(InsoleShape& s, Mesh& model) {
         }
     }
     const size_t kept = model.size();
-    if (build_region_model(s, model)) return true;
+    if (build_region_model(s, region_top, model)) return true;
     model.resize(kept);
     s.top_contour.clear();
     s.bottom_contour.clear();

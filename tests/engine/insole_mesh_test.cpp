@@ -121,8 +121,8 @@ TEST_F(InsoleMesh, SplitInsoleGetsAWallRoundEachPart) {
     struct Case {
         int gap_from, gap_to;
         const char* console;
-    } cases[] = {{201, 239, "contour failure~~~\n start_b 0 \n start_b 0 \n"},  // start row 235 in the gap
-                 {201, 214, " start_b 0 \n start_b 0 \n"}};
+    } cases[] = {{201, 239, "contour failure~~~\n"},  // start row 235 in the gap
+                 {201, 214, ""}};
     for (const Case& k : cases) {
         std::memset(shape->inside_mask, 0, SHAPE_PIXELS);
         put(shape->foot_map, 30, 40, 89, 300, 50);
@@ -176,31 +176,25 @@ TEST_F(InsoleMesh, SlotInTheInsoleKeepsTheWallAtTheRim) {
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
 }
 
-// Where the foot is 0 inside the insole the top is the base plate, 2 mm: a
-// hole in the foot, or a bay open to the side (a high arch).
-TEST_F(InsoleMesh, FootMissingInsideTheInsoleIsTheBasePlate) {
-    struct Case {
-        int x0, y0, x1, y1;  // the part of the foot that is 0
-        int plate_cells;     // cells whose four corners lie in it
-    } cases[] = {{50, 100, 59, 109, 9 * 9}, {30, 120, 59, 200, 29 * 80}};
-    for (const Case& k : cases) {
-        std::memset(shape->foot_map, 0, SHAPE_PIXELS);
-        put(shape->foot_map, 30, 40, 89, 239, 50);
-        put(shape->foot_map, k.x0, k.y0, k.x1, k.y1, 0);
-        put(shape->inside_mask, 30, 40, 89, 239, 10);
-        Mesh model;
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(build_insole_mesh(*shape, model));
-        testing::internal::GetCapturedStdout();
-        int plate = 0, top = 0, walls = 0;
-        for (const MeshTriangle& t : model) {
-            plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
-            top += t.a.z > 0 && t.b.z > 0 && t.c.z > 0;
-        }
-        EXPECT_EQ(plate, 2 * k.plate_cells) << k.x0;
-        EXPECT_GE(top, 2 * 59 * 199) << k.x0;  // the top is whole: no cell left out
-        EXPECT_LE(widest_wall(model, &walls), 1.5f) << k.x0;
+// A hole in the foot inside the insole would leave the design's top open
+// (every layer above it would show the bottom through it): the top there is
+// the base plate, 2 mm, and the wall stays upright round the block.
+TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    put(shape->foot_map, 50, 100, 59, 109, 0);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    int plate = 0, top = 0, walls = 0;
+    for (const MeshTriangle& t : model) {
+        plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
+        top += t.a.z > 0 && t.b.z > 0 && t.c.z > 0;
     }
+    EXPECT_EQ(plate, 2 * 9 * 9);           // cells whose four corners lie in the hole
+    EXPECT_GE(top, 2 * 59 * 199);          // the top is whole: no cell left out
+    EXPECT_LE(widest_wall(model, &walls), 1.5f);
 }
 
 TEST_F(InsoleMesh, SideWallLinksEachTopStepToTheNearestBottomPoint) {
