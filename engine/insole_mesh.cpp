@@ -292,104 +292,135 @@ bool wall_stays_at_the_rim(const std::vector<ShapePoint>& T, const std::vector<S
     return true;
 }
 
-// A wall between two closed contours that run the same way, from T[0] and
-// B[0]: each step takes the shorter of the two diagonals, so the wall
-// follows the rim wherever one contour runs longer than the other.
-void stitch_shorter_diagonal(const InsoleShape& s, const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B,
-                             const uint8_t* top_bytes, Mesh& wall) {
-    const size_t n = T.size(), m = B.size();
-    auto top = [&](const ShapePoint& p) { return vertex(p, value_at(top_bytes, p) / 5); };
-    auto bottom = [&](const ShapePoint& p) { return vertex(p, value_at(s.inside_mask, p) / 5 - s.base_height); };
-    size_t i = 0, j = 0;
-    while (i < n || j < m) {
-        const ShapePoint &t0 = T[i % n], &t1 = T[(i + 1) % n], &b0 = B[j % m], &b1 = B[(j + 1) % m];
-        if (j == m || (i < n && distance(t1, b0) <= distance(t0, b1))) {
-            wall.push_back({top(t0), top(t1), bottom(b0)});
-            ++i;
-        } else {
-            wall.push_back({bottom(b0), top(t0), bottom(b1)});
-            ++j;
-        }
+// Multi-source distances in pixel steps (a diagonal step counts one) from
+// the set pixels of from, each pixel also taking the value of its nearest source.
+void step_distances(const std::vector<uint8_t>& from, const uint8_t* value, std::vector<int>& dist,
+                    std::vector<uint8_t>& nearest_value) {
+    dist.assign(SHAPE_PIXELS, SHAPE_PIXELS);
+    nearest_value.assign(SHAPE_PIXELS, 0);
+    std::vector<int> queue;
+    for (int i = 0; i < SHAPE_PIXELS; ++i)
+        if (from[i]) dist[i] = 0, nearest_value[i] = value[i], queue.push_back(i);
+    for (size_t q = 0; q < queue.size(); ++q) {
+        const int i = queue[q], x = i % SHAPE_W, y = i / SHAPE_W;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                if (!in_shape(x + dx, y + dy)) continue;
+                const int j = idx(x + dx, y + dy);
+                if (dist[j] > dist[i] + 1) dist[j] = dist[i] + 1, nearest_value[j] = nearest_value[i], queue.push_back(j);
+            }
     }
 }
 
-// One closed model whatever the foot's islands, holes or splits, one wall a
-// part of the insole. The top follows the foot as the design's does, the
-// base plate where the foot is 0 inside the outline; each insole part takes
-// the piece of top it stands on, with the design's sloped wall between the
-// two contours. Where that wall is not sound, or one piece of top stands on
-// several parts, the part's top is cut back to its own outline (upright
-// wall). Pieces of top on no insole part are left out. False when nothing
-// of the foot is left to print.
-bool build_region_model(InsoleShape& s, const std::vector<uint8_t>& top_bytes, Mesh& model) {
-    std::vector<float> top(SHAPE_PIXELS, 0), bottom(SHAPE_PIXELS, 0);
-    for (int i = 0; i < SHAPE_PIXELS; ++i) {
-        top[i] = top_bytes[i];
-        bottom[i] = s.inside_mask[i];
-    }
-    std::vector<int> part, piece;
-    const int parts = label_parts(region_of(bottom.data()), true, part);
-    const int pieces = label_parts(region_of(top.data()), true, piece);
-    std::vector<int> piece_of(parts + 1, 0), holders(pieces + 1, 0);
-    for (int i = 0; i < SHAPE_PIXELS; ++i)
-        if (part[i] && !piece_of[part[i]]) ++holders[piece_of[part[i]] = piece[i]];
-
-    std::vector<uint8_t> kept_top(SHAPE_PIXELS, 0), kept_bottom(SHAPE_PIXELS, 0);
-    std::vector<float> top_part(SHAPE_PIXELS), bottom_part(SHAPE_PIXELS);
-    bool printable = false;
-    size_t largest = 0;
-    std::vector<ShapePoint> largest_top, largest_bottom;
-    for (int k = 1; k <= parts; ++k) {
-        const bool own_piece = holders[piece_of[k]] == 1;
-        for (int i = 0; i < SHAPE_PIXELS; ++i) {
-            bottom_part[i] = part[i] == k ? 1.0f : 0.0f;
-            top_part[i] = (own_piece ? piece[i] == piece_of[k] : part[i] == k) ? 1.0f : 0.0f;
+// Two triangles per cell whose four corners are all present, at the given
+// heights in mm; the bottom is turned to face down.
+void append_mm_surface(Mesh& model, const std::vector<float>& z, const std::vector<uint8_t>& present, bool turned) {
+    for (int y = 0; y <= SHAPE_H - 2; ++y)
+        for (int x = 0; x <= SHAPE_W - 2; ++x) {
+            if (!present[idx(x, y)] || !present[idx(x + 1, y)] || !present[idx(x, y + 1)] || !present[idx(x + 1, y + 1)])
+                continue;
+            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+            const Vec3 a{fx, fy, z[idx(x, y)]}, b{fx + 1, fy, z[idx(x + 1, y)]};
+            const Vec3 c{fx + 1, fy + 1, z[idx(x + 1, y + 1)]}, d{fx, fy + 1, z[idx(x, y + 1)]};
+            if (turned) {
+                model.push_back({c, b, a});
+                model.push_back({a, d, c});
+            } else {
+                model.push_back({a, b, c});
+                model.push_back({c, d, a});
+            }
         }
-        std::vector<ShapePoint> T, B;
-        if (!trace_contour(B, bottom_part.data(), 0) || (own_piece && !trace_contour(T, top_part.data(), 0))) {
+}
+
+// Corner triangles closing the diagonal steps of a contour against one
+// surface, as fill_contour_corners does, at the given heights in mm.
+void append_mm_corners(Mesh& model, const std::vector<float>& z, const std::vector<uint8_t>& present,
+                       const std::vector<ShapePoint>& list, bool top) {
+    const size_t n = list.size();
+    for (size_t i = 0; i < n; ++i) {
+        const ShapePoint& P = list[i];
+        const ShapePoint& N = list[(i + 1) % n];
+        if (P.x == N.x || P.y == N.y) continue;
+        ShapePoint C{N.x, P.y, -1};
+        if (in_shape(P.x, N.y) && present[idx(P.x, N.y)]) C = ShapePoint{P.x, N.y, -1};
+        auto v = [&](const ShapePoint& p) { return vertex(p, in_shape(p.x, p.y) ? z[idx(p.x, p.y)] : 0.0f); };
+        if (top) model.push_back({v(P), v(C), v(N)});
+        else model.push_back({v(N), v(C), v(P)});
+    }
+}
+
+// One closed model whatever the foot's islands, holes or splits. Each piece
+// of foot and outline together that holds outline is one solid: its top
+// follows the foot as the design's does, the base plate where the foot is 0
+// inside the outline; its bottom lies on the bed under the outline and,
+// where the foot reaches beyond the outline, slopes up from the outline to
+// the foot's rim as the design's wall does (the height a share of the rim's
+// by the distances to the outline and to the rim). An upright wall runs
+// round the piece, of no height where bottom and top meet at the rim.
+// Pieces on no outline are left out, and so is a piece whose contour does
+// not close. False when nothing of the foot is left to print.
+bool build_region_model(InsoleShape& s, const std::vector<uint8_t>& top_bytes, Mesh& model) {
+    std::vector<uint8_t> insole(SHAPE_PIXELS), rim(SHAPE_PIXELS, 0), top_set(SHAPE_PIXELS);
+    std::vector<float> top(SHAPE_PIXELS), bottom(SHAPE_PIXELS, 0);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        insole[i] = s.inside_mask[i] != 0;
+        top_set[i] = top_bytes[i] != 0;
+        top[i] = top_bytes[i] / 5.0f;
+    }
+    for (int y = 0; y < SHAPE_H; ++y)
+        for (int x = 0; x < SHAPE_W; ++x) {
+            if (!s.foot_map[idx(x, y)]) continue;
+            for (const auto& d : {std::make_pair(-1, 0), std::make_pair(1, 0), std::make_pair(0, -1), std::make_pair(0, 1)})
+                rim[idx(x, y)] = rim[idx(x, y)] || !in_shape(x + d.first, y + d.second) ||
+                                 !s.foot_map[idx(x + d.first, y + d.second)];
+        }
+    std::vector<int> to_insole, to_rim;
+    std::vector<uint8_t> unused, rim_value;
+    step_distances(insole, s.inside_mask, to_insole, unused);
+    step_distances(rim, top_bytes.data(), to_rim, rim_value);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        if (insole[i] || !top_set[i]) continue;
+        const float a = static_cast<float>(to_insole[i]), b = static_cast<float>(to_rim[i]);
+        bottom[i] = std::min(top[i], rim_value[i] / 5.0f * a / (a + b));
+    }
+
+    std::vector<int> piece;
+    const int pieces = label_parts(region_of(top.data()), true, piece);
+    std::vector<uint8_t> holds_insole(pieces + 1, 0), kept(SHAPE_PIXELS, 0);
+    for (int i = 0; i < SHAPE_PIXELS; ++i)
+        if (insole[i] && piece[i]) holds_insole[piece[i]] = 1;
+    std::vector<float> piece_map(SHAPE_PIXELS);
+    bool printable = false;
+    s.top_contour.clear();
+    for (int k = 1; k <= pieces; ++k) {
+        if (!holds_insole[k]) continue;
+        for (int i = 0; i < SHAPE_PIXELS; ++i) piece_map[i] = piece[i] == k ? 1.0f : 0.0f;
+        std::vector<ShapePoint> contour;
+        if (!trace_contour(contour, piece_map.data(), 0)) {
             std::printf("insole part %d left out: its contour does not close\n", k);
             continue;
         }
-        Mesh wall;
-        bool sloped = own_piece;
-        if (sloped) {
-            // The two traces start on rows of their own: the wall starts
-            // from the bottom point beside the top's start.
-            size_t nearest = 0;
-            for (size_t j = 1; j < B.size(); ++j)
-                if (distance(T[0], B[j]) < distance(T[0], B[nearest])) nearest = j;
-            std::rotate(B.begin(), B.begin() + static_cast<std::ptrdiff_t>(nearest), B.end());
-            stitch_shorter_diagonal(s, T, B, top_bytes.data(), wall);
-            sloped = wall_stays_at_the_rim(T, B, wall, 2);
-        }
-        if (!sloped) {
-            wall.clear();
-            T = B;
-            top_part = bottom_part;
-            stitch_shorter_diagonal(s, T, B, top_bytes.data(), wall);
-        }
-        model.insert(model.end(), wall.begin(), wall.end());
-        fill_contour_corners(model, top_bytes.data(), T, 0);
-        fill_contour_corners(model, s.inside_mask, B, s.base_height);
+        std::vector<uint8_t> present(SHAPE_PIXELS);
         for (int i = 0; i < SHAPE_PIXELS; ++i) {
-            if (top_part[i] != 0) kept_top[i] = 1, printable = printable || s.foot_map[i] != 0;
-            if (bottom_part[i] != 0) kept_bottom[i] = 1;
+            present[i] = piece[i] == k;
+            kept[i] = kept[i] || present[i];
+            printable = printable || (present[i] && s.foot_map[i]);
         }
-        if (B.size() > largest) {
-            largest = B.size();
-            largest_top = T;
-            largest_bottom = B;
+        const size_t n = contour.size();
+        auto at = [&](const std::vector<float>& z, const ShapePoint& p) { return vertex(p, z[idx(p.x, p.y)]); };
+        for (size_t i = 0; i < n; ++i) {
+            const ShapePoint &p = contour[i], &q = contour[(i + 1) % n];
+            model.push_back({at(top, p), at(top, q), at(bottom, p)});
+            model.push_back({at(bottom, p), at(top, q), at(bottom, q)});
         }
+        append_mm_corners(model, top, present, contour, true);
+        append_mm_corners(model, bottom, present, contour, false);
+        if (contour.size() > s.top_contour.size()) s.top_contour = contour;
     }
-    s.top_contour = largest_top;
-    s.bottom_contour = largest_bottom;
+    s.bottom_contour = s.top_contour;
     if (!printable) return false;
-    for (int i = 0; i < SHAPE_PIXELS; ++i) {
-        top[i] = kept_top[i] ? top[i] : 0;
-        bottom[i] = kept_bottom[i] ? bottom[i] : 0;
-    }
-    append_surface(model, top.data(), 0, false);
-    append_surface(model, bottom.data(), s.base_height, true);
+    append_mm_surface(model, top, kept, false);
+    append_mm_surface(model, bottom, kept, true);
     return true;
 }
 
