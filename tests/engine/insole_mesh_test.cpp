@@ -87,13 +87,19 @@ TEST_F(InsoleMesh, GivenStartRowIsUsed) {
     EXPECT_EQ(none[0].y, 0);
 }
 
-TEST_F(InsoleMesh, EmptyFootGivesNoModel) {
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(build_insole_mesh(*shape, model));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "contour failure~~~\ncontour failure~~~\n");
-    EXPECT_TRUE(model.empty());
-    EXPECT_TRUE(shape->top_contour.empty());
+// Nothing of the foot to print, with or without an outline: no model, and
+// the caller's model is left as it was.
+TEST_F(InsoleMesh, NoFootGivesNoModel) {
+    for (bool outline : {false, true}) {
+        if (outline) put(shape->inside_mask, 30, 40, 89, 239, 10);
+        Mesh model(3);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(build_insole_mesh(*shape, model));
+        const std::string out = testing::internal::GetCapturedStdout();
+        if (!outline) EXPECT_EQ(out, "contour failure~~~\ncontour failure~~~\n");
+        EXPECT_EQ(model.size(), 3u) << outline;
+        EXPECT_TRUE(shape->top_contour.empty());
+    }
 }
 
 namespace {

@@ -256,6 +256,27 @@ TEST_F(InsoleModelGl, EveryLayerHoldsTheMaterialOfTheHeightMaps) {
             for (const Vec3* v : {&t.a, &t.b, &t.c})
                 ASSERT_TRUE(v->x >= 0 && v->x <= SHAPE_W - 1 && v->y >= 0 && v->y <= SHAPE_H - 1 && v->z >= 0)
                     << f.name << " vertex " << v->x << " " << v->y << " " << v->z;
+        // No wall triangle wider than the gap between the two contours and a
+        // pixel (steps counted with a diagonal one as one).
+        auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
+        float gap = 0;
+        for (const auto* pair : {&shape->top_contour, &shape->bottom_contour}) {
+            const auto& from = *pair;
+            const auto& to = pair == &shape->top_contour ? shape->bottom_contour : shape->top_contour;
+            for (const ShapePoint& p : from) {
+                float best = 1e9f;
+                for (const ShapePoint& q : to) best = std::min(best, steps(p.x, p.y, q.x, q.y));
+                gap = std::max(gap, best);
+            }
+        }
+        for (const MeshTriangle& t : model) {
+            const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
+            if (lo == 0 && hi > 0)
+                ASSERT_LE(std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
+                                    steps(t.c.x, t.c.y, t.a.x, t.a.y)}), gap + 1)
+                    << f.name << ": a wall triangle at " << t.a.x << " " << t.a.y;
+        }
+
         const MaterialOracle oracle(*shape);
         place(0);
         // Pixel of a raster cell (vertices sit on cell corners).
@@ -309,4 +330,79 @@ TEST_F(InsoleModelGl, EveryLayerHoldsTheMaterialOfTheHeightMaps) {
             }
         EXPECT_GE(covered, foot_px * 0.8) << f.name;
     }
+}
+
+namespace {
+// Cells of the cut at z (placed as place(0) leaves the model).
+int cut_cells(LayerRaster& r) {
+    int n = 0;
+    for (int i = 0; i < RASTER_CELLS; ++i) n += r.layer_plane[i] != 0;
+    return n;
+}
+}  // namespace
+
+// A pinhole in the midfoot, a speck beside the arch and a 3 x 6 notch at the
+// toe tip are faults of a few pixels: every layer stays within 1 % of the
+// plain foot's.
+TEST_F(InsoleModelGl, SmallFaultsOfASoundFootMoveItsLayersByLessThanOnePerCent) {
+    footsamples::DrawnFoot p;
+    const std::vector<uint8_t> plain = footsamples::drawn_foot(p);
+    auto row_of = [&](float t) { return p.heel_y + static_cast<int>(t * p.length); };
+    auto span = [&](int y, int& x0, int& x1) {
+        x0 = -1;
+        for (int x = 0; x < SHAPE_W; ++x)
+            if (plain[y * SHAPE_W + x]) x1 = x, x0 = x0 < 0 ? x : x0;
+    };
+    std::vector<Foot> feet = {{"plain", false, plain}};
+    int x0, x1;
+    std::vector<uint8_t> b = plain;
+    span(row_of(0.4f), x0, x1);
+    b[row_of(0.4f) * SHAPE_W + (x0 + x1) / 2] = 0;
+    feet.push_back({"pinhole", false, b});
+    b = plain;  // beside the arch, within the foot's ranges
+    span(row_of(0.4f), x0, x1);
+    footsamples::fill_box(b, x0 - 8, row_of(0.4f), x0 - 6, row_of(0.4f) + 2, 90);
+    feet.push_back({"speck", false, b});
+    b = plain;
+    int tip = 0;  // the big toe's top row
+    for (int y = 0; y < SHAPE_H; ++y)
+        for (int x = 0; x < SHAPE_W / 2; ++x)
+            if (plain[y * SHAPE_W + x]) tip = y;
+    span(tip - 2, x0, x1);
+    footsamples::fill_box(b, x0, tip - 5, x0 + 2, tip, 0);
+    feet.push_back({"notch", false, b});
+
+    store.set_value(va_spacing, 0.5);
+    std::vector<int> plain_cells;
+    for (const Foot& f : feet) {
+        build(f);
+        ASSERT_TRUE(built) << f.name;
+        place(0);
+        for (int k = 0; k < 8; ++k) {
+            cut(layer_cut_z(*r, static_cast<float>(k * 8), in));
+            const int cells = cut_cells(*r);
+            if (f.name == "plain") plain_cells.push_back(cells);
+            else EXPECT_NEAR(cells, plain_cells[k], plain_cells[k] * 0.01) << f.name << " layer " << k * 8;
+        }
+    }
+}
+
+// Printed whole, the insole's base plate is solid: a patch of faint foot
+// (values 5) inside the outline leaves no hole in the first layer.
+TEST_F(InsoleModelGl, WholeInsoleBasePlateHasNoHoleUnderFaintFoot) {
+    footsamples::DrawnFoot p;
+    std::vector<uint8_t> b = footsamples::drawn_foot(p);
+    const int cx = 75, cy = p.heel_y + 40;  // in the heel, well inside the outline
+    footsamples::fill_box(b, cx - 15, cy - 15, cx + 15, cy + 15, 5);
+    store.set_value(va_spacing, 0.3);
+    store.set_value(bt_whole_insole, 1);
+    build({"patch", false, b});
+    ASSERT_TRUE(built);
+    place(0);
+    cut(layer_cut_z(*r, 0, in));
+    int holes = 0;
+    for (int y = cy - 14; y <= cy + 14; ++y)
+        for (int x = cx - 14; x <= cx + 14; ++x)
+            holes += !r->layer_plane[(y + 180 - static_cast<int>(centre_y)) * RASTER_W + x + 150 - static_cast<int>(centre_x)];
+    EXPECT_EQ(holes, 0);
 }
