@@ -203,6 +203,100 @@ TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
 }
 
+// Faint foot (values 1 to 9) inside the outline stands on the base plate, on
+// the design's model and the region model alike: printed whole, the plate
+// keeps no hole under it.
+TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
+    for (bool hole : {false, true}) {
+        std::memset(shape->foot_map, 0, SHAPE_PIXELS);
+        put(shape->foot_map, 30, 40, 89, 239, 50);
+        put(shape->foot_map, 45, 80, 75, 110, 5);
+        if (hole) shape->foot_map[200 * 150 + 60] = 0;
+        put(shape->inside_mask, 30, 40, 89, 239, 10);
+        Mesh model;
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(build_insole_mesh(*shape, model));
+        testing::internal::GetCapturedStdout();
+        float lowest_top = 1e9f;
+        for (const MeshTriangle& t : model)
+            if (t.a.z > 0 && t.b.z > 0 && t.c.z > 0) lowest_top = std::min({lowest_top, t.a.z, t.b.z, t.c.z});
+        EXPECT_EQ(lowest_top, 2.0f) << hole;
+    }
+}
+
+// An outline reaching beyond a sound foot in a wedge: the gap between the
+// contours is the wedge's depth at its tip, farther from the foot than any
+// point of the foot from the outline, and the design's wall slopes from the
+// foot's top down to the tip.
+TEST_F(InsoleMesh, WedgeOfOutlineBeyondTheFootKeepsTheDesignsSlopedWall) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    for (int y = 80; y <= 160; ++y)  // a wedge 12 px out at its tip, row 120
+        put(shape->inside_mask, 30 - (12 - std::abs(y - 120) * 12 / 40), y, 29, y, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    bool sloped = false;
+    for (const MeshTriangle& t : model) {
+        bool tip = false, top = false;
+        for (const Vec3* v : {&t.a, &t.b, &t.c}) {
+            tip = tip || (v->x <= 19 && v->z == 0);
+            top = top || v->z == 10;
+        }
+        sloped = sloped || (tip && top);
+    }
+    EXPECT_TRUE(sloped);
+}
+
+// A foot with a cut corner over an outline set in from its sides by a few
+// pixels: the design's greedy wall fans 7 pixels where the contours lie at
+// most 5 apart. The model built has no wall triangle wider than the gap
+// between its contours and a pixel (steps counted with a diagonal one as one).
+TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    for (int y = 230; y <= 239; ++y) put(shape->foot_map, 30, y, 30 + 9 - (239 - y) - 1, y, 0);
+    put(shape->inside_mask, 32, 45, 85, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
+    float gap = 0;
+    for (int side = 0; side < 2; ++side) {
+        const auto& from = side ? shape->top_contour : shape->bottom_contour;
+        const auto& to = side ? shape->bottom_contour : shape->top_contour;
+        for (const ShapePoint& p : from) {
+            float best = 1e9f;
+            for (const ShapePoint& q : to) best = std::min(best, steps(p.x, p.y, q.x, q.y));
+            gap = std::max(gap, best);
+        }
+    }
+    for (const MeshTriangle& t : model) {
+        const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
+        if (lo == 0 && hi > 0)
+            ASSERT_LE(std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
+                                steps(t.c.x, t.c.y, t.a.x, t.a.y)}), gap + 1)
+                << t.a.x << " " << t.a.y;
+    }
+}
+
+// A piece of foot beyond the outline that touches the foot only at a corner
+// is still part of it: the top runs on over it.
+TEST_F(InsoleMesh, FootTouchingAtACornerBeyondTheOutlineStaysInTheTop) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    shape->foot_map[100 * 150 + 60] = 0;  // a hole: the design's top would be open
+    put(shape->foot_map, 90, 240, 100, 250, 50);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    int over = 0;
+    for (const MeshTriangle& t : model) over += t.a.x >= 95 && t.a.y >= 245 && t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
+    EXPECT_GE(over, 2 * 5 * 5);
+}
+
 TEST_F(InsoleMesh, SideWallLinksEachTopStepToTheNearestBottomPoint) {
     shape->top_contour = {{10, 10, -1}, {20, 10, -1}, {20, 20, -1}, {10, 20, -1}};
     shape->bottom_contour = {{11, 11, -1}, {19, 11, -1}, {19, 19, -1}, {11, 19, -1}};

@@ -256,27 +256,6 @@ TEST_F(InsoleModelGl, EveryLayerHoldsTheMaterialOfTheHeightMaps) {
             for (const Vec3* v : {&t.a, &t.b, &t.c})
                 ASSERT_TRUE(v->x >= 0 && v->x <= SHAPE_W - 1 && v->y >= 0 && v->y <= SHAPE_H - 1 && v->z >= 0)
                     << f.name << " vertex " << v->x << " " << v->y << " " << v->z;
-        // No wall triangle wider than the gap between the two contours and a
-        // pixel (steps counted with a diagonal one as one).
-        auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
-        float gap = 0;
-        for (const auto* pair : {&shape->top_contour, &shape->bottom_contour}) {
-            const auto& from = *pair;
-            const auto& to = pair == &shape->top_contour ? shape->bottom_contour : shape->top_contour;
-            for (const ShapePoint& p : from) {
-                float best = 1e9f;
-                for (const ShapePoint& q : to) best = std::min(best, steps(p.x, p.y, q.x, q.y));
-                gap = std::max(gap, best);
-            }
-        }
-        for (const MeshTriangle& t : model) {
-            const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
-            if (lo == 0 && hi > 0)
-                ASSERT_LE(std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
-                                    steps(t.c.x, t.c.y, t.a.x, t.a.y)}), gap + 1)
-                    << f.name << ": a wall triangle at " << t.a.x << " " << t.a.y;
-        }
-
         const MaterialOracle oracle(*shape);
         place(0);
         // Pixel of a raster cell (vertices sit on cell corners).
