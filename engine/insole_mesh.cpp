@@ -389,23 +389,41 @@ bool build_region_model(InsoleShape& s, const std::vector<uint8_t>& top_bytes, M
     std::vector<uint8_t> holds_insole(pieces + 1, 0), kept(SHAPE_PIXELS, 0);
     for (int i = 0; i < SHAPE_PIXELS; ++i)
         if (insole[i] && piece[i]) holds_insole[piece[i]] = 1;
-    std::vector<float> piece_map(SHAPE_PIXELS);
+    // Each piece is walked within its own box: a picture of many small
+    // pieces must not cost a pass over the whole bitmap for each of them.
+    struct Box {
+        int x0 = SHAPE_W, y0 = SHAPE_H, x1 = -1, y1 = -1, first = -1;
+    };
+    std::vector<Box> box(pieces + 1);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        if (!piece[i]) continue;
+        Box& b = box[piece[i]];
+        const int x = i % SHAPE_W, y = i / SHAPE_W;
+        if (b.first < 0) b.first = i;  // lowest row, leftmost: its left neighbour is not in the piece
+        b.x0 = std::min(b.x0, x), b.x1 = std::max(b.x1, x), b.y0 = std::min(b.y0, y), b.y1 = std::max(b.y1, y);
+    }
+    std::vector<uint8_t> present(SHAPE_PIXELS, 0);
     bool printable = false;
     s.top_contour.clear();
     for (int k = 1; k <= pieces; ++k) {
         if (!holds_insole[k]) continue;
-        for (int i = 0; i < SHAPE_PIXELS; ++i) piece_map[i] = piece[i] == k ? 1.0f : 0.0f;
+        const Box& b = box[k];
+        auto each = [&](auto&& f) {
+            for (int y = b.y0; y <= b.y1; ++y)
+                for (int x = b.x0; x <= b.x1; ++x) f(idx(x, y));
+        };
+        each([&](int i) { present[i] = piece[i] == k; });
         std::vector<ShapePoint> contour;
-        if (!trace_contour(contour, piece_map.data(), 0)) {
+        const ShapePoint start{b.first % SHAPE_W, b.first / SHAPE_W, -1};
+        if (!follow_boundary(present.data(), start, nullptr, true, contour)) {
             std::printf("insole part %d left out: its contour does not close\n", k);
+            each([&](int i) { present[i] = 0; });
             continue;
         }
-        std::vector<uint8_t> present(SHAPE_PIXELS);
-        for (int i = 0; i < SHAPE_PIXELS; ++i) {
-            present[i] = piece[i] == k;
+        each([&](int i) {
             kept[i] = kept[i] || present[i];
             printable = printable || (present[i] && s.foot_map[i]);
-        }
+        });
         const size_t n = contour.size();
         auto at = [&](const std::vector<float>& z, const ShapePoint& p) { return vertex(p, z[idx(p.x, p.y)]); };
         for (size_t i = 0; i < n; ++i) {
@@ -416,6 +434,7 @@ bool build_region_model(InsoleShape& s, const std::vector<uint8_t>& top_bytes, M
         append_mm_corners(model, top, present, contour, true);
         append_mm_corners(model, bottom, present, contour, false);
         if (contour.size() > s.top_contour.size()) s.top_contour = contour;
+        each([&](int i) { present[i] = 0; });
     }
     s.bottom_contour = s.top_contour;
     if (!printable) return false;
