@@ -81,6 +81,10 @@ bool trace_contour(std::vector<ShapePoint>& list, const float* map, int start_ro
     list.push_back(start);
 
     static const int kDirs[8][2] = {{-1, 1}, {0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}, {-1, 0}};
+    const size_t first = list.size();
+    std::vector<uint8_t> stepped(SHAPE_PIXELS, 0);
+    stepped[idx(start.x, start.y)] = 1;
+    bool twice = false;
     ShapePoint recent[kRecent];
     for (ShapePoint& r : recent) r = start;
     int slot = 0;
@@ -89,16 +93,33 @@ bool trace_contour(std::vector<ShapePoint>& list, const float* map, int start_ro
         for (const auto& d : kDirs) {
             const ShapePoint n{cur.x + d[0], cur.y + d[1], -1};
             if (!is_edge(n.x, n.y)) continue;
-            if (n == start) return true;
+            if (n == start) {
+                if (!twice) return true;
+                it = kTraceIterations;
+                break;
+            }
             bool seen = false;
             for (const ShapePoint& r : recent) seen = seen || r == n;
             if (seen) continue;
             list.push_back(n);
+            twice = twice || stepped[idx(n.x, n.y)];
+            stepped[idx(n.x, n.y)] = 1;
             recent[slot] = cur;
             slot = (slot + 1) % kRecent;
             cur = n;
             break;
         }
+    }
+    // A region one or two pixels thin, a blob on a thin neck or two parts
+    // touching at a corner send the fixed-order walk back over its own track
+    // or round in circles; following the boundary with the region kept on
+    // the right hand closes round any of them.
+    if (edge[idx(start.x, start.y)]) {
+        std::vector<uint8_t> inside(SHAPE_PIXELS, 0);
+        for (int y = 1; y <= SHAPE_H - 2; ++y)
+            for (int x = 1; x <= SHAPE_W - 2; ++x) inside[idx(x, y)] = region(x, y);
+        list.resize(first);
+        if (follow_boundary(inside.data(), start, nullptr, true, list)) return true;
     }
     std::printf("contour failure~~~\n");
     return false;
@@ -201,82 +222,224 @@ int label_parts(const std::vector<uint8_t>& m, bool eight, std::vector<int>& lab
     return n;
 }
 
-// The foot's top and the insole's bottom only make a closed model with one
-// wall between their contours when the foot is one region without holes,
-// the insole one region, and the insole nowhere reaches more than a pixel
-// beyond the foot (else the wall would stand over bare insole).
-bool one_foot_over_one_insole(const float* top, const float* bottom) {
+// Where each pixel lies against a closed contour: kOutside when reached from
+// the bitmap's frame without crossing it, in 4-connected steps (which cannot
+// slip through the contour's diagonal steps); kOnContour on it or touching
+// it, as a walk may cut a pixel hanging on by a corner; kInside otherwise.
+enum : uint8_t { kInside = 0, kOnContour = 1, kOutside = 2 };
+std::vector<uint8_t> side_of(const std::vector<ShapePoint>& contour) {
+    std::vector<uint8_t> side(SHAPE_PIXELS, kInside);
+    for (const ShapePoint& p : contour)
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (in_shape(p.x + dx, p.y + dy)) side[idx(p.x + dx, p.y + dy)] = kOnContour;
+    std::vector<int> stack;
+    auto reach = [&](int x, int y) {
+        if (!in_shape(x, y) || side[idx(x, y)] != kInside) return;
+        side[idx(x, y)] = kOutside;
+        stack.push_back(idx(x, y));
+    };
+    for (int x = 0; x < SHAPE_W; ++x) reach(x, 0), reach(x, SHAPE_H - 1);
+    for (int y = 0; y < SHAPE_H; ++y) reach(0, y), reach(SHAPE_W - 1, y);
+    while (!stack.empty()) {
+        const int i = stack.back();
+        stack.pop_back();
+        const int x = i % SHAPE_W, y = i / SHAPE_W;
+        reach(x - 1, y), reach(x + 1, y), reach(x, y - 1), reach(x, y + 1);
+    }
+    return side;
+}
+
+// The design's model is closed only when each trace goes round the whole of
+// its region: no insole pixel outside the bottom contour, no foot pixel
+// standing on the insole outside the top one (foot wholly beyond the insole,
+// a toe the outline left out or a speck, is a loose patch of top that prints
+// nothing), and no hole in the foot inside the top one (the top would be
+// open there and every layer above it would show the bottom through it).
+bool traces_go_round(const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B, const float* top,
+                     const float* bottom) {
     const std::vector<uint8_t> foot = region_of(top), insole = region_of(bottom);
-    std::vector<int> label;
-    if (label_parts(foot, true, label) != 1 || label_parts(insole, true, label) != 1) return false;
-    std::vector<uint8_t> open(SHAPE_PIXELS);
-    for (int i = 0; i < SHAPE_PIXELS; ++i) open[i] = !foot[i];
-    if (label_parts(open, false, label) != 1) return false;  // the bitmap's frame holds the one outside part
-    for (int y = 1; y <= SHAPE_H - 2; ++y)
-        for (int x = 1; x <= SHAPE_W - 2; ++x) {
-            if (!insole[idx(x, y)] || foot[idx(x, y)]) continue;
-            bool near = false;
-            for (int dy = -1; dy <= 1 && !near; ++dy)
-                for (int dx = -1; dx <= 1 && !near; ++dx) near = foot[idx(x + dx, y + dy)] != 0;
-            if (!near) return false;
-        }
+    const std::vector<uint8_t> by_top = side_of(T), by_bottom = side_of(B);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        if (insole[i] && (by_bottom[i] == kOutside || (foot[i] && by_top[i] == kOutside))) return false;
+        if (!foot[i] && by_top[i] == kInside) return false;
+    }
     return true;
 }
 
 // A wall stitched between two contours that lie at most `reach` apart joins
-// no points further apart than that (plus the steps of a diagonal); a wall
-// whose greedy bottom index fell behind fans across the insole instead.
-bool wall_stays_at_the_rim(const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B, const Mesh& wall) {
-    auto nearest = [](const ShapePoint& p, const std::vector<ShapePoint>& list) {
+// no points further apart than that and a pixel; a wall whose greedy bottom
+// index fell behind fans across the insole instead. Distances count pixel
+// steps, a diagonal one as one. Where one contour runs into a cleft the
+// other spans, a wall may fan across the cleft's mouth: `spread` reaches.
+bool wall_stays_at_the_rim(const std::vector<ShapePoint>& T, const std::vector<ShapePoint>& B, const Mesh& wall,
+                           float spread = 1) {
+    auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
+    auto nearest = [&](const ShapePoint& p, const std::vector<ShapePoint>& list) {
         float best = 1e9f;
-        for (const ShapePoint& q : list) best = std::min(best, distance(p, q));
+        for (const ShapePoint& q : list)
+            best = std::min(best, steps(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(q.x),
+                                        static_cast<float>(q.y)));
         return best;
     };
     float reach = 0;
     for (const ShapePoint& p : T) reach = std::max(reach, nearest(p, B));
     for (const ShapePoint& p : B) reach = std::max(reach, nearest(p, T));
-    const float limit = reach + 3;
-    auto flat = [](const Vec3& a, const Vec3& b) { return std::hypot(a.x - b.x, a.y - b.y); };
+    const float limit = reach * spread + 1;
+    auto flat = [&](const Vec3& a, const Vec3& b) { return steps(a.x, a.y, b.x, b.y); };
     for (const MeshTriangle& t : wall)
         if (flat(t.a, t.b) > limit || flat(t.b, t.c) > limit || flat(t.c, t.a) > limit) return false;
     return true;
 }
 
-// One closed model whatever the foot's islands, holes or splits: the insole
-// is the filled region; its top follows the foot where the foot is set and
-// is the base plate (base_height above the bottom) where it is not, so top
-// and bottom coincide, and each part of the region gets its own wall.
-bool build_region_model(InsoleShape& s, Mesh& model) {
-    const uint8_t plate = static_cast<uint8_t>(std::lround(s.base_height * 5));
-    std::vector<uint8_t> top_bytes(SHAPE_PIXELS, 0);
-    std::vector<float> top(SHAPE_PIXELS, 0), bottom(SHAPE_PIXELS, 0);
+// Multi-source distances in pixel steps (a diagonal step counts one) from
+// the set pixels of from, each pixel also taking the value of its nearest source.
+void step_distances(const std::vector<uint8_t>& from, const uint8_t* value, std::vector<int>& dist,
+                    std::vector<uint8_t>& nearest_value) {
+    dist.assign(SHAPE_PIXELS, SHAPE_PIXELS);
+    nearest_value.assign(SHAPE_PIXELS, 0);
+    std::vector<int> queue;
+    for (int i = 0; i < SHAPE_PIXELS; ++i)
+        if (from[i]) dist[i] = 0, nearest_value[i] = value[i], queue.push_back(i);
+    for (size_t q = 0; q < queue.size(); ++q) {
+        const int i = queue[q], x = i % SHAPE_W, y = i / SHAPE_W;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                if (!in_shape(x + dx, y + dy)) continue;
+                const int j = idx(x + dx, y + dy);
+                if (dist[j] > dist[i] + 1) dist[j] = dist[i] + 1, nearest_value[j] = nearest_value[i], queue.push_back(j);
+            }
+    }
+}
+
+// Two triangles per cell whose four corners are all present, at the given
+// heights in mm; the bottom is turned to face down.
+void append_mm_surface(Mesh& model, const std::vector<float>& z, const std::vector<uint8_t>& present, bool turned) {
+    for (int y = 0; y <= SHAPE_H - 2; ++y)
+        for (int x = 0; x <= SHAPE_W - 2; ++x) {
+            if (!present[idx(x, y)] || !present[idx(x + 1, y)] || !present[idx(x, y + 1)] || !present[idx(x + 1, y + 1)])
+                continue;
+            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+            const Vec3 a{fx, fy, z[idx(x, y)]}, b{fx + 1, fy, z[idx(x + 1, y)]};
+            const Vec3 c{fx + 1, fy + 1, z[idx(x + 1, y + 1)]}, d{fx, fy + 1, z[idx(x, y + 1)]};
+            if (turned) {
+                model.push_back({c, b, a});
+                model.push_back({a, d, c});
+            } else {
+                model.push_back({a, b, c});
+                model.push_back({c, d, a});
+            }
+        }
+}
+
+// Corner triangles closing the diagonal steps of a contour against one
+// surface, as fill_contour_corners does, at the given heights in mm.
+void append_mm_corners(Mesh& model, const std::vector<float>& z, const std::vector<uint8_t>& present,
+                       const std::vector<ShapePoint>& list, bool top) {
+    const size_t n = list.size();
+    for (size_t i = 0; i < n; ++i) {
+        const ShapePoint& P = list[i];
+        const ShapePoint& N = list[(i + 1) % n];
+        if (P.x == N.x || P.y == N.y) continue;
+        ShapePoint C{N.x, P.y, -1};
+        if (in_shape(P.x, N.y) && present[idx(P.x, N.y)]) C = ShapePoint{P.x, N.y, -1};
+        auto v = [&](const ShapePoint& p) { return vertex(p, in_shape(p.x, p.y) ? z[idx(p.x, p.y)] : 0.0f); };
+        if (top) model.push_back({v(P), v(C), v(N)});
+        else model.push_back({v(N), v(C), v(P)});
+    }
+}
+
+// One closed model whatever the foot's islands, holes or splits. Each piece
+// of foot and outline together that holds outline is one solid: its top
+// follows the foot as the design's does, the base plate where the foot is 0
+// inside the outline; its bottom lies on the bed under the outline and,
+// where the foot reaches beyond the outline, slopes up from the outline to
+// the foot's rim as the design's wall does (the height a share of the rim's
+// by the distances to the outline and to the rim). An upright wall runs
+// round the piece, of no height where bottom and top meet at the rim.
+// Pieces on no outline are left out, and so is a piece whose contour does
+// not close. False when nothing of the foot is left to print.
+bool build_region_model(InsoleShape& s, const std::vector<uint8_t>& top_bytes, Mesh& model) {
+    std::vector<uint8_t> insole(SHAPE_PIXELS), rim(SHAPE_PIXELS, 0), top_set(SHAPE_PIXELS);
+    std::vector<float> top(SHAPE_PIXELS), bottom(SHAPE_PIXELS, 0);
     for (int i = 0; i < SHAPE_PIXELS; ++i) {
-        if (!s.inside_mask[i]) continue;
-        top_bytes[i] = s.foot_map[i] ? s.foot_map[i] : plate;
-        top[i] = top_bytes[i];
-        bottom[i] = s.inside_mask[i];
+        insole[i] = s.inside_mask[i] != 0;
+        top_set[i] = top_bytes[i] != 0;
+        top[i] = top_bytes[i] / 5.0f;
     }
-    std::vector<int> label;
-    const int parts = label_parts(region_of(bottom.data()), true, label);
-    if (parts == 0) return false;
-    std::vector<float> part_map(SHAPE_PIXELS);
-    std::vector<ShapePoint> largest;
-    for (int part = 1; part <= parts; ++part) {
-        for (int i = 0; i < SHAPE_PIXELS; ++i) part_map[i] = label[i] == part ? 1.0f : 0.0f;
-        // Top and bottom of a part share one region, so one trace serves both.
+    for (int y = 0; y < SHAPE_H; ++y)
+        for (int x = 0; x < SHAPE_W; ++x) {
+            if (!s.foot_map[idx(x, y)]) continue;
+            for (const auto& d : {std::make_pair(-1, 0), std::make_pair(1, 0), std::make_pair(0, -1), std::make_pair(0, 1)})
+                rim[idx(x, y)] = rim[idx(x, y)] || !in_shape(x + d.first, y + d.second) ||
+                                 !s.foot_map[idx(x + d.first, y + d.second)];
+        }
+    std::vector<int> to_insole, to_rim;
+    std::vector<uint8_t> unused, rim_value;
+    step_distances(insole, s.inside_mask, to_insole, unused);
+    step_distances(rim, top_bytes.data(), to_rim, rim_value);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        if (insole[i] || !top_set[i]) continue;
+        const float a = static_cast<float>(to_insole[i]), b = static_cast<float>(to_rim[i]);
+        bottom[i] = std::min(top[i], rim_value[i] / 5.0f * a / (a + b));
+    }
+
+    std::vector<int> piece;
+    const int pieces = label_parts(region_of(top.data()), true, piece);
+    std::vector<uint8_t> holds_insole(pieces + 1, 0), kept(SHAPE_PIXELS, 0);
+    for (int i = 0; i < SHAPE_PIXELS; ++i)
+        if (insole[i] && piece[i]) holds_insole[piece[i]] = 1;
+    // Each piece is walked within its own box: a picture of many small
+    // pieces must not cost a pass over the whole bitmap for each of them.
+    struct Box {
+        int x0 = SHAPE_W, y0 = SHAPE_H, x1 = -1, y1 = -1, first = -1;
+    };
+    std::vector<Box> box(pieces + 1);
+    for (int i = 0; i < SHAPE_PIXELS; ++i) {
+        if (!piece[i]) continue;
+        Box& b = box[piece[i]];
+        const int x = i % SHAPE_W, y = i / SHAPE_W;
+        if (b.first < 0) b.first = i;  // lowest row, leftmost: its left neighbour is not in the piece
+        b.x0 = std::min(b.x0, x), b.x1 = std::max(b.x1, x), b.y0 = std::min(b.y0, y), b.y1 = std::max(b.y1, y);
+    }
+    std::vector<uint8_t> present(SHAPE_PIXELS, 0);
+    bool printable = false;
+    s.top_contour.clear();
+    for (int k = 1; k <= pieces; ++k) {
+        if (!holds_insole[k]) continue;
+        const Box& b = box[k];
+        auto each = [&](auto&& f) {
+            for (int y = b.y0; y <= b.y1; ++y)
+                for (int x = b.x0; x <= b.x1; ++x) f(idx(x, y));
+        };
+        each([&](int i) { present[i] = piece[i] == k; });
         std::vector<ShapePoint> contour;
-        if (!trace_contour(contour, part_map.data(), 0)) return false;
-        s.top_contour = contour;
-        s.bottom_contour = contour;
-        stitch_side_wall_between(s, top_bytes.data(), model);
-        fill_contour_corners(model, top_bytes.data(), s.top_contour, 0);
-        fill_contour_corners(model, s.inside_mask, s.bottom_contour, s.base_height);
-        if (contour.size() > largest.size()) largest = contour;
+        const ShapePoint start{b.first % SHAPE_W, b.first / SHAPE_W, -1};
+        if (!follow_boundary(present.data(), start, nullptr, true, contour)) {
+            std::printf("insole part %d left out: its contour does not close\n", k);
+            each([&](int i) { present[i] = 0; });
+            continue;
+        }
+        each([&](int i) {
+            kept[i] = kept[i] || present[i];
+            printable = printable || (present[i] && s.foot_map[i]);
+        });
+        const size_t n = contour.size();
+        auto at = [&](const std::vector<float>& z, const ShapePoint& p) { return vertex(p, z[idx(p.x, p.y)]); };
+        for (size_t i = 0; i < n; ++i) {
+            const ShapePoint &p = contour[i], &q = contour[(i + 1) % n];
+            model.push_back({at(top, p), at(top, q), at(bottom, p)});
+            model.push_back({at(bottom, p), at(top, q), at(bottom, q)});
+        }
+        append_mm_corners(model, top, present, contour, true);
+        append_mm_corners(model, bottom, present, contour, false);
+        if (contour.size() > s.top_contour.size()) s.top_contour = contour;
+        each([&](int i) { present[i] = 0; });
     }
-    s.top_contour = largest;
-    s.bottom_contour = largest;
-    append_surface(model, top.data(), 0, false);
-    append_surface(model, bottom.data(), s.base_height, true);
+    s.bottom_contour = s.top_contour;
+    if (!printable) return false;
+    append_mm_surface(model, top, kept, false);
+    append_mm_surface(model, bottom, kept, true);
     return true;
 }
 
@@ -285,19 +448,26 @@ bool build_region_model(InsoleShape& s, Mesh& model) {
 bool build_insole_mesh(InsoleShape& s, Mesh& model) {
     s.top_contour.clear();
     s.bottom_contour.clear();
+    // Inside the outline the top never dips into the base plate: printed
+    // whole, the plate would keep a hole wherever the foot is fainter.
+    const uint8_t plate = static_cast<uint8_t>(std::lround(s.base_height * 5));
+    std::vector<uint8_t> foot_top(SHAPE_PIXELS), region_top(SHAPE_PIXELS);
     std::vector<float> top(SHAPE_PIXELS), bottom(SHAPE_PIXELS);
     for (int i = 0; i < SHAPE_PIXELS; ++i) {
-        top[i] = s.foot_map[i];
+        const uint8_t v = s.foot_map[i];
+        foot_top[i] = s.inside_mask[i] && v ? std::max(v, plate) : v;
+        region_top[i] = s.inside_mask[i] ? std::max(v, plate) : v;
+        top[i] = foot_top[i];
         bottom[i] = s.inside_mask[i];
     }
     const bool top_closed = trace_contour(s.top_contour, top.data(), 0);
     const bool bottom_closed = trace_contour(s.bottom_contour, bottom.data(), 0);
-    if (top_closed && bottom_closed && one_foot_over_one_insole(top.data(), bottom.data())) {
+    if (top_closed && bottom_closed && traces_go_round(s.top_contour, s.bottom_contour, top.data(), bottom.data())) {
         Mesh wall;
-        stitch_side_wall(s, wall);
+        stitch_side_wall_between(s, foot_top.data(), wall);
         if (wall_stays_at_the_rim(s.top_contour, s.bottom_contour, wall)) {
             model.insert(model.end(), wall.begin(), wall.end());
-            fill_contour_corners(model, s.foot_map, s.top_contour, 0);
+            fill_contour_corners(model, foot_top.data(), s.top_contour, 0);
             fill_contour_corners(model, s.inside_mask, s.bottom_contour, s.base_height);
             append_surface(model, top.data(), 0, false);
             append_surface(model, bottom.data(), s.base_height, true);
@@ -305,7 +475,7 @@ bool build_insole_mesh(InsoleShape& s, Mesh& model) {
         }
     }
     const size_t kept = model.size();
-    if (build_region_model(s, model)) return true;
+    if (build_region_model(s, region_top, model)) return true;
     model.resize(kept);
     s.top_contour.clear();
     s.bottom_contour.clear();

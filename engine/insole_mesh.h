@@ -12,16 +12,21 @@ namespace engine {
 
 // Empties both contour lists, traces foot_map into top_contour and
 // inside_mask into bottom_contour, and appends the side wall, the corner
-// triangles and the two surfaces to model (which the caller empties).
-// A foot of several regions, with holes, or leaving bare insole beside it
-// is built over the filled region instead (the base plate where the foot
-// is 0, one wall a region). False, with nothing appended, when no closed
-// model can be built (an empty region, a contour that does not close).
+// triangles and the two surfaces to model (which the caller empties); the
+// top never lies below the base plate inside the outline. Where that model
+// would not be closed or its wall would leave the rim (a trace that misses
+// part of its region, a hole in the foot, a fan across the insole) each
+// piece of foot and outline is built as one solid instead: the base plate
+// where the foot is 0 inside the outline, the underside sloping up to the
+// foot's rim where the foot reaches beyond it. False, with nothing
+// appended, when nothing of the foot is left to print.
 bool build_insole_mesh(InsoleShape& shape, Mesh& model);
 
 // Appends one closed contour of map's non-zero region (rows 1..358, columns
 // 1..148; map is 150 x 360 floats) to list; start_row 0 picks the row three
-// quarters up. False (after "contour failure~~~") when the walk did not close.
+// quarters up. Where the fixed-order walk does not close, or steps on a
+// pixel twice, the region's boundary is followed instead. False (after
+// "contour failure~~~") when the start row holds no edge.
 bool trace_contour(std::vector<ShapePoint>& list, const float* map, int start_row);
 
 // Triangles between top_contour (foot heights) and bottom_contour (insole

@@ -32,6 +32,9 @@ inline bool set_in(const uint8_t* bitmap, int x, int y) { return in_shape(x, y) 
 WalkResult walk(InsoleShape& s, const uint8_t* walked, ShapePoint start, ShapePoint end, const int (&dirs)[8][2],
                 bool draw_end) {
     set_outline(s, start.x, start.y);
+    std::vector<uint8_t> stepped(SHAPE_PIXELS, 0);
+    if (in_shape(start.x, start.y)) stepped[idx(start.x, start.y)] = 1;
+    bool twice = false;
     ShapePoint recent[kRecent];
     for (ShapePoint& r : recent) r = start;
     int slot = 0;
@@ -42,7 +45,7 @@ WalkResult walk(InsoleShape& s, const uint8_t* walked, ShapePoint start, ShapePo
             if (!set_in(walked, n.x, n.y)) continue;
             if (n == end) {
                 if (draw_end) set_outline(s, n.x, n.y);
-                return WalkResult{true, it + 1};
+                return WalkResult{true, it + 1, twice};
             }
             bool seen = false;
             for (const ShapePoint& r : recent) seen = seen || r == n;
@@ -51,18 +54,22 @@ WalkResult walk(InsoleShape& s, const uint8_t* walked, ShapePoint start, ShapePo
             slot = (slot + 1) % kRecent;
             cur = n;
             set_outline(s, cur.x, cur.y);
+            twice = twice || stepped[idx(cur.x, cur.y)];
+            stepped[idx(cur.x, cur.y)] = 1;
             break;
         }
     }
-    return WalkResult{false, kWalkIterations};
+    return WalkResult{false, kWalkIterations, twice};
 }
 
 // Toes that press apart from the ball of the foot form islands the edge walk
 // cannot reach, which would cut the insole off at the ball. A short vertical
 // gap (up to kToeGap rows) from the foot up to such an island in the toe
 // end is closed in work and paired, joining the toe to the foot; gaps within
-// the foot itself (clefts between joined toes) are left as they are.
+// the foot itself (clefts between joined toes) are left as they are. A speck
+// of a few pixels is no toe: bridging it would grow a stalk from the toes.
 constexpr int kToeGap = 25;
+constexpr int kSmallestToe = 16;  // px
 
 void bridge_toe_islands(uint8_t* work, uint8_t* paired, int from_row) {
     const int first_row = std::max(from_row, 1);
@@ -99,11 +106,25 @@ void bridge_toe_islands(uint8_t* work, uint8_t* paired, int from_row) {
         for (int y = first_row; y <= SHAPE_H - 2; ++y) {
             if (!work[idx(x, y)]) continue;
             if (last_set >= 0 && y - last_set - 1 <= kToeGap && label[idx(x, last_set)] == main_id &&
-                label[idx(x, y)] != main_id)
+                label[idx(x, y)] != main_id && sizes[label[idx(x, y)]] >= kSmallestToe)
                 for (int g = last_set + 1; g < y; ++g) work[idx(x, g)] = paired[idx(x, g)] = 255;
             last_set = y;
         }
     }
+}
+
+// Moves pt along its row to the region's first pixel seen from the near
+// (columns 1 up) or far side (columns 148 down); false when the row has none.
+bool first_on_row(const uint8_t* region, ShapePoint& pt, bool far_side) {
+    if (pt.y < 1 || pt.y > SHAPE_H - 2) return false;
+    for (int k = 1; k <= SHAPE_W - 2; ++k) {
+        const int x = far_side ? SHAPE_W - 1 - k : k;
+        if (region[idx(x, pt.y)]) {
+            pt.x = x;
+            return true;
+        }
+    }
+    return false;
 }
 
 inline ShapePoint arc_pixel(float cx, float cy, float r, float t_deg) {
@@ -134,11 +155,32 @@ WalkResult walk_toe_edge(InsoleShape& s) {
                               (!w[idx(x - 1, y)] || !w[idx(x + 1, y)] || !w[idx(x, y - 1)] || !w[idx(x, y + 1)]);
             s.edge_map[idx(x, y)] = edge ? 255 : 0;
         }
+    const std::vector<uint8_t> region(s.ring_work, s.ring_work + SHAPE_PIXELS);
     std::memcpy(s.ring_work, s.edge_map, SHAPE_PIXELS);
     thin_boundary(s.ring_work, s.edge_map);
 
     static const int kTowardsToes[8][2] = {{-1, 1}, {0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}, {-1, 0}};
-    return walk(s, s.edge_map, s.p0_1, s.p[4], kTowardsToes, true);
+    const std::vector<uint8_t> before(s.outline_map, s.outline_map + SHAPE_PIXELS);
+    const WalkResult fixed_order = walk(s, s.edge_map, s.p0_1, s.p[4], kTowardsToes, true);
+    if (fixed_order.reached && !fixed_order.stepped_twice) return fixed_order;
+
+    // Where toes touch only at a corner or hang on a thin neck, trying the
+    // neighbours in a fixed order takes the wrong branch: it circles a toe or
+    // walks back the way it came. Following the boundary with the foot kept
+    // on one hand always gets round the toes to the other side.
+    const bool left = s.is_left == 1;
+    ShapePoint from = s.p0_1, to = s.p[4];
+    if (!first_on_row(region.data(), from, left) || !first_on_row(region.data(), to, !left)) return fixed_order;
+    std::vector<ShapePoint> path;
+    if (!follow_boundary(region.data(), from, &to, !left, path)) return fixed_order;
+    std::memcpy(s.outline_map, before.data(), SHAPE_PIXELS);
+    for (const ShapePoint& p : path) set_outline(s, p.x, p.y);
+    // The key points come from foot_map, the boundary from the cleaned toe
+    // region; where they part on a row the outline joins them.
+    draw_segment(s, s.p0_1, from);
+    draw_segment(s, to, s.p[4]);
+    set_outline(s, s.p[4].x, s.p[4].y);
+    return WalkResult{true, static_cast<int>(path.size()), false};
 }
 
 // ---- drawing ---------------------------------------------------------------

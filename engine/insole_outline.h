@@ -17,10 +17,13 @@ bool build_insole_outline(InsoleShape& shape, uint8_t* foot_bitmap, Mesh& model)
 
 // Walks ring_map from p2_2 to p[3] round the heel / edge_map (built first)
 // from p0_1 to p[4] round the toes, drawing into outline_map; at most 1000
-// iterations (a step or a fruitless try of all eight neighbours).
+// iterations (a step or a fruitless try of all eight neighbours). Where the
+// toe walk misses p[4] or steps on a pixel twice it follows the foot's
+// boundary instead, from the rows of p0_1 to p[4] round the toes.
 struct WalkResult {
     bool reached = false;
     int iterations = 0;
+    bool stepped_twice = false;
 };
 WalkResult walk_heel_ring(InsoleShape& shape);
 WalkResult walk_toe_edge(InsoleShape& shape);

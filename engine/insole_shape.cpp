@@ -167,3 +167,60 @@ void build_eroded_ring(InsoleShape& s) {
 }
 
 }  // namespace engine
+
+// ---- boundary following ------------------------------------------------------
+
+namespace engine {
+
+bool follow_boundary(const uint8_t* region, ShapePoint start, const ShapePoint* end, bool clockwise,
+                     std::vector<ShapePoint>& out) {
+    // Neighbours in turning order, row numbers growing upwards; the first is
+    // the left one, which the start pixel of a row scan from the left has empty.
+    static const int kClockwise[8][2] = {{-1, 0}, {-1, 1}, {0, 1}, {1, 1}, {1, 0}, {1, -1}, {0, -1}, {-1, -1}};
+    int dirs[8][2];
+    for (int k = 0; k < 8; ++k) {
+        const int from = clockwise ? k : (8 - k) % 8;
+        dirs[k][0] = kClockwise[from][0];
+        dirs[k][1] = kClockwise[from][1];
+    }
+    auto set = [&](int x, int y) { return in_shape(x, y) && region[y * SHAPE_W + x] != 0; };
+    auto dir_of = [&](int dx, int dy) {
+        for (int k = 0; k < 8; ++k)
+            if (dirs[k][0] == dx && dirs[k][1] == dy) return k;
+        return 0;
+    };
+    if (!set(start.x, start.y)) return false;
+    out.push_back(start);
+    if (end && start == *end) return true;
+    // Enter the start from the outside pixel on the side the scan came from.
+    int back = dir_of(clockwise ? -1 : 1, 0);
+    ShapePoint cur = start;
+    int first_move = -1;
+    // Every boundary pixel is entered at most once from each of its 8 sides.
+    for (int step = 0; step < 8 * SHAPE_PIXELS; ++step) {
+        int found = -1;
+        for (int k = 1; k <= 8; ++k) {
+            const int d = (back + k) % 8;
+            if (set(cur.x + dirs[d][0], cur.y + dirs[d][1])) {
+                found = d;
+                break;
+            }
+        }
+        if (found < 0) return end == nullptr;  // a single pixel is its own closed boundary
+        if (cur == start && found == first_move) return end == nullptr;
+        if (first_move < 0) first_move = found;
+        const int empty = (found + 7) % 8;
+        const ShapePoint next{cur.x + dirs[found][0], cur.y + dirs[found][1], -1};
+        back = dir_of(cur.x + dirs[empty][0] - next.x, cur.y + dirs[empty][1] - next.y);
+        cur = next;
+        if (end && cur == *end) {
+            out.push_back(cur);
+            return true;
+        }
+        if (!end && cur == start) continue;  // closing is decided by the next move
+        out.push_back(cur);
+    }
+    return false;
+}
+
+}  // namespace engine

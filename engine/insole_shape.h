@@ -85,6 +85,16 @@ void thin_boundary(const uint8_t* src, uint8_t* dst);
 // the heel end); clears outline_map.
 void build_eroded_ring(InsoleShape& shape);
 
+// Follows the boundary of region's set pixels (8-connected) from start,
+// keeping the region on the right hand when clockwise (rows growing upwards)
+// and on the left otherwise; start must have its left (clockwise) or right
+// neighbour empty. Appends every pixel stepped on, a pixel twice where the
+// region is one pixel thin. With end given: true when it is reached (end
+// appended). Without: true when the walk is back at start, which is not
+// appended again.
+bool follow_boundary(const uint8_t* region, ShapePoint start, const ShapePoint* end, bool clockwise,
+                     std::vector<ShapePoint>& out);
+
 // Foot ranges, side and key points.
 void measure_foot_ranges(InsoleShape& shape, const uint8_t* bitmap);
 uint8_t decide_side(InsoleShape& shape, const uint8_t* bitmap);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/gl_context.h"
@@ -235,6 +236,78 @@ inline std::vector<NamedFoot> outline_feet(int min_length) {
         }
         std::fclose(f);
     }
+    return feet;
+}
+
+// ---- feet drawn from the shapes real feet take ------------------------------
+
+inline void fill_ellipse(std::vector<uint8_t>& b, float cx, float cy, float rx, float ry, uint8_t v) {
+    for (int y = 1; y < H - 1; ++y)
+        for (int x = 1; x < W - 1; ++x)
+            if ((x - cx) * (x - cx) / (rx * rx) + (y - cy) * (y - cy) / (ry * ry) <= 1) b[y * W + x] = v;
+}
+inline void fill_box(std::vector<uint8_t>& b, int x0, int y0, int x1, int y1, uint8_t v) {
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) b[y * W + x] = v;
+}
+// Pixel centres inside the polygon (even-odd rule).
+inline void fill_polygon(std::vector<uint8_t>& b, const std::vector<std::pair<float, float>>& p, uint8_t v) {
+    for (int y = 1; y < H - 1; ++y)
+        for (int x = 1; x < W - 1; ++x) {
+            bool in = false;
+            for (size_t i = 0, j = p.size() - 1; i < p.size(); j = i++)
+                if ((p[i].second > y) != (p[j].second > y) &&
+                    x < (p[j].first - p[i].first) * (y - p[i].second) / (p[j].second - p[i].second) + p[i].first)
+                    in = !in;
+            if (in) b[y * W + x] = v;
+        }
+}
+inline std::vector<uint8_t> mirrored(const std::vector<uint8_t>& b) {
+    std::vector<uint8_t> m(W * H, 0);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) m[y * W + (W - 1 - x)] = b[y * W + x];
+    return m;
+}
+
+// A right foot of heel, midfoot and ball whose toes stand apart as islands
+// above the ball (the ball's middle cleared from row 206 up).
+inline std::vector<uint8_t> island_toe_foot() {
+    std::vector<uint8_t> b(W * H, 0);
+    fill_ellipse(b, 72, 62, 27, 42, 120);
+    fill_polygon(b, {{52, 70}, {95, 70}, {100, 160}, {62, 160}, {56, 120}}, 80);
+    fill_ellipse(b, 76, 190, 40, 32, 150);
+    fill_box(b, 48, 206, 81, 261, 0);
+    return b;
+}
+
+// The toe shapes that broke the walks: toes touching only diagonally
+// (directly, or once the toe bridge has joined them to the ball), a big toe
+// on a one-pixel neck standing on a shelf past the ball's medial edge, and
+// toe islands that touch one another. Each as a right and a mirrored left foot.
+inline std::vector<NamedFoot> toe_shape_feet() {
+    std::vector<NamedFoot> feet;
+    auto add = [&](const std::string& name, const std::vector<uint8_t>& right) {
+        feet.push_back({name + " right", false, right});
+        feet.push_back({name + " left", true, mirrored(right)});
+    };
+    std::vector<uint8_t> b = island_toe_foot();
+    fill_box(b, 50, 210, 60, 235, 140);
+    fill_box(b, 63, 210, 78, 250, 140);
+    fill_box(b, 61, 236, 62, 250, 140);  // (60,235) and (61,236) touch diagonally
+    add("diagonal toe touch", b);
+
+    b = island_toe_foot();
+    fill_box(b, 50, 210, 60, 235, 140);
+    fill_box(b, 61, 236, 70, 248, 140);  // a toe touching the first at one corner only
+    fill_box(b, 72, 210, 80, 238, 140);
+    add("touching toe islands", b);
+
+    b = island_toe_foot();
+    fill_box(b, 30, 205, 40, 205, 150);     // a ball row reaching past the medial edge
+    fill_box(b, 31, 206, 31, 210, 150);     // a 5-px neck on it
+    fill_ellipse(b, 31, 226, 7, 15, 140);   // the big toe
+    fill_box(b, 55, 212, 78, 244, 140);     // the other toes as one island
+    add("neck on a shelf", b);
     return feet;
 }
 

@@ -87,13 +87,19 @@ TEST_F(InsoleMesh, GivenStartRowIsUsed) {
     EXPECT_EQ(none[0].y, 0);
 }
 
-TEST_F(InsoleMesh, EmptyFootGivesNoModel) {
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(build_insole_mesh(*shape, model));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "contour failure~~~\ncontour failure~~~\n");
-    EXPECT_TRUE(model.empty());
-    EXPECT_TRUE(shape->top_contour.empty());
+// Nothing of the foot to print, with or without an outline: no model, and
+// the caller's model is left as it was.
+TEST_F(InsoleMesh, NoFootGivesNoModel) {
+    for (bool outline : {false, true}) {
+        if (outline) put(shape->inside_mask, 30, 40, 89, 239, 10);
+        Mesh model(3);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(build_insole_mesh(*shape, model));
+        const std::string out = testing::internal::GetCapturedStdout();
+        if (!outline) EXPECT_EQ(out, "contour failure~~~\ncontour failure~~~\n");
+        EXPECT_EQ(model.size(), 3u) << outline;
+        EXPECT_TRUE(shape->top_contour.empty());
+    }
 }
 
 namespace {
@@ -113,16 +119,17 @@ float widest_wall(const Mesh& model, int* walls) {
 }
 }  // namespace
 
-// The insole split in two (a strand cut by the spur pass), where the
-// tracer's start row lies and below it: each part gets its own upright wall,
-// nothing runs to the bitmap's corner, and the foot beyond the insole is not
-// modelled.
-TEST_F(InsoleMesh, SplitInsoleGetsAWallRoundEachPart) {
+// The insole split in two (a strand cut by the spur pass) under a whole
+// foot, where the tracer's start row lies and below it: the foot's top runs
+// on whole over the gap, whose underside rises from each part of the
+// insole, so nothing of the gap stands on the bed; the wall stays upright at
+// the rim and nothing runs to the bitmap's corner.
+TEST_F(InsoleMesh, FootOverASplitInsoleBridgesTheGap) {
     struct Case {
         int gap_from, gap_to;
         const char* console;
-    } cases[] = {{201, 239, "contour failure~~~\n start_b 0 \n start_b 0 \n"},  // start row 235 in the gap
-                 {201, 214, " start_b 0 \n start_b 0 \n"}};
+    } cases[] = {{201, 239, "contour failure~~~\n"},  // start row 235 in the gap
+                 {201, 214, ""}};
     for (const Case& k : cases) {
         std::memset(shape->inside_mask, 0, SHAPE_PIXELS);
         put(shape->foot_map, 30, 40, 89, 300, 50);
@@ -136,13 +143,12 @@ TEST_F(InsoleMesh, SplitInsoleGetsAWallRoundEachPart) {
         EXPECT_LE(widest_wall(model, &walls), 1.5f) << k.gap_to;
         for (const MeshTriangle& t : model)
             for (const Vec3* v : {&t.a, &t.b, &t.c}) {
-                ASSERT_TRUE(v->x >= 30 && v->x <= 89 && v->z >= 0) << v->x << " " << v->y << " " << v->z;
-                ASSERT_FALSE(v->y >= k.gap_from && v->y <= k.gap_to) << v->y;
+                ASSERT_TRUE(v->x >= 30 && v->x <= 89 && v->y >= 40 && v->y <= 300 && v->z >= 0 && v->z <= 10)
+                    << v->x << " " << v->y << " " << v->z;
+                ASSERT_FALSE(v->y >= k.gap_from && v->y <= k.gap_to && v->z == 0) << v->x << " " << v->y;
             }
         for (const MeshTriangle& t : model) top += t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
-        const int cells = 59 * (k.gap_from - 1 - 40) + 59 * (300 - k.gap_to - 1);
-        EXPECT_GE(top, 2 * cells) << k.gap_to;  // both parts' cells, corners aside
-        EXPECT_LT(top, 2 * cells + 40) << k.gap_to;
+        EXPECT_GE(top, 2 * 59 * 260) << k.gap_to;  // the whole top, over the gap too
     }
 }
 
@@ -176,31 +182,119 @@ TEST_F(InsoleMesh, SlotInTheInsoleKeepsTheWallAtTheRim) {
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
 }
 
-// Where the foot is 0 inside the insole the top is the base plate, 2 mm: a
-// hole in the foot, or a bay open to the side (a high arch).
-TEST_F(InsoleMesh, FootMissingInsideTheInsoleIsTheBasePlate) {
-    struct Case {
-        int x0, y0, x1, y1;  // the part of the foot that is 0
-        int plate_cells;     // cells whose four corners lie in it
-    } cases[] = {{50, 100, 59, 109, 9 * 9}, {30, 120, 59, 200, 29 * 80}};
-    for (const Case& k : cases) {
+// A hole in the foot inside the insole would leave the design's top open
+// (every layer above it would show the bottom through it): the top there is
+// the base plate, 2 mm, and the wall stays upright round the block.
+TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    put(shape->foot_map, 50, 100, 59, 109, 0);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    int plate = 0, top = 0, walls = 0;
+    for (const MeshTriangle& t : model) {
+        plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
+        top += t.a.z > 0 && t.b.z > 0 && t.c.z > 0;
+    }
+    EXPECT_EQ(plate, 2 * 9 * 9);           // cells whose four corners lie in the hole
+    EXPECT_GE(top, 2 * 59 * 199);          // the top is whole: no cell left out
+    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+}
+
+// Faint foot (values 1 to 9) inside the outline stands on the base plate, on
+// the design's model and the region model alike: printed whole, the plate
+// keeps no hole under it.
+TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
+    for (bool hole : {false, true}) {
         std::memset(shape->foot_map, 0, SHAPE_PIXELS);
         put(shape->foot_map, 30, 40, 89, 239, 50);
-        put(shape->foot_map, k.x0, k.y0, k.x1, k.y1, 0);
+        put(shape->foot_map, 45, 80, 75, 110, 5);
+        if (hole) shape->foot_map[200 * 150 + 60] = 0;
         put(shape->inside_mask, 30, 40, 89, 239, 10);
         Mesh model;
         testing::internal::CaptureStdout();
         EXPECT_TRUE(build_insole_mesh(*shape, model));
         testing::internal::GetCapturedStdout();
-        int plate = 0, top = 0, walls = 0;
-        for (const MeshTriangle& t : model) {
-            plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
-            top += t.a.z > 0 && t.b.z > 0 && t.c.z > 0;
-        }
-        EXPECT_EQ(plate, 2 * k.plate_cells) << k.x0;
-        EXPECT_GE(top, 2 * 59 * 199) << k.x0;  // the top is whole: no cell left out
-        EXPECT_LE(widest_wall(model, &walls), 1.5f) << k.x0;
+        float lowest_top = 1e9f;
+        for (const MeshTriangle& t : model)
+            if (t.a.z > 0 && t.b.z > 0 && t.c.z > 0) lowest_top = std::min({lowest_top, t.a.z, t.b.z, t.c.z});
+        EXPECT_EQ(lowest_top, 2.0f) << hole;
     }
+}
+
+// An outline reaching beyond a sound foot in a wedge: the gap between the
+// contours is the wedge's depth at its tip, farther from the foot than any
+// point of the foot from the outline, and the design's wall slopes from the
+// foot's top down to the tip.
+TEST_F(InsoleMesh, WedgeOfOutlineBeyondTheFootKeepsTheDesignsSlopedWall) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    for (int y = 80; y <= 160; ++y)  // a wedge 12 px out at its tip, row 120
+        put(shape->inside_mask, 30 - (12 - std::abs(y - 120) * 12 / 40), y, 29, y, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    bool sloped = false;
+    for (const MeshTriangle& t : model) {
+        bool tip = false, top = false;
+        for (const Vec3* v : {&t.a, &t.b, &t.c}) {
+            tip = tip || (v->x <= 19 && v->z == 0);
+            top = top || v->z == 10;
+        }
+        sloped = sloped || (tip && top);
+    }
+    EXPECT_TRUE(sloped);
+}
+
+// A foot with a cut corner over an outline set in from its sides by a few
+// pixels: the design's greedy wall fans 7 pixels where the contours lie at
+// most 5 apart. The model built has no wall triangle wider than the gap
+// between its contours and a pixel (steps counted with a diagonal one as one).
+TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    for (int y = 230; y <= 239; ++y) put(shape->foot_map, 30, y, 30 + 9 - (239 - y) - 1, y, 0);
+    put(shape->inside_mask, 32, 45, 85, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
+    float gap = 0;
+    for (int side = 0; side < 2; ++side) {
+        const auto& from = side ? shape->top_contour : shape->bottom_contour;
+        const auto& to = side ? shape->bottom_contour : shape->top_contour;
+        for (const ShapePoint& p : from) {
+            float best = 1e9f;
+            for (const ShapePoint& q : to) best = std::min(best, steps(p.x, p.y, q.x, q.y));
+            gap = std::max(gap, best);
+        }
+    }
+    for (const MeshTriangle& t : model) {
+        const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
+        if (lo == 0 && hi > 0)
+            ASSERT_LE(std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
+                                steps(t.c.x, t.c.y, t.a.x, t.a.y)}), gap + 1)
+                << t.a.x << " " << t.a.y;
+    }
+}
+
+// A piece of foot beyond the outline that touches the foot only at a corner
+// is still part of it: the top runs on over it.
+TEST_F(InsoleMesh, FootTouchingAtACornerBeyondTheOutlineStaysInTheTop) {
+    put(shape->foot_map, 30, 40, 89, 239, 50);
+    shape->foot_map[100 * 150 + 60] = 0;  // a hole: the design's top would be open
+    put(shape->foot_map, 90, 240, 100, 250, 50);
+    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(*shape, model));
+    testing::internal::GetCapturedStdout();
+    int over = 0;
+    for (const MeshTriangle& t : model) over += t.a.x >= 95 && t.a.y >= 245 && t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
+    EXPECT_GE(over, 2 * 5 * 5);
 }
 
 TEST_F(InsoleMesh, SideWallLinksEachTopStepToTheNearestBottomPoint) {
