@@ -168,7 +168,9 @@ TEST(JobPlan, HandOffAndCancelFiles) {
     r.mobile = std::string(240, '9');  // + "_A1_iRight.cancel" is past a file name
     p = station::plan_job(r);
     EXPECT_TRUE(p.cancel_files.empty());
-    EXPECT_EQ(p.problems.size(), 1u);
+    // One line for the hand-off that cannot name a job, one for the cancel files.
+    EXPECT_FALSE(p.write_handoff);
+    EXPECT_EQ(p.problems.size(), 2u);
 }
 
 TEST(InsoleReply, ResultCodeMustBeTheText200) {
