@@ -268,13 +268,20 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
         in.current_angle = turn;
         in.base_height = shape->base_height;
         r->insole_mesh_model = 1;
-        // Every fourth foot takes the dense bottom; one takes a marked
-        // image's grids and a pocket, cleared from layer 4 on.
+        // Every fourth foot takes the dense bottom; every seventh a marked
+        // image's grids and a pocket in the heel, cleared from layer 4 on
+        // (the marks are placed as if the image were centred on the raster).
         store.set_value(ck_dence_bottom, k % 4 == 1);
         const bool marked = k % 7 == 3;
         r->has_marks = marked;
         in.circles.clear();
-        if (marked) in.circles.push_back({(float)(shape->x_min + shape->x_max) / 2, (float)(shape->y_min + 60), 12});
+        if (marked) {
+            const int row = shape->y_min + 40;
+            int x0 = SHAPE_W, x1 = -1;
+            for (int x = 0; x < SHAPE_W; ++x)
+                if (f.pixels[row * SHAPE_W + x]) x0 = std::min(x0, x), x1 = std::max(x1, x);
+            in.circles.push_back({(float)((x0 + x1) / 2 + 75 + cm[12]), (float)(row + 180 + cm[13]), 12});
+        }
 
         // Layer 0, then two layers at a third and two thirds of the height.
         float top = 0;
