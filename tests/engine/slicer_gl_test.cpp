@@ -166,39 +166,37 @@ Extent extent(const Plane& p) {
     return e;
 }
 
-// The longest stretch of a move, in cells, that lies more than a cell from
-// every material cell of plane. The move is given in printed millimetres and
-// turned back onto the raster here (the view's turn undone by a rotation
-// matrix), then sampled every tenth of a cell.
-double longest_stretch_off_material(const std::vector<uint8_t>& plane, const testsupport::GcodeMove& m, double turn_deg) {
+// A move read back from a file, turned back onto the raster (the view's
+// turn undone by a rotation matrix) and sampled every tenth of a cell.
+std::vector<std::pair<double, double>> samples_on_raster(const testsupport::GcodeMove& m, double turn_deg) {
     const double a = turn_deg * 3.14159265358979 / 180, c = std::cos(a), s = std::sin(a);
-    auto to_cell = [&](double X, double Y, double& x, double& y) {
-        const double u = X - 150, v = Y - 180;
-        x = c * u - s * v + 150;
-        y = s * u + c * v + 180;
-    };
-    double ax, ay, bx, by;
-    to_cell(m.x0, m.y0, ax, ay);
-    to_cell(m.x1, m.y1, bx, by);
-    const double len = std::hypot(bx - ax, by - ay);
-    const int n = std::max(1, (int)std::ceil(len * 10));
-    double longest = 0, from = -1;
-    for (int k = 0; k <= n; ++k) {
-        const double t = (double)k / n, x = ax + t * (bx - ax), y = ay + t * (by - ay);
-        const int cx = (int)std::floor(x), cy = (int)std::floor(y);
-        bool near = cx >= 0 && cx < RASTER_W && cy >= 0 && cy < RASTER_H && plane[cy * RASTER_W + cx];
+    const double ax = c * (m.x0 - 150) - s * (m.y0 - 180) + 150, ay = s * (m.x0 - 150) + c * (m.y0 - 180) + 180;
+    const double bx = c * (m.x1 - 150) - s * (m.y1 - 180) + 150, by = s * (m.x1 - 150) + c * (m.y1 - 180) + 180;
+    const int n = std::max(1, (int)std::ceil(std::hypot(bx - ax, by - ay) * 10));
+    std::vector<std::pair<double, double>> out;
+    for (int k = 0; k <= n; ++k) out.push_back({ax + (bx - ax) * k / n, ay + (by - ay) * k / n});
+    return out;
+}
+
+bool material_at(const std::vector<uint8_t>& plane, int x, int y) {
+    return x >= 0 && x < RASTER_W && y >= 0 && y < RASTER_H && plane[y * RASTER_W + x];
+}
+
+// The longest stretch of a move, in cells, more than a cell from every
+// material cell of plane.
+double longest_stretch_off_material(const std::vector<uint8_t>& plane, const testsupport::GcodeMove& m, double turn_deg) {
+    const auto pts = samples_on_raster(m, turn_deg);
+    const double piece = std::hypot(pts.back().first - pts[0].first, pts.back().second - pts[0].second) / (double)(pts.size() - 1);
+    double longest = 0;
+    int run = -1;  // samples since the last one near material
+    for (const auto& [x, y] : pts) {
+        bool near = material_at(plane, (int)std::floor(x), (int)std::floor(y));
         for (int r = (int)std::floor(y) - 2; r <= (int)std::floor(y) + 2 && !near; ++r)
-            for (int col = (int)std::floor(x) - 2; col <= (int)std::floor(x) + 2 && !near; ++col) {
-                if (col < 0 || col >= RASTER_W || r < 0 || r >= RASTER_H || !plane[r * RASTER_W + col]) continue;
-                const double dx = std::max({col - x, 0.0, x - (col + 1)}), dy = std::max({r - y, 0.0, y - (r + 1)});
-                near = std::hypot(dx, dy) <= 1.0;
-            }
-        if (near) {
-            from = -1;
-        } else {
-            if (from < 0) from = t;
-            longest = std::max(longest, (t - from) * len);
-        }
+            for (int col = (int)std::floor(x) - 2; col <= (int)std::floor(x) + 2 && !near; ++col)
+                near = material_at(plane, col, r) &&
+                       std::hypot(std::max({col - x, 0.0, x - (col + 1)}), std::max({r - y, 0.0, y - (r + 1)})) <= 1.0;
+        run = near ? -1 : run + 1;
+        longest = std::max(longest, run * piece);
     }
     return longest;
 }
@@ -207,30 +205,17 @@ double longest_stretch_off_material(const std::vector<uint8_t>& plane, const tes
 // rows and columns) of a cell under an extrusion move.
 double share_reached(const std::vector<uint8_t>& plane, const std::vector<testsupport::GcodeMove>& moves, double turn_deg,
                      int reach) {
-    const double a = turn_deg * 3.14159265358979 / 180, c = std::cos(a), s = std::sin(a);
-    std::vector<uint8_t> hit(RASTER_CELLS, 0), wide(RASTER_CELLS, 0);
-    for (const auto& m : moves) {
-        const double ax = c * (m.x0 - 150) - s * (m.y0 - 180) + 150, ay = s * (m.x0 - 150) + c * (m.y0 - 180) + 180;
-        const double bx = c * (m.x1 - 150) - s * (m.y1 - 180) + 150, by = s * (m.x1 - 150) + c * (m.y1 - 180) + 180;
-        const int n = std::max(1, (int)std::ceil(std::hypot(bx - ax, by - ay) * 2));
-        for (int k = 0; k <= n; ++k) {
-            const int x = (int)std::floor(ax + (bx - ax) * k / n), y = (int)std::floor(ay + (by - ay) * k / n);
-            if (x >= 0 && x < RASTER_W && y >= 0 && y < RASTER_H) hit[y * RASTER_W + x] = 1;
-        }
-    }
-    for (int y = 0; y < RASTER_H; ++y)  // widen along rows, then along columns
-        for (int x = 0; x < RASTER_W; ++x)
-            for (int d = -reach; d <= reach && !wide[y * RASTER_W + x]; ++d)
-                wide[y * RASTER_W + x] = x + d >= 0 && x + d < RASTER_W && hit[y * RASTER_W + x + d];
+    std::vector<uint8_t> under(RASTER_CELLS, 0), hit(RASTER_CELLS, 0);
+    for (const auto& m : moves)
+        for (const auto& [x, y] : samples_on_raster(m, turn_deg))
+            if (x >= 0 && x < RASTER_W && y >= 0 && y < RASTER_H) under[(int)y * RASTER_W + (int)x] = 1;
+    for (int i = 0; i < RASTER_CELLS; ++i)
+        if (under[i])
+            for (int dy = -reach; dy <= reach; ++dy)
+                for (int dx = -reach; dx <= reach; ++dx)
+                    if (material_at(plane, i % RASTER_W + dx, i / RASTER_W + dy)) hit[i + dy * RASTER_W + dx] = 1;
     int material = 0, reached = 0;
-    for (int y = 0; y < RASTER_H; ++y)
-        for (int x = 0; x < RASTER_W; ++x) {
-            if (!plane[y * RASTER_W + x]) continue;
-            ++material;
-            bool near = false;
-            for (int d = -reach; d <= reach && !near; ++d) near = y + d >= 0 && y + d < RASTER_H && wide[(y + d) * RASTER_W + x];
-            reached += near;
-        }
+    for (int i = 0; i < RASTER_CELLS; ++i) material += plane[i] != 0, reached += plane[i] && hit[i];
     return material ? (double)reached / material : 1.0;
 }
 
