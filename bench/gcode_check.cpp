@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     int moves = 0;
-    for (const auto& l : best.layers) moves += l.extrusion_moves;
+    for (const auto& l : best.layers) moves += static_cast<int>(l.extrusions.size());
     std::printf("gcode_check: ok, %zu layers, %d extrusion moves, X %.1f..%.1f Y %.1f..%.1f\n", best.layers.size(),
                 moves, best.min_x, best.max_x, best.min_y, best.max_y);
     return best.layers.empty() ? 1 : 0;

@@ -217,6 +217,7 @@ void write_gcode_layer(LayerRaster& r, const SliceInputs& in) {
     out(r, "\n\nG92 E0\n");
     const CellTransform t = make_cell_transform(in, L);
     if (pon(bt_contour)) write_outline_block(r, in, t, mv);
+    split_paths_at_gaps(r);  // first: a step that collinear pruning makes may span a gap
     prune_collinear_paths(r);
     if (!pon(ck_z_path_off)) write_path_block(r, in, t, mv, f);
 }

@@ -247,6 +247,61 @@ void build_layer_paths(LayerRaster& r) {
     drop_short_paths(r, pval(va_point_space));
 }
 
+// ---- gaps along a step ------------------------------------------------------------------
+
+float longest_gap_cells(const Plane& plane, const PathPoint& a, const PathPoint& b) {
+    auto set = [&](int c, int r) {
+        return c >= 0 && c < RASTER_W && r >= 0 && r < RASTER_H && plane[r * RASTER_W + c] != 0;
+    };
+    const float dx = b.x - a.x, dy = b.y - a.y;
+    const float len = std::sqrt(dx * dx + dy * dy);
+    // Quarter-cell samples; a sample is over empty space when neither its own
+    // cell nor a side neighbour holds material, so a line that runs along a
+    // stepped edge, a cell off the material, is not taken for a gap.
+    const int n = std::max(1, (int)std::ceil(len * 4));
+    const float piece = len / (float)n;
+    float longest = 0, run = 0;
+    for (int k = 0; k <= n; ++k) {
+        const float t = (float)k / (float)n;
+        const int c = (int)std::floor(a.x + t * dx), r = (int)std::floor(a.y + t * dy);
+        const bool near = set(c, r) || set(c - 1, r) || set(c + 1, r) || set(c, r - 1) || set(c, r + 1);
+        if (near) {
+            run = 0;
+        } else {
+            run += piece;
+            longest = std::max(longest, run);
+        }
+    }
+    return longest;
+}
+
+namespace {
+// More than one grid step of a step's line over empty space: plastic laid
+// there would be strung across it.
+bool crosses_gap(const LayerRaster& r, const PathPoint& a, const PathPoint& b) {
+    return longest_gap_cells(r.layer_plane, a, b) > std::max(r.step, 1.0f);
+}
+}  // namespace
+
+void split_paths_at_gaps(LayerRaster& r) {
+    std::vector<std::vector<PathPoint>> out;
+    out.reserve(r.lines.size());
+    for (std::vector<PathPoint>& line : r.lines) {
+        size_t from = 0;
+        for (size_t j = 1; j < line.size(); ++j) {
+            if (!crosses_gap(r, line[j - 1], line[j])) continue;
+            // A piece of one point would only be travelled to and primed.
+            if (j - from >= 2) out.emplace_back(line.begin() + (long)from, line.begin() + (long)j);
+            from = j;
+        }
+        if (from == 0)
+            out.push_back(std::move(line));
+        else if (line.size() - from >= 2)
+            out.emplace_back(line.begin() + (long)from, line.end());
+    }
+    r.lines.swap(out);
+}
+
 // ---- collinear points -----------------------------------------------------------------
 
 void remove_collinear_points(std::vector<PathPoint>& pts) {
@@ -276,17 +331,20 @@ void remove_collinear_points(std::vector<PathPoint>& pts) {
 
 void prepare_contour_points(LayerRaster& r) {
     std::vector<PathPoint>& pts = r.cleaned_points;
-    if (pts.size() < 3) return;
+    // Lists of fewer than three points keep their steps, but not one across
+    // empty space.
+    const bool whole_pass = pts.size() >= 3;
     for (size_t i = 1; i < pts.size(); ++i) {
         float dx = std::fabs(pts[i].x - pts[i - 1].x), dy = std::fabs(pts[i].y - pts[i - 1].y);
-        if (dx != 1 && dy != 1) {
+        // Not a step along a row or a column, or one across empty space.
+        if ((whole_pass && dx != 1 && dy != 1) || crosses_gap(r, pts[i - 1], pts[i])) {
             PathPoint sep;
             sep.x = -1;
             pts.insert(pts.begin() + (long)i, sep);
             ++i;
         }
     }
-    remove_collinear_points(pts);
+    if (whole_pass) remove_collinear_points(pts);
 }
 
 void prune_collinear_paths(LayerRaster& r) {

@@ -295,7 +295,9 @@ void turn_to_next_row(LayerRaster& r, int a, int s) {
             r.last_run_count = 1;
             return;
         }
-        if (r.last_run_count == 1 && scan.runs == 1 && dist > 36) {
+        // A line's first turn (no run count yet) is held to the one-run limit:
+        // unlimited, it would reach across empty space to any far run.
+        if (r.last_run_count <= 1 && scan.runs == 1 && dist > 36) {
             r.last_run_count = 1;
             return;
         }
@@ -339,7 +341,7 @@ void turn_to_next_column(LayerRaster& r, int a, int s) {
         case 1: {
             int dist = std::abs((int)r.grid[c[0]].y - (int)p.y);
             if (r.last_run_count == 2 && scan.runs == 1 && dist > 35) return;
-            if (r.last_run_count == 1 && scan.runs == 1 && dist > 35) {
+            if (r.last_run_count <= 1 && scan.runs == 1 && dist > 35) {  // the first turn too, as for rows
                 r.last_run_count = 1;
                 return;
             }

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,10 @@ protected:
         store.set_value(va_start_layer, 0);
         z_skip_offset() = 0;
         r = std::make_unique<LayerRaster>();
+        // Material everywhere, so no step crosses empty space unless a test
+        // clears some.
+        std::memset(r->layer_plane, 1, sizeof(Plane));
+        r->step = 3;
     }
     void TearDown() override {
         if (r->gcode_file) std::fclose(r->gcode_file);
@@ -323,21 +328,29 @@ TEST_F(GcodeWriter, OutlineGapIsATravelEvenWhenItsEndsLineUpWithTheSeparator) {
     EXPECT_NE(text.find("G1 X14.00 Y20.00 E"), std::string::npos) << text;
 }
 
-TEST_F(GcodeWriter, OutlineTravelsPastLongStepsThatTurnSharperThan120Degrees) {
+TEST_F(GcodeWriter, OutlineTravelsPastLongSharpTurnsAndAcrossGaps) {
     // From (159, y) to (160, 200): one column over, so no separator. The
     // angle at (160, 200) between the way back and the step to
-    // (160 + dx, 200 + dy) decides, when the step to it is over 10 long.
+    // (160 + dx, 200 + dy) decides, when the step to it is over 10 long;
+    // so does an empty band of rows that the step crosses, when more than a
+    // grid step (3) of it lies over empty cells with empty side neighbours.
     struct Case {
         float from_y, dx, dy;
+        int empty_from, empty_to;  // rows cleared across the step
         bool travel;
     } cases[] = {
-        {188, 2.17f, 1, true},        // 12.04 long, 119.50 degrees
-        {188, 2.07f, 1, false},       // 12.04 long, 120.54 degrees
-        {190.04f, 0.3f, -1, true},    // 10.01 long, 22.5 degrees
-        {190.06f, 0.3f, -1, false},   // 9.99 long, the same turn
+        {188, 2.17f, 1, 0, -1, true},        // 12.04 long, 119.50 degrees
+        {188, 2.07f, 1, 0, -1, false},       // 12.04 long, 120.54 degrees
+        {190.04f, 0.3f, -1, 0, -1, true},    // 10.01 long, 22.5 degrees
+        {190.06f, 0.3f, -1, 0, -1, false},   // 9.99 long, the same turn
+        {188, 2.07f, 1, 190, 197, true},     // the straight-on step over 8 empty rows: 6 away from material
+        {188, 2.07f, 1, 192, 195, false},    // over 4: 2 away from material
     };
     store.set_value(bt_contour, 1);
     for (const Case& c : cases) {
+        std::memset(r->layer_plane, 1, sizeof(Plane));
+        for (int y = c.empty_from; y <= c.empty_to; ++y)
+            for (int x = 150; x <= 170; ++x) r->layer_plane[y * RASTER_W + x] = 0;
         std::string path = begin("angle.gcode");
         const float dx = 160 + c.dx, dy = 200 + c.dy;
         r->cleaned_points = {pt(158, 188), pt(159, c.from_y), pt(160, 200), pt(dx, dy), pt(dx + 1, dy)};
@@ -346,9 +359,53 @@ TEST_F(GcodeWriter, OutlineTravelsPastLongStepsThatTurnSharperThan120Degrees) {
         std::string text = finish(path);
         const bool travelled = text.find("G1 X160.00 Y200.00\n") != std::string::npos;
         const bool extruded = text.find("G1 X160.00 Y200.00 E") != std::string::npos;
-        EXPECT_EQ(travelled, c.travel) << c.from_y << " " << c.dx << "\n" << text;
+        EXPECT_EQ(travelled, c.travel) << c.from_y << " " << c.dx << " " << c.empty_from << "\n" << text;
         EXPECT_NE(travelled, extruded) << text;
     }
+    // Two blocks of material: the outline's jump from one to the other moves
+    // a single row, so no separator stands there, and hardly turns; it is a
+    // travel all the same. The steps within each block extrude.
+    std::memset(r->layer_plane, 0, sizeof(Plane));
+    for (int y = 110; y <= 130; ++y)
+        for (int x = 95; x <= 140; ++x) r->layer_plane[y * RASTER_W + x] = x <= 105 || x >= 128;
+    std::string path = begin("jump.gcode");
+    r->cleaned_points = {pt(100, 121), pt(100, 120), pt(101, 120), pt(131, 119), pt(132, 119), pt(132, 118)};
+    r->lines = {{pt(100, 115), pt(104, 115)}};
+    write_layer(1);
+    std::string text = finish(path);
+    EXPECT_NE(text.find("G1 X101.00 Y120.00 E"), std::string::npos) << text;
+    EXPECT_NE(text.find("G1 X131.00 Y119.00\nG1 Z0.40 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("G1 X132.00 Y119.00 E"), std::string::npos) << text;
+}
+
+TEST_F(GcodeWriter, PathAcrossAGapIsWrittenAsTwoPaths) {
+    // Material at x 95..115 and 125..145: the path's step from 110 to 130
+    // crosses nine empty columns, seven of them more than a cell from
+    // material. On both layer kinds the file is the one written for the two
+    // pieces as paths of their own: the piece after the gap is reached by a
+    // travel and primed as any later path, and the gap counts for nothing.
+    std::memset(r->layer_plane, 0, sizeof(Plane));
+    for (int y = 95; y <= 105; ++y)
+        for (int x = 95; x <= 145; ++x) r->layer_plane[y * RASTER_W + x] = x <= 115 || x >= 125;
+    const std::vector<PathPoint> whole = {pt(100, 100), pt(110, 100), pt(130, 100), pt(140, 100)};
+    std::string text[2];
+    int total[2];
+    for (int split = 0; split < 2; ++split) {
+        r->run_total = 0;
+        std::string path = begin("split.gcode");
+        for (int L = 0; L < 2; ++L) {
+            if (split)
+                r->lines = {{whole[0], whole[1]}, {whole[2], whole[3]}};
+            else
+                r->lines = {whole};
+            write_layer((float)L);
+        }
+        text[split] = finish(path);
+        total[split] = r->run_total;
+    }
+    EXPECT_EQ(text[0], text[1]);
+    EXPECT_NE(text[0].find("G1 X110.00 Y100.00 E12.000\n\nG1 E-3.000 F2400\n"), std::string::npos) << text[0];
+    EXPECT_EQ(total[0], 40);
 }
 
 TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {

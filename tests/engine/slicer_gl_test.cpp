@@ -1,6 +1,7 @@
 // The whole layer pipeline under a GL context: a box sliced into a
-// complete G-code file, checked line by line; the vertex-array
-// cross-section against the reference triangle-by-triangle picture.
+// complete G-code file, checked line by line; no extrusion of any foot's
+// file across empty space; the vertex-array cross-section against the
+// reference triangle-by-triangle picture.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,10 +11,13 @@
 #include <vector>
 
 #include "engine/gcode_writer.h"
+#include "engine/insole_outline.h"
+#include "engine/insole_shape.h"
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
+#include "tests/engine/foot_samples.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 
@@ -162,7 +166,160 @@ Extent extent(const Plane& p) {
     return e;
 }
 
+// A move read back from a file, turned back onto the raster (the view's
+// turn undone by a rotation matrix) and sampled every tenth of a cell.
+std::vector<std::pair<double, double>> samples_on_raster(const testsupport::GcodeMove& m, double turn_deg) {
+    const double a = turn_deg * 3.14159265358979 / 180, c = std::cos(a), s = std::sin(a);
+    const double ax = c * (m.x0 - 150) - s * (m.y0 - 180) + 150, ay = s * (m.x0 - 150) + c * (m.y0 - 180) + 180;
+    const double bx = c * (m.x1 - 150) - s * (m.y1 - 180) + 150, by = s * (m.x1 - 150) + c * (m.y1 - 180) + 180;
+    const int n = std::max(1, (int)std::ceil(std::hypot(bx - ax, by - ay) * 10));
+    std::vector<std::pair<double, double>> out;
+    for (int k = 0; k <= n; ++k) out.push_back({ax + (bx - ax) * k / n, ay + (by - ay) * k / n});
+    return out;
+}
+
+bool material_at(const std::vector<uint8_t>& plane, int x, int y) {
+    return x >= 0 && x < RASTER_W && y >= 0 && y < RASTER_H && plane[y * RASTER_W + x];
+}
+
+// The longest stretch of a move, in cells, more than a cell from every
+// material cell of plane.
+double longest_stretch_off_material(const std::vector<uint8_t>& plane, const testsupport::GcodeMove& m, double turn_deg) {
+    const auto pts = samples_on_raster(m, turn_deg);
+    const double piece = std::hypot(pts.back().first - pts[0].first, pts.back().second - pts[0].second) / (double)(pts.size() - 1);
+    double longest = 0;
+    int run = -1;  // samples since the last one near material
+    for (const auto& [x, y] : pts) {
+        bool near = material_at(plane, (int)std::floor(x), (int)std::floor(y));
+        for (int r = (int)std::floor(y) - 2; r <= (int)std::floor(y) + 2 && !near; ++r)
+            for (int col = (int)std::floor(x) - 2; col <= (int)std::floor(x) + 2 && !near; ++col)
+                near = material_at(plane, col, r) &&
+                       std::hypot(std::max({col - x, 0.0, x - (col + 1)}), std::max({r - y, 0.0, y - (r + 1)})) <= 1.0;
+        run = near ? -1 : run + 1;
+        longest = std::max(longest, run * piece);
+    }
+    return longest;
+}
+
+// The share of plane's material cells that lie within reach cells (across
+// rows and columns) of a cell under an extrusion move.
+double share_reached(const std::vector<uint8_t>& plane, const std::vector<testsupport::GcodeMove>& moves, double turn_deg,
+                     int reach) {
+    std::vector<uint8_t> under(RASTER_CELLS, 0), hit(RASTER_CELLS, 0);
+    for (const auto& m : moves)
+        for (const auto& [x, y] : samples_on_raster(m, turn_deg))
+            if (x >= 0 && x < RASTER_W && y >= 0 && y < RASTER_H) under[(int)y * RASTER_W + (int)x] = 1;
+    for (int i = 0; i < RASTER_CELLS; ++i)
+        if (under[i])
+            for (int dy = -reach; dy <= reach; ++dy)
+                for (int dx = -reach; dx <= reach; ++dx)
+                    if (material_at(plane, i % RASTER_W + dx, i / RASTER_W + dy)) hit[i + dy * RASTER_W + dx] = 1;
+    int material = 0, reached = 0;
+    for (int i = 0; i < RASTER_CELLS; ++i) material += plane[i] != 0, reached += plane[i] && hit[i];
+    return material ? (double)reached / material : 1.0;
+}
+
 }  // namespace
+
+// Every foot as the batch prints it (real, drawn, awkward and generated feet,
+// the scaling program's insoles, a marked image with pockets, dense bottom
+// layers): each extrusion move read back from the file stays over the
+// layer's material, with no stretch longer than one grid step more than a
+// cell away from it, and the moves still reach the layer's material.
+TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
+    std::vector<footsamples::NamedFoot> feet = footsamples::outline_feet(80);
+    for (auto& f : footsamples::awkward_feet()) feet.push_back(f);
+    for (const char* name : {"fitmire_A_iLeft.bmp", "fitmire_A_iRight.bmp", "fitmire_B_iLeft.bmp", "fitmire_B_iRight.bmp"})
+        feet.push_back({name, false, footsamples::read_foot_bmp(testsupport::testdata(name))});
+    ASSERT_GE(feet.size(), 35u);
+    auto shape = std::make_unique<InsoleShape>();
+    const int turn = -45;  // the batch's view
+    store.set_value(va_spacing, 0.5);
+    init_insole_shape(*shape);
+    for (size_t k = 0; k < feet.size(); ++k) {
+        const footsamples::NamedFoot& f = feet[k];
+        SCOPED_TRACE(f.name);
+        std::vector<uint8_t> pixels = f.pixels;
+        Mesh model;
+        testing::internal::CaptureStdout();
+        const bool built = build_insole_outline(*shape, pixels.data(), model);
+        testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(built);
+        turn_view(in, turn);
+        double cm[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        cm[12] = -std::floor((shape->x_min + shape->x_max) * 0.5);
+        cm[13] = -std::floor((shape->y_min + shape->y_max) * 0.5);
+        std::memcpy(in.centre_matrix, cm, sizeof cm);
+        in.current_angle = turn;
+        in.base_height = shape->base_height;
+        r->insole_mesh_model = 1;
+        // Every fourth foot takes the dense bottom; every seventh a marked
+        // image's grids and a pocket in the heel, cleared from layer 4 on
+        // (the marks are placed as if the image were centred on the raster).
+        store.set_value(ck_dence_bottom, k % 4 == 1);
+        const bool marked = k % 7 == 3;
+        r->has_marks = marked;
+        in.circles.clear();
+        if (marked) {
+            const int row = shape->y_min + 40;
+            int x0 = SHAPE_W, x1 = -1;
+            for (int x = 0; x < SHAPE_W; ++x)
+                if (f.pixels[row * SHAPE_W + x]) x0 = std::min(x0, x), x1 = std::max(x1, x);
+            in.circles.push_back({(float)((x0 + x1) / 2 + 75 + cm[12]), (float)(row + 180 + cm[13]), 12});
+        }
+
+        // Layer 0, then two layers at a third and two thirds of the height.
+        float top = 0;
+        for (const MeshTriangle& t : model) top = std::max({top, t.a.z, t.b.z, t.c.z});
+        const int last = (int)((top - shape->base_height) / 0.5f) - 1;
+        ASSERT_TRUE(begin_gcode_file(*r, dir / "foot.gcode"));
+        store.set_range(va_layer_index, 0, last + 1);
+        std::vector<std::vector<uint8_t>> planes;
+        std::vector<float> steps;
+        testing::internal::CaptureStdout();
+        auto slice = [&] {
+            slice_and_write_gcode(*r, model, in);
+            if (r->lines.empty()) return;  // nothing written for the layer
+            planes.emplace_back(r->layer_plane, r->layer_plane + RASTER_CELLS);
+            steps.push_back(r->step);
+        };
+        int done = -1;
+        for (int L : {0, last / 3, 2 * last / 3}) {
+            if (L <= done) continue;
+            done = L;
+            store.set_value(va_layer_index, L);
+            slice();
+        }
+        end_gcode_run(*r, in);
+        testing::internal::GetCapturedStdout();
+        std::string text;
+        ASSERT_TRUE(testsupport::read_text_file(dir / "foot.gcode", &text));
+        const auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+        ASSERT_TRUE(c.ok()) << c.report();
+        ASSERT_EQ(c.layers.size(), planes.size());
+        ASSERT_GE(planes.size(), 1u);
+
+        for (size_t i = 0; i < planes.size(); ++i) {
+            const std::vector<uint8_t>& plane = planes[i];
+            double worst = 0;
+            const testsupport::GcodeMove* worst_move = nullptr;
+            for (const auto& m : c.layers[i].extrusions) {
+                // The priming line of layer 0 runs beside the print on purpose.
+                if (i == 0 && m.x0 == 25 && m.y0 == 10 && m.x1 == 25 && m.y1 == 160) continue;
+                const double g = longest_stretch_off_material(plane, m, turn);
+                if (g > worst) worst = g, worst_move = &m;
+            }
+            // Lines a grid step apart reach all but the small islands that
+            // are left out as too short.
+            EXPECT_GE(share_reached(plane, c.layers[i].extrusions, turn, (int)steps[i]), 0.9) << "Z " << c.layers[i].z;
+            EXPECT_LE(worst, steps[i] + 0.3) << "Z " << c.layers[i].z << " grid step " << steps[i] << ": X"
+                                             << worst_move->x0 << " Y" << worst_move->y0 << " -> X" << worst_move->x1
+                                             << " Y" << worst_move->y1;
+        }
+    }
+    destroy_insole_shape(*shape);
+    r->has_marks = 0;
+}
 
 TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
     Mesh box = make_box(100, 200, 3);

@@ -221,6 +221,7 @@ TEST_F(Slicer, MarkedImageGridsOverrideTheOperator) {
 }
 
 TEST_F(Slicer, ContourPointsSeparatorsAndCollinearRemoval) {
+    fill(*r, 0, 299, 0, 359);  // no step crosses empty space
     for (size_t n = 0; n < 3; ++n) {
         r->cleaned_points.assign(n, pt(5, 5));
         prepare_contour_points(*r);
@@ -244,6 +245,60 @@ TEST_F(Slicer, ContourPointsSeparatorsAndCollinearRemoval) {
     prune_collinear_paths(*r);
     EXPECT_EQ(r->lines[0].size(), 3u);  // vertical middle points removed up to the last triple
     EXPECT_EQ(r->lines[1].size(), 3u);  // three points: nothing examined
+}
+
+// Stretches of a step more than a cell from material, worked out by hand
+// from the empty cells the line crosses (samples a quarter cell apart, so a
+// stretch may read up to a quarter more).
+TEST_F(Slicer, GapAlongAStepCountsOnlyWhatLiesOffTheMaterial) {
+    struct Case {
+        const char* what;
+        float ax, ay, bx, by, want;
+    } cases[] = {
+        {"within material", 20, 20, 90, 25, 0},
+        {"across 2 empty columns", 95, 52, 125, 52, 0},    // 100, 101: each beside material
+        {"across 9 empty columns", 95, 62, 125, 62, 7},    // 100..108: 101..107 off it
+        {"along a stepped edge", 150, 100, 180, 103, 0},   // a cell off it at most
+        {"two rows off an edge", 150, 98, 170, 98, 20},
+        {"out of the raster", 290, 250, 305, 250, 4},      // 301..305 off it, as empty as any
+        {"diagonal neighbours only", 40, 80, 42, 82, 1.41f},  // cell (41, 81) between two corners
+    };
+    fill(*r, 10, 99, 10, 49);
+    fill(*r, 10, 99, 50, 54);
+    fill(*r, 102, 130, 50, 54);
+    fill(*r, 10, 99, 60, 64);
+    fill(*r, 109, 130, 60, 64);
+    for (int y = 100; y < 120; ++y) fill(*r, 140, 150 + 10 * (y - 100), y, y);  // 10 columns more a row
+    fill(*r, 280, 299, 250, 252);
+    fill(*r, 30, 40, 70, 80);
+    fill(*r, 42, 50, 82, 90);
+    for (const Case& c : cases) {
+        const float got = longest_gap_cells(r->layer_plane, pt(c.ax, c.ay), pt(c.bx, c.by));
+        EXPECT_GE(got, c.want - 0.01f) << c.what;
+        EXPECT_LE(got, c.want + 0.3f) << c.what;
+    }
+
+    // Where a step crosses more than a grid step of it, the outline gets a
+    // separator, even for a step of one row; a fill line goes on as a new
+    // line, and a piece of a single point between two gaps is left out.
+    r->step = 3;
+    r->cleaned_points = {pt(96, 62), pt(97, 62), pt(98, 62), pt(115, 61), pt(116, 61), pt(117, 62)};
+    prepare_contour_points(*r);
+    ASSERT_EQ(r->cleaned_points.size(), 6u);  // (97, 62) is collinear
+    EXPECT_EQ(r->cleaned_points[2].x, -1);
+    EXPECT_EQ(r->cleaned_points[3].x, 115);
+    r->cleaned_points = {pt(98, 62), pt(112, 62)};  // too short for the rest of the pass
+    prepare_contour_points(*r);
+    ASSERT_EQ(r->cleaned_points.size(), 3u);
+    EXPECT_EQ(r->cleaned_points[1].x, -1);
+    r->lines = {{pt(20, 20), pt(21, 20), pt(22, 20), pt(115, 61), pt(20, 21), pt(21, 21)}, {pt(98, 62), pt(112, 62)},
+                {pt(112, 62), pt(125, 62)}};
+    split_paths_at_gaps(*r);
+    ASSERT_EQ(r->lines.size(), 3u);
+    EXPECT_EQ(r->lines[0].size(), 3u);
+    EXPECT_EQ(r->lines[1].size(), 2u);
+    EXPECT_EQ(r->lines[1][0].y, 21);
+    EXPECT_EQ(r->lines[2][0].x, 112);
 }
 
 TEST_F(Slicer, CellToMillimetreTurnsBackAndShifts) {

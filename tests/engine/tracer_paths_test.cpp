@@ -203,7 +203,8 @@ TEST(TracerTurn, ChoiceByCandidateCountAndDistanceLimits) {
         {true, 2, {57}, 30, -1, 1},                // 27 after two: ends
         {true, 1, {66}, 30, 66, 1},                // 36 after one: turns
         {true, 1, {69}, 30, -1, 1},                // 39 after one: ends
-        {true, 0, {150}, 30, 150, 1},              // at a line's first turn, any distance
+        {true, 0, {66}, 30, 66, 1},                // a line's first turn: 36 turns
+        {true, 0, {150}, 30, -1, 1},               // 120: ends, as after one run
         {true, 0, {60, 120}, 96, 120, 2},          // two: the nearer
         {true, 0, {120, 180}, 150, 120, 2},        // two tied: the first
         {true, 0, {120, 180, 270}, 150, 120, 3},   // three, first and second tied: the first
@@ -215,6 +216,8 @@ TEST(TracerTurn, ChoiceByCandidateCountAndDistanceLimits) {
         {false, 1, {135}, 30, -1, 1},              // 36 after one: ends
         {false, 2, {132}, 30, 132, 1},
         {false, 2, {135}, 30, -1, 2},              // 36 after two: ends, the count kept
+        {false, 0, {132}, 30, 132, 1},             // a line's first turn: 33 turns
+        {false, 0, {240}, 30, -1, 1},              // 210: ends
         {false, 0, {93, 105}, 30, 93, 2},          // two tied: the first
         {false, 0, {69, 105}, 30, 105, 2},         // two: the nearer
         {false, 0, {93, 105, 150}, 30, 93, 3},     // three, first and second tied: the first

@@ -1,5 +1,6 @@
 // G-code checker for tests: exact line forms, layer headers, E resets,
-// nozzle height during travels and extrusion, coordinate bounds.
+// nozzle height during travels and extrusion, coordinate bounds, and the
+// extrusion moves of each layer.
 #include "tests/support/gcode_check.h"
 
 #include <cmath>
@@ -109,10 +110,12 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
 
     GcodeLayer* layer = nullptr;
     double nozzle_z = 0;
+    bool placed = false;  // whether an X/Y has been written yet
+    double at_x = 0, at_y = 0;
     bool after_reset = false;
     // E and position as the printer would have them; E before a retract and
     // whether the last E change was a retract or prime line.
-    double e_now = 0, e_before_retract = 0, at_x = 0, at_y = 0;
+    double e_now = 0, e_before_retract = 0;
     bool in_e_moves = false, stretch_open = false;
     auto problem = [&](size_t i, const std::string& what) {
         c.problems.push_back("line " + std::to_string(i + 1) + " (\"" + lines[i] + "\"): " + what);
@@ -168,7 +171,6 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
                     s.length_mm += std::hypot(p.x - at_x, p.y - at_y);
                     s.e += p.e - e_now;
                     ++s.moves;
-                    ++layer->extrusion_moves;
                     in_e_moves = false;
                 }
                 e_now = p.e;
@@ -190,8 +192,12 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
                 break;
         }
         if (p.form == Form::Travel || p.form == Form::TravelSp || p.form == Form::Extrude) {
-            at_x = p.x;
-            at_y = p.y;
+            if (p.form == Form::Extrude) {
+                if (!placed) problem(i, "extrusion from an unknown position");
+                layer->extrusions.push_back({at_x, at_y, p.x, p.y});
+            }
+            placed = true;
+            at_x = p.x, at_y = p.y;
             if (p.x < c.min_x) c.min_x = p.x;
             if (p.x > c.max_x) c.max_x = p.x;
             if (p.y < c.min_y) c.min_y = p.y;

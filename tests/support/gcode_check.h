@@ -17,12 +17,17 @@ struct GcodeStretch {
     bool primed = false;   // started after a retract-travel-prime (false: straight after a reset or a move)
 };
 
+// One extrusion move: from where the nozzle was to where the line sends it.
+struct GcodeMove {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
 struct GcodeLayer {
     double z = 0;                     // from the header "G1 Z%.2f"
     std::vector<double> first_e_after_reset;  // first E written after each "G92 E0"
-    int extrusion_moves = 0;
     std::vector<GcodeStretch> stretches;
     double deepest_retract = 0;       // largest drop of E from one E move to the next
+    std::vector<GcodeMove> extrusions;        // in file order
 };
 
 struct GcodeCheck {
