@@ -28,6 +28,20 @@ float distance(const ShapePoint& a, const ShapePoint& b) {
     return std::sqrt(dx * dx + dy * dy);
 }
 
+// The two triangles of cell (x, y) with its corners at the given heights,
+// counter-clockwise from (x, y); turned makes them face down.
+void append_cell(Mesh& model, int x, int y, float z00, float z10, float z11, float z01, bool turned) {
+    const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+    const Vec3 a{fx, fy, z00}, b{fx + 1, fy, z10}, c{fx + 1, fy + 1, z11}, d{fx, fy + 1, z01};
+    if (turned) {
+        model.push_back({c, b, a});
+        model.push_back({a, d, c});
+    } else {
+        model.push_back({a, b, c});
+        model.push_back({c, d, a});
+    }
+}
+
 // Two triangles per cell whose four corners are all inside; the bottom
 // surface turns each triangle so it faces down.
 void append_surface(Mesh& model, const float* map, float base, bool turned) {
@@ -36,16 +50,7 @@ void append_surface(Mesh& model, const float* map, float base, bool turned) {
             const float v00 = map[idx(x, y)], v10 = map[idx(x + 1, y)];
             const float v01 = map[idx(x, y + 1)], v11 = map[idx(x + 1, y + 1)];
             if (v00 == 0 || v10 == 0 || v01 == 0 || v11 == 0) continue;
-            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
-            const Vec3 a{fx, fy, v00 / 5 - base}, b{fx + 1, fy, v10 / 5 - base};
-            const Vec3 c{fx + 1, fy + 1, v11 / 5 - base}, d{fx, fy + 1, v01 / 5 - base};
-            if (turned) {
-                model.push_back({c, b, a});
-                model.push_back({a, d, c});
-            } else {
-                model.push_back({a, b, c});
-                model.push_back({c, d, a});
-            }
+            append_cell(model, x, y, v00 / 5 - base, v10 / 5 - base, v11 / 5 - base, v01 / 5 - base, turned);
         }
 }
 
@@ -319,16 +324,7 @@ void append_mm_surface(Mesh& model, const std::vector<float>& z, const std::vect
         for (int x = 0; x <= SHAPE_W - 2; ++x) {
             if (!present[idx(x, y)] || !present[idx(x + 1, y)] || !present[idx(x, y + 1)] || !present[idx(x + 1, y + 1)])
                 continue;
-            const float fx = static_cast<float>(x), fy = static_cast<float>(y);
-            const Vec3 a{fx, fy, z[idx(x, y)]}, b{fx + 1, fy, z[idx(x + 1, y)]};
-            const Vec3 c{fx + 1, fy + 1, z[idx(x + 1, y + 1)]}, d{fx, fy + 1, z[idx(x, y + 1)]};
-            if (turned) {
-                model.push_back({c, b, a});
-                model.push_back({a, d, c});
-            } else {
-                model.push_back({a, b, c});
-                model.push_back({c, d, a});
-            }
+            append_cell(model, x, y, z[idx(x, y)], z[idx(x + 1, y)], z[idx(x + 1, y + 1)], z[idx(x, y + 1)], turned);
         }
 }
 
