@@ -34,6 +34,14 @@ bool same(const Vec3& v, float x, float y, float z) { return v.x == x && v.y == 
     }
     return ::testing::AssertionSuccess();
 }
+// The model of a shape that must give one; its console lines are not looked at.
+Mesh built_model(InsoleShape& shape) {
+    Mesh model;
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(build_insole_mesh(shape, model));
+    testing::internal::GetCapturedStdout();
+    return model;
+}
 }  // namespace
 
 TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
@@ -158,10 +166,7 @@ TEST_F(InsoleMesh, FootSpeckOutsideTheInsoleIsLeftOut) {
     put(shape->foot_map, 40, 40, 89, 239, 50);
     put(shape->foot_map, 30, 187, 33, 192, 50);  // start row trunc(199 * 0.75 + 40) = 189
     put(shape->inside_mask, 40, 40, 89, 239, 10);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(*shape, model));
-    testing::internal::GetCapturedStdout();
+    Mesh model = built_model(*shape);
     int walls = 0;
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
     for (const MeshTriangle& t : model) EXPECT_TRUE(t.a.x >= 40 && t.b.x >= 40 && t.c.x >= 40);
@@ -174,10 +179,7 @@ TEST_F(InsoleMesh, SlotInTheInsoleKeepsTheWallAtTheRim) {
     put(shape->foot_map, 30, 40, 89, 300, 50);
     put(shape->inside_mask, 30, 40, 89, 300, 10);
     put(shape->inside_mask, 58, 200, 60, 300, 0);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(*shape, model));
-    testing::internal::GetCapturedStdout();
+    Mesh model = built_model(*shape);
     int walls = 0;
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
 }
@@ -189,10 +191,7 @@ TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
     put(shape->foot_map, 30, 40, 89, 239, 50);
     put(shape->foot_map, 50, 100, 59, 109, 0);
     put(shape->inside_mask, 30, 40, 89, 239, 10);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(*shape, model));
-    testing::internal::GetCapturedStdout();
+    Mesh model = built_model(*shape);
     int plate = 0, top = 0, walls = 0;
     for (const MeshTriangle& t : model) {
         plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
@@ -213,10 +212,7 @@ TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
         put(shape->foot_map, 45, 80, 75, 110, 5);
         if (hole) shape->foot_map[200 * 150 + 60] = 0;
         put(shape->inside_mask, 30, 40, 89, 239, 10);
-        Mesh model;
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(build_insole_mesh(*shape, model));
-        testing::internal::GetCapturedStdout();
+        Mesh model = built_model(*shape);
         float lowest_top = 1e9f;
         for (const MeshTriangle& t : model)
             if (t.a.z > 0 && t.b.z > 0 && t.c.z > 0) lowest_top = std::min({lowest_top, t.a.z, t.b.z, t.c.z});
@@ -233,10 +229,7 @@ TEST_F(InsoleMesh, WedgeOfOutlineBeyondTheFootKeepsTheDesignsSlopedWall) {
     put(shape->inside_mask, 30, 40, 89, 239, 10);
     for (int y = 80; y <= 160; ++y)  // a wedge 12 px out at its tip, row 120
         put(shape->inside_mask, 30 - (12 - std::abs(y - 120) * 12 / 40), y, 29, y, 10);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(*shape, model));
-    testing::internal::GetCapturedStdout();
+    Mesh model = built_model(*shape);
     bool sloped = false;
     for (const MeshTriangle& t : model) {
         bool tip = false, top = false;
@@ -257,10 +250,7 @@ TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
     put(shape->foot_map, 30, 40, 89, 239, 50);
     for (int y = 230; y <= 239; ++y) put(shape->foot_map, 30, y, 30 + 9 - (239 - y) - 1, y, 0);
     put(shape->inside_mask, 32, 45, 85, 239, 10);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(*shape, model));
-    testing::internal::GetCapturedStdout();
+    Mesh model = built_model(*shape);
     auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
     float gap = 0;
     for (int side = 0; side < 2; ++side) {
@@ -288,10 +278,7 @@ TEST_F(InsoleMesh, FootTouchingAtACornerBeyondTheOutlineStaysInTheTop) {
     shape->foot_map[100 * 150 + 60] = 0;  // a hole: the design's top would be open
     put(shape->foot_map, 90, 240, 100, 250, 50);
     put(shape->inside_mask, 30, 40, 89, 239, 10);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(*shape, model));
-    testing::internal::GetCapturedStdout();
+    Mesh model = built_model(*shape);
     int over = 0;
     for (const MeshTriangle& t : model) over += t.a.x >= 95 && t.a.y >= 245 && t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
     EXPECT_GE(over, 2 * 5 * 5);
