@@ -46,9 +46,10 @@ sanitize-build: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 
 sanitize-test: sanitize-build
-	# LP_NUM_THREADS=0: llvmpipe's worker threads ending while the leak checker
-	# stops the process made the checker itself crash now and then.
-	cd $(SAN_BUILD) && LIBGL_ALWAYS_SOFTWARE=1 LP_NUM_THREADS=0 ASAN_OPTIONS=detect_leaks=1 \
+	# LP_NUM_THREADS=0 and no shader cache: llvmpipe's worker threads and the
+	# cache's writer thread ending while the leak checker stops the process
+	# made the checker itself crash now and then.
+	cd $(SAN_BUILD) && LIBGL_ALWAYS_SOFTWARE=1 LP_NUM_THREADS=0 MESA_SHADER_CACHE_DISABLE=true ASAN_OPTIONS=detect_leaks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 $(XRUN) ctest --output-on-failure -j $(JOBS) -LE soak
 
 fuzz: sanitize-build
