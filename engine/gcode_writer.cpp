@@ -162,6 +162,7 @@ const std::string& gcode_final_path() { return job().final_path; }
 bool begin_gcode_file(LayerRaster& r, const std::string& path, const std::string& final_path) {
     ParamStore& ps = params();
     r.layer_distance = 0;
+    r.layers_written = 0;
     ps.set_value(out_time, 0);
     if (r.gcode_file) {  // a job left open: finish its file before starting anew
         std::fclose(r.gcode_file);
@@ -210,6 +211,7 @@ void write_gcode_layer(LayerRaster& r, const SliceInputs& in) {
         return;
     }
     Moves mv{r, print_z - z_skip_offset(), print_z + pf(va_up_move) - z_skip_offset()};
+    ++r.layers_written;
 
     out(r, "\n\nG1 Z%.2f\n", mv.z);
     params().set_value(out_time, pval(out_time) + r.layer_distance);
@@ -255,6 +257,12 @@ void end_gcode_run(LayerRaster& r, const SliceInputs& in) {
         if (!ok) {
             std::printf("ERROR: writing G-code file %s failed; the file is incomplete and stays where it is\n",
                         j.open_path.c_str());
+        } else if (r.layers_written == 0) {
+            // Start and end text alone would print nothing yet pass for a
+            // finished job: the file goes, and the caller learns of it.
+            ok = std::remove(j.open_path.c_str()) == 0;
+            std::printf("ERROR: no layer of the model has a path to print; G-code file %s %s\n", j.open_path.c_str(),
+                        ok ? "removed" : "cannot be removed");
         } else if (!j.final_path.empty() && j.final_path != j.open_path) {
             // The final name may be another job's file (a slipper download of
             // the same customer): it is never replaced. The new file then
@@ -271,7 +279,7 @@ void end_gcode_run(LayerRaster& r, const SliceInputs& in) {
                             j.final_path.c_str(), m == platform::MoveResult::target_exists ? "name taken" : std::strerror(errno),
                             j.open_path.c_str());
         }
-        std::printf("End Saving\n");
+        if (r.layers_written > 0) std::printf("End Saving\n");
         r.gcode_file_open = 0;
         // Minutes at the work speed; with no work speed set there is no estimate.
         const double speed = pval(va_other_speed);

@@ -22,7 +22,8 @@ bool begin_gcode_file(LayerRaster& r, const std::string& path, const std::string
 void write_gcode_layer(LayerRaster& r, const SliceInputs& in);
 
 // End of a run (the last layer handled): totals, requests cleared, end text,
-// file closed and moved to its final name, batch hand-off.
+// file closed and moved to its final name, batch hand-off. A job that wrote
+// no layer (layers_written 0) is not finished: its file is removed instead.
 void end_gcode_run(LayerRaster& r, const SliceInputs& in);
 
 // Stops a job that cannot go on: the requests are cleared and an open file

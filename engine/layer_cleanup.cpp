@@ -230,9 +230,18 @@ void set_layer_grid(LayerRaster& r, const SliceInputs& in) {
 }
 
 void drop_short_paths(LayerRaster& r, double point_space) {
+    // Short paths are stray pieces beside the layer's real ones. When every
+    // path is short, they are the layer itself (an insole's top plateau, a
+    // thin foot): its longest stays, or the layer would not be printed.
+    size_t longest = 0;
+    bool all_short = true;
+    for (size_t i = 0; i < r.lines.size(); ++i) {
+        if ((double)r.lines[i].size() * point_space >= 100) all_short = false;
+        if (r.lines[i].size() > r.lines[longest].size()) longest = i;
+    }
     size_t keep = 0;
     for (size_t i = 0; i < r.lines.size(); ++i) {
-        if ((double)r.lines[i].size() * point_space < 100) continue;
+        if ((double)r.lines[i].size() * point_space < 100 && !(all_short && i == longest)) continue;
         if (keep != i) r.lines[keep] = std::move(r.lines[i]);
         ++keep;
     }
@@ -364,18 +373,24 @@ CellTransform make_cell_transform(const SliceInputs& in, float layer_index) {
     return t;
 }
 
+// The render turns the model about the raster's middle, which lies between
+// cells: cell x samples the model at x - 149.5 (and row y at y - 179.5). A
+// point is turned back about that same middle, or every other layer of a
+// turned view would sit a cell off the one below it.
+constexpr float kTurnCentreX = 149.5f, kTurnCentreY = 179.5f;
+
 void cell_to_mm(const CellTransform& t, float x, float y, float* mx, float* my) {
-    float u = x - 150, v = y - 180;
+    float u = x - kTurnCentreX, v = y - kTurnCentreY;
     if (u == 0 && v == 0) {
-        *mx = (float)(150 - t.off_x);
-        *my = (float)(180 - t.off_y);
+        *mx = kTurnCentreX - (float)t.off_x;
+        *my = kTurnCentreY - (float)t.off_y;
         return;
     }
     float a = polar_angle_deg(u, v);
     float d = std::sqrt(v * v + u * u);
     float th = (a - t.turn_deg) * PI_F / 180;
-    *mx = std::cos(th) * d + 150 - (float)t.off_x;
-    *my = std::sin(th) * d + 180 - (float)t.off_y;
+    *mx = std::cos(th) * d + kTurnCentreX - (float)t.off_x;
+    *my = std::sin(th) * d + kTurnCentreY - (float)t.off_y;
 }
 
 }  // namespace engine

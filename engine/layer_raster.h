@@ -51,6 +51,8 @@ struct LayerRaster {
     uint8_t full_path_request = 0;
     uint8_t gcode_file_open = 0;
     FILE* gcode_file = nullptr;
+    // Layers the current (or last) G-code job wrote; a job of none is not finished.
+    int32_t layers_written = 0;
     float* img1 = nullptr;  // RASTER_W x RASTER_H depth values
     float* img2 = nullptr;
     float model_height = 0;

@@ -101,7 +101,8 @@ void set_layer_flags(LayerRaster& r, float layer_index);
 void set_layer_grid(LayerRaster& r, const SliceInputs& in);
 // Runs the builder that fits row_lines and drops short paths.
 void build_layer_paths(LayerRaster& r);
-// Removes paths whose point count times point_space is below 100.
+// Removes paths whose point count times point_space is below 100, except
+// the longest when that would remove them all.
 void drop_short_paths(LayerRaster& r, double point_space);
 
 // ---- point clean-ups used by the G-code writer ---------------------------------

@@ -56,7 +56,12 @@ void end_batch() {
 void batch_job_finished(GL_Display_3D& view) {
     if (!view.job_image_path.empty()) {
         // Moved, not merely present: an older file of that name proves nothing.
-        if (common::file_exists(view.gcode_path) && !common::file_exists(view.gcode_temp_path)) {
+        if (view.raster.layers_written == 0) {
+            // Too thin for any path on any layer: it would never print.
+            const size_t slash = view.job_image_path.find_last_of('/');
+            set_aside_job_image(view.job_image_path.substr(slash == std::string::npos ? 0 : slash + 1),
+                                "no layer of the foot has a path to print");
+        } else if (common::file_exists(view.gcode_path) && !common::file_exists(view.gcode_temp_path)) {
             remove_job_file(view.job_image_path);
             if (!view.job_settings_path.empty()) remove_job_file(view.job_settings_path);
         } else {

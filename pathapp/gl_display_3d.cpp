@@ -102,7 +102,10 @@ void GL_Display_3D::capture_matrices() {
     glEnd();
     glGetDoublev(GL_MODELVIEW_MATRIX, view_matrix);
     glPopMatrix();
+    capture_placement();
+}
 
+void GL_Display_3D::capture_placement() {
     glPushMatrix();
     glLoadIdentity();
     glRotatef(model_rot_x, 1, 0, 0);
@@ -189,7 +192,13 @@ void GL_Display_3D::draw() {
     glPopMatrix();
     glDisable(GL_LIGHTING);
 
-    if (image_view && image_view->batch_load_pending) batch_load_step();
+    if (image_view && image_view->batch_load_pending) {
+        batch_load_step();
+        // The loader set the model's box and turn and reset the centring; the
+        // layer step below measures the new model in this same frame, and
+        // must see all of it centred, as a hand load does a frame later.
+        capture_placement();
+    }
     if (image_view && image_view->batch_slice_pending) batch_start_step();
     if (!model.empty()) layer_step();
 }

@@ -92,6 +92,8 @@ public:
 private:
     void draw_background();
     void capture_matrices();
+    // The model's turn, centring and zoom matrices (no drawing).
+    void capture_placement();
     void draw_cross_section();
     void layer_step();
 };

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,14 +176,23 @@ TEST_F(GcodeWriter, SkippedLayersShiftOnlyTheirOwnJob) {
     EXPECT_DOUBLE_EQ(c.layers[1].z, 0.40);
 }
 
-TEST_F(GcodeWriter, LayerWithoutPathsWritesNothing) {
-    std::string path = begin("empty.gcode");
+// A pathless layer touches nothing; a job of such layers alone is not a
+// finished G-code file: it is removed, never moved to its final name.
+TEST_F(GcodeWriter, LayerWithoutPathsWritesNothingAndAJobOfNoneLeavesNoFile) {
+    const std::string path = dir / "empty.tmp", final_path = dir / "empty.gcode";
+    ASSERT_TRUE(begin_gcode_file(*r, path, final_path));
     r->lines.clear();
     store.set_value(va_start_layer, 5);  // would skip, but a pathless layer touches nothing
     write_layer(0);
     EXPECT_EQ(z_skip_offset(), 0);
-    std::string text = finish(path);
-    EXPECT_EQ(text, "START\n\nEND");
+    testing::internal::CaptureStdout();
+    end_gcode_run(*r, in);
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(said, "ERROR: no layer of the model has a path to print; G-code file " + path + " removed\n");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(final_path));
+    EXPECT_EQ(r->layers_written, 0);
+    EXPECT_EQ(r->gcode_file_open, 0);
 }
 
 TEST_F(GcodeWriter, PrintTimeIsPathLengthOverWorkSpeed) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -129,11 +130,9 @@ protected:
 }  // namespace
 
 // The scaling program's insoles are the station's everyday input: their
-// model and G-code stay byte for byte as they were before any foot with
-// islands or a split arch could be printed whole, but for a fill line that
-// no longer turns at once to a run far beyond empty space, and the few
-// moves that strung plastic across the heel cup or past the outline, now
-// travels.
+// model stays byte for byte as it was before any foot with islands or a
+// split arch could be printed whole, and their G-code as it became when
+// turned layers came to register and the top plateau to be printed.
 TEST_F(InsoleModelGl, ScaledInsolesKeepTheirModelAndGcode) {
     struct Pin {
         const char* file;
@@ -141,10 +140,10 @@ TEST_F(InsoleModelGl, ScaledInsolesKeepTheirModelAndGcode) {
         size_t gcode_bytes;
     };
     const Pin pins[] = {
-        {"fitmire_A_iLeft.bmp", 0xc18280f1b0c0bcb1ull, 0x56aeb16c9aad7de4ull, 45426},
-        {"fitmire_A_iRight.bmp", 0xfc27bff28c15ca59ull, 0x721555bec5373d66ull, 42701},
-        {"fitmire_B_iLeft.bmp", 0xa8c6f8bd855c2dbeull, 0x4303ddff7125eae7ull, 55272},
-        {"fitmire_B_iRight.bmp", 0xabf1280d6f3a7d41ull, 0x9c035f16fa1232bcull, 33516},
+        {"fitmire_A_iLeft.bmp", 0xc18280f1b0c0bcb1ull, 1446067243046277192ull, 46598},
+        {"fitmire_A_iRight.bmp", 0xfc27bff28c15ca59ull, 17708617529987080607ull, 43795},
+        {"fitmire_B_iLeft.bmp", 0xa8c6f8bd855c2dbeull, 18185182236946635080ull, 56365},
+        {"fitmire_B_iRight.bmp", 0xabf1280d6f3a7d41ull, 6391876623161412284ull, 34611},
     };
     store.set_value(va_spacing, 0.5);
     for (const Pin& pin : pins) {
@@ -159,6 +158,14 @@ TEST_F(InsoleModelGl, ScaledInsolesKeepTheirModelAndGcode) {
         EXPECT_EQ(mh, pin.model) << pin.file;
         EXPECT_EQ(gh, pin.gcode) << pin.file;
         EXPECT_EQ(gcode.size(), pin.gcode_bytes) << pin.file;
+        // Measured to the image's top (its highest foot value / 5, less the
+        // 2 mm base) and printed up to the last layer below it, its small top
+        // plateau included.
+        const std::vector<uint8_t> px = footsamples::read_foot_bmp(testsupport::testdata(pin.file));
+        EXPECT_NEAR(r->model_height, *std::max_element(px.begin(), px.end()) / 5.0 - 2.0, 0.05) << pin.file;
+        const double first_z = std::atof(gcode.c_str() + gcode.find("\n\nG1 Z") + 6);
+        const double last_z = std::atof(gcode.c_str() + gcode.rfind("\n\nG1 Z") + 6);
+        EXPECT_GE(std::lround((last_z - first_z) / 0.5) + 1, std::lround(r->model_height / 0.5) - 1) << pin.file;
     }
 }
 

@@ -131,15 +131,20 @@ TEST_F(Slicer, DownwardScanAtColumnZeroNeverEndsEarly) {
     EXPECT_EQ(count_x(r->cleaned_points, 0), 1u + 290u);  // anchor and rows 300..11 (row 10 lies on the line)
 }
 
-TEST_F(Slicer, ShortPathsDropped33Versus34) {
-    r->lines.resize(3);
-    r->lines[0].resize(33, pt(1, 1));
-    r->lines[1].resize(34, pt(2, 2));
-    r->lines[2].resize(50, pt(3, 3));
-    drop_short_paths(*r, 3);
-    ASSERT_EQ(r->lines.size(), 2u);
-    EXPECT_EQ(r->lines[0].size(), 34u);
-    EXPECT_EQ(r->lines[1].size(), 50u);
+// 33 points at spacing 3 are a stray piece (99 < 100), 34 are not; a layer
+// whose paths are all short keeps its longest (the first of equals).
+TEST_F(Slicer, ShortPathsDroppedButALayerKeepsItsLongest) {
+    const struct {
+        std::vector<size_t> sizes, kept;
+    } cases[] = {{{33, 34, 50}, {34, 50}}, {{33, 12, 30}, {33}}, {{20, 33, 33}, {33}}, {{2}, {2}}, {{}, {}}};
+    for (const auto& c : cases) {
+        r->lines.clear();
+        for (size_t n : c.sizes) r->lines.emplace_back(n, pt((float)n, 1));
+        drop_short_paths(*r, 3);
+        std::vector<size_t> kept;
+        for (const auto& l : r->lines) kept.push_back(l.size());
+        EXPECT_EQ(kept, c.kept) << c.sizes.size();
+    }
 }
 
 TEST_F(Slicer, LayerFlagsByCrossPeriodAndOffset) {
@@ -301,7 +306,9 @@ TEST_F(Slicer, GapAlongAStepCountsOnlyWhatLiesOffTheMaterial) {
     EXPECT_EQ(r->lines[2][0].x, 112);
 }
 
-TEST_F(Slicer, CellToMillimetreTurnsBackAndShifts) {
+// Turned back about the middle of the raster, which lies between cells
+// (149.5, 179.5); an unturned point only moves by the heel offset.
+TEST_F(Slicer, CellToMillimetreTurnsBackAboutTheRasterMiddleAndShifts) {
     SliceInputs in;
     in.heel_point[0] = 10.7f;
     in.heel_point[1] = 20.2f;
@@ -313,24 +320,27 @@ TEST_F(Slicer, CellToMillimetreTurnsBackAndShifts) {
     EXPECT_EQ(t.off_y, 15);
     float X, Y;
     cell_to_mm(t, 150, 180, &X, &Y);
-    EXPECT_EQ(X, 143);
-    EXPECT_EQ(Y, 165);
+    EXPECT_NEAR(X, 143, 1e-4);
+    EXPECT_NEAR(Y, 165, 1e-4);
+    cell_to_mm(t, 149.5f, 179.5f, &X, &Y);
+    EXPECT_EQ(X, 142.5f);
+    EXPECT_EQ(Y, 164.5f);
 
     in.heel_point[0] = in.heel_point[1] = 0;
     in.origin_point[0] = in.origin_point[1] = 0;
     in.current_angle = 90;
-    t = make_cell_transform(in, 1);
-    cell_to_mm(t, 160, 180, &X, &Y);
-    EXPECT_NEAR(X, 150, 1e-3);
-    EXPECT_NEAR(Y, 170, 1e-3);
-    store.set_value(ck_self_def_angle, 1);  // odd layers turn the other way
-    t = make_cell_transform(in, 1);
-    cell_to_mm(t, 160, 180, &X, &Y);
-    EXPECT_NEAR(X, 150, 1e-3);
-    EXPECT_NEAR(Y, 190, 1e-3);
-    t = make_cell_transform(in, 2);
-    cell_to_mm(t, 160, 180, &X, &Y);
-    EXPECT_NEAR(Y, 170, 1e-3);
+    const struct {
+        int self_def, layer;
+        float x, y, X, Y;
+    } cases[] = {{0, 1, 160, 180, 150, 169}, {1, 1, 160, 180, 149, 190}, {1, 2, 160, 180, 150, 169},
+                 {0, 0, 149.5f, 190, 160, 179.5f}};
+    for (const auto& c : cases) {
+        store.set_value(ck_self_def_angle, c.self_def);  // odd layers turn the other way
+        t = make_cell_transform(in, (float)c.layer);
+        cell_to_mm(t, c.x, c.y, &X, &Y);
+        EXPECT_NEAR(X, c.X, 1e-3) << c.self_def << " " << c.layer;
+        EXPECT_NEAR(Y, c.Y, 1e-3) << c.self_def << " " << c.layer;
+    }
 }
 
 TEST_F(Slicer, MarkedPointsAndPockets) {
