@@ -718,6 +718,7 @@ TEST_F(BatchLoad, RetriedQuenorJobReadsTheSettingsOfItsFirstTry) {
     snprintf(v.gcode_path, sizeof v.gcode_path, "%s", fin.c_str());
     snprintf(v.gcode_temp_path, sizeof v.gcode_temp_path, "%s", temp.c_str());
     iv.batch_job_running = 1;
+    v.raster.layers_written = 3;
     EXPECT_NE(captured([&] { batch_job_finished(v); }).find("the image is kept"), std::string::npos);
     EXPECT_TRUE(fs::exists(img));
     EXPECT_TRUE(fs::exists(settings));
@@ -731,6 +732,19 @@ TEST_F(BatchLoad, RetriedQuenorJobReadsTheSettingsOfItsFirstTry) {
     EXPECT_FALSE(fs::exists(img));
     EXPECT_FALSE(fs::exists(settings));
     EXPECT_TRUE(v.job_settings_path.empty());
+    // A job that wrote no layer never prints: image and settings are set aside.
+    write_foot(img, 50, 300);
+    put(settings, "density 1");
+    v.job_image_path = img;
+    v.job_settings_path = settings;
+    v.raster.layers_written = 0;
+    const std::string said = captured([&] { batch_job_finished(v); });
+    EXPECT_NE(said.find("retry.bmp: refused (no layer of the foot has a path to print); set aside as"), std::string::npos)
+        << said;
+    EXPECT_TRUE(fs::exists(insole_ + "/refused/retry.bmp"));
+    EXPECT_TRUE(fs::exists(insole_ + "/refused/retry.txt"));
+    EXPECT_FALSE(fs::exists(img));
+    fs::remove_all(insole_ + "/refused");
     fs::remove(fin);
     v.model.clear();
     iv.batch_load_pending = iv.batch_job_running = 0;
