@@ -91,6 +91,20 @@ void place(SliceInputs& in, const ModelBox& box) {
     stl_heel_point(box, in.heel_point);
 }
 
+// The insole model of a foot, centred on its ranges as the batch places it.
+bool place_foot(const footsamples::NamedFoot& f, InsoleShape& shape, SliceInputs& in, Mesh& model) {
+    std::vector<uint8_t> pixels = f.pixels;
+    testing::internal::CaptureStdout();
+    const bool built = build_insole_outline(shape, pixels.data(), model);
+    testing::internal::GetCapturedStdout();
+    double cm[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    cm[12] = -std::floor((shape.x_min + shape.x_max) * 0.5);
+    cm[13] = -std::floor((shape.y_min + shape.y_max) * 0.5);
+    std::memcpy(in.centre_matrix, cm, sizeof cm);
+    in.base_height = shape.base_height;
+    return built;
+}
+
 class SlicerGl : public testsupport::GlTest {
 protected:
     void SetUp() override {
@@ -242,19 +256,11 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
     for (size_t k = 0; k < feet.size(); ++k) {
         const footsamples::NamedFoot& f = feet[k];
         SCOPED_TRACE(f.name);
-        std::vector<uint8_t> pixels = f.pixels;
         Mesh model;
-        testing::internal::CaptureStdout();
-        const bool built = build_insole_outline(*shape, pixels.data(), model);
-        testing::internal::GetCapturedStdout();
-        ASSERT_TRUE(built);
+        ASSERT_TRUE(place_foot(f, *shape, in, model));
+        const double* cm = in.centre_matrix;
         turn_view(in, turn);
-        double cm[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-        cm[12] = -std::floor((shape->x_min + shape->x_max) * 0.5);
-        cm[13] = -std::floor((shape->y_min + shape->y_max) * 0.5);
-        std::memcpy(in.centre_matrix, cm, sizeof cm);
         in.current_angle = turn;
-        in.base_height = shape->base_height;
         r->insole_mesh_model = 1;
         // Every fourth foot takes the dense bottom; every seventh a marked
         // image's grids and a pocket in the heel, cleared from layer 4 on
@@ -342,17 +348,8 @@ TEST_F(SlicerGl, AlternateLayersLineUp) {
     r->insole_mesh_model = 1;
     for (const footsamples::NamedFoot& f : feet) {
         SCOPED_TRACE(f.name);
-        std::vector<uint8_t> pixels = f.pixels;
         Mesh model;
-        testing::internal::CaptureStdout();
-        const bool built = build_insole_outline(*shape, pixels.data(), model);
-        testing::internal::GetCapturedStdout();
-        ASSERT_TRUE(built);
-        double cm[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-        cm[12] = -std::floor((shape->x_min + shape->x_max) * 0.5);
-        cm[13] = -std::floor((shape->y_min + shape->y_max) * 0.5);
-        std::memcpy(in.centre_matrix, cm, sizeof cm);
-        in.base_height = shape->base_height;
+        ASSERT_TRUE(place_foot(f, *shape, in, model));
         in.current_angle = 45;
         ASSERT_TRUE(begin_gcode_file(*r, dir / "turns.gcode"));
         store.set_range(va_layer_index, 0, 6);
