@@ -182,21 +182,29 @@ bool material_at(const std::vector<uint8_t>& plane, int x, int y) {
     return x >= 0 && x < RASTER_W && y >= 0 && y < RASTER_H && plane[y * RASTER_W + x];
 }
 
-// The longest stretch of a move, in cells, more than a cell from every
-// material cell of plane.
-double longest_stretch_off_material(const std::vector<uint8_t>& plane, const testsupport::GcodeMove& m, double turn_deg) {
+// The longest stretch of a move, in cells, over cells without material of
+// which some point lies more than a cell from every material cell (a line
+// along a stepped edge is not over a gap). A point of the raster stands for
+// its cell's middle: cell c covers c - 0.5 to c + 0.5.
+double longest_gap_crossed(const std::vector<uint8_t>& plane, const testsupport::GcodeMove& m, double turn_deg) {
     const auto pts = samples_on_raster(m, turn_deg);
     const double piece = std::hypot(pts.back().first - pts[0].first, pts.back().second - pts[0].second) / (double)(pts.size() - 1);
-    double longest = 0;
-    int run = -1;  // samples since the last one near material
-    for (const auto& [x, y] : pts) {
-        bool near = material_at(plane, (int)std::floor(x), (int)std::floor(y));
+    double longest = 0, run = 0;
+    bool far = false;
+    for (auto [x, y] : pts) {
+        x += 0.5, y += 0.5;
+        if (material_at(plane, (int)std::floor(x), (int)std::floor(y))) {
+            run = 0, far = false;
+            continue;
+        }
+        bool near = false;
         for (int r = (int)std::floor(y) - 2; r <= (int)std::floor(y) + 2 && !near; ++r)
             for (int col = (int)std::floor(x) - 2; col <= (int)std::floor(x) + 2 && !near; ++col)
                 near = material_at(plane, col, r) &&
                        std::hypot(std::max({col - x, 0.0, x - (col + 1)}), std::max({r - y, 0.0, y - (r + 1)})) <= 1.0;
-        run = near ? -1 : run + 1;
-        longest = std::max(longest, run * piece);
+        far = far || !near;
+        if (far) longest = std::max(longest, run);
+        run += piece;
     }
     return longest;
 }
@@ -223,9 +231,9 @@ double share_reached(const std::vector<uint8_t>& plane, const std::vector<testsu
 
 // Every foot as the batch prints it (real, drawn, awkward and generated feet,
 // the scaling program's insoles, a marked image with pockets, dense bottom
-// layers): each extrusion move read back from the file stays over the
-// layer's material, with no stretch longer than one grid step more than a
-// cell away from it, and the moves still reach the layer's material.
+// layers): no extrusion move read back from the file crosses more than 2 mm
+// of the layer's empty cells away from its edge, and the moves still reach
+// the layer's material.
 TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
     std::vector<footsamples::NamedFoot> feet = footsamples::outline_feet(80);
     for (auto& f : footsamples::awkward_feet()) feet.push_back(f);
@@ -306,13 +314,13 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
             for (const auto& m : c.layers[i].extrusions) {
                 // The priming line of layer 0 runs beside the print on purpose.
                 if (i == 0 && m.x0 == 25 && m.y0 == 10 && m.x1 == 25 && m.y1 == 160) continue;
-                const double g = longest_stretch_off_material(plane, m, turn);
+                const double g = longest_gap_crossed(plane, m, turn);
                 if (g > worst) worst = g, worst_move = &m;
             }
             // Lines a grid step apart reach all but the small islands that
             // are left out as too short.
             EXPECT_GE(share_reached(plane, c.layers[i].extrusions, turn, (int)steps[i]), 0.9) << "Z " << c.layers[i].z;
-            EXPECT_LE(worst, steps[i] + 0.3) << "Z " << c.layers[i].z << " grid step " << steps[i] << ": X"
+            EXPECT_LE(worst, 2.0) << "Z " << c.layers[i].z << " grid step " << steps[i] << ": X"
                                              << worst_move->x0 << " Y" << worst_move->y0 << " -> X" << worst_move->x1
                                              << " Y" << worst_move->y1;
         }
