@@ -229,7 +229,7 @@ double share_reached(const std::vector<uint8_t>& plane, const std::vector<testsu
 
 }  // namespace
 
-// Every foot as the batch prints it (real, drawn, awkward and generated feet,
+// Every foot as the batch prints it (real, drawn, awkward, toe-island and generated feet,
 // the scaling program's insoles, a marked image with pockets, dense bottom
 // layers): no extrusion move read back from the file crosses more than 2 mm
 // of the layer's empty cells away from its edge, and the moves still reach
@@ -237,6 +237,7 @@ double share_reached(const std::vector<uint8_t>& plane, const std::vector<testsu
 TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
     std::vector<footsamples::NamedFoot> feet = footsamples::outline_feet(80);
     for (auto& f : footsamples::awkward_feet()) feet.push_back(f);
+    for (auto& f : footsamples::toe_shape_feet()) feet.push_back(f);
     for (const char* name : {"fitmire_A_iLeft.bmp", "fitmire_A_iRight.bmp", "fitmire_B_iLeft.bmp", "fitmire_B_iRight.bmp"})
         feet.push_back({name, false, footsamples::read_foot_bmp(testsupport::testdata(name))});
     ASSERT_GE(feet.size(), 35u);
