@@ -15,6 +15,7 @@
 #include "engine/insole_shape.h"
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
+#include "engine/mesh_ops.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
 #include "tests/engine/foot_samples.h"
@@ -227,6 +228,18 @@ double share_reached(const std::vector<uint8_t>& plane, const std::vector<testsu
     return material ? (double)reached / material : 1.0;
 }
 
+// The batch's view of a foot's model: turned by turn, centred on the foot.
+void place_foot(SliceInputs& in, const InsoleShape& shape, int turn, double cm[16]) {
+    turn_view(in, turn);
+    const double id[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    std::memcpy(cm, id, sizeof id);
+    cm[12] = -std::floor((shape.x_min + shape.x_max) * 0.5);
+    cm[13] = -std::floor((shape.y_min + shape.y_max) * 0.5);
+    std::memcpy(in.centre_matrix, cm, sizeof id);
+    in.current_angle = turn;
+    in.base_height = shape.base_height;
+}
+
 }  // namespace
 
 // Every foot as the batch prints it (real, drawn, awkward, toe-island and generated feet,
@@ -254,13 +267,8 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
         const bool built = build_insole_outline(*shape, pixels.data(), model);
         testing::internal::GetCapturedStdout();
         ASSERT_TRUE(built);
-        turn_view(in, turn);
-        double cm[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-        cm[12] = -std::floor((shape->x_min + shape->x_max) * 0.5);
-        cm[13] = -std::floor((shape->y_min + shape->y_max) * 0.5);
-        std::memcpy(in.centre_matrix, cm, sizeof cm);
-        in.current_angle = turn;
-        in.base_height = shape->base_height;
+        double cm[16];
+        place_foot(in, *shape, turn, cm);
         r->insole_mesh_model = 1;
         // Every fourth foot takes the dense bottom; every seventh a marked
         // image's grids and a pocket in the heel, cleared from layer 4 on
@@ -328,6 +336,46 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
     }
     destroy_insole_shape(*shape);
     r->has_marks = 0;
+}
+
+// A plain foot, an oval with no gap to cross: every path the tracer builds
+// is written whole, one travel each, as before gaps were travelled.
+TEST_F(SlicerGl, PlainFootKeepsItsTravels) {
+    std::vector<uint8_t> pixels(footsamples::W * footsamples::H, 0);
+    footsamples::fill_ellipse(pixels, 75, 180, 45, 130, 120);
+    auto shape = std::make_unique<InsoleShape>();
+    init_insole_shape(*shape);
+    Mesh model;
+    testing::internal::CaptureStdout();
+    const bool built = build_insole_outline(*shape, pixels.data(), model);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(built);
+    double cm[16];
+    place_foot(in, *shape, -45, cm);
+    r->insole_mesh_model = 1;
+    store.set_value(bt_contour, 0);  // only the paths' travels
+    ASSERT_TRUE(begin_gcode_file(*r, dir / "plain.gcode"));
+    store.set_range(va_layer_index, 0, 40);
+    std::vector<size_t> traced;
+    testing::internal::CaptureStdout();
+    for (int L : {1, 6, 11, 16}) {
+        store.set_value(va_layer_index, L);
+        slice_and_write_gcode(*r, model, in);
+        const size_t written = r->lines.size();
+        clear_layer_paths(*r);
+        build_layer_paths(*r);  // the same layer traced afresh
+        traced.push_back(r->lines.size());
+        EXPECT_EQ(written, traced.back()) << "layer " << L;
+    }
+    end_gcode_run(*r, in);
+    testing::internal::GetCapturedStdout();
+    destroy_insole_shape(*shape);
+    std::string text;
+    ASSERT_TRUE(testsupport::read_text_file(dir / "plain.gcode", &text));
+    const auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+    ASSERT_TRUE(c.ok()) << c.report();
+    ASSERT_EQ(c.layers.size(), traced.size());
+    for (size_t i = 0; i < traced.size(); ++i) EXPECT_EQ(c.layers[i].stretches.size(), traced[i]) << "Z " << c.layers[i].z;
 }
 
 TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
