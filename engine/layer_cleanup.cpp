@@ -258,37 +258,57 @@ void build_layer_paths(LayerRaster& r) {
 
 // ---- gaps along a step ------------------------------------------------------------------
 
+namespace {
+inline bool material_cell(const Plane& plane, int c, int r) {
+    return c >= 0 && c < RASTER_W && r >= 0 && r < RASTER_H && plane[r * RASTER_W + c] != 0;
+}
+
+// Within a cell (Euclidean, to the cell's square) of a material cell.
+bool near_material(const Plane& plane, float x, float y) {
+    const int cx = (int)std::floor(x), cy = (int)std::floor(y);
+    for (int r = cy - 2; r <= cy + 2; ++r)
+        for (int c = cx - 2; c <= cx + 2; ++c) {
+            if (!material_cell(plane, c, r)) continue;
+            const float dx = std::max({(float)c - x, 0.0f, x - (float)(c + 1)});
+            const float dy = std::max({(float)r - y, 0.0f, y - (float)(r + 1)});
+            if (dx * dx + dy * dy <= 1.0f) return true;
+        }
+    return false;
+}
+}  // namespace
+
 float longest_gap_cells(const Plane& plane, const PathPoint& a, const PathPoint& b) {
-    auto set = [&](int c, int r) {
-        return c >= 0 && c < RASTER_W && r >= 0 && r < RASTER_H && plane[r * RASTER_W + c] != 0;
-    };
     const float dx = b.x - a.x, dy = b.y - a.y;
     const float len = std::sqrt(dx * dx + dy * dy);
-    // Quarter-cell samples; a sample is over empty space when neither its own
-    // cell nor a side neighbour holds material, so a line that runs along a
-    // stepped edge, a cell off the material, is not taken for a gap.
-    const int n = std::max(1, (int)std::ceil(len * 4));
+    // Tenth-cell samples. A run of samples over empty cells is a gap only
+    // when some of it lies more than a cell from material: a line along a
+    // stepped edge crosses the empty corner cells but is never that far out.
+    // A point stands for the middle of its cell, where the nozzle puts it,
+    // so cell c spans c - 0.5 to c + 0.5 here.
+    const int n = std::max(1, (int)std::ceil(len * 10));
     const float piece = len / (float)n;
     float longest = 0, run = 0;
+    bool far = false;
     for (int k = 0; k <= n; ++k) {
-        const float t = (float)k / (float)n;
-        const int c = (int)std::floor(a.x + t * dx), r = (int)std::floor(a.y + t * dy);
-        const bool near = set(c, r) || set(c - 1, r) || set(c + 1, r) || set(c, r - 1) || set(c, r + 1);
-        if (near) {
+        const float t = (float)k / (float)n, x = a.x + 0.5f + t * dx, y = a.y + 0.5f + t * dy;
+        if (material_cell(plane, (int)std::floor(x), (int)std::floor(y))) {
             run = 0;
-        } else {
-            run += piece;
-            longest = std::max(longest, run);
+            far = false;
+            continue;
         }
+        run += piece;
+        far = far || !near_material(plane, x, y);
+        if (far) longest = std::max(longest, run);
     }
     return longest;
 }
 
 namespace {
-// More than one grid step of a step's line over empty space: plastic laid
-// there would be strung across it.
+// Plastic laid over more empty space than this would be strung across it.
+constexpr float GAP_LIMIT_CELLS = 2;
+
 bool crosses_gap(const LayerRaster& r, const PathPoint& a, const PathPoint& b) {
-    return longest_gap_cells(r.layer_plane, a, b) > std::max(r.step, 1.0f);
+    return longest_gap_cells(r.layer_plane, a, b) > GAP_LIMIT_CELLS;
 }
 }  // namespace
 

@@ -166,6 +166,26 @@ float vertex_angle_deg(const PathPoint& p1, const PathPoint& p2, const PathPoint
 
 // ---- pressure and contour planes --------------------------------------------
 
+void read_luminance(int w, int h, uint8_t* out) {
+    // The renderer converts to luminance slowly, so the colour bytes are
+    // read as they are and summed here, as the conversion sums them.
+    if (w <= 0 || h <= 0) return;
+    static std::vector<uint8_t> rgba;
+    rgba.resize((size_t)w * (size_t)h * 4);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
+    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    glPopClientAttrib();
+    const uint8_t* p = rgba.data();
+    for (size_t i = 0, n = (size_t)w * (size_t)h; i < n; ++i, p += 4) {
+        const int sum = p[0] + p[1] + p[2];
+        out[i] = (uint8_t)(sum > 255 ? 255 : sum);
+    }
+}
+
 namespace {
 
 // Draws a 360-row luminance image of `columns` columns over the 150 x 360
@@ -218,8 +238,7 @@ void render_turned_image(const LayerRaster& r, const uint8_t* image, int columns
     glPopMatrix();
     glDisable(GL_TEXTURE_2D);
 
-    glReadPixels(0, 0, r.width <= RASTER_W ? r.width : RASTER_W, r.height <= RASTER_H ? r.height : RASTER_H,
-                 GL_LUMINANCE, GL_UNSIGNED_BYTE, plane);
+    read_luminance(r.width <= RASTER_W ? r.width : RASTER_W, r.height <= RASTER_H ? r.height : RASTER_H, plane);
     glPopClientAttrib();
     glPopAttrib();
 }

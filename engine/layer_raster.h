@@ -106,6 +106,9 @@ float vertex_angle_deg(const PathPoint& p1, const PathPoint& p2, const PathPoint
 // them (nullptr leaves the plane empty). image_texture: the image view's
 // texture name; its filters must not need mipmaps. Bind the raster's frame
 // buffer first.
+// Reads w x h pixels from (0, 0) of the bound frame buffer as GL's luminance
+// bytes (R + G + B, clamped), rows of w bytes, row 0 at the bottom.
+void read_luminance(int w, int h, uint8_t* out);
 void render_pressure_plane(LayerRaster& r, const uint8_t* slope_image, unsigned image_texture, const ModelBox& box);
 void render_contour_plane(LayerRaster& r, const uint8_t* contour_image, unsigned image_texture, const ModelBox& box);
 // test_pixels: the test view's 360 rows of 152 bytes, or nullptr.

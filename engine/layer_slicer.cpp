@@ -160,23 +160,7 @@ void render_cross_section(LayerRaster& r, const Mesh& mesh, const SliceInputs& i
     read_luminance_plane(r.layer_plane);
 }
 
-void read_luminance_plane(Plane& out) {
-    // A luminance read-back is R + G + B, clamped; the renderer converts
-    // formats slowly, so the colour bytes are read as they are and summed here.
-    static std::vector<uint8_t> rgba(RASTER_CELLS * 4);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_PACK_SKIP_ROWS, 0);
-    glPixelStorei(GL_PACK_SKIP_PIXELS, 0);
-    glReadPixels(0, 0, RASTER_W, RASTER_H, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    glPopClientAttrib();
-    const uint8_t* p = rgba.data();
-    for (int i = 0; i < RASTER_CELLS; ++i, p += 4) {
-        const int sum = p[0] + p[1] + p[2];
-        out[i] = (uint8_t)(sum > 255 ? 255 : sum);
-    }
-}
+void read_luminance_plane(Plane& out) { read_luminance(RASTER_W, RASTER_H, out); }
 
 void draw_layer_preview(LayerRaster& r) {
     glDisable(GL_CLIP_PLANE0);

@@ -106,13 +106,13 @@ void build_layer_paths(LayerRaster& r);
 void drop_short_paths(LayerRaster& r, double point_space);
 
 // ---- point clean-ups used by the G-code writer ---------------------------------
-// Longest stretch, in cells, of the straight line from a to b that lies over
-// empty space: where neither the cell under the line nor any of its four side
-// neighbours holds material.
+// Longest stretch, in cells, of the straight line from a to b over cells
+// without material, counting only stretches of which some point lies more
+// than a cell from every material cell (0 for a line along a stepped edge).
 float longest_gap_cells(const Plane& plane, const PathPoint& a, const PathPoint& b);
-// A step with more than one grid step of empty space on its line gets a
-// separator before it (the outline) or ends its path, the rest going on as a
-// path of its own (the paths; a piece of one point is dropped).
+// A step with more than 2 cells of such a gap on its line gets a separator
+// before it (the outline) or ends its path, the rest going on as a path of
+// its own (the paths; a piece of one point is dropped).
 void prepare_contour_points(LayerRaster& r);
 void split_paths_at_gaps(LayerRaster& r);
 void prune_collinear_paths(LayerRaster& r);

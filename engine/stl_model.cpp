@@ -327,20 +327,31 @@ void draw_model(const Mesh& model) {
         params().set_value(bt_save_stl, 0);
         params().redraw(bt_save_stl);
     }
+    // One vertex array with each triangle's face normal at its three
+    // corners: the same picture as a vertex at a time, in far fewer calls.
+    static std::vector<Vec3> normals;
+    normals.resize(model.size() * 3);
+    for (size_t i = 0; i < model.size(); ++i) {
+        const MeshTriangle& t = model[i];
+        const float ux = t.b.x - t.a.x, uy = t.b.y - t.a.y, uz = t.b.z - t.a.z;
+        const float vx = t.c.x - t.a.x, vy = t.c.y - t.a.y, vz = t.c.z - t.a.z;
+        const Vec3 n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+        normals[3 * i] = normals[3 * i + 1] = normals[3 * i + 2] = n;
+    }
     glEnable(GL_NORMALIZE);
     glPushMatrix();
     glColor3f(0.7f, 0.7f, 0);
-    glBegin(GL_TRIANGLES);
-    for (const MeshTriangle& t : model) {
-        const float ux = t.b.x - t.a.x, uy = t.b.y - t.a.y, uz = t.b.z - t.a.z;
-        const float vx = t.c.x - t.a.x, vy = t.c.y - t.a.y, vz = t.c.z - t.a.z;
-        glNormal3f(uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx);
-        glColor3f(0.7f, 0.7f, 0);
-        glVertex3f(t.a.x, t.a.y, t.a.z);
-        glVertex3f(t.b.x, t.b.y, t.b.z);
-        glVertex3f(t.c.x, t.c.y, t.c.z);
+    if (!model.empty()) {
+        glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glDisableClientState(GL_COLOR_ARRAY);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        glVertexPointer(3, GL_FLOAT, sizeof(Vec3), model.data());
+        glNormalPointer(GL_FLOAT, sizeof(Vec3), normals.data());
+        glDrawArrays(GL_TRIANGLES, 0, (GLsizei)(model.size() * 3));
+        glPopClientAttrib();
     }
-    glEnd();
     glPopMatrix();
     glDisable(GL_NORMALIZE);
 }

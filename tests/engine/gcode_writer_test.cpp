@@ -342,8 +342,8 @@ TEST_F(GcodeWriter, OutlineTravelsPastLongSharpTurnsAndAcrossGaps) {
     // From (159, y) to (160, 200): one column over, so no separator. The
     // angle at (160, 200) between the way back and the step to
     // (160 + dx, 200 + dy) decides, when the step to it is over 10 long;
-    // so does an empty band of rows that the step crosses, when more than a
-    // grid step (3) of it lies over empty cells with empty side neighbours.
+    // so does an empty band of rows that the step crosses, when more than 2
+    // of them lie under it and some of it lies more than a cell from material.
     struct Case {
         float from_y, dx, dy;
         int empty_from, empty_to;  // rows cleared across the step
@@ -353,8 +353,9 @@ TEST_F(GcodeWriter, OutlineTravelsPastLongSharpTurnsAndAcrossGaps) {
         {188, 2.07f, 1, 0, -1, false},       // 12.04 long, 120.54 degrees
         {190.04f, 0.3f, -1, 0, -1, true},    // 10.01 long, 22.5 degrees
         {190.06f, 0.3f, -1, 0, -1, false},   // 9.99 long, the same turn
-        {188, 2.07f, 1, 190, 197, true},     // the straight-on step over 8 empty rows: 6 away from material
-        {188, 2.07f, 1, 192, 195, false},    // over 4: 2 away from material
+        {188, 2.07f, 1, 190, 197, true},     // the straight-on step over 8 empty rows
+        {188, 2.07f, 1, 192, 194, true},     // over 3: the middle row 1.5 from material
+        {188, 2.07f, 1, 192, 193, false},    // over 2: each within a cell of material
     };
     store.set_value(bt_contour, 1);
     for (const Case& c : cases) {

@@ -252,9 +252,10 @@ TEST_F(Slicer, ContourPointsSeparatorsAndCollinearRemoval) {
     EXPECT_EQ(r->lines[1].size(), 3u);  // three points: nothing examined
 }
 
-// Stretches of a step more than a cell from material, worked out by hand
-// from the empty cells the line crosses (samples a quarter cell apart, so a
-// stretch may read up to a quarter more).
+// Stretches of a step over empty cells with a point more than a cell from
+// material, worked out by hand from the cells the line crosses (a point
+// stands for its cell's middle; samples a tenth of a cell apart, so a stretch
+// may read up to a tenth more).
 TEST_F(Slicer, GapAlongAStepCountsOnlyWhatLiesOffTheMaterial) {
     struct Case {
         const char* what;
@@ -262,11 +263,12 @@ TEST_F(Slicer, GapAlongAStepCountsOnlyWhatLiesOffTheMaterial) {
     } cases[] = {
         {"within material", 20, 20, 90, 25, 0},
         {"across 2 empty columns", 95, 52, 125, 52, 0},    // 100, 101: each beside material
-        {"across 9 empty columns", 95, 62, 125, 62, 7},    // 100..108: 101..107 off it
+        {"across 9 empty columns", 95, 62, 125, 62, 9},    // 100..108
         {"along a stepped edge", 150, 100, 180, 103, 0},   // a cell off it at most
         {"two rows off an edge", 150, 98, 170, 98, 20},
-        {"out of the raster", 290, 250, 305, 250, 4},      // 301..305 off it, as empty as any
-        {"diagonal neighbours only", 40, 80, 42, 82, 1.41f},  // cell (41, 81) between two corners
+        {"out of the raster", 290, 250, 305, 250, 5.5f},   // from column 299's far side
+        {"diagonal neighbours only", 40, 80, 42, 82, 0},   // cell (41, 81) touches both corners
+        {"diagonal gap of two cells", 205, 155, 216, 166, 2.83f},  // (210, 160), (211, 161)
     };
     fill(*r, 10, 99, 10, 49);
     fill(*r, 10, 99, 50, 54);
@@ -277,13 +279,15 @@ TEST_F(Slicer, GapAlongAStepCountsOnlyWhatLiesOffTheMaterial) {
     fill(*r, 280, 299, 250, 252);
     fill(*r, 30, 40, 70, 80);
     fill(*r, 42, 50, 82, 90);
+    fill(*r, 200, 209, 150, 159);
+    fill(*r, 212, 221, 162, 171);
     for (const Case& c : cases) {
         const float got = longest_gap_cells(r->layer_plane, pt(c.ax, c.ay), pt(c.bx, c.by));
-        EXPECT_GE(got, c.want - 0.01f) << c.what;
-        EXPECT_LE(got, c.want + 0.3f) << c.what;
+        EXPECT_GE(got, c.want - 0.11f) << c.what;
+        EXPECT_LE(got, c.want + 0.15f) << c.what;
     }
 
-    // Where a step crosses more than a grid step of it, the outline gets a
+    // Where a step crosses more than 2 cells of it, the outline gets a
     // separator, even for a step of one row; a fill line goes on as a new
     // line, and a piece of a single point between two gaps is left out.
     r->step = 3;
@@ -297,13 +301,15 @@ TEST_F(Slicer, GapAlongAStepCountsOnlyWhatLiesOffTheMaterial) {
     ASSERT_EQ(r->cleaned_points.size(), 3u);
     EXPECT_EQ(r->cleaned_points[1].x, -1);
     r->lines = {{pt(20, 20), pt(21, 20), pt(22, 20), pt(115, 61), pt(20, 21), pt(21, 21)}, {pt(98, 62), pt(112, 62)},
-                {pt(112, 62), pt(125, 62)}};
+                {pt(112, 62), pt(125, 62)}, {pt(205, 155), pt(207, 157), pt(216, 166), pt(218, 168)}};
     split_paths_at_gaps(*r);
-    ASSERT_EQ(r->lines.size(), 3u);
+    ASSERT_EQ(r->lines.size(), 5u);
     EXPECT_EQ(r->lines[0].size(), 3u);
     EXPECT_EQ(r->lines[1].size(), 2u);
     EXPECT_EQ(r->lines[1][0].y, 21);
     EXPECT_EQ(r->lines[2][0].x, 112);
+    EXPECT_EQ(r->lines[3][1].x, 207);  // the diagonal gap of 2.8 cells is travelled
+    EXPECT_EQ(r->lines[4][0].x, 216);
 }
 
 // Turned back about the middle of the raster, which lies between cells
