@@ -133,8 +133,11 @@ int upload_brace_records(ServerState& s) {
         const std::string path = dir + "/" + name;
         struct stat st;
         if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;  // directories stay
-        if (std::find(s.sent_records.begin(), s.sent_records.end(), name) != s.sent_records.end()) {
-            unlink(path.c_str());  // the removal is tried again, quietly
+        auto sent = std::find(s.sent_records.begin(), s.sent_records.end(), name);
+        if (sent != s.sent_records.end()) {
+            // The removal is tried again, quietly; once it is gone, a file
+            // of that name is a new record.
+            if (unlink(path.c_str()) == 0) s.sent_records.erase(sent);
             continue;
         }
         BraceRecord r;

@@ -2,11 +2,14 @@
 // downloads that fail in every way, and TLS.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <chrono>
 #include <cstdio>
 
 #include "common/job_name.h"
 #include "station/job_poll.h"
+#include "station/pending_jobs.h"
 #include "station/scheduler.h"
 #include "tests/station/station_fixture.h"
 
@@ -393,6 +396,89 @@ TEST_F(Pending, FailedJobIsFetchedOnALaterCycleAfterARestartAndASecondSendingIsN
     EXPECT_EQ(service->count("/Mirel/late.gcode"), 4u) << "fetched once more, then no longer";
 }
 
+// While its first try runs the job is in the pending file, with the try's
+// temp file; a half file left by a stop is cleared at start, the files kept
+// in temp/ stay, and the job is fetched again.
+TEST_F(Pending, JobIsPendingFromItsFirstTryAndItsHalfFileIsClearedAtStart) {
+    std::vector<station::PendingJob> during;
+    service->set_responder("/Mirel/a.gcode", [&](const std::string&) {
+        std::string problem;
+        station::parse_pending_jobs(read_all(pending_file), during, problem);
+        return answer(200, "A");
+    });
+    service->push(kJobPath, answer(200, job_reply("C1", "a.gcode")));
+    poll();
+    ASSERT_EQ(during.size(), 1u);
+    ASSERT_EQ(during[0].files.size(), 1u);
+    EXPECT_EQ(during[0].files[0].partial, "a.gcode");
+    EXPECT_EQ(read_all(files + "/a.gcode"), "A");
+    EXPECT_FALSE(common::file_exists(pending_file));
+
+    write_all(pending_file, R"({"jobs":[{"printid":9,"done":"External Bracing Downloaded ~","files":[)"
+                            R"({"value":"b.gcode","name":"b.gcode","partial":"b.gcode.2"}]}]})");
+    for (const char* kept : {"b.gcode", "b.gcode.3"}) write_all(files + "/temp/" + kept, "kept");
+    write_all(files + "/temp/b.gcode.2", "half");
+    restart();
+    EXPECT_TRUE(ui.has_line("Half download from before the stop cleared: " + files + "/temp/b.gcode.2"));
+    EXPECT_EQ(names_in(files + "/temp"), (std::vector<std::string>{"b.gcode", "b.gcode.3"}));
+    service->set_default("/Mirel/b.gcode", answer(200, "B"));
+    file_cycle();
+    EXPECT_EQ(read_all(files + "/b.gcode"), "B");
+    EXPECT_FALSE(common::file_exists(pending_file));
+}
+
+// A hand-off file Fitmire has not taken is never replaced: the next insole
+// job waits, in the pending file too, and goes once the file has gone.
+TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
+    add_program("Formlet");
+    const std::string handoff = files + "/Hostlet/insole parameters.txt";
+    service->push(kJobPath, answer(200, job_reply("A001", "x/A1_1.bmp", R"(,"left":"la","right":"ra")", 31, "A1")));
+    poll();
+    state->insole_mode = false;
+    service->push(kJobPath, answer(200, job_reply("A001", "x/B2_1.bmp", R"(,"left":"lb","right":"rb")", 32, "B2")));
+    poll();
+    EXPECT_EQ(read_all(handoff), "left la\r\nright ra A1\r\n");
+    EXPECT_TRUE(ui.has_line("Job 32 (B2): insole parameters.txt of an earlier job not yet taken by Fitmire"));
+    EXPECT_FALSE(ui.has_line("NO.2"));
+    EXPECT_EQ(started.size(), 1u) << "Formlet goes with the hand-off";
+    restart();  // it waits across a restart
+    file_cycle();
+    EXPECT_EQ(read_all(handoff), "left la\r\nright ra A1\r\n");
+    std::remove(handoff.c_str());  // Fitmire takes it
+    ui.lines.clear();
+    file_cycle();
+    EXPECT_EQ(read_all(handoff), "left lb\r\nright rb B2\r\n");
+    EXPECT_TRUE(ui.has_line("NO.1 ~~~~~~~~~~~~~~~~~~~~ Generating Insoles"));
+    EXPECT_TRUE(ui.has_line("Phone Number : B2"));
+    EXPECT_EQ(started.size(), 2u);
+    EXPECT_FALSE(common::file_exists(pending_file));
+}
+
+// On a full disk the hand-off is kept in memory and named in the log list,
+// announced only once it is written.
+TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
+    const std::string server = files + "/Hostlet";
+    if (!mount_small(server)) GTEST_SKIP() << "no tmpfs can be mounted here (root needed)";
+    start_service();
+    restart();
+    add_program("Formlet");
+    FILE* filler = std::fopen((server + "/filler").c_str(), "wb");
+    ASSERT_TRUE(filler);
+    const std::string block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {}
+    std::fclose(filler);
+    service->push(kJobPath, answer(200, job_reply("A001", "x/A1_1.bmp", R"(,"left":"la","right":"ra")")));
+    poll();
+    file_cycle();
+    EXPECT_FALSE(common::file_exists(server + "/insole parameters.txt"));
+    EXPECT_TRUE(ui.has_line("Job 31 (A1): insole parameters.txt cannot be written"));
+    EXPECT_FALSE(ui.has_line("NO.1"));
+    std::remove((server + "/filler").c_str());
+    file_cycle();
+    EXPECT_EQ(read_all(server + "/insole parameters.txt"), "left la\r\nright ra A1\r\n");
+    EXPECT_TRUE(ui.has_line("NO.1 ~~~~~~~~~~~~~~~~~~~~ Generating Insoles"));
+}
+
 TEST_F(Pending, JobsAreTriedInOrderAndAFailingOneStarvesNoOther) {
     service->set_default("/Mirel/a.gcode", answer(503, "down"));
     service->set_default("/Mirel/b.gcode", answer(503, "down"));
@@ -484,6 +570,58 @@ TEST_F(Download, MissingTempFolderFailsCleanly) {
     poll();
     EXPECT_FALSE(common::file_exists(files + "/b.gcode"));
     EXPECT_TRUE(ui.has_line("Download failed: b.gcode"));
+}
+
+// text as gzip makes it (zlib, not the station's code).
+std::string gzip(const std::string& text) {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(text.size() + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+TEST_F(Download, BodyIsStoredAsTheContentItCarries) {
+    const std::string gcode = "G1 X1 Y2\nG1 X3 Y4\n";
+    testsupport::FakeResponse zipped = answer(200, gzip(gcode));
+    zipped.content_type = "application/octet-stream";
+    zipped.content_encoding = "gzip";
+    service->set_default("/Mirel/z.gcode", zipped);
+    bracing("z.gcode");
+    poll();
+    EXPECT_EQ(read_all(files + "/z.gcode"), gcode);
+    // An encoding that cannot be undone is no file.
+    zipped.content_encoding = "x-unheard-of";
+    ui.lines.clear();
+    service->set_default("/Mirel/u.gcode", zipped);
+    bracing("u.gcode");
+    poll();
+    expect_nothing_left("u.gcode");
+}
+
+// A download that takes its time does not hold the file cycle: records go
+// up, the image list is written and Strandel started while it runs.
+TEST_F(Download, SlowDownloadLetsTheFileCycleRun) {
+    state->online = true;
+    write_all(insole + "/a.bmp", "BM");
+    write_all(files + "/output/A12_36-L.gcode.1", "");
+    service->set_default("/Mirel/servlet/braceRecord.php", answer(200, "{}"));
+    testsupport::FakeResponse slow = answer(200, std::string(600, 'G'));
+    slow.drip_ms = 2;
+    service->set_default("/Mirel/slow.gcode", slow);
+    advance_ms(8100);  // a file cycle falls due as the download starts
+    bracing("slow.gcode");
+    poll();
+    EXPECT_EQ(read_all(files + "/slow.gcode"), std::string(600, 'G'));
+    EXPECT_EQ(service->count("/Mirel/servlet/braceRecord.php"), 1u);
+    EXPECT_TRUE(common::file_exists(insole + "/Bmp_List.txt"));
+    EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Strandel"});
 }
 
 // ---- TLS ------------------------------------------------------------------------------
