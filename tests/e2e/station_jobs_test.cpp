@@ -4,6 +4,10 @@
 // cancelled insole job leaves the two empty cancel files and starts nothing.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
+#include <thread>
+
 #include "station_harness.h"
 #include "tests/support/fake_service.h"
 
@@ -108,6 +112,44 @@ TEST_F(StationJob, SlipperFilesArriveWholeUnderThePhoneNumber) {
     EXPECT_EQ(order, (std::vector<std::string>{"/Mirel/sl/L.gcode", "/Mirel/sl/L.gcode", "/Mirel/sl/R.gcode"}));
     close_and_check();
     EXPECT_EQ(svc.count(kJobPath), 3u);
+}
+
+// A stop in the middle of a download loses no job. After SIGKILL the job is
+// in the pending file beside its half file, which the next start clears; a
+// SIGTERM ends Hostlet cleanly within seconds, the job saved and no half
+// file left. Each time the next start fetches the file whole.
+TEST_F(StationJob, StopMidDownloadLosesNoJob) {
+    const std::string gcode = service_gcode("brace", 3000), path = "/Mirel/brace/C13.gcode";
+    const std::string placed = st.files + "/C13.gcode", pending = st.server + "/pending downloads.json";
+    testsupport::FakeResponse slow = answer(200, gcode), whole = answer(200, gcode);
+    slow.content_type = whole.content_type = "text/plain";
+    slow.drip_ms = 2;  // some 500 bytes a second: minutes for the file
+    svc.set_default(kJobPath, answer(200, no_job(30)));
+    for (int sig : {SIGKILL, SIGTERM}) {
+        SCOPED_TRACE(strsignal(sig));
+        svc.set_default(path, slow);
+        svc.push(kJobPath, answer(200, job_reply(500 + sig, "C13", "0911000111", "brace/C13.gcode", "", 30)));
+        start();
+        ASSERT_TRUE(wait_until([&] { return svc.count(path) > 0 && fs::exists(pending); }, 60)) << tail(slurp(log));
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        kill(hostlet, sig);
+        Ended end;
+        ASSERT_TRUE(watch.wait(hostlet, 10, &end)) << "Hostlet still running after " << strsignal(sig);
+        hostlet = -1;
+        if (sig == SIGTERM) {
+            EXPECT_TRUE(end.clean()) << end.how() << "\n" << tail(slurp(log));
+        }
+        EXPECT_EQ(Station::names_in(st.temp).size(), sig == SIGKILL ? 1u : 0u);
+        EXPECT_NE(slurp(pending).find("brace/C13.gcode"), std::string::npos);
+
+        svc.set_default(path, whole);
+        start();
+        ASSERT_TRUE(wait_until([&] { return fs::exists(placed) && !fs::exists(pending); }, 60)) << tail(slurp(log));
+        EXPECT_EQ(slurp(placed), gcode);
+        EXPECT_TRUE(Station::names_in(st.temp).empty());
+        close_and_check();
+        fs::remove(placed);
+    }
 }
 
 TEST_F(StationJob, CancelledJobLeavesTwoCancelFilesAndStartsNothing) {
