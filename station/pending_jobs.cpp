@@ -196,7 +196,7 @@ void load_pending_jobs(ServerState& s) {
         return;
     }
     if (!s.pending.empty())
-        s.log(std::to_string(s.pending.size()) + " job(s) with downloads still to come, from pending downloads.json");
+        s.log(std::to_string(s.pending.size()) + " job(s) still to come, from pending downloads.json");
     // A try cut short by a stop left half a file in temp/: fetched anew. Only
     // the name the try had is touched; files kept in temp/ stay.
     bool cleared = false;
@@ -253,7 +253,8 @@ bool fetch_job_files(ServerState& s, size_t index, int attempts) {
     while (!s.pending[index].files.empty()) {
         const PendingDownload d = s.pending[index].files.front();
         auto before_try = [&](const std::string& temp_file) {
-            s.pending[index].files.front().partial = temp_file.substr(temp_file.find_last_of('/') + 1);
+            s.pending[index].files.front().partial =
+                temp_file.empty() ? std::string() : temp_file.substr(temp_file.find_last_of('/') + 1);
             save_pending_jobs(s);
         };
         const Placement placed = download_into_place(s, d.file_value, d.local_name, attempts, before_try);

@@ -222,6 +222,8 @@ Placement download_into_place(ServerState& s, const std::string& file_value, con
         }
     }
     if (!ok) return Placement::failed;
+    // Whole now: from here on a stop must not take it for a half file.
+    if (before_try) before_try(std::string());
     platform::MoveResult m = s.hooks.move(temp, final_path);
     if (m == platform::MoveResult::moved) return Placement::placed;
     if (m == platform::MoveResult::target_exists) {

@@ -44,7 +44,8 @@ enum class Placement {
 // moves it to C:\VerdanelFiles\<local_name>. No file is ever replaced: a
 // taken temp name makes the download take a numbered one, and a taken final
 // name leaves it in temp/ under a numbered name.
-// before_try hears each try's temp file once it exists, before the transfer.
+// before_try hears each try's temp file once it exists, before the
+// transfer, and "" once the file is whole, before it is moved.
 Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
                               int attempts, const std::function<void(const std::string&)>& before_try = nullptr);
 

@@ -455,7 +455,8 @@ TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
 }
 
 // On a full disk the hand-off is kept in memory and named in the log list,
-// announced only once it is written.
+// announced only once it is written; a download job that cannot be saved is
+// tried again all the same.
 TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
     const std::string server = files + "/Hostlet";
     if (!mount_small(server)) GTEST_SKIP() << "no tmpfs can be mounted here (root needed)";
@@ -469,7 +470,14 @@ TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
     std::fclose(filler);
     service->push(kJobPath, answer(200, job_reply("A001", "x/A1_1.bmp", R"(,"left":"la","right":"ra")")));
     poll();
+    // A bracing job that fails, on the same full disk: never saved, still tried.
+    service->set_default("/Mirel/brace.gcode", answer(503, "down"));
+    service->push(kJobPath, answer(200, job_reply("C1", "brace.gcode", "", 33)));
+    state->insole_mode = false;
+    poll();
+    service->set_default("/Mirel/brace.gcode", answer(200, "brace"));
     file_cycle();
+    EXPECT_EQ(read_all(files + "/brace.gcode"), "brace");
     EXPECT_FALSE(common::file_exists(server + "/insole parameters.txt"));
     EXPECT_TRUE(ui.has_line("Job 31 (A1): insole parameters.txt cannot be written"));
     EXPECT_FALSE(ui.has_line("NO.1"));
