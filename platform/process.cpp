@@ -46,10 +46,6 @@ bool start_program(const std::string& path, const std::vector<std::string>& args
         setsid();
         pid_t grandchild = fork();
         if (grandchild == 0) {
-            // A stop request meant for the server is not the program's.
-            signal(SIGTERM, SIG_DFL);
-            signal(SIGINT, SIG_DFL);
-            signal(SIGHUP, SIG_DFL);
             execv(prog.c_str(), argv.data());
             int err = errno;
             ssize_t w = write(pipefd[1], &err, sizeof err);

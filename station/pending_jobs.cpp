@@ -391,7 +391,9 @@ std::string waiting_line(const PendingJob& job, HandoffResult why) {
 }  // namespace
 
 void queue_handoff(ServerState& s, const PendingJob& job) {
-    if (find_pending(s, job)) {
+    std::string waiting;
+    if (find_pending(s, job) || (common::read_file(handoff_path(), waiting) && waiting == job.handoff_text)) {
+        // Sent again: the job is handed off or waiting already.
         s.log("Job " + std::to_string(job.printid) + " is already waiting for its hand-off");
         return;
     }

@@ -411,15 +411,24 @@ TEST_F(Pending, JobIsPendingFromItsFirstTryAndItsHalfFileIsClearedAtStart) {
 TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
     add_program("Formlet");
     const std::string handoff = files + "/Hostlet/insole parameters.txt";
-    service->push(kJobPath, answer(200, job_reply("A001", "x/A1_1.bmp", R"(,"left":"la","right":"ra")", 31, "A1")));
-    poll();
-    state->insole_mode = false;
-    service->push(kJobPath, answer(200, job_reply("A001", "x/B2_1.bmp", R"(,"left":"lb","right":"rb")", 32, "B2")));
-    poll();
+    auto insole_job = [&](int printid, const std::string& mobile, const char* sides) {
+        service->push(kJobPath, answer(200, job_reply("A001", "x/1.bmp", sides, printid, mobile)));
+        state->insole_mode = false;
+        poll();
+    };
+    const char* a_sides = R"(,"left":"la","right":"ra")";
+    const char* b_sides = R"(,"left":"lb","right":"rb")";
+    insole_job(31, "A1", a_sides);
+    insole_job(32, "B2", b_sides);
     EXPECT_EQ(read_all(handoff), "left la\r\nright ra A1\r\n");
     EXPECT_TRUE(ui.has_line("Job 32 (B2): insole parameters.txt of an earlier job not yet taken by Fitmire"));
     EXPECT_FALSE(ui.has_line("NO.2"));
     EXPECT_EQ(started.size(), 1u) << "Formlet goes with the hand-off";
+    insole_job(31, "A1", a_sides);  // both sent again: no second job
+    insole_job(32, "B2", b_sides);
+    EXPECT_TRUE(ui.has_line("Job 31 is already waiting for its hand-off"));
+    EXPECT_TRUE(ui.has_line("Job 32 is already waiting for its hand-off"));
+    EXPECT_EQ(state->pending.size(), 1u);
     restart();  // it waits across a restart
     file_cycle();
     EXPECT_EQ(read_all(handoff), "left la\r\nright ra A1\r\n");
