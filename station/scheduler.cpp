@@ -40,8 +40,10 @@ void file_cycle_while_busy(ServerState& s) {
 
 void shut_down_server(ServerState& s) {
     if (s.pending_unsaved) save_pending_jobs(s);
-    s.log("Stop requested: Hostlet ends, " + std::to_string(s.pending.size()) + " job(s) kept in pending downloads.json" +
-          (s.pending_unsaved ? " (NOT written: disk?)" : ""));
+    const std::string jobs = std::to_string(s.pending.size()) + " job(s)";
+    s.log("Stop requested: Hostlet ends; " +
+          (s.pending_unsaved ? jobs + " could NOT be written to pending downloads.json and are lost"
+                             : jobs + " kept in pending downloads.json"));
 }
 
 void server_tick(ServerState& s) {
