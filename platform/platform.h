@@ -30,8 +30,17 @@ std::vector<std::string> make_roots_absolute();
 
 // ---- programs and directories ---------------------------------------------
 // Starts a program without waiting for it; the child is reaped by the system,
-// never left a zombie. False (and a console line) when it cannot be started.
-bool start_program(const std::string& path, const std::vector<std::string>& args = {});
+// never left a zombie. False (and a console line) when it cannot be started;
+// otherwise the program's process id goes to *pid when given.
+bool start_program(const std::string& path, const std::vector<std::string>& args = {}, long* pid = nullptr);
+// True while the process of that id runs (a zombie no longer counts).
+bool process_running(long pid);
+
+// ---- stop requests ----------------------------------------------------------
+// SIGTERM, SIGINT and SIGHUP no longer end the process at once: they set a
+// flag that the program reads between its steps.
+void catch_stop_signals();
+bool stop_requested();
 bool change_dir(const std::string& path);  // path goes through map_path
 std::string current_dir();
 

@@ -5,7 +5,10 @@
 // Usage: standin_service DIR SCRIPT [--port N] [--seconds S]
 // DIR receives cert.pem, key.pem, port (written once listening) and
 // requests.log (one line per request: method, path, body). SCRIPT lines:
-//   push    PATH STATUS [delay=MS] [truncate=N] [type=CONTENT-TYPE] body=TEXT
+//   push    PATH STATUS [delay=MS] [truncate=N] [stall=MS] [drip=MS] [encoding=NAME]
+//           [type=CONTENT-TYPE] body=TEXT
+// (drip: the body a byte at a time, MS apart; encoding: a Content-Encoding
+// header sent unasked, the body as it stands)
 //   default PATH STATUS [...] body=TEXT      (or body@FILE for a file's bytes)
 // "push" answers once, in order; then the path's "default"; else 404.
 // The program ends on SIGTERM or SIGINT, or after S seconds (default 900).
@@ -75,6 +78,8 @@ bool parse_line(const std::string& line, std::string& verb, std::string& path, t
         if (key == "delay") r.delay_ms = std::atoi(value.c_str());
         else if (key == "truncate") r.truncate_at = std::strtoul(value.c_str(), nullptr, 10);
         else if (key == "stall") r.stall_ms = std::atoi(value.c_str());
+        else if (key == "drip") r.drip_ms = std::atoi(value.c_str());
+        else if (key == "encoding") r.content_encoding = value;
         else if (key == "type") r.content_type = value;
         else {
             why = "unknown option \"" + word + "\"";

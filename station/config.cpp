@@ -70,7 +70,8 @@ bool split_url(const std::string& url, const std::string& scheme, std::string& r
 bool parse_config(const std::string& text, Config& out, std::string& error, const std::string& base_dir) {
     Config c;
     std::set<std::string> seen;
-    size_t pos = 0;
+    // Windows editors save a UTF-8 byte-order mark first; it is no part of the first key.
+    size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     int line_no = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);

@@ -78,6 +78,13 @@ GL_Display_Entrance::~GL_Display_Entrance() {
 void entrance_timeout(void* view) {
     GL_Display_Entrance* v = static_cast<GL_Display_Entrance*>(view);
     server_tick(v->state);
+    if (platform::stop_requested()) {
+        // A shutdown or logout: the step in hand is over, so what is
+        // pending is written and the event loop is let go.
+        shut_down_server(v->state);
+        while (Fl_Window* w = Fl::first_window()) w->hide();
+        return;
+    }
     Fl::repeat_timeout(1.0 / 120, entrance_timeout, view);
 }
 

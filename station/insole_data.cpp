@@ -50,8 +50,19 @@ int fetch_insole_data(ServerState& s) {
             const std::string info = server_path() + "/insole_info_type4.txt";
             if (!common::write_file_atomic(info, insole_info_text(s.reply)))
                 std::printf("%s cannot be written\n", info.c_str());
-            platform::change_dir(server_path());
-            s.hooks.start_program(server_path() + "/Fitmire");
+            const std::string fitmire = server_path() + "/Fitmire";
+            // One Fitmire at a time: a service answering every second must
+            // not fill the station with them.
+            if (s.hooks.program_running(fitmire) || s.hooks.find_window("Fitmire")) {
+                const std::string line = "Fitmire is still running: no second one started";
+                if (s.fitmire_refused_told) std::printf("%s\n", line.c_str());
+                else s.log(line);
+                s.fitmire_refused_told = true;
+            } else {
+                s.fitmire_refused_told = false;
+                platform::change_dir(server_path());
+                s.hooks.start_program(fitmire);
+            }
         } else if (!problem.empty()) {
             std::printf("getOrbaneInsole.php reply dropped: %s\n", problem.c_str());
         }

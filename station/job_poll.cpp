@@ -31,13 +31,6 @@ std::string insole_job_name_problem(const std::string& mobile) {
     return "";
 }
 
-std::string asctime_text() {
-    std::tm t = platform::local_time();
-    char buf[64];
-    if (!asctime_r(&t, buf)) return "\n";
-    return buf;
-}
-
 }  // namespace
 
 JobKind job_kind(const std::string& type) {
@@ -84,7 +77,21 @@ ReplyVerdict parse_job_reply(const std::string& body, JobReply& out, std::string
     if (!number("resultCode", r.result_code)) return ReplyVerdict::malformed;
     // The number 200 itself: 200.5 would pass as 200 once cut to an int.
     if (cJSON_GetObjectItem(o, "resultCode")->valuedouble != 200.0) return ReplyVerdict::not_200;
-    if (!number("sleep", r.sleep) || !number("printid", r.printid)) return ReplyVerdict::malformed;
+    if (!number("printid", r.printid)) return ReplyVerdict::malformed;
+    // Below a second the endpoint would be asked on every tick, and each
+    // answer could start a Fitmire.
+    const cJSON* sleep = cJSON_GetObjectItem(o, "sleep");
+    if (cJSON_IsNumber(sleep) && sleep->valuedouble >= 1.0) {
+        r.sleep = sleep->valueint;
+    } else {
+        r.sleep = kDefaultSleepSeconds;
+        char* shown = sleep ? cJSON_PrintUnformatted(sleep) : nullptr;
+        std::string value = shown ? shown : "missing";
+        if (value.size() > 40) value = value.substr(0, 40) + "...";
+        r.sleep_problem = "\"sleep\" " + value + " is no interval of 1 s or more; " +
+                          std::to_string(kDefaultSleepSeconds) + " s used";
+        cJSON_free(shown);
+    }
     if (r.printid != 0) {
         if (!text("type", r.type) || !text("token", r.token) || !text("sdate", r.sdate) || !text("edate", r.edate) ||
             !text("bmpfile", r.bmpfile) || !text("mobile", r.mobile))
@@ -170,7 +177,7 @@ PendingJob download_job(const JobReply& r, const JobPlan& p, const char* done_li
     job.printid = r.printid;
     job.done_line = done_line;
     // Left before right: the list keeps the order the files are fetched in.
-    for (const auto& d : p.downloads) job.files.push_back({d.file_value, d.local_name});
+    for (const auto& d : p.downloads) job.files.push_back({d.file_value, d.local_name, ""});
     return job;
 }
 
@@ -190,13 +197,17 @@ void run_slipper(ServerState& s, const JobReply& r, const JobPlan& p) {
 void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {
     std::printf("left %s\n", r.left.c_str());
     std::printf("right %s\n", r.right.c_str());
-    const std::string handoff = server_path() + "/insole parameters.txt";
-    if (p.write_handoff && !common::write_file_atomic(handoff, p.handoff_text))
-        std::printf("%s cannot be written\n", handoff.c_str());
-
-    const std::string formlet = server_path() + "/Formlet";
-    if (common::file_exists(formlet)) s.hooks.start_program(formlet);
-    else s.log("Formlet missing: " + formlet);
+    if (p.write_handoff) {
+        PendingJob job;
+        job.printid = r.printid;
+        job.handoff = true;
+        job.handoff_text = p.handoff_text;
+        job.mobile = r.mobile;
+        job.announce = !p.cancel;
+        queue_handoff(s, job);
+    } else {
+        start_formlet(s);  // as before: Formlet starts whether or not there is a hand-off file
+    }
 
     const std::string now = asctime_text();
     std::printf("System Time: %s\n", now.c_str());
@@ -208,20 +219,7 @@ void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {
             if (f) std::fclose(f);
             else std::printf("%s cannot be created\n", path.c_str());
         }
-        return;
     }
-    s.job_count += 1;
-    std::string now_line = now;
-    while (!now_line.empty() && (now_line.back() == '\n' || now_line.back() == '\r')) now_line.pop_back();
-    s.ui->add_log_line("NO." + std::to_string(s.job_count) + " ~~~~~~~~~~~~~~~~~~~~ Generating Insoles");
-    s.ui->add_log_line("Phone Number : " + r.mobile);
-    s.ui->add_log_line("PID " + std::to_string(r.printid));
-    s.ui->add_log_line("System Time: " + now_line);
-    s.ui->add_log_line(" ");
-    s.ui->select_last_line();
-    platform::WindowHandle w = s.hooks.find_window("Strandel");
-    if (w) std::printf("Strandel 執行中\n");  // UTF-8: the console's code page here
-    if (w && s.hooks.raise_window(w)) std::printf("Set \"Strandel\" to Top\n");
 }
 
 }  // namespace
@@ -244,6 +242,7 @@ int poll_print_token(ServerState& s) {
         s.insole_mode = true;
         s.last_printid = r.printid;
         s.sleep_seconds = r.sleep;
+        if (!r.sleep_problem.empty()) s.log(r.sleep_problem);
         if (r.printid != 0) {
             JobPlan p = plan_job(r);
             for (const std::string& line : p.problems) s.log("Job " + std::to_string(r.printid) + ": " + line);

@@ -14,7 +14,8 @@ enum class JobKind { none, bracing, slipper, insole };
 struct JobReply {
     int result_code = 0;
     std::string token, sdate, edate;
-    int sleep = 0;
+    int sleep = 0;             // seconds, at least 1
+    std::string sleep_problem;  // why the reply's "sleep" was not taken (kDefaultSleepSeconds instead)
     int printid = 0;
     JobKind kind = JobKind::none;
     std::string type, bmpfile, bmpfile2, mobile, left, right;

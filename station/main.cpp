@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "station/entrance_view.h"
 #include "common/cjk_font.h"
 #include "station/server_window.h"
@@ -14,6 +15,8 @@
 int main(int argc, char** argv) {
     // A peer closing its socket mid-transfer must end that transfer, not the server.
     std::signal(SIGPIPE, SIG_IGN);
+    // A shutdown's SIGTERM ends the server between its steps, not within one.
+    platform::catch_stop_signals();
     // The console is the server's running log: whole lines, even into a file.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 

@@ -2,7 +2,11 @@
 // the file cycle.
 #include "pending_jobs.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <ctime>
 
 #include "common/file_util.h"
 #include "common/json_util.h"
@@ -28,6 +32,13 @@ std::string pending_jobs_text(const std::vector<PendingJob>& jobs) {
             cJSON_AddItemToArray(files, f);
             cJSON_AddStringToObject(f, "value", d.file_value.c_str());
             cJSON_AddStringToObject(f, "name", d.local_name.c_str());
+            if (!d.partial.empty()) cJSON_AddStringToObject(f, "partial", d.partial.c_str());
+        }
+        if (j.handoff) {
+            cJSON* h = cJSON_AddObjectToObject(job, "handoff");
+            cJSON_AddStringToObject(h, "text", j.handoff_text.c_str());
+            cJSON_AddStringToObject(h, "mobile", j.mobile.c_str());
+            cJSON_AddBoolToObject(h, "announce", j.announce);
         }
     }
     char* printed = cJSON_Print(root.get());
@@ -40,7 +51,9 @@ std::string pending_jobs_text(const std::vector<PendingJob>& jobs) {
 namespace {
 
 bool same_job(const PendingJob& a, const PendingJob& b) {
-    if (a.printid != b.printid || a.files.size() != b.files.size()) return false;
+    if (a.printid != b.printid || a.files.size() != b.files.size() || a.handoff != b.handoff ||
+        a.handoff_text != b.handoff_text)
+        return false;
     for (size_t i = 0; i < a.files.size(); ++i)
         if (a.files[i].file_value != b.files[i].file_value || a.files[i].local_name != b.files[i].local_name)
             return false;
@@ -70,7 +83,24 @@ bool parse_entry(const cJSON* j, PendingJob& job, std::string& problem) {
             problem = "\"" + d.local_name + "\" is no usable file name";
             return false;
         }
+        // A try's temp file, from before a stop: a bare name in temp/ too.
+        if (common::json_string(f, "partial", d.partial) == JsonLookup::ok &&
+            (!safe_file_name(d.partial, safe) || safe != d.partial)) {
+            problem = "\"" + d.partial + "\" is no usable file name";
+            return false;
+        }
         job.files.push_back(d);
+    }
+    const cJSON* h = cJSON_GetObjectItemCaseSensitive(j, "handoff");
+    if (h) {
+        job.handoff = true;
+        if (!cJSON_IsObject(h) || common::json_string(h, "text", job.handoff_text) != JsonLookup::ok ||
+            common::json_string(h, "mobile", job.mobile) != JsonLookup::ok ||
+            !cJSON_IsBool(cJSON_GetObjectItemCaseSensitive(h, "announce")) || !job.files.empty()) {
+            problem = "a hand-off without text, mobile or announce";
+            return false;
+        }
+        job.announce = cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(h, "announce"));
     }
     return true;
 }
@@ -81,7 +111,7 @@ bool find_pending(const ServerState& s, const PendingJob& job) {
     // A pending job may have fetched some of its files already: what is
     // left of it is part of the job sent again.
     for (const PendingJob& p : s.pending) {
-        if (p.printid != job.printid) continue;
+        if (p.printid != job.printid || p.handoff != job.handoff || p.handoff_text != job.handoff_text) continue;
         bool part = true;
         for (const PendingDownload& d : p.files) {
             bool found = false;
@@ -123,7 +153,7 @@ bool parse_pending_jobs(const std::string& text, std::vector<PendingJob>& out, s
             if (set_aside) set_aside->push_back("job " + std::to_string(index) + ": the same job again");
             continue;
         }
-        if (!job.files.empty()) result.push_back(job);
+        if (!job.files.empty() || job.handoff) result.push_back(job);
     }
     out = result;
     return true;
@@ -166,8 +196,24 @@ void load_pending_jobs(ServerState& s) {
         return;
     }
     if (!s.pending.empty())
-        s.log(std::to_string(s.pending.size()) + " job(s) with downloads still to come, from pending downloads.json");
-    if (set_aside.empty()) return;
+        s.log(std::to_string(s.pending.size()) + " job(s) still to come, from pending downloads.json");
+    // A try cut short by a stop left half a file in temp/: fetched anew. Only
+    // the name the try had is touched; files kept in temp/ stay.
+    bool cleared = false;
+    for (PendingJob& job : s.pending)
+        for (PendingDownload& d : job.files) {
+            if (d.partial.empty()) continue;
+            const std::string half = temp_path() + "/" + d.partial;
+            struct stat st;
+            if (lstat(half.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(half.c_str()) == 0)
+                s.log("Half download from before the stop cleared: " + half);
+            d.partial.clear();
+            cleared = true;
+        }
+    if (set_aside.empty()) {
+        if (cleared) save_pending_jobs(s);
+        return;
+    }
     for (const std::string& line : set_aside) s.log("pending downloads.json: " + line + ": set aside");
     // The file as it was keeps the entries set aside; the jobs kept are
     // written anew once it is out of the way.
@@ -179,30 +225,46 @@ bool save_pending_jobs(ServerState& s) {
     const std::string path = pending_jobs_path();
     s.pending_unsaved = true;
     const std::string kept = std::to_string(s.pending.size()) + " job(s) kept in memory, written again at the next file cycle";
-    if (s.pending_file_blocked && !move_pending_file_aside(s, "still in the way")) {
-        s.log("pending downloads.json cannot be written: " + kept);
+    // The log list hears of a run of failed writes once, the console every time.
+    auto cannot = [&] {
+        const std::string line = "pending downloads.json cannot be written: " + kept;
+        if (s.pending_unsaved_told) std::printf("%s\n", line.c_str());
+        else s.log(line);
+        s.pending_unsaved_told = true;
         return false;
-    }
+    };
+    if (s.pending_file_blocked && !move_pending_file_aside(s, "still in the way")) return cannot();
     if (s.pending.empty()) {
         std::remove(path.c_str());
         s.pending_unsaved = common::file_exists(path);
+        if (!s.pending_unsaved) s.pending_unsaved_told = false;
         return !s.pending_unsaved;
     }
-    if (!common::write_file_atomic(path, pending_jobs_text(s.pending))) {
-        s.log("pending downloads.json cannot be written: " + kept);
-        return false;
-    }
+    if (!common::write_file_atomic(path, pending_jobs_text(s.pending))) return cannot();
     s.pending_unsaved = false;
+    s.pending_unsaved_told = false;
     return true;
 }
 
-bool fetch_job_files(ServerState& s, PendingJob& job, int attempts) {
+bool fetch_job_files(ServerState& s, size_t index, int attempts) {
     // In their order, each complete before the next is asked for (a
-    // slipper's left file before its right one).
-    while (!job.files.empty()) {
-        const PendingDownload& d = job.files.front();
-        if (download_into_place(s, d.file_value, d.local_name, attempts) == Placement::failed) return false;
-        job.files.erase(job.files.begin());
+    // slipper's left file before its right one). The job stays in s.pending
+    // throughout, so the pending file always holds what is still to come.
+    while (!s.pending[index].files.empty()) {
+        const PendingDownload d = s.pending[index].files.front();
+        auto before_try = [&](const std::string& temp_file) {
+            s.pending[index].files.front().partial =
+                temp_file.empty() ? std::string() : temp_file.substr(temp_file.find_last_of('/') + 1);
+            save_pending_jobs(s);
+        };
+        const Placement placed = download_into_place(s, d.file_value, d.local_name, attempts, before_try);
+        s.pending[index].files.front().partial.clear();
+        if (placed == Placement::failed) {
+            save_pending_jobs(s);
+            return false;
+        }
+        s.pending[index].files.erase(s.pending[index].files.begin());
+        save_pending_jobs(s);
     }
     return true;
 }
@@ -213,40 +275,155 @@ void run_download_job(ServerState& s, PendingJob job) {
         s.log("Job " + std::to_string(job.printid) + " is already waiting for its downloads");
         return;
     }
-    if (fetch_job_files(s, job, s.transfer.download_attempts)) {
+    s.pending.push_back(job);
+    const size_t index = s.pending.size() - 1;
+    if (fetch_job_files(s, index, s.transfer.download_attempts)) {
+        s.pending.erase(s.pending.begin() + static_cast<long>(index));
+        save_pending_jobs(s);
         s.ui->add_log_line(job.done_line);
         s.ui->select_last_line();
         return;
     }
-    for (const PendingDownload& d : job.files)
+    for (const PendingDownload& d : s.pending[index].files)
         s.log("Download failed: " + d.file_value + " (tried again on later file cycles)");
-    s.pending.push_back(job);
-    save_pending_jobs(s);
 }
 
 void retry_pending_jobs(ServerState& s) {
-    if (s.pending.empty() || !s.online || !s.config_ok) {
+    size_t downloads = 0;
+    for (const PendingJob& j : s.pending) downloads += !j.handoff;
+    if (downloads == 0 || !s.online || !s.config_ok || platform::stop_requested()) {
         if (s.pending_unsaved) save_pending_jobs(s);  // a write that failed before is tried again
         return;
     }
     // One try per file; the first failure ends this cycle's retries, so an
     // unreachable service costs one bounded attempt per cycle, and the job
-    // that failed waits behind the others.
-    const size_t jobs = s.pending.size();
-    for (size_t n = 0; n < jobs && !s.pending.empty(); ++n) {
-        PendingJob job = s.pending.front();
-        s.pending.erase(s.pending.begin());
-        if (fetch_job_files(s, job, 1)) {
+    // that failed waits behind the others. Hand-offs keep their places.
+    for (size_t n = 0; n < downloads; ++n) {
+        size_t index = 0;
+        while (index < s.pending.size() && s.pending[index].handoff) ++index;
+        if (index == s.pending.size()) break;
+        // The job tried goes last, where it stays when it fails.
+        const PendingJob job = s.pending[index];
+        s.pending.erase(s.pending.begin() + static_cast<long>(index));
+        s.pending.push_back(job);
+        index = s.pending.size() - 1;
+        if (fetch_job_files(s, index, 1)) {
+            s.pending.erase(s.pending.begin() + static_cast<long>(index));
             s.ui->add_log_line(job.done_line);
             s.ui->select_last_line();
             continue;
         }
-        s.pending.push_back(job);
-        std::printf("downloads of job %d still to come: %zu\n", job.printid, job.files.size());
+        std::printf("downloads of job %d still to come: %zu\n", job.printid, s.pending[index].files.size());
         std::fflush(stdout);
         break;
     }
     save_pending_jobs(s);
+}
+
+// ---- insole hand-offs ---------------------------------------------------------
+
+std::string handoff_path() { return server_path() + "/insole parameters.txt"; }
+
+std::string asctime_text() {
+    std::tm t = platform::local_time();
+    char buf[64];
+    if (!asctime_r(&t, buf)) return "\n";
+    return buf;
+}
+
+void start_formlet(ServerState& s) {
+    const std::string formlet = server_path() + "/Formlet";
+    if (common::file_exists(formlet)) s.hooks.start_program(formlet);
+    else s.log("Formlet missing: " + formlet);
+}
+
+namespace {
+
+enum class HandoffResult { written, waiting, failed };
+
+// Never over a hand-off file Fitmire has not taken yet: written beside it,
+// then moved onto the name only while that is free.
+HandoffResult write_handoff(ServerState& s, const PendingJob& job) {
+    const std::string path = handoff_path();
+    const std::string tmp = path + ".new";
+    if (common::file_exists(path)) return HandoffResult::waiting;
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    bool ok = f && std::fwrite(job.handoff_text.data(), 1, job.handoff_text.size(), f) == job.handoff_text.size();
+    if (f) ok = std::fclose(f) == 0 && ok;
+    if (!ok) {
+        std::remove(tmp.c_str());
+        return HandoffResult::failed;
+    }
+    const platform::MoveResult m = s.hooks.move(tmp, path);
+    if (m == platform::MoveResult::moved) return HandoffResult::written;
+    std::remove(tmp.c_str());
+    return m == platform::MoveResult::target_exists ? HandoffResult::waiting : HandoffResult::failed;
+}
+
+void announce(ServerState& s, const PendingJob& job) {
+    std::string now = asctime_text();
+    while (!now.empty() && (now.back() == '\n' || now.back() == '\r')) now.pop_back();
+    s.job_count += 1;
+    s.ui->add_log_line("NO." + std::to_string(s.job_count) + " ~~~~~~~~~~~~~~~~~~~~ Generating Insoles");
+    s.ui->add_log_line("Phone Number : " + job.mobile);
+    s.ui->add_log_line("PID " + std::to_string(job.printid));
+    s.ui->add_log_line("System Time: " + now);
+    s.ui->add_log_line(" ");
+    s.ui->select_last_line();
+    platform::WindowHandle w = s.hooks.find_window("Strandel");
+    if (w) std::printf("Strandel 執行中\n");  // UTF-8: the console's code page here
+    if (w && s.hooks.raise_window(w)) std::printf("Set \"Strandel\" to Top\n");
+}
+
+// Formlet and the announcement follow a hand-off once it is on disk.
+void handed_off(ServerState& s, const PendingJob& job) {
+    start_formlet(s);
+    if (job.announce) announce(s, job);
+}
+
+std::string waiting_line(const PendingJob& job, HandoffResult why) {
+    return "Job " + std::to_string(job.printid) + " (" + job.mobile + "): insole parameters.txt " +
+           (why == HandoffResult::waiting ? "of an earlier job not yet taken by Fitmire"
+                                          : "cannot be written (disk full or read-only?)") +
+           "; the job waits, tried again every file cycle";
+}
+
+}  // namespace
+
+void queue_handoff(ServerState& s, const PendingJob& job) {
+    std::string waiting;
+    if (find_pending(s, job) || (common::read_file(handoff_path(), waiting) && waiting == job.handoff_text)) {
+        // Sent again: the job is handed off or waiting already.
+        s.log("Job " + std::to_string(job.printid) + " is already waiting for its hand-off");
+        return;
+    }
+    bool earlier_waits = false;
+    for (const PendingJob& j : s.pending) earlier_waits = earlier_waits || j.handoff;
+    const HandoffResult r = earlier_waits ? HandoffResult::waiting : write_handoff(s, job);
+    if (r == HandoffResult::written) {
+        handed_off(s, job);
+        return;
+    }
+    s.pending.push_back(job);
+    save_pending_jobs(s);
+    s.log(waiting_line(job, r));
+}
+
+void place_waiting_handoffs(ServerState& s) {
+    for (size_t i = 0; i < s.pending.size(); ++i) {
+        if (!s.pending[i].handoff) continue;
+        const PendingJob job = s.pending[i];
+        const HandoffResult r = write_handoff(s, job);
+        if (r != HandoffResult::written) {
+            std::printf("%s\n", waiting_line(job, r).c_str());
+            std::fflush(stdout);
+            return;  // the first one waiting goes first
+        }
+        s.pending.erase(s.pending.begin() + static_cast<long>(i));
+        save_pending_jobs(s);
+        handed_off(s, job);
+        return;  // the file is there now: the next one waits for Fitmire
+    }
 }
 
 }  // namespace station

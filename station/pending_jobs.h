@@ -30,13 +30,29 @@ bool save_pending_jobs(ServerState& s);
 // True when the same job (printid and files) is already pending.
 bool find_pending(const ServerState& s, const PendingJob& job);
 
-// Fetches the files of job one by one (attempts tries each); the files that
-// did not come stay in it. True when none is left.
-bool fetch_job_files(ServerState& s, PendingJob& job, int attempts);
-// Runs a new job's downloads; what does not arrive is kept for later cycles.
+// Fetches the files of the pending job at index one by one (attempts tries
+// each); the pending file names each try's temp file before the try starts,
+// and loses a file only once it is in place. True when none is left.
+bool fetch_job_files(ServerState& s, size_t index, int attempts);
+// Runs a new job's downloads; it is pending from its first try on, and what
+// does not arrive is kept for later cycles.
 void run_download_job(ServerState& s, PendingJob job);
 // One file cycle's retry: while online, one try per file of the jobs waiting,
 // stopping at the first failure (that job goes to the back of the queue).
 void retry_pending_jobs(ServerState& s);
+
+// "C:\VerdanelFiles\Hostlet\insole parameters.txt".
+std::string handoff_path();
+// A new insole job's hand-off: written at once when no earlier one waits and
+// the file is free; otherwise it waits in s.pending (and the pending file),
+// with a log line saying why.
+void queue_handoff(ServerState& s, const PendingJob& job);
+// The file cycle's turn: the first waiting hand-off is written once Fitmire
+// has taken the file before it; then Formlet and the announcement follow.
+void place_waiting_handoffs(ServerState& s);
+// Formlet from the server directory, or a log line that it is missing.
+void start_formlet(ServerState& s);
+// asctime's text of the local time (ends in a newline).
+std::string asctime_text();
 
 }  // namespace station

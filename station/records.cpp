@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -117,6 +118,13 @@ int upload_brace_records(ServerState& s) {
     std::vector<std::string> names = platform::find_files(dir, "*");
     mkdir(platform::map_path("C:\\VerdanelFiles\\output_tmp").c_str(), 0777);
 
+    // Records sent already whose files would not go: never sent again, and
+    // forgotten once their file has gone after all.
+    std::vector<std::string> still_sent;
+    for (const std::string& name : s.sent_records)
+        if (std::find(names.begin(), names.end(), name) != names.end()) still_sent.push_back(name);
+    s.sent_records = still_sent;
+
     std::vector<BraceRecord> records;
     std::vector<std::string> record_names;
     BraceRecord last;
@@ -125,6 +133,13 @@ int upload_brace_records(ServerState& s) {
         const std::string path = dir + "/" + name;
         struct stat st;
         if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;  // directories stay
+        auto sent = std::find(s.sent_records.begin(), s.sent_records.end(), name);
+        if (sent != s.sent_records.end()) {
+            // The removal is tried again, quietly; once it is gone, a file
+            // of that name is a new record.
+            if (unlink(path.c_str()) == 0) s.sent_records.erase(sent);
+            continue;
+        }
         BraceRecord r;
         const bool is_record = parse_record_name(name, r);
         if (is_record) {
@@ -163,7 +178,17 @@ int upload_brace_records(ServerState& s) {
         // Gone as soon as the service has it: a crash a moment later must
         // not send it again.
         const std::string path = dir + "/" + record_names[i];
-        unlink(path.c_str());
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            // Left where it is, the next cycle would send it again.
+            const std::string keep = platform::map_path("C:\\VerdanelFiles\\output_tmp") + "/" + record_names[i];
+            std::string moved_to;
+            if (platform::move_to_free_name(path, keep, 1, moved_to, s.hooks.move) == platform::MoveResult::moved) {
+                s.log("Brace record sent but cannot be removed, set aside: " + moved_to);
+            } else {
+                s.sent_records.push_back(record_names[i]);
+                s.log("Brace record sent but can be neither removed nor set aside, not sent again: " + path);
+            }
+        }
         std::printf("%s\n\n", path.c_str());
         forget_refused_alone(s, record_names[i]);
         ++taken;

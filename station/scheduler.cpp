@@ -12,6 +12,40 @@
 
 namespace station {
 
+namespace {
+
+void records_and_image_list(ServerState& s) {
+    upload_brace_records(s);
+    if (write_bmp_list()) {
+        if (s.hooks.find_window("Strandel")) {
+            std::printf("Strandel 視窗執行中\n");  // UTF-8: the console's code page here
+            std::fflush(stdout);
+        } else {
+            platform::change_dir(server_path());
+            s.hooks.start_program(server_path() + "/Strandel");
+        }
+    }
+}
+
+}  // namespace
+
+void file_cycle_while_busy(ServerState& s) {
+    if (s.in_busy_file_cycle || s.file_watch.elapsed_seconds() <= 8.0) return;
+    s.in_busy_file_cycle = true;
+    s.ui->set_file_countdown(8.0 - s.file_watch.elapsed_seconds());
+    records_and_image_list(s);
+    s.file_watch.start();
+    s.in_busy_file_cycle = false;
+}
+
+void shut_down_server(ServerState& s) {
+    if (s.pending_unsaved) save_pending_jobs(s);
+    const std::string jobs = std::to_string(s.pending.size()) + " job(s)";
+    s.log("Stop requested: Hostlet ends; " +
+          (s.pending_unsaved ? jobs + " could NOT be written to pending downloads.json and are lost"
+                             : jobs + " kept in pending downloads.json"));
+}
+
 void server_tick(ServerState& s) {
     s.ui->set_file_countdown(8.0 - s.file_watch.elapsed_seconds());
 
@@ -21,19 +55,13 @@ void server_tick(ServerState& s) {
     }
 
     if (s.file_watch.elapsed_seconds() > 8.0) {
-        upload_brace_records(s);
-        if (write_bmp_list()) {
-            if (s.hooks.find_window("Strandel")) {
-                std::printf("Strandel 視窗執行中\n");  // UTF-8: the console's code page here
-                std::fflush(stdout);
-            } else {
-                platform::change_dir(server_path());
-                s.hooks.start_program(server_path() + "/Strandel");
-            }
-        }
-        retry_pending_jobs(s);
+        records_and_image_list(s);
+        // Started before the retries: a long download runs the next cycle itself.
         s.file_watch.start();
+        place_waiting_handoffs(s);
+        retry_pending_jobs(s);
     }
+    if (platform::stop_requested()) return;
 
     if (!s.online) return;
     s.ui->set_net_countdown(s.sleep_seconds - s.poll_watch.elapsed_seconds());

@@ -6,15 +6,29 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <thread>
 
 #include "station/pending_jobs.h"
+#include "station/scheduler.h"
 
 namespace station {
 
 ServerHooks platform_hooks() {
     ServerHooks h;
-    h.start_program = [](const std::string& program) { return platform::start_program(program); };
+    // Each program's last process, so that a second one is not started beside it.
+    auto started = std::make_shared<std::map<std::string, long>>();
+    h.start_program = [started](const std::string& program) {
+        long pid = 0;
+        const bool ok = platform::start_program(program, {}, &pid);
+        if (ok) (*started)[program] = pid;
+        return ok;
+    };
+    h.program_running = [started](const std::string& program) {
+        auto it = started->find(program);
+        return it != started->end() && platform::process_running(it->second);
+    };
     h.find_window = [](const std::string& title) { return platform::find_window(title); };
     h.raise_window = [](platform::WindowHandle w) { return platform::raise_window(w); };
     h.pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
@@ -100,7 +114,8 @@ void init_server(ServerState& s) {
     s.insole_mode = false;
     s.file_watch.start();
     s.net_watch.start();
-    s.sleep_seconds = 17;
+    s.sleep_seconds = kDefaultSleepSeconds;
+    s.busy_file_cycle = &file_cycle_while_busy;
 }
 
 }  // namespace station

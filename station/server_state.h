@@ -61,6 +61,8 @@ struct TransferSettings {
 // The outside world beyond files and the network.
 struct ServerHooks {
     std::function<bool(const std::string& program)> start_program;
+    // True while a process this server started from that path still runs.
+    std::function<bool(const std::string& program)> program_running;
     std::function<platform::WindowHandle(const std::string& title)> find_window;
     std::function<bool(platform::WindowHandle)> raise_window;
     std::function<void(int ms)> pause;
@@ -68,16 +70,25 @@ struct ServerHooks {
 };
 ServerHooks platform_hooks();
 
+// The interval of the insole-data calls until a reply sets a usable one.
+constexpr int kDefaultSleepSeconds = 17;
+
 // A job's download: the reply's file value and the name it gets on disk.
 struct PendingDownload {
     std::string file_value;
     std::string local_name;
+    std::string partial;  // name in temp/ of a try under way; a stop leaves it half written
 };
-// A bracing or slipper job whose files have not all arrived.
+// A bracing or slipper job whose files have not all arrived, or an insole
+// job whose hand-off file is not yet written.
 struct PendingJob {
     int printid = 0;
     std::string done_line;  // log line once every file is in
     std::vector<PendingDownload> files;
+    bool handoff = false;       // an insole job: handoff_text waits to become "insole parameters.txt"
+    std::string handoff_text;
+    std::string mobile;
+    bool announce = false;      // "Generating Insoles" once it is written (not for a cancellation)
 };
 
 struct ServerState {
@@ -101,6 +112,12 @@ struct ServerState {
     std::vector<PendingJob> pending;  // jobs whose files are still to come
     bool pending_file_blocked = false;  // an unreadable pending file that could not be moved aside
     bool pending_unsaved = false;       // `pending` is not yet on disk: written again every file cycle
+    bool pending_unsaved_told = false;  // the log list heard of it
+    std::vector<std::string> sent_records;  // accepted records that could not be removed: never sent again
+    bool fitmire_refused_told = false;      // the log list heard that a Fitmire still runs
+    // The file cycle's other work, run while a download holds the tick.
+    void (*busy_file_cycle)(ServerState&) = nullptr;
+    bool in_busy_file_cycle = false;
 
     Config config;
     bool config_ok = false;  // without it no web-service call is made

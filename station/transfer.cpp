@@ -48,6 +48,15 @@ size_t write_to_file(char* data, size_t size, size_t count, void* target) {
     return std::fwrite(data, 1, n, sink->file);
 }
 
+// Called by libcurl while a download runs: a stop request ends it, and the
+// file cycle's other work is not held up by it.
+int download_progress(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    ServerState* s = static_cast<ServerState*>(target);
+    if (platform::stop_requested()) return 1;
+    if (s->busy_file_cycle) s->busy_file_cycle(*s);
+    return platform::stop_requested() ? 1 : 0;
+}
+
 }  // namespace
 
 std::string service_address(const ServerState& s, const std::string& path) { return s.config.service_url + path; }
@@ -89,6 +98,7 @@ RequestResult post_request(ServerState& s, const std::string& url, const std::st
     s.reply.clear();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // a reply is read as the content it carries
     if (collect) {
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_reply);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &s.reply);
@@ -135,6 +145,12 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, s.transfer.stall_bytes_per_second);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, s.transfer.stall_seconds);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, s.transfer.download_timeout_ms);
+    // The body as it was meant: a gzip or deflate sent unasked is undone,
+    // and an encoding libcurl does not know fails the try.
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, download_progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &s);
     set_tls(curl, s);
     CURLcode rc = curl_easy_perform(curl);
     long code = 0;
@@ -148,6 +164,8 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
         ok = true;
     } else if (rc == CURLE_WRITE_ERROR || (rc == CURLE_OK && !closed)) {
         std::printf("%s CURLE_WRITE_ERROR \n", url.c_str());
+    } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
+        std::printf("%s stopped: Hostlet is ending \n", url.c_str());
     } else if (rc == CURLE_OK || rc == CURLE_HTTP_RETURNED_ERROR) {
         std::printf("%s HTTP %ld \n", url.c_str(), code);
     } else {
@@ -155,7 +173,7 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     }
     std::fflush(stdout);
     if (!ok) std::remove(path.c_str());
-    if (timed_out) *timed_out = rc == CURLE_OPERATION_TIMEDOUT;
+    if (timed_out) *timed_out = rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK;
     return ok;
 }
 
@@ -183,7 +201,7 @@ std::string create_temp_file(const std::string& local_name) {
 }  // namespace
 
 Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
-                               int attempts) {
+                               int attempts, const std::function<void(const std::string&)>& before_try) {
     const std::string url = service_address(s, "/Mirel/" + escape_url_path(file_value));
     const std::string final_path = files_path() + "/" + local_name;
     if (attempts < 1) attempts = 1;
@@ -192,6 +210,7 @@ Placement download_into_place(ServerState& s, const std::string& file_value, con
     for (int attempt = 1; attempt <= attempts && !ok; ++attempt) {
         temp = create_temp_file(local_name);
         if (temp.empty()) return Placement::failed;
+        if (before_try) before_try(temp);
         bool timed_out = false;
         ok = download_file(s, url, temp, &timed_out);
         // A service that stalls once is no faster a moment later: the file
@@ -203,6 +222,8 @@ Placement download_into_place(ServerState& s, const std::string& file_value, con
         }
     }
     if (!ok) return Placement::failed;
+    // Whole now: from here on a stop must not take it for a half file.
+    if (before_try) before_try(std::string());
     platform::MoveResult m = s.hooks.move(temp, final_path);
     if (m == platform::MoveResult::moved) return Placement::placed;
     if (m == platform::MoveResult::target_exists) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "station/server_state.h"
@@ -25,9 +26,12 @@ void finish_request(const RequestResult& r);
 // libcurl write callback appending to the std::string at target.
 size_t append_reply(char* data, size_t size, size_t count, void* target);
 
-// One attempt to fetch url into path; true only for a complete 2xx answer.
-// On failure nothing is left at path; timed_out says whether a time limit
-// (the stall limit or the whole download's) ended it.
+// One attempt to fetch url into path; true only for a complete 2xx answer,
+// stored as the content it carries (a content encoding undone, one that
+// cannot be undone refused). On failure nothing is left at path; timed_out
+// says whether a time limit (the stall limit or the whole download's) or a
+// stop request ended it. While it runs, the file cycle's other work goes on
+// (s.busy_file_cycle).
 bool download_file(ServerState& s, const std::string& url, const std::string& path, bool* timed_out = nullptr);
 
 enum class Placement {
@@ -40,8 +44,10 @@ enum class Placement {
 // moves it to C:\VerdanelFiles\<local_name>. No file is ever replaced: a
 // taken temp name makes the download take a numbered one, and a taken final
 // name leaves it in temp/ under a numbered name.
+// before_try hears each try's temp file once it exists, before the
+// transfer, and "" once the file is whole, before it is moved.
 Placement download_into_place(ServerState& s, const std::string& file_value, const std::string& local_name,
-                              int attempts);
+                              int attempts, const std::function<void(const std::string&)>& before_try = nullptr);
 
 // Updates s.online and the status label; true when online.
 bool check_internet(ServerState& s);

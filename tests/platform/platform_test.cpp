@@ -88,11 +88,15 @@ TEST(Programs, StartDoesNotWaitAndLeavesNoZombie) {
     const std::string script = d / "prog.sh";
     std::ofstream(script) << "#!/bin/sh\nsleep 1\necho done > \"$1\"\n";
     chmod(script.c_str(), 0755);
-    ASSERT_TRUE(platform::start_program(script, {d / "out.txt"}));
-    // Returned before the program finished its one-second sleep.
+    long pid = 0;
+    ASSERT_TRUE(platform::start_program(script, {d / "out.txt"}, &pid));
+    // Returned before the program finished its one-second sleep, with the
+    // program's own id: it runs until it has written its file.
     EXPECT_FALSE(std::ifstream(d / "out.txt").good());
-    for (int i = 0; i < 100 && !std::ifstream(d / "out.txt").good(); ++i)
+    EXPECT_TRUE(platform::process_running(pid));
+    for (int i = 0; i < 100 && platform::process_running(pid); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(platform::process_running(pid));
     EXPECT_TRUE(std::ifstream(d / "out.txt").good());
     // The started program is not our child, so nothing of ours can be a zombie.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);

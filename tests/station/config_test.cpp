@@ -23,6 +23,9 @@ TEST(StationConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
     EXPECT_EQ(c.check_url, "http://check.example/generate_204");
     EXPECT_TRUE(c.tls_verify);
     EXPECT_TRUE(c.ca_file.empty());
+    // A byte-order mark first, as Windows editors save the file, is no part of the first key.
+    ASSERT_TRUE(parse_config("\xEF\xBB\xBFkey_number = 7\nservice_url = https://a\n", c, err)) << err;
+    EXPECT_EQ(c.key_number, 7u);
 }
 
 TEST(StationConfig, DefaultsVerifyTlsAndCheckTheServiceItself) {
@@ -65,6 +68,7 @@ TEST(StationConfig, FaultsNameTheLineAndKey) {
         {"service_url = https://a\n", "station.conf: key 'key_number' missing"},
         {"key_number = 5\n", "station.conf: key 'service_url' missing"},
         {"key_number = 1\nservice_url = https://a\ncheck_url = ftp://a\n", "station.conf line 3: key 'check_url'"},
+        {"key_number = 1\n\xEF\xBB\xBFservice_url = https://a\n", "station.conf line 2: key '\xEF\xBB\xBFservice_url'"},
     };
     for (const Case& c : cases) {
         Config out;

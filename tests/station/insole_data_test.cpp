@@ -34,12 +34,24 @@ TEST_F(InsoleData, AcceptedReplyIsStoredAndStartsFitmireInTheServerDirectory) {
     EXPECT_EQ(platform::current_dir(), files + "/Hostlet");
 }
 
-TEST_F(InsoleData, TwoAcceptedRepliesReplaceTheFileAndStartTwice) {
-    service->push(kInsole, answer(200, R"({"resultCode":"200","n":1})"));
-    service->push(kInsole, answer(200, R"({"resultCode":"200","n":2})"));
+// Each reply replaces the stored file, but a second Fitmire is not started
+// while the first runs (by its process or by its window).
+TEST_F(InsoleData, AcceptedRepliesReplaceTheFileAndStartOneFitmireAtATime) {
+    bool running = false;
+    state->hooks.program_running = [&](const std::string& p) { return running && p == files + "/Hostlet/Fitmire"; };
+    for (int n = 1; n <= 4; ++n) service->push(kInsole, answer(200, R"({"resultCode":"200","n":)" + std::to_string(n) + "}"));
     station::fetch_insole_data(*state);
+    running = true;
     station::fetch_insole_data(*state);
     EXPECT_EQ(read_all(info()), R"({"resultCode":"200","n":2})");
+    EXPECT_EQ(started.size(), 1u);
+    EXPECT_TRUE(ui.has_line("Fitmire is still running: no second one started"));
+    running = false;
+    window_open = true;  // a Fitmire this server did not start
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(started.size(), 1u);
+    window_open = false;
+    station::fetch_insole_data(*state);
     EXPECT_EQ(started.size(), 2u);
 }
 

@@ -57,8 +57,6 @@ TEST(JobReply, BrokenRepliesAreDroppedWithTheReason) {
         {"<html>busy</html>", "not a JSON object"},
         {"[200]", "not a JSON object"},
         {"", "not a JSON object"},
-        {R"({"resultCode":200,"printid":0})", "missing key \"sleep\""},
-        {R"({"resultCode":200,"sleep":"5","printid":0})", "key \"sleep\" is not a number"},
         {R"({"resultCode":200,"sleep":5,"printid":7,"type":"C1","token":"t","sdate":"s","edate":"e","mobile":"m"})",
          "missing key \"bmpfile\""},
         {R"({"resultCode":200,"sleep":5,"printid":7,"type":7,"token":"t","sdate":"s","edate":"e","bmpfile":"b","mobile":"m"})",
@@ -77,6 +75,23 @@ TEST(JobReply, BrokenRepliesAreDroppedWithTheReason) {
         EXPECT_EQ(parse(c.body, r, problem), ReplyVerdict::malformed) << c.body;
         EXPECT_EQ(problem, c.problem) << c.body;
         EXPECT_EQ(r.sleep, 99) << "a dropped reply changes nothing";
+    }
+}
+
+// An interval under a second, or none at all, would have the endpoint asked
+// on every tick: the reply stands, with the design's 17 s.
+TEST(JobReply, SleepBelowASecondOrNoNumberIsTheDefault) {
+    const struct {
+        const char* sleep;
+        int taken;
+    } cases[] = {{"1", 1}, {"2.7", 2}, {"0", 17}, {"-4", 17}, {"0.5", 17}, {"\"5\"", 17}, {"null", 17}};
+    for (const auto& c : cases) {
+        JobReply r;
+        std::string problem;
+        ASSERT_EQ(parse(std::string(R"({"resultCode":200,"printid":0,"sleep":)") + c.sleep + "}", r, problem),
+                  ReplyVerdict::accepted) << c.sleep;
+        EXPECT_EQ(r.sleep, c.taken) << c.sleep;
+        EXPECT_EQ(r.sleep_problem.empty(), c.taken != 17) << c.sleep;
     }
 }
 

@@ -131,6 +131,31 @@ TEST_F(RecordUpload, TakenRecordsAndNonRecordsAreRemoved) {
     EXPECT_EQ(platform::current_dir(), out());
 }
 
+// A read-only output directory: each record goes up once, is named in the
+// log list, and a new file of the same name, once the old one is gone, is
+// a new record.
+TEST_F(RecordUpload, TakenRecordThatCannotBeRemovedIsNeverSentAgain) {
+    if (!mount_small(out())) GTEST_SKIP() << "no tmpfs can be mounted here (root needed)";
+    start_service();
+    service->set_default(path, {});
+    make_server();
+    state->online = true;
+    for (const char* n : {"A12_36-L.gcode.1", "B7_40-R.gcode.2"}) write_all(out() + "/" + n, "x");
+    ASSERT_TRUE(remount_read_only(out()));
+    for (int cycle = 0; cycle < 3; ++cycle) station::upload_brace_records(*state);
+    EXPECT_EQ(service->count(path), 1u);
+    EXPECT_EQ(names_in(out()).size(), 2u);
+    for (const char* n : {"A12_36-L.gcode.1", "B7_40-R.gcode.2"})
+        EXPECT_TRUE(ui.has_line("Brace record sent but can be neither removed nor set aside, not sent again: " + out() +
+                                "/" + n));
+    ASSERT_EQ(mount("tmpfs", out().c_str(), "tmpfs", MS_REMOUNT, "size=64k"), 0);
+    station::upload_brace_records(*state);  // the removal tried again, quietly
+    EXPECT_TRUE(names_in(out()).empty());
+    write_all(out() + "/A12_36-L.gcode.1", "x");
+    station::upload_brace_records(*state);
+    EXPECT_EQ(service->count(path), 2u);
+}
+
 TEST_F(RecordUpload, ServiceRefusingEverythingKeepsEveryRecordUntilItTakesThem) {
     start_service();
     make_server();

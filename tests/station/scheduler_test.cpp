@@ -72,15 +72,15 @@ TEST_F(Scheduler, SleepPacesInsoleDataCalls) {
     EXPECT_EQ(calls(kJob), 1u);
 }
 
-TEST_F(Scheduler, SleepZeroAsksOnEveryTick) {
+TEST_F(Scheduler, SleepZeroIsTakenAsTheDefaultWithALine) {
     online_server();
     service->push(kJob, answer(200, R"({"resultCode":200,"sleep":0,"printid":0})"));
     service->set_default(kInsole, answer(200, R"({"resultCode":"404"})"));
-    tick();
-    tick();
-    tick();
-    tick();
-    EXPECT_EQ(calls(kInsole), 3u);
+    for (int i = 0; i < 4; ++i) tick();
+    EXPECT_EQ(calls(kInsole), 0u);
+    EXPECT_TRUE(ui.has_line("\"sleep\" 0 is no interval of 1 s or more; 17 s used"));
+    tick(17100);
+    EXPECT_EQ(calls(kInsole), 1u);
 }
 
 TEST_F(Scheduler, OfflineMakesNoCall) {

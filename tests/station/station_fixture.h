@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -84,6 +85,20 @@ protected:
                    service->cert_path() + "\n" + extra_conf);
     }
 
+    void TearDown() override {
+        for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
+    }
+    // A small tmpfs over dir, read-only after remount_read_only (root only);
+    // false when the machine does not allow it. Undone at TearDown.
+    bool mount_small(const std::string& dir) {
+        if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0) return false;
+        mounts.push_back(dir);
+        return true;
+    }
+    bool remount_read_only(const std::string& dir) {
+        return mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k") == 0;
+    }
+
     void write_conf(const std::string& text) { write_all(files + "/Hostlet/station.conf", text); }
 
     // A server as the entrance view builds it, with the fake clock, the
@@ -123,6 +138,7 @@ protected:
     std::vector<int> pauses;
     bool window_open = false;
     platform::MoveFn move_hook = nullptr;  // in place of the file moves, from the start
+    std::vector<std::string> mounts;
 };
 
 }  // namespace stationtest

@@ -108,6 +108,7 @@ struct FakeService::Impl {
         if (r.delay_ms) std::this_thread::sleep_for(std::chrono::milliseconds(r.delay_ms));
         res.status = r.status;
         if (!r.location.empty()) res.set_header("Location", r.location);
+        if (!r.content_encoding.empty()) res.set_header("Content-Encoding", r.content_encoding);
         if (r.drip_ms > 0) {
             const std::string body = r.body;
             const int drip = r.drip_ms;

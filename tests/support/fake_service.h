@@ -18,6 +18,7 @@ struct FakeResponse {
     size_t truncate_at = std::string::npos;  // send the full length's header but only this many bytes
     int stall_ms = 0;                     // after the truncated part, wait this long before dropping
     int drip_ms = 0;                      // send the body a byte at a time, this long apart
+    std::string content_encoding;         // Content-Encoding header, sent unasked
 };
 
 inline FakeResponse answer(int status, const std::string& body, int delay_ms = 0) {
