@@ -354,9 +354,9 @@ TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) 
     for (int i = 0; i < 3; ++i) status[i] = all[i]->wait_exit(30);
     cover.stop_exposes();
 
-    // The right image is the one a file with only the right record gives.
+    // The right image is the one a file whose left record is refused gives.
     start();
-    ASSERT_TRUE(hand_off("right 0.3 279 0 0 0 0 0 0 solo\n"));
+    ASSERT_TRUE(hand_off("left 0.15 -5 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 solo\n"));
     ASSERT_EQ(wait_exit(30), 0) << log();
     const std::string solo = read(insole + "/solo_iRight.bmp");
     ASSERT_GT(pixel(solo, 123, 51), 10);  // the plateau on the right foot's side

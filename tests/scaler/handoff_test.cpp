@@ -149,8 +149,8 @@ TEST(HandoffView, RefusalsAreSaidOnANewLineAndOnlyUsableSidesWait) {
         {"left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 " + std::string(93, 'n'),
          "insole parameters.txt: job name \"" + std::string(92, 'n') + "...\" refused", false, false},
         {"left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0",
-         "insole parameters.txt: no \"right\" record names the job", false, false},
-        {"left 0.25 245", "\ninsole parameters.txt: no \"right\" record names the job", false, false},
+         "insole parameters.txt: refused whole (its \"right\" record ends before the job name)", false, false},
+        {"left 0.25 245", "\ninsole parameters.txt: refused whole (its \"left\" record is cut short", false, false},
         {"right 0.3 -300 0 0 0 0 0 0 neg left 0.25 245 0 0 0 0 0 0",
          "\ninsole parameters.txt: job \"neg\": the right record is refused (its foot length -300 mm is not "
          "positive)",
