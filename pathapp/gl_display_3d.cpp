@@ -236,7 +236,10 @@ void GL_Display_3D::batch_load_step() {
     // A print parameter that was refused would print every job wrong: the
     // images wait in place until it is mended.
     if (const std::string why = batch_param_blocker(); !why.empty()) {
-        if (why != batch_wait_said) printf("%s; no job is started, the images wait\n", why.c_str());
+        if (why != batch_wait_said) {
+            printf("%s; no job is started, the images wait\n", why.c_str());
+            fflush(stdout);  // the program stays: the line must not wait in a buffer
+        }
         batch_wait_said = why;
         return;
     }
