@@ -80,6 +80,27 @@ TEST(HandoffParse, NumbersReadAsPrintfFloatsThenJudgedAndTheNameKeepsItsPlace) {
     EXPECT_FALSE(h.job_name_read);  // a record word is no name
 }
 
+// A file is one left and one right record or is refused whole; a leading
+// byte-order mark is no word.
+TEST(HandoffParse, WhatIsNotOneWholeJobRefusesTheFile) {
+    const std::string l = "left 0.25 245 0 0 0 0 0 0 ", r = "right 0.3 250 0 0 0 0 0 0 job ";
+    const struct {
+        std::string file, why;
+    } cases[] = {
+        {"\xEF\xBB\xBF" + l + r, ""},
+        {"\xEF\xBB\xBF\xEF\xBB\xBF" + l + r, "the word \"\xEF\xBB\xBFleft\" belongs to no record"},
+        {l + r + l, "it holds a second \"left\" record"},
+        {r + l + r, "it holds a second \"right\" record"},
+        {l + "extra " + r, "the word \"extra\" belongs to no record"},
+        {r + "Left 0.25 245 0 0 0 0 0 0", "the word \"Left\" belongs to no record"},
+        {r, "it has no \"left\" record"},
+        {l, "it has no \"right\" record"},
+        {"left 0.25 245 0 " + r, "its \"left\" record is cut short (it ends after 3 of its eight numbers)"},
+        {l + "right 0.3 250 0 0 0 0 0 0", "its \"right\" record ends before the job name"},
+    };
+    for (const auto& k : cases) EXPECT_EQ(parse(k.file).file_refused, k.why) << k.file;
+}
+
 TEST(HandoffParse, LongWordsAndJobNamesStayInTheirBuffers) {
     std::string problems;
     const std::string long_word(5000, '7');
