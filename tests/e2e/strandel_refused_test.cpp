@@ -190,7 +190,9 @@ TEST(StrandelRefused, OutOfRangeParameterFilesHoldTheBatch) {
         const pid_t pid = start_strandel(r.server, r.root, r.log);
         const std::string line = std::string(k.file) + ": " + k.why + "; no job is started, the images wait";
         std::string out;
-        for (int t = 0; t < 600 && out.find(line) == std::string::npos; ++t) {
+        // Waits for the line, but not once the job has started.
+        for (int t = 0; t < 600 && out.find(line) == std::string::npos && !fs::exists(r.files + "/temp/wait_iRight.gcode");
+             ++t) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             out = slurp(r.log);
         }
