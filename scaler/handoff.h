@@ -43,8 +43,9 @@ struct Handoff {
 };
 
 // Parses the file's bytes (any white space between words, records in any
-// order; a leading UTF-8 byte-order mark, as editors write it, is no word). The "FOUND LEFT/RIGHT" lines and the left values go to `console`
-// (when given) as each record is read. Problems (over-long words, an
+// order; a leading UTF-8 byte-order mark, as editors write it, is no word).
+// The "FOUND LEFT/RIGHT" lines and the left values go to `console` (when
+// given) as each record is read. Problems (over-long words, an
 // over-long job name) are appended to `problems` as text; the parse itself
 // never fails.
 void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems = nullptr,

@@ -302,14 +302,14 @@ bool poll_fires(poll_state& state, uint32_t now_second) {
 
 namespace {
 
-// Takes the hand-off file out of the poller's way before it is read: it waits
-// in "refused/" beside it until its job is done, so a job that cannot be
-// finished is never lost. The path to read it from ("" when it cannot be read).
 [[noreturn]] void end_program(int status) {
     std::fflush(stdout);
     std::exit(status);
 }
 
+// Takes the hand-off file out of the poller's way before it is read: it waits
+// in "refused/" beside it until its job is done, so a job that cannot be
+// finished is never lost. The path to read it from ("" when it cannot be read).
 std::string take_handoff_file() {
     const std::vector<std::string> kept = platform::set_aside({kHandoffFile}, kRefusedFolder);
     if (!kept[0].empty()) return kept[0];
