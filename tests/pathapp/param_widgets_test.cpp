@@ -288,7 +288,7 @@ TEST_F(ParamWidgets, EveryParameterAsTheTableGivesIt) {
 }
 
 // The batch waits while a value is refused or the layer spacing is not
-// positive, however it came; Parameters.txt refuses what the files would.
+// positive, however it came.
 TEST_F(ParamWidgets, RefusedValuesHoldTheBatch) {
     make(va_spacing);
     EXPECT_EQ(batch_param_blocker(), "");
@@ -298,14 +298,6 @@ TEST_F(ParamWidgets, RefusedValuesHoldTheBatch) {
     EXPECT_EQ(batch_param_blocker(), "va_spacing.txt: holds 5, outside 0.01 to 1");
     operate(va_spacing, 0.5);
     EXPECT_EQ(batch_param_blocker(), "");
-    put(PARAMETERS_FILE, R"({"Spacing":2,"Extrusion":0.2,"First_Speed":-5,"Other_Speed":1800,"X":400,"Y":-100})");
-    load_parameters_json();
-    EXPECT_EQ(store().value(va_spacing), 0.5);
-    EXPECT_EQ(store().value(va_extrusion), 0.2);
-    EXPECT_EQ(store().value(va_first_speed), 0);
-    EXPECT_EQ(store().value(va_other_speed), 1800);
-    EXPECT_EQ(store().value(origin_x), 0);
-    EXPECT_EQ(store().value(origin_y), -100);
 }
 
 TEST_F(ParamWidgets, TextBlocksKeepLongText) {
