@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_util.h"
 #include "engine/layer_raster.h"
 
 namespace pathapp {
@@ -101,9 +102,13 @@ bool load_one_value(ParamId id) {
     const ParamInfo& in = param_info(id);
     const std::string file = param_file_name(id);
     std::string data;
-    if (!read_whole_file(file, data)) return false;
     double lo = 0, hi = 0;
     const bool judged = param_read_limits(id, lo, hi);
+    if (!read_whole_file(file, data)) {
+        // There but not readable (too large, no permission): its value is unknown.
+        if (judged && common::file_exists(file)) refuse_param_file(file, "cannot be read", g_store.value(id));
+        return false;
+    }
     const OneValue v = parse_one_value(data.data(), data.size(), in.file, in.blank, judged ? nullptr : file.c_str());
     const std::string why = param_value_refusal(id, v);
     if (!why.empty()) {

@@ -298,6 +298,9 @@ TEST_F(ParamWidgets, RefusedValuesHoldTheBatch) {
     EXPECT_EQ(batch_param_blocker(), "va_spacing.txt: holds 5, outside 0.01 to 1");
     operate(va_spacing, 0.5);
     EXPECT_EQ(batch_param_blocker(), "");
+    put("va_spacing.txt", std::string(PARAM_FILE_LIMIT + 1, '1'));  // there, but not to be read whole
+    remake(va_spacing);
+    EXPECT_EQ(batch_param_blocker(), "va_spacing.txt: cannot be read");
 }
 
 TEST_F(ParamWidgets, TextBlocksKeepLongText) {
