@@ -93,8 +93,11 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing
     // Images that can never be printed, each set aside with its own reason.
     std::string header_only(54, '\0');
     header_only[0] = 'B', header_only[1] = 'M', header_only[10] = 54, header_only[14] = 40, header_only[28] = 24;
-    header_only[18] = header_only[22] = static_cast<char>(0xa0), header_only[19] = header_only[23] = static_cast<char>(0x86),
-    header_only[20] = header_only[24] = 1;  // 100000 x 100000 pixels, none of them there
+    for (int at : {18, 22}) {  // 100000 x 100000 pixels, none of them there
+        header_only[at] = static_cast<char>(0xa0);
+        header_only[at + 1] = static_cast<char>(0x86);
+        header_only[at + 2] = 1;
+    }
     std::string colour = slurp(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_flat_8bit.bmp");
     colour[54 + 4 * 200 + 2] = 0;  // the red of palette entry 200
     const struct {
@@ -174,8 +177,8 @@ TEST(StrandelRefused, OutOfRangeParameterFilesHoldTheBatch) {
         const std::string line = std::string(k.file) + ": " + k.why + "; no job is started, the images wait";
         std::string out;
         // Waits for the line, but not once the job has started.
-        for (int t = 0; t < 600 && out.find(line) == std::string::npos && !fs::exists(r.files + "/temp/wait_iRight.gcode");
-             ++t) {
+        const std::string started = r.files + "/temp/wait_iRight.gcode";
+        for (int t = 0; t < 600 && out.find(line) == std::string::npos && !fs::exists(started); ++t) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             out = slurp(r.log);
         }
