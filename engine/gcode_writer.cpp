@@ -168,8 +168,13 @@ bool begin_gcode_file(LayerRaster& r, const std::string& path, const std::string
         std::fclose(r.gcode_file);
         r.gcode_file = nullptr;
     }
-    const std::string mapped = platform::map_path(path);
-    FILE* f = std::fopen(mapped.c_str(), "w");
+    // A file written to be moved into place is created, never opened over:
+    // one at that name (a download the station server left in temp/) is not
+    // ours to empty, so the job writes under a free numbered name beside it.
+    // The operator's own "Save G-Code" choice is written where chosen.
+    const std::string asked = platform::map_path(path);
+    std::string mapped = asked;
+    FILE* f = final_path.empty() ? std::fopen(asked.c_str(), "w") : platform::create_file_free_name(asked, mapped);
     if (!f) {
         std::printf("ERROR: cannot open G-code file %s for writing: %s; job abandoned\n", mapped.c_str(),
                     std::strerror(errno));

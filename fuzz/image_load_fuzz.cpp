@@ -36,6 +36,7 @@ void from_bmp(bool with_foot_steps, const uint8_t* data, size_t size, PressureIm
     FIBITMAP* bmp = o.bitmap;
     ImageBits in{FreeImage_GetBits(bmp), IMAGE_W, IMAGE_H, static_cast<int>(FreeImage_GetPitch(bmp)),
                  static_cast<int>(FreeImage_GetBPP(bmp))};
+    if (o.palette) in.grey = o.grey;
     uint8_t marks = 0;
     copy_image_pixels(in, img, marks, "fuzz.bmp");
     copy_contour_pixels(in, img);

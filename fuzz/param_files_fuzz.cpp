@@ -28,13 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                     engine::ParamFile::DF, engine::ParamFile::DN};
         OneValue v = parse_one_value(text, n, formats[(mode / 6) % 4], 2.0, "fuzz.txt");
         if (v.value != v.value) __builtin_trap();  // never NaN
+        param_value_refusal(static_cast<engine::ParamId>((mode / 24) % engine::PARAM_COUNT), v);
         break;
     }
     case 1:
         parse_point_spacing(text, n);
         break;
     case 2:
-        parse_origin_point(text, n);
+        origin_refusal(parse_origin_point(text, n));
         break;
     case 3: {
         ParametersJson p;

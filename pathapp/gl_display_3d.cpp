@@ -11,10 +11,12 @@
 #include <string>
 
 #include "common/file_util.h"
+#include "engine/gcode_writer.h"
 #include "engine/params.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
 #include "pathapp/batch.h"
+#include "pathapp/param_set.h"
 #include "pathapp/refused_images.h"
 #include "pathapp/views.h"
 #include "platform/platform.h"
@@ -240,6 +242,17 @@ int GL_Display_3D::handle(int event) {
 
 void GL_Display_3D::batch_load_step() {
     GL_Display_Image& iv = *image_view;
+    // A print parameter that was refused would print every job wrong: the
+    // images wait in place until it is mended.
+    if (const std::string why = batch_param_blocker(); !why.empty()) {
+        if (why != batch_wait_said) {
+            printf("%s; no job is started, the images wait\n", why.c_str());
+            fflush(stdout);  // the program stays: the line must not wait in a buffer
+        }
+        batch_wait_said = why;
+        return;
+    }
+    batch_wait_said.clear();
     const char* name = iv.bmp_list[iv.bmp_index];
     platform::change_dir("C:\\insole\\");
     BatchJobPaths paths;
@@ -310,6 +323,8 @@ void GL_Display_3D::batch_start_step() {
         engine::params().set_value(engine::va_layer_index, 0);
         engine::params().redraw(engine::va_layer_index);
         started = start_gcode_job(gcode_temp_path, gcode_path);
+        // Another file may hold the temp name: the job writes under a free one.
+        if (started) snprintf(gcode_temp_path, sizeof gcode_temp_path, "%s", engine::gcode_open_path().c_str());
     }
     iv.bmp_index += 1;
     iv.batch_job_running = 1;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "pathapp/param_files.h"
+#include "pathapp/param_set.h"
 #include "pathapp/refused_images.h"
 #include "engine/params.h"
 #include "pathapp/app.h"
@@ -98,11 +99,16 @@ GL_Display_Image::GL_Display_Image(int x, int y, int w, int h, const char* label
     // that cannot be read leaves its field and the ones after it.
     OriginPoint o;
     if (read_origin_point_file(ORIGIN_POINT_FILE, o)) {
-        origin_point[0] = o.x;
-        origin_point[1] = o.y;
-        origin_extra[0] = o.extra0;
-        origin_extra[1] = o.extra1;
-        show_origin(origin_point);
+        if (const std::string why = origin_refusal(o); !why.empty()) {
+            // An origin no widget can show would put the insole off the bed.
+            refuse_param_file(ORIGIN_POINT_FILE, why, origin_point[0]);
+        } else {
+            origin_point[0] = o.x;
+            origin_point[1] = o.y;
+            origin_extra[0] = o.extra0;
+            origin_extra[1] = o.extra1;
+            show_origin(origin_point);
+        }
     }
     label_font = make_label_font();
     batch_load_pending = batch_slice_pending = batch_job_running = 0;

@@ -2,6 +2,7 @@
 // so a file that claims a huge picture is refused without allocating it.
 #include "pathapp/image_file.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "pathapp/pressure_image.h"
@@ -27,6 +28,68 @@ bool bmp_shorter_than_header(const uint8_t* h, size_t have, uint64_t total) {
     const uint64_t pitch = (static_cast<uint64_t>(width) * bpp + 31) / 32 * 4;
     const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
     return total < static_cast<uint64_t>(u32(10)) + pitch * rows;
+}
+
+// The picture size a BMP header gives (the old 12-byte header or a later
+// one); false when the header is not all there.
+bool bmp_header_size(const uint8_t* h, size_t have, int64_t& w, int64_t& ht) {
+    if (have < 18 || h[0] != 'B' || h[1] != 'M') return false;
+    const uint32_t info_size = static_cast<uint32_t>(h[14]) | static_cast<uint32_t>(h[15]) << 8 |
+                               static_cast<uint32_t>(h[16]) << 16 | static_cast<uint32_t>(h[17]) << 24;
+    if (info_size == 12) {
+        if (have < 22) return false;
+        w = h[18] | h[19] << 8;
+        ht = h[20] | h[21] << 8;
+        return true;
+    }
+    if (info_size < 40 || have < 26) return false;
+    auto i32 = [&](int at) {
+        return static_cast<int32_t>(static_cast<uint32_t>(h[at]) | static_cast<uint32_t>(h[at + 1]) << 8 |
+                                    static_cast<uint32_t>(h[at + 2]) << 16 | static_cast<uint32_t>(h[at + 3]) << 24);
+    };
+    w = i32(18);
+    ht = i32(22);
+    if (ht < 0) ht = -ht;  // rows stored top first
+    return true;
+}
+
+// A header whose size is not 150 x 360 can never become a job, however
+// much of the file comes later.
+bool bmp_wrong_size(const uint8_t* h, size_t have, OpenedImage& out) {
+    int64_t w = 0, ht = 0;
+    if (!bmp_header_size(h, have, w, ht) || (w == IMAGE_W && ht == IMAGE_H)) return false;
+    out.width = static_cast<unsigned>(w < 0 ? 0 : w > 0xffffffff ? 0xffffffff : w);
+    out.height = static_cast<unsigned>(ht > 0xffffffff ? 0xffffffff : ht);
+    out.status = ImageOpen::WRONG_SIZE;
+    return true;
+}
+
+// Only grey heights can be read: fewer than 8 bits a pixel hold none, and
+// an 8-bit image's indices are read through a palette that must be grey.
+bool judge_pixels(FIBITMAP* bmp, OpenedImage& out) {
+    const unsigned bpp = FreeImage_GetBPP(bmp);
+    char why[96];
+    if (bpp < 8) {
+        std::snprintf(why, sizeof why, "a %u-bit image holds no height values", bpp);
+        out.why = why;
+        return false;
+    }
+    if (bpp != 8) return true;
+    const RGBQUAD* pal = FreeImage_GetPalette(bmp);
+    const unsigned n = std::min(FreeImage_GetColorsUsed(bmp), 256u);
+    for (unsigned i = 0; i < 256; ++i) out.grey[i] = static_cast<uint8_t>(i);
+    if (!pal) return true;
+    for (unsigned i = 0; i < n; ++i) {
+        if (pal[i].rgbRed != pal[i].rgbGreen || pal[i].rgbGreen != pal[i].rgbBlue) {
+            std::snprintf(why, sizeof why, "its palette is not grey (entry %u is %u, %u, %u)", i, pal[i].rgbRed,
+                          pal[i].rgbGreen, pal[i].rgbBlue);
+            out.why = why;
+            return false;
+        }
+        out.grey[i] = pal[i].rgbBlue;
+    }
+    out.palette = true;
+    return true;
 }
 
 OpenedImage incomplete(const std::string& name) {
@@ -61,6 +124,11 @@ OpenedImage open_checked(FREE_IMAGE_FORMAT fif, Load load) {
         out.status = ImageOpen::WRONG_SIZE;
         return out;
     }
+    if (!judge_pixels(bmp, out)) {
+        FreeImage_Unload(bmp);
+        out.status = ImageOpen::UNUSABLE;
+        return out;
+    }
     out.bitmap = bmp;
     out.status = ImageOpen::OK;
     return out;
@@ -79,6 +147,8 @@ OpenedImage open_image_file(const std::string& path) {
             if (std::fseek(f, 0, SEEK_END) == 0) total = std::ftell(f);
             std::fclose(f);
         }
+        OpenedImage wrong;
+        if (bmp_wrong_size(head, have, wrong)) return wrong;
         if (total >= 0 && bmp_shorter_than_header(head, have, static_cast<uint64_t>(total))) return incomplete(path);
     }
     return open_checked(fif, [&](int flags) { return FreeImage_Load(fif, path.c_str(), flags); });
@@ -88,6 +158,11 @@ OpenedImage open_image_memory(const uint8_t* data, size_t size) {
     FIMEMORY* mem = FreeImage_OpenMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
     if (!mem) return OpenedImage();
     FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromMemory(mem, 0);
+    OpenedImage wrong;
+    if (fif == FIF_BMP && bmp_wrong_size(data, size, wrong)) {
+        FreeImage_CloseMemory(mem);
+        return wrong;
+    }
     if (fif == FIF_BMP && bmp_shorter_than_header(data, size, size)) {
         FreeImage_CloseMemory(mem);
         return incomplete("image in memory");

@@ -10,16 +10,25 @@
 
 namespace pathapp {
 
-enum class ImageOpen { OK, UNREADABLE, WRONG_SIZE };
+// UNUSABLE: 150 x 360 but with no grey height per pixel (fewer than 8 bits
+// a pixel, or a palette that is not grey); `why` says which.
+enum class ImageOpen { OK, UNREADABLE, WRONG_SIZE, UNUSABLE };
 
 struct OpenedImage {
     FIBITMAP* bitmap = nullptr;  // set only with OK; the caller unloads it
     ImageOpen status = ImageOpen::UNREADABLE;
     unsigned width = 0, height = 0;  // from the header, when it could be read
+    std::string why;
+    // An 8-bit image's values are palette indices: grey[i] is the grey that
+    // index i shows (the identity for a plain grey ramp).
+    bool palette = false;
+    uint8_t grey[256] = {};
 };
 
 // A file of the type FreeImage detects for it (else by its name); only BMP
-// is decoded, any other type is UNREADABLE.
+// is decoded, any other type is UNREADABLE. A BMP header's size is judged
+// before anything else, so a file that can never be 150 x 360 is WRONG_SIZE
+// even while it is shorter than its header says.
 OpenedImage open_image_file(const std::string& path);
 // A BMP held in memory.
 OpenedImage open_image_memory(const uint8_t* data, size_t size);

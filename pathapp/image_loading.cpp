@@ -51,19 +51,23 @@ bool choose_file(const char* title, const char* filter, bool save, std::string& 
     return true;
 }
 
-// The image, or nullptr after the console line of a file that cannot be read;
-// `wrong_size` tells the two failures apart.
-FIBITMAP* load_bitmap(const std::string& path, bool& wrong_size) {
-    const OpenedImage o = open_image_file(path);
-    wrong_size = o.status == ImageOpen::WRONG_SIZE;
+// The opened image; "Unable to load texture: " starts the line of a file
+// that cannot be read.
+OpenedImage open_for_load(const std::string& path) {
+    OpenedImage o = open_image_file(path);
     if (o.status == ImageOpen::UNREADABLE) printf("Unable to load texture: ");
-    return o.bitmap;
+    return o;
+}
+
+// Why the loaders cannot use an image, as the refusal names it.
+std::string image_refusal(const OpenedImage& o) {
+    if (o.status == ImageOpen::WRONG_SIZE) return "not a 150 x 360 image";
+    if (o.status == ImageOpen::UNUSABLE) return o.why;
+    return "missing or not a readable image";
 }
 
 // The console line that names an image file the loaders cannot use.
-std::string bad_image_line(const std::string& path, bool wrong_size) {
-    return path + (wrong_size ? ": not a 150 x 360 image" : ": missing or not a readable image");
-}
+std::string bad_image_line(const std::string& path, const OpenedImage& o) { return path + ": " + image_refusal(o); }
 
 void print_bitmap_facts(FIBITMAP* bmp) {
     printf("line %d\n", static_cast<int>(FreeImage_GetLine(bmp)));
@@ -73,8 +77,10 @@ void print_bitmap_facts(FIBITMAP* bmp) {
     printf("bpp %d\n", static_cast<int>(FreeImage_GetBPP(bmp)));
 }
 
-ImageBits bits_of(FIBITMAP* bmp) {
+ImageBits bits_of(const OpenedImage& o) {
+    FIBITMAP* bmp = o.bitmap;
     ImageBits b;
+    if (o.palette) b.grey = o.grey;
     b.bits = FreeImage_GetBits(bmp);
     b.width = static_cast<int>(FreeImage_GetWidth(bmp));
     b.height = static_cast<int>(FreeImage_GetHeight(bmp));
@@ -83,11 +89,11 @@ ImageBits bits_of(FIBITMAP* bmp) {
     return b;
 }
 
-void pixel_copy(FIBITMAP* bmp, const std::string& name) {
-    print_bitmap_facts(bmp);
-    ImageBits in = bits_of(bmp);
+void pixel_copy(const OpenedImage& o, const std::string& name) {
+    print_bitmap_facts(o.bitmap);
+    ImageBits in = bits_of(o);
     copy_image_pixels(in, gp_img->img, view_3d->raster.has_marks, name);
-    FreeImage_Unload(bmp);
+    FreeImage_Unload(o.bitmap);
 }
 
 void turn_for_image() {
@@ -216,13 +222,12 @@ void load_pressure_image() {
     std::string path;
     if (!choose_file("Load a image file", "image\t*.bmp\n", false, path)) return;
     turn_for_image();
-    bool wrong_size = false;
-    FIBITMAP* bmp = load_bitmap(path, wrong_size);
-    if (!bmp) {
-        report(bad_image_line(path, wrong_size).c_str(), "格式錯誤", "讀檔錯誤");
+    const OpenedImage o = open_for_load(path);
+    if (!o.bitmap) {
+        report(bad_image_line(path, o).c_str(), "格式錯誤", "讀檔錯誤");
         return;
     }
-    pixel_copy(bmp, path);
+    pixel_copy(o, path);
     view_3d->model.clear();
     reset_placement_matrices(*view_3d);
     if (pon(engine::bt_test1)) slope_pass(gp_img->img, 3);
@@ -236,18 +241,18 @@ bool load_batch_file(const std::string& path, std::string* refusal, std::string*
     if (settings_file) settings_file->clear();
     turn_for_image();
     printf("RESULT getFilename %s\n", path.c_str());
-    bool wrong_size = false;
-    FIBITMAP* bmp = load_bitmap(path, wrong_size);
-    if (!bmp && wrong_size && refusal) {
-        *refusal = "not a 150 x 360 image";
+    const OpenedImage o = open_for_load(path);
+    const bool never = o.status == ImageOpen::WRONG_SIZE || o.status == ImageOpen::UNUSABLE;
+    if (!o.bitmap && never && refusal) {
+        *refusal = image_refusal(o);
         return false;
     }
-    if (!bmp) {
+    if (!o.bitmap) {
         // Kept: it may still be on its way, and it is not ours to destroy.
-        printf("%s; job skipped, the image is kept\n", bad_image_line(path, wrong_size).c_str());
+        printf("%s; job skipped, the image is kept\n", bad_image_line(path, o).c_str());
         return false;
     }
-    pixel_copy(bmp, path);
+    pixel_copy(o, path);
     int first = 0, last = 0;
     if (!foot_row_extent(gp_img->img.foot_image, first, last) || last - first + 1 < 80) {
         if (refusal) *refusal = "the foot spans fewer than 80 rows";
@@ -274,15 +279,14 @@ void load_contour_image() {
         v.current_angle = -45;
         v.model_rot_z -= 45;
     }
-    bool wrong_size = false;
-    FIBITMAP* bmp = load_bitmap(path, wrong_size);
-    if (!bmp) {
-        report(bad_image_line(path, wrong_size).c_str(), "格式錯誤", "讀檔錯誤");
+    const OpenedImage o = open_for_load(path);
+    if (!o.bitmap) {
+        report(bad_image_line(path, o).c_str(), "格式錯誤", "讀檔錯誤");
         return;
     }
-    print_bitmap_facts(bmp);
-    copy_contour_pixels(bits_of(bmp), gp_img->img);
-    FreeImage_Unload(bmp);
+    print_bitmap_facts(o.bitmap);
+    copy_contour_pixels(bits_of(o), gp_img->img);
+    FreeImage_Unload(o.bitmap);
     // A spacing of zero or less gives no layer count; the maximum stays.
     const double spacing = pval(engine::va_spacing);
     if (spacing > 0) {

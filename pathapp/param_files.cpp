@@ -152,6 +152,7 @@ OneValue parse_one_value(const char* data, size_t size, engine::ParamFile fmt, d
             if (file_name) printf("%s: holds no number, using %g\n", file_name, blank);
         } else if (!finite) {
             if (file_name) printf("%s: not a finite number, using %g\n", file_name, blank);
+            r.not_finite = true;
         } else {
             r.value = f;
             r.number = true;
@@ -188,6 +189,48 @@ std::string format_one_value(engine::ParamFile fmt, double value) {
 
 bool write_one_value_file(const std::string& path, engine::ParamFile fmt, double value) {
     return write_bytes(path, format_one_value(fmt, value));
+}
+
+// ---- values a file may hold -----------------------------------------------------
+
+bool param_read_limits(engine::ParamId id, double& lo, double& hi) {
+    using namespace engine;
+    switch (id) {
+    case va_first_speed:
+    case va_other_speed:
+    case va_empty_speed:
+    case va_no_cross_speed:
+    case va_back_speed:
+        lo = 0, hi = 100000;
+        return true;
+    case va_first_extrusion:
+    case va_second_extrusion:
+    case va_extrusion:
+    case va_extrusion_max:
+    case va_extrusion_min:
+    case va_thick_of_first_layer:
+    case va_thick_of_second_layer:
+        lo = 0, hi = 10;
+        return true;
+    default:
+        break;
+    }
+    const ParamInfo& in = param_info(id);
+    if (in.kind != ParamKind::VI && in.kind != ParamKind::VS) return false;
+    if (in.file == ParamFile::NONE || in.file == ParamFile::TEXT || id == choice_interval) return false;
+    lo = in.minimum, hi = in.maximum;
+    return true;
+}
+
+std::string param_value_refusal(engine::ParamId id, const OneValue& v) {
+    double lo = 0, hi = 0;
+    if (!param_read_limits(id, lo, hi)) return "";
+    if (v.not_finite) return "holds no finite number";
+    // "%f" files come back in single precision: 0.01 reads as 0.0099999998.
+    const float f = static_cast<float>(v.value);
+    if (std::isfinite(v.value) && f >= static_cast<float>(lo) && f <= static_cast<float>(hi)) return "";
+    if (!v.number) return printf_string("holds no number (%.10g), outside %g to %g", v.value, lo, hi);
+    return printf_string("holds %.10g, outside %g to %g", v.value, lo, hi);
 }
 
 // ---- PointSpacing.txt ---------------------------------------------------------
@@ -233,6 +276,17 @@ bool read_origin_point_file(const std::string& path, OriginPoint& out) {
     if (!read_whole_file(path, data)) return false;
     out = parse_origin_point(data.data(), data.size());
     return true;
+}
+
+std::string origin_refusal(const OriginPoint& o) {
+    OneValue v;
+    v.number = true;
+    v.value = o.x;
+    std::string why = param_value_refusal(engine::origin_x, v);
+    if (!why.empty()) return "x " + why;
+    v.value = o.y;
+    why = param_value_refusal(engine::origin_y, v);
+    return why.empty() ? why : "y " + why;
 }
 
 std::string format_origin_point(const OriginPoint& o) {
@@ -313,12 +367,22 @@ bool load_parameters_json_file(engine::ParamStore& store, const std::string& pat
     if (!read_whole_file(path, data)) return false;
     ParametersJson p;
     if (!parse_parameters_json(data.data(), data.size(), p, path.c_str())) return false;
-    if (p.has_spacing) store.set_value(va_spacing, p.spacing);
-    if (p.has_extrusion) store.set_value(va_extrusion, p.extrusion);
-    if (p.has_first_speed) store.set_value(va_first_speed, p.first_speed);
-    if (p.has_other_speed) store.set_value(va_other_speed, p.other_speed);
-    if (p.has_x) store.set_value(origin_x, p.x);
-    if (p.has_y) store.set_value(origin_y, p.y);
+    // A value its widget may not hold is refused, as in its own file.
+    auto take = [&](bool has, ParamId id, const char* key, double v) {
+        if (!has) return;
+        OneValue one;
+        one.value = v;
+        one.number = true;
+        const std::string why = param_value_refusal(id, one);
+        if (why.empty()) store.set_value(id, v);
+        else printf("%s: \"%s\" %s; refused, left unchanged\n", path.c_str(), key, why.c_str());
+    };
+    take(p.has_spacing, va_spacing, "Spacing", p.spacing);
+    take(p.has_extrusion, va_extrusion, "Extrusion", p.extrusion);
+    take(p.has_first_speed, va_first_speed, "First_Speed", p.first_speed);
+    take(p.has_other_speed, va_other_speed, "Other_Speed", p.other_speed);
+    take(p.has_x, origin_x, "X", p.x);
+    take(p.has_y, origin_y, "Y", p.y);
     return true;
 }
 

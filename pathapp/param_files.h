@@ -31,7 +31,8 @@ int trunc_to_int(double v);
 // no number (or a number that is not finite) gives blank.
 struct OneValue {
     double value = 0;
-    bool number = false;  // false: value is the blank
+    bool number = false;      // false: value is the blank
+    bool not_finite = false;  // a number was there but inf, nan or beyond the float range
 };
 OneValue parse_one_value(const char* data, size_t size, engine::ParamFile fmt, double blank,
                          const char* file_name = nullptr);
@@ -41,6 +42,17 @@ bool read_one_value_file(const std::string& path, engine::ParamFile fmt, double 
 std::string format_one_value(engine::ParamFile fmt, double value);
 // Truncates and writes; false when the file cannot be opened.
 bool write_one_value_file(const std::string& path, engine::ParamFile fmt, double value);
+
+// ---- values a file may hold ---------------------------------------------------
+// The values a parameter's file may bring: the widget's range where the design
+// gives one; for the feeds 0 to 100000 mm/min and for the extrusion factors
+// and layer thicknesses 0 to 10 (mm of filament per mm, mm), which no printer
+// goes beyond. False for parameters whose files are not judged (switches,
+// choices, texts).
+bool param_read_limits(engine::ParamId id, double& lo, double& hi);
+// Why a value read for the parameter cannot be taken ("holds 0, outside 0.01
+// to 1"); empty when it can or the parameter is not judged.
+std::string param_value_refusal(engine::ParamId id, const OneValue& v);
 
 // ---- PointSpacing.txt -------------------------------------------------------
 // Two "%d" scans into one variable that starts at 1: line 1 is the point
@@ -67,6 +79,8 @@ struct OriginPoint {
 extern const char* const ORIGIN_POINT_FILE;  // "origin_point.txt"
 OriginPoint parse_origin_point(const char* data, size_t size);
 bool read_origin_point_file(const std::string& path, OriginPoint& out);
+// Why the origin cannot be taken (x or y outside the widgets' -100 to 300); empty when it can.
+std::string origin_refusal(const OriginPoint& o);
 std::string format_origin_point(const OriginPoint& o);
 bool write_origin_point_file(const std::string& path, const OriginPoint& o);
 

@@ -15,7 +15,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "common/file_util.h"
 #include "engine/layer_raster.h"
 
 namespace pathapp {
@@ -28,6 +31,10 @@ namespace {
 ParamHooks g_hooks;              // actions of other parts, filled in by main
 RasterFields g_raster;           // the layer raster's fields the callbacks set
 WidgetParamStore g_store;        // values as the engine reads them
+struct RefusedFile {
+    std::string file, why;
+};
+std::vector<RefusedFile> g_refused;  // parameter files whose value was refused; no batch job starts meanwhile
 }  // namespace
 
 ParamHooks& param_hooks() { return g_hooks; }
@@ -88,13 +95,46 @@ void write_param_file(ParamId id) {
     }
 }
 
-// True when the parameter's one-value file was there; its value is then set.
+// True when the parameter's one-value file was there and its value was
+// taken; a value outside what the parameter may hold is refused and the
+// widget keeps the value it has.
 bool load_one_value(ParamId id) {
     const ParamInfo& in = param_info(id);
-    double v = 0;
-    if (!read_one_value_file(param_file_name(id), in.file, in.blank, v)) return false;
-    g_store.set_value(id, v);
+    const std::string file = param_file_name(id);
+    std::string data;
+    double lo = 0, hi = 0;
+    const bool judged = param_read_limits(id, lo, hi);
+    if (!read_whole_file(file, data)) {
+        // There but not readable (too large, no permission): its value is unknown.
+        if (judged && common::file_exists(file)) refuse_param_file(file, "cannot be read", g_store.value(id));
+        return false;
+    }
+    const OneValue v = parse_one_value(data.data(), data.size(), in.file, in.blank, judged ? nullptr : file.c_str());
+    const std::string why = param_value_refusal(id, v);
+    if (!why.empty()) {
+        refuse_param_file(file, why, g_store.value(id));
+        return false;
+    }
+    g_store.set_value(id, v.value);
     return true;
+}
+
+// The file a parameter's value is stored in, for the refusal list.
+std::string stored_in(ParamId id) {
+    if (id == origin_x || id == origin_y) return ORIGIN_POINT_FILE;
+    if (id == va_point_space) return POINT_SPACING_FILE;
+    return param_file_name(id);
+}
+
+// A value the operator set is judged as its file will be at the next start.
+void judge_set_value(ParamId id) {
+    OneValue v;
+    v.value = g_store.value(id);
+    v.number = true;
+    const std::string why = param_value_refusal(id, v);
+    const std::string file = stored_in(id);
+    clear_param_refusal(file);
+    if (!why.empty()) g_refused.push_back({file, why});
 }
 
 void rebuild_sample_grid() {
@@ -242,8 +282,16 @@ Fl_Widget* create_param_widget(ParamId id, int x, int y, int w, int h) {
             set_field<int32_t>(g_raster.saved_point_space, 3);
             PointSpacing ps;
             if (read_point_spacing_file(POINT_SPACING_FILE, ps)) {
-                g_store.set_value(id, ps.point_space);
-                point_spacing_changed();
+                OneValue v;
+                v.value = ps.point_space;
+                v.number = true;
+                const std::string why = param_value_refusal(id, v);
+                if (!why.empty()) {
+                    refuse_param_file(POINT_SPACING_FILE, why, g_store.value(id));
+                } else {
+                    g_store.set_value(id, ps.point_space);
+                    point_spacing_changed();
+                }
             }
         }
         // origin_x / origin_y are shown by the image view from origin_point.txt.
@@ -274,9 +322,33 @@ void start_base_plate_params() {
     load_one_value(va_bm_para_1);
 }
 
+// ---- refused parameter files --------------------------------------------------------
+
+void refuse_param_file(const std::string& file, const std::string& why, double kept) {
+    printf("%s: %s; refused, the value stays %g\n", file.c_str(), why.c_str(), kept);
+    clear_param_refusal(file);
+    g_refused.push_back({file, why});
+}
+
+void clear_param_refusal(const std::string& file) {
+    for (size_t i = 0; i < g_refused.size(); ++i)
+        if (file.empty() || g_refused[i].file == file) g_refused.erase(g_refused.begin() + static_cast<long>(i--));
+}
+
+std::string batch_param_blocker() {
+    if (!g_refused.empty()) return g_refused.front().file + ": " + g_refused.front().why;
+    // Set by a job's settings, Parameters.txt or typing, not only by its file.
+    const double spacing = g_store.value(va_spacing);
+    if (!(spacing > 0)) return param_file_name(va_spacing) + ": the layer spacing " + std::to_string(spacing) +
+                               " is not positive";
+    return "";
+}
+
 // ---- callbacks ---------------------------------------------------------------------
 
 void on_param_changed(ParamId id) {
+    double lo = 0, hi = 0;
+    if (param_read_limits(id, lo, hi)) judge_set_value(id);
     switch (id) {
     case va_interval:
         g_store.set_range(va_interval, g_store.minimum(va_interval), g_store.value(tx_point_space_2));

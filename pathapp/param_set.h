@@ -52,6 +52,15 @@ Fl_Widget* create_param_widget(engine::ParamId id, int x, int y, int w, int h);
 void start_point_spacing();
 void start_base_plate_params();
 
+// Parameter files whose value was refused when read (or, since, typed): each
+// with why. While any is, or the layer spacing is not positive, the batch
+// starts no job. refuse_param_file prints the line naming the file and why,
+// and that the widget keeps `kept`.
+void refuse_param_file(const std::string& file, const std::string& why, double kept);
+void clear_param_refusal(const std::string& file);  // "" clears every one
+// Why the batch may not start a job now; empty when it may.
+std::string batch_param_blocker();
+
 // The store the engine reads through engine::params(); main installs it with
 // engine::set_param_store(&widget_param_store()). Setting a value runs no
 // callback and writes no file. A parameter whose widget was never created

@@ -61,9 +61,10 @@ void copy_image_pixels(ImageBits& in, PressureImage& img, uint8_t& has_marks, co
     for (int r = 1; r < IMAGE_H; ++r) {
         for (int k = 0; k < IMAGE_W; ++k) {
             const size_t off = static_cast<size_t>(r) * in.pitch + static_cast<size_t>(k) * b;
-            const uint8_t foot = in.bits[off];
+            uint8_t foot = in.bits[off];
             // The byte three further on can lie past the last row of a narrow pixel format.
-            const uint8_t pressure = off + 3 < total ? in.bits[off + 3] : 0;
+            uint8_t pressure = off + 3 < total ? in.bits[off + 3] : 0;
+            if (in.grey) foot = in.grey[foot], pressure = in.grey[pressure];
             img.foot_image[r][k] = (marked && foot != 0) ? fill : foot;
             img.pressure_image[r][k] = pressure;
             if (pressure > img.pressure_max) img.pressure_max = pressure;
@@ -77,7 +78,8 @@ void copy_contour_pixels(const ImageBits& in, PressureImage& img) {
     int first = -1, last = 0;
     for (int i = 1; i < IMAGE_H; ++i) {
         for (int k = 0; k < IMAGE_W; ++k) {
-            const uint8_t v = in.bits[static_cast<size_t>(i) * in.pitch + static_cast<size_t>(k) * b];
+            uint8_t v = in.bits[static_cast<size_t>(i) * in.pitch + static_cast<size_t>(k) * b];
+            if (in.grey) v = in.grey[v];
             img.contour_image[i][k] = v;
             if (v != 0) {
                 if (first < 0) first = i;

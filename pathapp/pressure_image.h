@@ -44,6 +44,9 @@ struct ImageBits {
     int height = 0;
     int pitch = 0;
     int bpp = 0;
+    // An 8-bit image's palette as greys: foot and pressure values are read
+    // through it (the marks stay raw bytes); nullptr reads bytes as they are.
+    const uint8_t* grey = nullptr;
 };
 
 // Copies foot and pressure values of rows 1..359 into img, reads the marks of

@@ -84,6 +84,8 @@ public:
     std::string job_image_path;
     // Its settings file, kept as long as the image so a retried job reads it again.
     std::string job_settings_path;
+    // Why the batch last waited without starting a job, said once.
+    std::string batch_wait_said;
 
     // Steps 12 and 13 of draw: the next job image, the start of its G-code job.
     void batch_load_step();

@@ -251,6 +251,33 @@ MoveResult move_to_free_name(const std::string& from, const std::string& base, i
     return MoveResult::target_exists;
 }
 
+FILE* create_new_file(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "w");
+    if (!f) {
+        const int e = errno;
+        close(fd);
+        unlink(path.c_str());
+        errno = e;
+    }
+    return f;
+}
+
+FILE* create_file_free_name(const std::string& base, std::string& made) {
+    constexpr int kLastNumber = 100000;  // as move_to_free_name
+    for (int n = 1; n <= kLastNumber; ++n) {
+        const std::string name = numbered_name(base, n);
+        if (FILE* f = create_new_file(name)) {
+            made = name;
+            return f;
+        }
+        if (errno != EEXIST) return nullptr;
+    }
+    errno = EEXIST;
+    return nullptr;
+}
+
 void* gl_proc_address(const char* name) {
     return reinterpret_cast<void*>(glXGetProcAddressARB(reinterpret_cast<const GLubyte*>(name)));
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,13 @@ std::string numbered_name(const std::string& base, int n);
 // is replaced; target_exists only when every number up to a bound is taken.
 MoveResult move_to_free_name(const std::string& from, const std::string& base, int first, std::string& to,
                              MoveFn move = &rename_no_replace);
+
+// Creates a new file for writing, never opening one that is already there
+// (exclusive creation); nullptr with errno (EEXIST when the name is taken).
+FILE* create_new_file(const std::string& path);
+// create_new_file on base, or, when that is taken, on the first free
+// numbered_name(base, 2), (base, 3), ...; the name made goes to `made`.
+FILE* create_file_free_name(const std::string& base, std::string& made);
 
 // Moves the files (all in one directory) into `folder` (made when missing)
 // under their own names, or, when any of those is taken, all with the same

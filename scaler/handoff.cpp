@@ -139,6 +139,14 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
     out.job_name_broken = false;
     out.job_name_text.clear();
     out.line_open = false;
+    out.file_refused.clear();
+    auto refuse_file = [&](const std::string& why) {
+        if (out.file_refused.empty()) out.file_refused = why;
+    };
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) {
+        data += 3;
+        size -= 3;
+    }
     auto say = [&](const char* text) {
         if (console) std::fputs(text, console);
     };
@@ -149,9 +157,12 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
     while (in.next(word)) {
         // Compared with the word's full length: a NUL byte inside is no end.
         if (in.last_is("left")) {
+            // A second job in one file would silently replace the first.
+            if (out.left_found) refuse_file("it holds a second \"left\" record");
             out.left_found = true;
             say("FOUND LEFT: \n");
             read_record(in, out.left_values, out.left_refused, cut, read);
+            if (cut) refuse_file("its \"left\" record is cut short (" + out.left_refused + ")");
             for (float v : read) {
                 char num[64];
                 std::snprintf(num, sizeof num, "%f ", v);
@@ -159,17 +170,25 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
             }
             out.line_open = true;
         } else if (in.last_is("right")) {
+            if (out.right_found) refuse_file("it holds a second \"right\" record");
             out.right_found = true;
             say("FOUND RIGHT: \n");
             out.line_open = false;
             read_record(in, out.right_values, out.right_refused, cut, read);
-            if (cut) continue;  // the name's place never came
+            if (cut) {  // the name's place never came
+                refuse_file("its \"right\" record is cut short (" + out.right_refused + ")");
+                continue;
+            }
             // The name's place follows the eight number places, whatever they held.
             char name[kMaxJobName + 1];
             bool too_long = false;
-            if (!in.next_name(name, too_long)) continue;
+            if (!in.next_name(name, too_long)) {
+                refuse_file("its \"right\" record ends before the job name");
+                continue;
+            }
             if (in.last_is_record_word()) {
                 in.unread();
+                refuse_file("its \"right\" record ends before the job name");
                 continue;
             }
             out.job_name_text.assign(name, std::strlen(name));
@@ -188,8 +207,16 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
                 out.job_name_broken = false;
             }
             out.job_name_read = true;
+        } else {
+            // Not skipped: a record word the reader does not know ("Left", one
+            // glued to other bytes) would lose that record's side unseen.
+            std::string shown_word(word, std::strlen(word));
+            if (in.last_length() > shown_word.size()) shown_word += "...";
+            refuse_file("the word \"" + shown_word + "\" belongs to no record");
         }
     }
+    if (!out.left_found) refuse_file("it has no \"left\" record");
+    if (!out.right_found) refuse_file("it has no \"right\" record");
     if (console) std::fflush(console);
 }
 

@@ -36,11 +36,16 @@ struct Handoff {
     std::string job_name_text;
     // The console output of the reading ends inside a line (the "%f " values).
     bool line_open = false;
+    // Why no job may be taken from the file at all (a word outside any
+    // record, a record cut short or without its job name, a side missing or
+    // given twice); empty when the file holds one whole job.
+    std::string file_refused;
 };
 
 // Parses the file's bytes (any white space between words, records in any
-// order). The "FOUND LEFT/RIGHT" lines and the left values go to `console`
-// (when given) as each record is read. Problems (over-long words, an
+// order; a leading UTF-8 byte-order mark, as editors write it, is no word).
+// The "FOUND LEFT/RIGHT" lines and the left values go to `console` (when
+// given) as each record is read. Problems (over-long words, an
 // over-long job name) are appended to `problems` as text; the parse itself
 // never fails.
 void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems = nullptr,

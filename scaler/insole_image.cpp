@@ -419,8 +419,10 @@ bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name, const 
     // The values were printed without a line end; the lines below start their own.
     const char* nl = h.line_open ? "\n" : "";
     std::string why;
-    if (!h.left_found && !h.right_found) {
-        std::printf("%s%s: holds no \"left\" or \"right\" record; nothing is saved\n", nl, file_name);
+    if (!h.file_refused.empty()) {
+        // One job is one left and one right record: anything else is refused
+        // whole, never made in part.
+        std::printf("%s%s: refused whole (%s); nothing is saved\n", nl, file_name, h.file_refused.c_str());
     } else if (!h.job_name_read) {
         // Never the name of an earlier job, nor none at all ("_iLeft.bmp").
         std::printf("%s%s: no \"right\" record names the job; nothing is saved\n", nl, file_name);
@@ -441,6 +443,8 @@ bool InsoleImage::accept_handoff(const Handoff& h, const char* file_name, const 
         }
     }
     if (!left_pending && !right_pending) {
+        // A file that could not be set aside stays where it is, not removed.
+        if (job_kept.empty()) job_kept = file_name;
         job_incomplete = true;
         job_ends_program = true;  // as after a right record: this program's job is over
     } else if (!h.left_refused.empty() || !h.right_refused.empty()) {

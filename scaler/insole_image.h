@@ -95,8 +95,9 @@ public:
     // ---- hand-off ----
     // Takes a parsed hand-off file as a job: values, job name and pending
     // sides. A record whose numbers cannot make an insole is refused with a
-    // console line naming file; a missing job name, or one that could leave
-    // the insole directory, refuses the whole job. `kept` is where the file
+    // console line naming file; a file that is not one whole job
+    // (Handoff::file_refused) or a job name that could leave the insole
+    // directory refuses the whole job. `kept` is where the file
     // now waits (see close_job). False when no side is pending.
     bool accept_handoff(const Handoff& h, const char* file_name, const std::string& kept = "");
     // Ends the open job once no side is pending: its hand-off file is removed

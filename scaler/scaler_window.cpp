@@ -302,6 +302,11 @@ bool poll_fires(poll_state& state, uint32_t now_second) {
 
 namespace {
 
+[[noreturn]] void end_program(int status) {
+    std::fflush(stdout);
+    std::exit(status);
+}
+
 // Takes the hand-off file out of the poller's way before it is read: it waits
 // in "refused/" beside it until its job is done, so a job that cannot be
 // finished is never lost. The path to read it from ("" when it cannot be read).
@@ -322,28 +327,41 @@ void read_insole_parameters(poll_state& state) {
             std::fclose(probe);
             std::printf("Read it ~ \n\n");
             const std::string kept = take_handoff_file();
+            const std::string kept_as = kept.empty() ? std::string(kHandoffFile) : kept;
+            if (!scaler_view->has_template()) {
+                // Nothing can be rendered: waiting would only hold the job.
+                std::printf("%s: no insole template is loaded, so no insole can be made; the hand-off file is kept "
+                            "as %s\n",
+                            kHandoffFile, kept_as.c_str());
+                end_program(1);
+            }
             Handoff h;
             std::memcpy(h.left_values, scaler_view->left_values, sizeof h.left_values);
             std::memcpy(h.right_values, scaler_view->right_values, sizeof h.right_values);
             std::string problems;
-            const bool read =
-                read_insole_parameters_file(kept.empty() ? kHandoffFile : kept, h, &problems, stdout);
-            // Each file is taken once, whatever it held.
-            if (kept.empty() && std::remove(kHandoffFile) != 0)
-                std::printf("%s cannot be removed\n", kHandoffFile);
+            const bool read = read_insole_parameters_file(kept_as, h, &problems, stdout);
             if (!problems.empty()) {
                 std::printf("%s%s: %s\n", h.line_open ? "\n" : "", kHandoffFile, problems.c_str());
                 h.line_open = false;
             }
+            if (!read) {
+                std::printf("%s: no job is taken from it; the hand-off file is kept as %s\n", kHandoffFile,
+                            kept_as.c_str());
+                end_program(0);
+            }
+            const bool taken = scaler_view->accept_handoff(h, kHandoffFile, kept);
+            // Each file is taken once; one that could not be kept aside goes
+            // only when its job was taken, so a refused one stays where it is.
+            if (taken && kept.empty() && std::remove(kHandoffFile) != 0)
+                std::printf("%s cannot be removed\n", kHandoffFile);
             // The insoles are made in the view's draw, and a window that
             // another one (the path program's) covered before it was first
             // drawn gets no draw at all: bring it to the top for the job. The
             // expose this raise brings saves nothing by itself.
-            if (read && scaler_view->accept_handoff(h, kHandoffFile, kept)) {
+            if (taken) {
                 if (scaler_window && scaler_window->shown()) scaler_window->show();
-            } else if (read && scaler_view->close_job()) {
-                std::fflush(stdout);
-                std::exit(0);
+            } else if (scaler_view->close_job()) {
+                end_program(0);
             }
         }
     }

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -354,9 +355,9 @@ TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) 
     for (int i = 0; i < 3; ++i) status[i] = all[i]->wait_exit(30);
     cover.stop_exposes();
 
-    // The right image is the one a file with only the right record gives.
+    // The right image is the one a file whose left record is refused gives.
     start();
-    ASSERT_TRUE(hand_off("right 0.3 279 0 0 0 0 0 0 solo\n"));
+    ASSERT_TRUE(hand_off("left 0.15 -5 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 solo\n"));
     ASSERT_EQ(wait_exit(30), 0) << log();
     const std::string solo = read(insole + "/solo_iRight.bmp");
     ASSERT_GT(pixel(solo, 123, 51), 10);  // the plateau on the right foot's side
@@ -392,12 +393,16 @@ TEST_F(FitmireRun, RefusedRightRecordUnderACoverSavesTheLeftKeepsTheFileAndEnds)
 
 // Malformed hand-off files, each in its own station at once: no image under a
 // wrong name (a refused number never becomes the job name), the usable side
-// saved, the file kept aside whole, and Fitmire ends.
+// of a whole job saved, a file that is not one whole job refused whole, the
+// file kept aside whole, and Fitmire ends; so it does without a template.
 TEST_F(FitmireRun, MalformedFilesSaveNoWrongNameKeepTheFileAndEnd) {
     const std::string good_left = "left 0.25 245 0 0 0 0 0 0\n";
+    const std::string right = "right 0.3 250 0 0 0 0 0 0 ";
     const struct {
         std::string file;
         std::vector<std::string> images;
+        bool kept = true, no_template = false;
+        int status = 0;
     } cases[] = {
         {good_left + "right 0.3 nan 0 0 0 0 0 0 0912345678\n", {"insole/0912345678_iLeft.bmp"}},
         {good_left + "right i j 0 0 0 0 0 0 0912345678\n", {"insole/0912345678_iLeft.bmp"}},
@@ -405,24 +410,33 @@ TEST_F(FitmireRun, MalformedFilesSaveNoWrongNameKeepTheFileAndEnd) {
         {"left 0.25 -300 0 0 0 0 0 0\nright 0.3 0 0 0 0 0 0 0 zero\n", {}},
         {"left 0.25 1e30 0 0 0 0 0 0\nright 0.3 1e30 0 0 0 0 0 0 huge\n", {}},
         {good_left + "right 0.3 250 0 0 0 0 0 0\n", {}},
-        {good_left, {}},
-        {good_left + "right 0.3 250 0 0 0 0 0 0 ../../escape\n", {}},
-        {good_left + "right 0.3 250 0 0 0 0 0 0 " + std::string(93, '7') + "\n", {}},
+        {good_left + right + "../../escape\n", {}},
+        {good_left + right + std::string(93, '7') + "\n", {}},
+        {"\xEF\xBB\xBF" + good_left + right + "bom\n", {"insole/bom_iLeft.bmp", "insole/bom_iRight.bmp"}, false},
+        {good_left + right + "first\n" + good_left + right + "second\n", {}},
+        {right + "solo\n", {}},
+        {"Left 0.25 245 0 0 0 0 0 0\n" + right + "upper\n", {}},
+        {good_left + "9\n" + right + "stray\n", {}},
+        {std::string(1 << 20, ' ') + good_left + right + "big\n", {}},
+        {good_left + right + "notemplate\n", {}, true, true, 1},
     };
     const size_t n = std::size(cases);
     std::vector<std::unique_ptr<Station>> st;
     for (size_t i = 0; i < n; ++i) {
         st.push_back(std::make_unique<Station>());
         ASSERT_TRUE(st[i]->set_up("0"));
+        if (cases[i].no_template) fs::remove(st[i]->server + "/" + kTemplate);
         st[i]->start();
         ASSERT_TRUE(st[i]->hand_off(cases[i].file));
     }
     for (size_t i = 0; i < n; ++i) {
         Station& s = *st[i];
-        SCOPED_TRACE(cases[i].file);
-        ASSERT_EQ(s.wait_exit(60), 0) << s.log();
-        EXPECT_EQ(s.bmps_under(s.root.path()), cases[i].images) << s.log();
-        EXPECT_EQ(s.kept_handoff(), cases[i].file) << s.log();
+        SCOPED_TRACE(cases[i].file.substr(0, 200));
+        ASSERT_EQ(s.wait_exit(60), cases[i].status) << s.log();
+        std::vector<std::string> images = s.bmps_under(s.root.path());
+        std::sort(images.begin(), images.end());
+        EXPECT_EQ(images, cases[i].images) << s.log();
+        EXPECT_EQ(s.kept_handoff(), cases[i].kept ? cases[i].file : "") << s.log();
         EXPECT_FALSE(common::file_exists(s.server + "/insole parameters.txt"));
     }
 }

@@ -85,9 +85,19 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
     st.image(testsupport::testdata("bmc_MDwalk2_R.bmp"), "bmc_iRight.bmp");
     st.image(testsupport::testdata("mun104_MUN104L_L.bmp"), "mun_iLeft.bmp");
     put(st.insole + "/20220606001_iLeft.txt", "density 2\n");
+    // The same greys through an inverted palette: index 255 - v shows grey v.
+    const std::string grey8 = slurp(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_flat_8bit.bmp");
+    std::string inverted = grey8;
+    ASSERT_EQ(grey8.size(), 1078u + 152 * 360);
+    for (size_t i = 54; i < inverted.size(); ++i)
+        if (i >= 1078 || (i - 54) % 4 != 3) inverted[i] = static_cast<char>(255 - static_cast<unsigned char>(grey8[i]));
+    put(st.insole + "/grey8_iLeft.bmp", grey8);
+    put(st.insole + "/inverted8_iLeft.bmp", inverted);
+    // A download the station server could not move into place holds the temp name.
+    put(st.files + "/temp/20220606001_iLeft.gcode", "; a download\n");
     put(st.insole + "/Bmp_List.txt",
         "20220606001_iLeft.bmp\r\nghost.bmp\r\n20220606001_r.bmp\r\n"
-        "marked_iLeft.bmp\r\nbmc_iRight.bmp\r\nmun_iLeft.bmp");
+        "marked_iLeft.bmp\r\nbmc_iRight.bmp\r\nmun_iLeft.bmp\r\ngrey8_iLeft.bmp\r\ninverted8_iLeft.bmp");
 
     const pid_t pid = start_strandel(st.server, st.root, st.log);
     ASSERT_GT(pid, 0);
@@ -96,10 +106,13 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
     ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
 
     for (const char* g : {"20220606001_iLeft.gcode", "20220606001_r.gcode", "marked_iLeft.gcode", "bmc_iRight.gcode",
-                          "mun_iLeft.gcode"})
+                          "mun_iLeft.gcode", "grey8_iLeft.gcode"})
         expect_complete_gcode(st.files + "/" + g, st.server);
+    EXPECT_EQ(slurp(st.files + "/inverted8_iLeft.gcode"), slurp(st.files + "/grey8_iLeft.gcode"));
     EXPECT_FALSE(fs::exists(st.files + "/ghost.gcode"));
-    EXPECT_TRUE(fs::is_empty(st.files + "/temp"));
+    // Only the download is left in temp/, byte for byte.
+    EXPECT_EQ(slurp(st.files + "/temp/20220606001_iLeft.gcode"), "; a download\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(st.files + "/temp"), fs::directory_iterator()), 1);
     // The done images are gone after their G-code, with the settings file of the first.
     EXPECT_TRUE(fs::is_empty(st.insole));
     EXPECT_NE(out.find("FOUND RIGHT BMP\n\n"), std::string::npos);

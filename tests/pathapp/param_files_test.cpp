@@ -134,12 +134,14 @@ TEST(ParamJson, BadFilesLeaveValuesUnchanged) {
     EXPECT_FALSE(load_parameters_json_file(s, p));
     EXPECT_EQ(s.value(engine::va_spacing), 0.5);
 
-    // Only the keys present and numeric are taken; case is ignored.
-    put(p, "{\"spacing\":0.3,\"X\":\"12\",\"y\":5}");
+    // Only the keys present, numeric and in their widget's range are taken; case is ignored.
+    put(p, "{\"spacing\":0.3,\"X\":\"12\",\"y\":5,\"Extrusion\":11,\"First_Speed\":-5,\"Other_Speed\":1e5}");
     EXPECT_TRUE(load_parameters_json_file(s, p));
     EXPECT_DOUBLE_EQ(s.value(engine::va_spacing), 0.3);
     EXPECT_EQ(s.value(engine::origin_x), 7);
     EXPECT_EQ(s.value(engine::origin_y), 5);
+    EXPECT_EQ(s.value(engine::va_extrusion) + s.value(engine::va_first_speed), 0.1 + 0);
+    EXPECT_EQ(s.value(engine::va_other_speed), 100000);
 }
 
 TEST(ParamJson, LongFileReadWhole) {

@@ -73,6 +73,7 @@ protected:
         for (auto& w : param_widgets) w = nullptr;
         param_hooks() = ParamHooks();
         set_param_raster_fields(RasterFields());
+        clear_param_refusal("");
         ASSERT_EQ(chdir(old_cwd_.c_str()), 0);
     }
 
@@ -266,14 +267,16 @@ TEST_F(ParamWidgets, EveryParameterAsTheTableGivesIt) {
             continue;
         }
 
-        // Read back at creation with the read format; a file without a number gives the blank.
-        put(r.file, button ? (r.start != 0 ? "0" : "1") : "2.75");
+        // Read back at creation with the read format; a file without a number
+        // gives the blank, unless the widget's range has no room for it.
+        const bool small = std::string(r.read) == "%f" && r.min < 1;
+        put(r.file, button ? (r.start != 0 ? "0" : "1") : small ? "0.25" : "2.75");
         remake(r.id);
-        const double read = button ? v : std::string(r.read) == "%f" ? 2.75 : 2;
+        const double read = button ? v : std::string(r.read) == "%f" ? (small ? 0.25 : 2.75) : 2;
         EXPECT_DOUBLE_EQ(store().value(r.id), read);
         put(r.file, "");
         remake(r.id);
-        EXPECT_DOUBLE_EQ(store().value(r.id), r.blank);
+        EXPECT_DOUBLE_EQ(store().value(r.id), r.blank < r.min || r.blank > r.max ? r.start : r.blank);
         remake(r.id);
     }
     // The shape choice holds its three items; nothing is selected at start.
@@ -282,6 +285,22 @@ TEST_F(ParamWidgets, EveryParameterAsTheTableGivesIt) {
     EXPECT_STREQ(bottom->text(0), "標準");
     EXPECT_STREQ(bottom->text(1), "足弓內縮");
     EXPECT_STREQ(bottom->text(2), "全部內縮");
+}
+
+// The batch waits while a value is refused or the layer spacing is not
+// positive, however it came.
+TEST_F(ParamWidgets, RefusedValuesHoldTheBatch) {
+    make(va_spacing);
+    EXPECT_EQ(batch_param_blocker(), "");
+    store().set_value(va_spacing, 0);  // as a job's settings could, with no file read
+    EXPECT_EQ(batch_param_blocker(), "va_spacing.txt: the layer spacing 0.000000 is not positive");
+    operate(va_spacing, 5);
+    EXPECT_EQ(batch_param_blocker(), "va_spacing.txt: holds 5, outside 0.01 to 1");
+    operate(va_spacing, 0.5);
+    EXPECT_EQ(batch_param_blocker(), "");
+    put("va_spacing.txt", std::string(PARAM_FILE_LIMIT + 1, '1'));  // there, but not to be read whole
+    remake(va_spacing);
+    EXPECT_EQ(batch_param_blocker(), "va_spacing.txt: cannot be read");
 }
 
 TEST_F(ParamWidgets, TextBlocksKeepLongText) {
@@ -410,9 +429,10 @@ TEST_F(ParamWidgets, OddPointSpacingFilesAreSafe) {
     EXPECT_EQ(slurp(POINT_SPACING_FILE), "0\n-1\n");
     put(POINT_SPACING_FILE, "2000000000\n");
     remake(va_point_space);
-    start_point_spacing();  // finishes at once
-    EXPECT_EQ(steps, std::vector<int>{2000000000});
-    EXPECT_STREQ(interval_choice()->text(), "1000000000");
+    start_point_spacing();  // a spacing no slider holds is refused: the start value stays
+    EXPECT_TRUE(steps.empty());
+    EXPECT_STREQ(interval_choice()->text(), "3");
+    EXPECT_EQ(batch_param_blocker(), "PointSpacing.txt: holds 2000000000, outside 1 to 10");
 }
 
 TEST_F(ParamWidgets, BottomTypeDeletesBothBasePlateFiles) {

@@ -342,18 +342,20 @@ TEST_F(ShellWindows, DraggedOriginIsWrittenOnRelease) {
 }
 
 // The image view reads origin_point.txt through the bounded parameter-file
-// reader: numbers beyond int are held at its ends, a word stops the rest.
+// reader: a word stops the rest; a number beyond the widgets' -100 to 300
+// (one beyond int is held at its end) refuses the file, the batch waits.
 TEST_F(ShellWindows, OriginFileWithHugeNumberAndWordIsReadSafely) {
-    put("origin_point.txt", "99999999999999999999\n-7\nbroken 5\n");
-    testing::internal::CaptureStdout();
-    {
+    for (const char* text : {"300\n-7\nbroken 5\n", "99999999999999999999\n-7\n"}) {
+        put("origin_point.txt", text);
+        testing::internal::CaptureStdout();
         GL_Display_Image view(0, 0, 100, 100);
-        EXPECT_EQ(view.origin_point[0], 2147483647);
-        EXPECT_EQ(view.origin_point[1], -7);
-        EXPECT_EQ(view.origin_extra[0], 1);
-        EXPECT_EQ(view.origin_extra[1], 1);
+        testing::internal::GetCapturedStdout();
+        const bool ok = text[0] == '3';
+        EXPECT_EQ(view.origin_point[0] * 1000 + view.origin_point[1], ok ? 300 * 1000 - 7 : 30 * 1000 + 30);
+        EXPECT_EQ(view.origin_extra[0] + view.origin_extra[1], 2);
+        EXPECT_EQ(batch_param_blocker(), ok ? "" : "origin_point.txt: x holds 2147483647, outside -100 to 300");
+        clear_param_refusal("");
     }
-    testing::internal::GetCapturedStdout();
     fs::remove("origin_point.txt");
     engine::params().set_value(engine::origin_x, 30);
     engine::params().set_value(engine::origin_y, 30);

@@ -70,14 +70,24 @@ TEST(HandoffParse, NumbersReadAsPrintfFloatsThenJudgedAndTheNameKeepsItsPlace) {
         EXPECT_EQ(h.right_refused.empty(), k.right_ok) << k.file << ": " << h.right_refused;
         EXPECT_FLOAT_EQ(h.left_values[1], k.left_length) << k.file;  // a refused record's numbers are not taken
     }
-    // A record cut short by the next record word or the end has no name; the
-    // record word still starts its record.
-    Handoff h = parse("right 0.3 250 0 0 0 0 left 0.2 245 0 0 0 0 0 0");
-    EXPECT_FALSE(h.job_name_read);
-    EXPECT_TRUE(h.left_refused.empty());
-    EXPECT_NE(h.right_refused.find("ends after 6"), std::string::npos) << h.right_refused;
-    h = parse("left 0.2 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 left 0.2 245 0 0 0 0 0 0");
-    EXPECT_FALSE(h.job_name_read);  // a record word is no name
+}
+
+// A file is one left and one right record or is refused whole; a leading
+// byte-order mark is no word.
+TEST(HandoffParse, WhatIsNotOneWholeJobRefusesTheFile) {
+    const std::string l = "left 0.25 245 0 0 0 0 0 0 ", r = "right 0.3 250 0 0 0 0 0 0 job ";
+    const struct {
+        std::string file, why;
+    } cases[] = {
+        {"\xEF\xBB\xBF\xEF\xBB\xBF" + l + r, "the word \"\xEF\xBB\xBFleft\" belongs to no record"},
+        {r + l + r, "it holds a second \"right\" record"},
+        {r + "Left 0.25 245 0 0 0 0 0 0", "the word \"Left\" belongs to no record"},
+        {l, "it has no \"right\" record"},
+        {"left 0.25 245 0 " + r, "its \"left\" record is cut short (it ends after 3 of its eight numbers)"},
+        {"right 0.3 250 0 0 0 0 " + l, "its \"right\" record is cut short (it ends after 6 of its eight numbers)"},
+        {l + "right 0.3 250 0 0 0 0 0 0 " + l, "its \"right\" record ends before the job name"},  // no name
+    };
+    for (const auto& k : cases) EXPECT_EQ(parse(k.file).file_refused, k.why) << k.file;
 }
 
 TEST(HandoffParse, LongWordsAndJobNamesStayInTheirBuffers) {
@@ -106,9 +116,6 @@ TEST(HandoffParse, EmptyAndBinaryInputs) {
     const Handoff nul = parse(std::string("right 1 2 3 4 5 6 7 8 ok\0/../x", 30));
     EXPECT_STREQ(nul.job_name, "");
     EXPECT_TRUE(nul.job_name_broken);
-    const Handoff tail = parse("right 0.3");  // ends inside the record
-    EXPECT_TRUE(tail.right_found);
-    EXPECT_FALSE(tail.job_name_read);
 }
 
 TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
@@ -148,9 +155,7 @@ TEST(HandoffView, RefusalsAreSaidOnANewLineAndOnlyUsableSidesWait) {
          "\ninsole parameters.txt: job name \"../../etc\" refused", false, false},
         {"left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 " + std::string(93, 'n'),
          "insole parameters.txt: job name \"" + std::string(92, 'n') + "...\" refused", false, false},
-        {"left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0",
-         "insole parameters.txt: no \"right\" record names the job", false, false},
-        {"left 0.25 245", "\ninsole parameters.txt: no \"right\" record names the job", false, false},
+        {"left 0.25 245", "\ninsole parameters.txt: refused whole (its \"left\" record is cut short", false, false},
         {"right 0.3 -300 0 0 0 0 0 0 neg left 0.25 245 0 0 0 0 0 0",
          "\ninsole parameters.txt: job \"neg\": the right record is refused (its foot length -300 mm is not "
          "positive)",

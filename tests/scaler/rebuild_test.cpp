@@ -179,13 +179,13 @@ TEST_F(HandoffDraws, EachSideIsSavedOnlyByTheDrawThatRebuiltIt) {
     EXPECT_FALSE(view->left_pending || view->right_pending);
     EXPECT_NE(std::memcmp(left->p, view->output_plane, sizeof(Plane)), 0);
 
-    // The same right side as a file with only the right record gives.
+    // The same right side as a file whose left record is refused gives.
     auto solo = std::make_unique<InsoleImage>();
     ScalerControls sc;
     ASSERT_TRUE(solo->load_drop((dir / "drop.png").c_str()));
     ASSERT_TRUE(solo->load_texture((dir / "template.bmp").c_str(), 0, sc));
     solo->texture = view->texture;
-    take(*solo, "right 0.3 279 0 0 0 0 0 0 solo");
+    take(*solo, "left 0.15 -5 0 0 0 0 0 0 right 0.3 279 0 0 0 0 0 0 solo");
     solo->apply_pending(sc);
     ASSERT_TRUE(solo->rebuild(sc));
     EXPECT_EQ(solo->save_pending_side(RebuildRun::done), HandoffSave::right);
