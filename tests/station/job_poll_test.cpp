@@ -590,6 +590,9 @@ TEST_F(Download, SlowDownloadLetsTheFileCycleRun) {
     testsupport::FakeResponse slow = answer(200, std::string(600, 'G'));
     slow.drip_ms = 2;
     service->set_default("/Mirel/slow.gcode", slow);
+    // The record upload runs inside the transfer; on a loaded machine it can
+    // hold it past the fixture's one-second stall window.
+    state->transfer.stall_seconds = 30;
     advance_ms(8100);  // a file cycle falls due as the download starts
     bracing("slow.gcode");
     poll();
