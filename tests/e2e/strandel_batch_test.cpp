@@ -164,12 +164,16 @@ TEST(StrandelBatch, EveryInsoleIsMeasuredWholeAndPrintedToItsTop) {
         const char* place;
         float lateral, row;  // columns towards the little toe from the middle; row
     } bumps[] = {{"heel", 0, 64}, {"arch", 10, 124}, {"forefoot", 0, 196}, {"toes", -26, 240}};
+    // The sanitizer pass, whose layers are many times slower, prints one
+    // bump a side where the un-centred model was cut, and one scaled insole.
     for (int left = 0; left < 2; ++left)
         for (const auto& b : bumps)
-            add(std::string(b.place) + (left ? "_iLeft.bmp" : "_iRight.bmp"),
-                with_disc(left, 75 + (left ? -b.lateral : b.lateral), b.row, 10, 150));
+            if (!e2e::kShortJobs || std::string(b.place) == (left ? "toes" : "forefoot"))
+                add(std::string(b.place) + (left ? "_iLeft.bmp" : "_iRight.bmp"),
+                    with_disc(left, 75 + (left ? -b.lateral : b.lateral), b.row, 10, 150));
     add("plateau_iLeft.bmp", with_disc(true, 75, 196, std::sqrt(150 / 3.14159f), 100));
-    for (const char* name : {"fitmire_A_iLeft.bmp", "fitmire_A_iRight.bmp", "fitmire_B_iLeft.bmp", "fitmire_B_iRight.bmp"}) {
+    for (const char* name : {"fitmire_A_iRight.bmp", "fitmire_A_iLeft.bmp", "fitmire_B_iLeft.bmp", "fitmire_B_iRight.bmp"}) {
+        if (e2e::kShortJobs && jobs.size() > 3) break;
         const std::vector<uint8_t> px = footsamples::read_foot_bmp(testsupport::testdata(name));
         st.image(testsupport::testdata(name), name);
         jobs.push_back({name, *std::max_element(px.begin(), px.end()) / 5.0 - 2.0});
