@@ -334,28 +334,33 @@ void split_paths_at_gaps(LayerRaster& r) {
 // ---- collinear points -----------------------------------------------------------------
 
 void remove_collinear_points(std::vector<PathPoint>& pts) {
-    size_t i = 0;
-    while (pts.size() >= 3 && i + 3 < pts.size()) {
-        const PathPoint& p0 = pts[i];
-        const PathPoint& p1 = pts[i + 1];
-        const PathPoint& p2 = pts[i + 2];
+    // Each middle point p1 of a run p0, p1, p2 is dropped where the three lie
+    // on one line; p0 then stays and meets the points after. The points kept
+    // are compacted in one pass (erasing each from the middle cost time
+    // quadratic in a path's length). The last point is never a p2.
+    const size_t n = pts.size();
+    if (n < 4) return;
+    size_t w = 0;  // pts[w] is p0; pts[0..w] are kept
+    size_t k = 1;  // pts[k] is p1, pts[k + 1] p2
+    for (; k + 2 < n; ++k) {
+        const PathPoint& p0 = pts[w];
+        const PathPoint& p1 = pts[k];
+        const PathPoint& p2 = pts[k + 1];
         // A separator is not a point of the outline: dropped, it would join
         // the pieces either side of a gap into one extruded line.
-        if (p1.x == -1) {
-            ++i;
-            continue;
+        bool drop = false;
+        if (p1.x != -1) {
+            drop = (p0.x == p1.x && p1.x == p2.x);
+            if (!drop) {
+                float k12 = (p1.y - p2.y) / (p1.x - p2.x);
+                float k01 = (p0.y - p1.y) / (p0.x - p1.x);
+                drop = k12 == k01;
+            }
         }
-        bool drop = (p0.x == p1.x && p1.x == p2.x);
-        if (!drop) {
-            float k12 = (p1.y - p2.y) / (p1.x - p2.x);
-            float k01 = (p0.y - p1.y) / (p0.x - p1.x);
-            drop = k12 == k01;
-        }
-        if (drop)
-            pts.erase(pts.begin() + (long)(i + 1));
-        else
-            ++i;
+        if (!drop) pts[++w] = pts[k];
     }
+    for (; k < n; ++k) pts[++w] = pts[k];
+    pts.resize(w + 1);
 }
 
 void prepare_contour_points(LayerRaster& r) {

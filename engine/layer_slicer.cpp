@@ -77,8 +77,11 @@ void split_for_passes(const Mesh& mesh, float cut_z, PassLists& out) {
             const double unsure = 1e-4 * (std::fabs(ax) + std::fabs(ay)) * (std::fabs(bx) + std::fabs(by)) + 1e-12;
             facing = cross > unsure ? 1 : cross < -unsure ? -1 : 0;
         }
-        if (facing >= 0) out.front.insert(out.front.end(), {base, base + 1, base + 2});
-        if (facing <= 0) out.back.insert(out.back.end(), {base, base + 1, base + 2});
+        // Three push_backs into the reserved lists: a range insert per
+        // triangle cost more than the test that sorted it.
+        std::vector<uint32_t>& list = facing > 0 ? out.front : out.back;
+        list.push_back(base), list.push_back(base + 1), list.push_back(base + 2);
+        if (facing == 0) out.front.push_back(base), out.front.push_back(base + 1), out.front.push_back(base + 2);
     }
 }
 
@@ -249,7 +252,10 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in) {
     const float cut_z = layer_cut_z(r, L, in);
 
     glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
-    render_pressure_plane(r, in.slope_image, in.image_texture, in.box);
+    // The pressure plane is read only by the slope threshold; rendered and
+    // read back for every layer without it, it cost about a seventh of the
+    // layer, and the cross-section render clears whatever it left behind.
+    if (pon(bt_test1)) render_pressure_plane(r, in.slope_image, in.image_texture, in.box);
     if (pon(ck_contour_mode)) render_contour_plane(r, in.contour_image, in.image_texture, in.box);
     render_cross_section(r, mesh, in, cut_z);
     clock.lap(&SliceTimings::render_ms);
