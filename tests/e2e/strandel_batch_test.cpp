@@ -84,11 +84,9 @@ std::string foot_bmp(const std::vector<uint8_t>& px) {
 }
 
 // Variant 0 ("十月版"): settings beside the image in C:\insole, read and removed.
-// Every insole is measured whole and printed to its top: drawn feet of value
-// 40 with a 20 px bump of value 150 (28 mm over the base) at the heel, arch,
-// forefoot or big toe, left and right; a 150 mm^2 plateau; the scaling
-// program's insoles. An image's top is its highest value / 5 less the 2 mm
-// base; the last layer lies within one layer of it.
+// Every insole is measured whole and printed to its top (its highest value /
+// 5 less the 2 mm base, the last layer within one layer of it), wherever its
+// bump or plateau lies and on the scaling program's insoles.
 TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
     VirtualDisplay display;
     if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
@@ -114,15 +112,13 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
         put(st.insole + "/" + name, foot_bmp(px));
         tops.push_back({name, *std::max_element(px.begin(), px.end()) / 5.0 - 2.0});
     };
-    // Drawn feet of value 40 with a disc of value top.
+    // Drawn feet of value 40 with a disc of value top: 20 px of 150 is 28 mm over the base.
     auto disc = [&](const std::string& name, bool left, float x, float y, float radius, uint8_t top) {
         footsamples::DrawnFoot p;
         p.left = left;
         std::vector<uint8_t> px = footsamples::drawn_foot(p);
-        for (int i = 0; i < footsamples::W * footsamples::H; ++i) {
-            const float dx = i % footsamples::W - x, dy = i / footsamples::W - y;
-            if (px[i]) px[i] = dx * dx + dy * dy <= radius * radius ? top : 40;
-        }
+        for (int i = 0; i < footsamples::W * footsamples::H; ++i)
+            if (px[i]) px[i] = std::hypot(i % footsamples::W - x, i / footsamples::W - y) <= radius ? top : 40;
         add(name, px);
     };
     for (int left = 0; left < 2; ++left)  // columns towards the little toe from the middle, row

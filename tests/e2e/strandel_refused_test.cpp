@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "common/job_name.h"
 #include "station/bmp_list.h"
