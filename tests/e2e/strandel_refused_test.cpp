@@ -1,20 +1,17 @@
 // Strandel's batch on images it can never print: a foot from which no model
-// can be built, a wrong-sized image, a too short foot and a name too long for
-// the G-code paths are set aside with their settings in refused/, and the
-// server's list writer lists nothing more, so the program is not started for
-// them again; list names reaching outside the insole directory touch nothing;
-// the longest name prints. A read-only insole directory is reported, not
-// taken for success.
+// can be built and a name too long for the G-code paths are set aside with
+// their settings in refused/, and the server's list writer lists nothing
+// more, so the program is not started for them again; list names reaching
+// outside the insole directory touch nothing; the longest name prints. A
+// read-only insole directory is reported, not taken for success.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "common/job_name.h"
 #include "station/bmp_list.h"
@@ -36,19 +33,6 @@ std::string line_foot_bmp() {
         const unsigned char v = row >= 100 && row <= 220 && col == 70 ? 80 : 0;
         bgr[0] = bgr[1] = bgr[2] = v;
     });
-}
-
-// A 150 x 360 1-bit BMP, black with a white foot on rows 60..299, columns 40..111.
-std::string one_bit_foot() {
-    std::string b(62 + 20 * 360, '\0');
-    auto put32 = [&](int at, int v) {
-        for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
-    };
-    b[0] = 'B', b[1] = 'M', b[26] = 1, b[28] = 1;
-    put32(2, static_cast<int>(b.size())), put32(10, 62), put32(14, 40), put32(18, 150), put32(22, 360);
-    put32(58, 0xffffff);  // palette entry 1: white
-    for (int r = 60; r < 300; ++r) b.replace(62 + r * 20 + 5, 9, 9, '\xff');
-    return b;
 }
 
 struct Root {
@@ -85,50 +69,19 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing
     const std::string too_long = longest + "9_iRight.bmp";
     ASSERT_TRUE(put(r.insole + "/line_iLeft.bmp", line_foot_bmp()));
     put(r.insole + "/line_iLeft.txt", "density 1");
-    r.sample("foot_left_120x300.bmp", "small_iLeft.bmp");
-    r.sample("foot_left_short_79rows.bmp", "short_iLeft.bmp");
     r.sample("foot_right_small_flat.bmp", too_long);
     r.sample("foot_right_small_flat.bmp", longest + "_iRight.bmp");
     fs::copy_file(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", r.root + "/outside_iLeft.bmp");
-    // Images that can never be printed, each set aside with its own reason.
-    std::string header_only(54, '\0');
-    header_only[0] = 'B', header_only[1] = 'M', header_only[10] = 54, header_only[14] = 40, header_only[28] = 24;
-    for (int at : {18, 22}) {  // 100000 x 100000 pixels, none of them there
-        header_only[at] = static_cast<char>(0xa0);
-        header_only[at + 1] = static_cast<char>(0x86);
-        header_only[at + 2] = 1;
-    }
-    std::string colour = slurp(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_flat_8bit.bmp");
-    colour[54 + 4 * 200 + 2] = 0;  // the red of palette entry 200
-    const struct {
-        std::string name, bytes, why;
-    } odd[] = {
-        {"huge_iLeft.bmp", header_only, "not a 150 x 360 image"},
-        {"onebit_iLeft.bmp", one_bit_foot(), "a 1-bit image holds no height values"},
-        {"colour_iLeft.bmp", colour, "its palette is not grey (entry 200 is 0, 200, 200)"},
-    };
-    std::string list;
-    for (const auto& o : odd) {
-        ASSERT_TRUE(put(r.insole + "/" + o.name, o.bytes));
-        list += o.name + "\r\n";
-    }
-    put(r.insole + "/Bmp_List.txt", list + "line_iLeft.bmp\r\nsmall_iLeft.bmp\r\nshort_iLeft.bmp\r\n" + too_long +
-                                        "\r\n../outside_iLeft.bmp\r\n" + r.root + "/outside_iLeft.bmp\r\n" + longest +
-                                        "_iRight.bmp");
+    put(r.insole + "/Bmp_List.txt", "line_iLeft.bmp\r\n" + too_long + "\r\n../outside_iLeft.bmp\r\n" + r.root +
+                                        "/outside_iLeft.bmp\r\n" + longest + "_iRight.bmp");
     const std::string out = r.run();
-    for (const auto& o : odd) {
-        EXPECT_EQ(slurp(r.insole + "/refused/" + o.name), o.bytes) << o.name;
-        EXPECT_NE(out.find(o.name + ": refused (" + o.why + "); set aside as "), std::string::npos) << o.why << out;
-    }
 
     EXPECT_TRUE(fs::exists(r.files + "/" + longest + "_iRight.gcode"));
     EXPECT_TRUE(fs::is_empty(r.files + "/temp"));
     std::vector<std::string> refused, gcode;
     for (const auto& e : fs::directory_iterator(r.insole + "/refused")) refused.push_back(e.path().filename());
     std::sort(refused.begin(), refused.end());
-    EXPECT_EQ(refused, (std::vector<std::string>{too_long, "colour_iLeft.bmp", "huge_iLeft.bmp", "line_iLeft.bmp",
-                                                 "line_iLeft.txt", "onebit_iLeft.bmp", "short_iLeft.bmp",
-                                                 "small_iLeft.bmp"}));
+    EXPECT_EQ(refused, (std::vector<std::string>{too_long, "line_iLeft.bmp", "line_iLeft.txt"}));
     EXPECT_EQ(slurp(r.insole + "/refused/line_iLeft.txt"), "density 1");
     // The image outside the insole directory is neither read nor printed nor removed.
     EXPECT_TRUE(fs::exists(r.root + "/outside_iLeft.bmp"));
@@ -148,46 +101,29 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing
     EXPECT_FALSE(fs::exists(r.insole + "/Bmp_List.txt"));
 }
 
-// A parameter file holding a value its widget cannot (or no printer can)
-// take is refused: in each case's station the batch starts no
-// job, the image waits in place and no G-code is written anywhere.
-TEST(StrandelRefused, OutOfRangeParameterFilesHoldTheBatch) {
+// A parameter file holding a value its widget cannot take (a blank layer
+// spacing) is refused: the batch starts no job, the image waits in place and
+// no G-code is written anywhere.
+TEST(StrandelRefused, OutOfRangeParameterFileHoldsTheBatch) {
     VirtualDisplay display;
     if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
-    const struct {
-        const char *file, *value, *why;
-    } cases[] = {
-        {"va_spacing.txt", "0", "holds 0, outside 0.01 to 1"},
-        {"va_spacing.txt", "\n", "holds no number (0), outside 0.01 to 1"},
-        {"va_spacing.txt", "inf", "holds no finite number"},
-        {"va_spacing.txt", "0.001", "holds 0.001000000047, outside 0.01 to 1"},
-        {"va_extrusion.txt", "-1.000000", "holds -1, outside 0 to 10"},
-        {"va_first_extrusion.txt", "1e30", "holds 1.000000015e+30, outside 0 to 10"},
-        {"origin_point.txt", "100000\n30\n1\n1\n", "x holds 100000, outside -100 to 300"},
-        {"va_first_speed.txt", "-1800", "holds -1800, outside 0 to 100000"},
-        {"va_empty_speed.txt", "99999999999", "holds 2147483647, outside 0 to 100000"},
-    };
-    // One at a time: a window covered before its first frame is never drawn.
-    for (const auto& k : cases) {
-        Root r;
-        r.sample("foot_right_small_flat.bmp", "wait_iRight.bmp");
-        put(r.insole + "/Bmp_List.txt", "wait_iRight.bmp");
-        put(r.server + "/" + k.file, k.value);
-        const pid_t pid = start_strandel(r.server, r.root, r.log);
-        const std::string line = std::string(k.file) + ": " + k.why + "; no job is started, the images wait";
-        std::string out;
-        // Waits for the line, but not once the job has started.
-        const std::string started = r.files + "/temp/wait_iRight.gcode";
-        for (int t = 0; t < 600 && out.find(line) == std::string::npos && !fs::exists(started); ++t) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            out = slurp(r.log);
-        }
-        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
-        EXPECT_EQ(wait_exit(pid, 1), -1) << "the program waits for the parameter to be mended";
-        EXPECT_TRUE(fs::exists(r.insole + "/wait_iRight.bmp")) << line;
-        for (const auto& e : fs::recursive_directory_iterator(r.root))
-            EXPECT_NE(e.path().extension(), ".gcode") << e.path();
+    Root r;
+    r.sample("foot_right_small_flat.bmp", "wait_iRight.bmp");
+    put(r.insole + "/Bmp_List.txt", "wait_iRight.bmp");
+    put(r.server + "/va_spacing.txt", "\n");
+    const pid_t pid = start_strandel(r.server, r.root, r.log);
+    const std::string line = "va_spacing.txt: holds no number (0), outside 0.01 to 1; no job is started, the images wait";
+    std::string out;
+    // Waits for the line, but not once the job has started.
+    for (int t = 0; t < 600 && out.find(line) == std::string::npos && !fs::exists(r.files + "/temp/wait_iRight.gcode");
+         ++t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        out = slurp(r.log);
     }
+    EXPECT_NE(out.find(line), std::string::npos) << out;
+    EXPECT_EQ(wait_exit(pid, 1), -1) << "the program waits for the parameter to be mended";
+    EXPECT_TRUE(fs::exists(r.insole + "/wait_iRight.bmp"));
+    for (const auto& e : fs::recursive_directory_iterator(r.root)) EXPECT_NE(e.path().extension(), ".gcode") << e.path();
 }
 
 // Nothing can be removed or moved in a read-only insole directory: the job is

@@ -76,9 +76,7 @@ TEST(HandoffParse, NumbersReadAsPrintfFloatsThenJudgedAndTheNameKeepsItsPlace) {
 // byte-order mark is no word.
 TEST(HandoffParse, WhatIsNotOneWholeJobRefusesTheFile) {
     const std::string l = "left 0.25 245 0 0 0 0 0 0 ", r = "right 0.3 250 0 0 0 0 0 0 job ";
-    const struct {
-        std::string file, why;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"\xEF\xBB\xBF\xEF\xBB\xBF" + l + r, "the word \"\xEF\xBB\xBFleft\" belongs to no record"},
         {r + l + r, "it holds a second \"right\" record"},
         {r + "Left 0.25 245 0 0 0 0 0 0", "the word \"Left\" belongs to no record"},
@@ -87,7 +85,7 @@ TEST(HandoffParse, WhatIsNotOneWholeJobRefusesTheFile) {
         {"right 0.3 250 0 0 0 0 " + l, "its \"right\" record is cut short (it ends after 6 of its eight numbers)"},
         {l + "right 0.3 250 0 0 0 0 0 0 " + l, "its \"right\" record ends before the job name"},  // no name
     };
-    for (const auto& k : cases) EXPECT_EQ(parse(k.file).file_refused, k.why) << k.file;
+    for (const auto& [file, why] : cases) EXPECT_EQ(parse(file).file_refused, why) << file;
 }
 
 TEST(HandoffParse, LongWordsAndJobNamesStayInTheirBuffers) {
