@@ -415,11 +415,7 @@ TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
     start_service();
     restart();
     add_program("Formlet");
-    FILE* filler = std::fopen((server + "/filler").c_str(), "wb");
-    ASSERT_TRUE(filler);
-    const std::string block(4096, 'x');
-    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {}
-    std::fclose(filler);
+    write_all(server + "/filler", std::string(128 * 1024, 'x'));  // written till the disk is full
     service->push(kJobPath, answer(200, job_reply("A001", "x/A1_1.bmp", R"(,"left":"la","right":"ra")")));
     poll();
     // A bracing job that fails, on the same full disk: never saved, still tried.
