@@ -32,13 +32,12 @@ protected:
         write_all(path, "#!/bin/sh\n" + body + "\n");
         chmod(path.c_str(), 0755);
     }
-    bool wait_for(const std::string& path, int seconds) {
+    template <class Done>
+    bool wait_for(Done done, int seconds) {
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        while (std::chrono::steady_clock::now() < until) {
-            if (common::file_exists(path)) return true;
+        while (!done() && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return done();
     }
     const std::string exe = std::string(STATION_BINARY_DIR) + "/station/Hostlet";
     bool runnable() const { return access(exe.c_str(), X_OK) == 0 && std::getenv("DISPLAY"); }
@@ -67,7 +66,7 @@ TEST_F(HostletProgram, PollsHandsOverAndStartsTheScaler) {
     script("Fitmire", "pwd > \"$STATION_FILES_DIR/fitmire.cwd\"");
 
     start_hostlet();
-    ASSERT_TRUE(wait_for(files + "/fitmire.cwd", 30)) << read_all(root + "/hostlet.log");
+    ASSERT_TRUE(wait_for([&] { return common::file_exists(files + "/fitmire.cwd"); }, 30)) << read_all(root + "/hostlet.log");
     EXPECT_TRUE(common::file_exists(files + "/formlet.ran"));
     EXPECT_EQ(read_all(files + "/Hostlet/insole parameters.txt"), "left 255 3\r\nright 250 4 13800\r\n");
     EXPECT_EQ(read_all(files + "/fitmire.cwd"), files + "/Hostlet\n");
@@ -92,10 +91,8 @@ TEST_F(HostletProgram, KilledInTheMiddleOfTheRecordPassSendsNoRecordTwice) {
     for (const char* n : {"A1_36-L.gcode.1", "B2_40-R.gcode.2", "C3_38-L.gcode.3"})
         write_all(files + "/output/" + n, "x");
     start_hostlet();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (service->count(path) < 3 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_EQ(service->count(path), 3u) << read_all(root + "/hostlet.log");
+    ASSERT_TRUE(wait_for([&] { return service->count(path) >= 3; }, 30)) << read_all(root + "/hostlet.log");
+    EXPECT_EQ(service->count(path), 3u);
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     pid = -1;

@@ -45,7 +45,6 @@ TEST_F(InsoleData, AcceptedRepliesReplaceTheFileAndStartOneFitmireAtATime) {
     station::fetch_insole_data(*state);
     EXPECT_EQ(read_all(info()), R"({"resultCode":"200","n":2})");
     EXPECT_EQ(started.size(), 1u);
-    EXPECT_TRUE(ui.has_line("Fitmire is still running: no second one started"));
     running = false;
     window_open = true;  // a Fitmire this server did not start
     station::fetch_insole_data(*state);

@@ -30,15 +30,6 @@ TEST(JobReply, InsoleJobIsReadWhole) {
     EXPECT_EQ(r.mobile, "0912");
 }
 
-TEST(JobReply, NoJobNeedsOnlyCodeSleepAndPrintidWhateverTheirCase) {
-    JobReply r;
-    std::string problem;
-    EXPECT_EQ(parse(R"({"resultCode":200,"sleep":9,"printid":0})", r, problem), ReplyVerdict::accepted);
-    ASSERT_EQ(parse(R"({"RESULTCODE":200,"Sleep":3,"PrintId":0})", r, problem), ReplyVerdict::accepted);
-    EXPECT_EQ(r.sleep, 3);
-    EXPECT_EQ(r.kind, JobKind::none);
-}
-
 TEST(JobReply, ResultCodeMustBeTheNumber200) {
     JobReply r;
     std::string problem;
@@ -78,18 +69,21 @@ TEST(JobReply, BrokenRepliesAreDroppedWithTheReason) {
     }
 }
 
-// An interval under a second, or none at all, would have the endpoint asked
-// on every tick: the reply stands, with the design's 17 s.
-TEST(JobReply, SleepBelowASecondOrNoNumberIsTheDefault) {
+// No job needs only the code and printid, in any case. An interval under a
+// second, or none at all, would have the endpoint asked on every tick: the
+// reply stands, with the design's 17 s.
+TEST(JobReply, NoJobWithASleepBelowASecondOrNoneTakesTheDefault) {
     const struct {
         const char* sleep;
         int taken;
-    } cases[] = {{"1", 1}, {"2.7", 2}, {"0", 17}, {"-4", 17}, {"0.5", 17}, {"\"5\"", 17}, {"null", 17}};
+    } cases[] = {{R"(,"Sleep":1)", 1}, {R"(,"sleep":2.7)", 2}, {R"(,"sleep":0)", 17}, {R"(,"sleep":-4)", 17},
+                 {R"(,"sleep":0.5)", 17}, {R"(,"sleep":"5")", 17}, {R"(,"sleep":null)", 17}, {"", 17}};
     for (const auto& c : cases) {
         JobReply r;
         std::string problem;
-        ASSERT_EQ(parse(std::string(R"({"resultCode":200,"printid":0,"sleep":)") + c.sleep + "}", r, problem),
+        ASSERT_EQ(parse(std::string(R"({"RESULTCODE":200,"PrintId":0)") + c.sleep + "}", r, problem),
                   ReplyVerdict::accepted) << c.sleep;
+        EXPECT_EQ(r.kind, JobKind::none);
         EXPECT_EQ(r.sleep, c.taken) << c.sleep;
         EXPECT_EQ(r.sleep_problem.empty(), c.taken != 17) << c.sleep;
     }

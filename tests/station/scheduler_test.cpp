@@ -38,9 +38,7 @@ protected:
 TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200) {
     online_server();
     service->set_default(kJob, answer(200, R"({"resultCode":500})"));
-    tick();
-    tick();
-    tick();
+    for (int i = 0; i < 3; ++i) tick();
     EXPECT_EQ(calls(kJob), 3u);
     EXPECT_FALSE(state->insole_mode);
     EXPECT_NEAR(ui.net_countdown, 17.0, 0.05) << "the poll watch restarts on every call";
@@ -70,17 +68,6 @@ TEST_F(Scheduler, SleepPacesInsoleDataCalls) {
     tick(600);
     EXPECT_EQ(calls(kInsole), 2u);
     EXPECT_EQ(calls(kJob), 1u);
-}
-
-TEST_F(Scheduler, SleepZeroIsTakenAsTheDefaultWithALine) {
-    online_server();
-    service->push(kJob, answer(200, R"({"resultCode":200,"sleep":0,"printid":0})"));
-    service->set_default(kInsole, answer(200, R"({"resultCode":"404"})"));
-    for (int i = 0; i < 4; ++i) tick();
-    EXPECT_EQ(calls(kInsole), 0u);
-    EXPECT_TRUE(ui.has_line("\"sleep\" 0 is no interval of 1 s or more; 17 s used"));
-    tick(17100);
-    EXPECT_EQ(calls(kInsole), 1u);
 }
 
 TEST_F(Scheduler, OfflineMakesNoCall) {

@@ -88,15 +88,15 @@ protected:
     void TearDown() override {
         for (auto it = mounts.rbegin(); it != mounts.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
     }
-    // A small tmpfs over dir, read-only after remount_read_only (root only);
-    // false when the machine does not allow it. Undone at TearDown.
+    // A small tmpfs over dir (root only); false when the machine does not
+    // allow it. Undone at TearDown; remount(dir, MS_RDONLY) makes it read-only.
     bool mount_small(const std::string& dir) {
         if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") != 0) return false;
         mounts.push_back(dir);
         return true;
     }
-    bool remount_read_only(const std::string& dir) {
-        return mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k") == 0;
+    bool remount(const std::string& dir, unsigned long flags) {
+        return mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT | flags, "size=64k") == 0;
     }
 
     void write_conf(const std::string& text) { write_all(files + "/Hostlet/station.conf", text); }
