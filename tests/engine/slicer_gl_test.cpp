@@ -131,6 +131,16 @@ protected:
         g_cross_section_reference_draw = false;
     }
 
+    // Ends the job written to dir/name and reads it back, checked against
+    // the start and end text set above.
+    testsupport::GcodeCheck end_and_check(const std::string& name) {
+        end_gcode_run(*r, in);
+        testing::internal::GetCapturedStdout();
+        std::string text;
+        EXPECT_TRUE(testsupport::read_text_file(dir / name, &text));
+        return check_gcode(text, "; start\nG28", "M84\n; end");
+    }
+
     // A whole job as the batch driver runs it: one call per frame until the
     // file is closed.
     std::string run_job(const Mesh& mesh, const std::string& name, int* frames = nullptr) {
@@ -335,11 +345,7 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
             store.set_value(va_layer_index, L);
             slice();
         }
-        end_gcode_run(*r, in);
-        testing::internal::GetCapturedStdout();
-        std::string text;
-        ASSERT_TRUE(testsupport::read_text_file(dir / "foot.gcode", &text));
-        const auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+        const auto c = end_and_check("foot.gcode");
         ASSERT_TRUE(c.ok()) << c.report();
         ASSERT_EQ(c.layers.size(), planes.size());
         ASSERT_GE(planes.size(), 1u);
@@ -398,11 +404,7 @@ TEST_F(SlicerGl, AlternateLayersLineUp) {
             turn_view(in, L % 2 ? -45 : 45);
             slice_and_write_gcode(*r, model, in);
         }
-        end_gcode_run(*r, in);
-        testing::internal::GetCapturedStdout();
-        std::string text;
-        ASSERT_TRUE(testsupport::read_text_file(dir / "turns.gcode", &text));
-        const auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+        const auto c = end_and_check("turns.gcode");
         ASSERT_TRUE(c.ok()) << c.report();
         ASSERT_EQ(c.layers.size(), 2u);
         double e[2][4];
