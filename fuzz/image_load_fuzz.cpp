@@ -1,9 +1,10 @@
 // Fuzz target: image loading as the shell does it. The first byte picks the
-// input: a BMP file decoded by FreeImage and copied with its marks, raw
+// input: a BMP (in memory or, on some choices, as a file) decoded by FreeImage and copied with its marks, raw
 // 150 x 360 pixels of 8, 24 or 32 bits with marks in rows 0 and 1 (either
 // of them followed by the foot steps on some choices), or a per-job
 // settings file.
 #include <FreeImage.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -30,8 +31,20 @@ void foot_steps(PressureImage& img) {
     find_raw_heel_point(img.foot_image, x, y);
 }
 
-void from_bmp(bool with_foot_steps, const uint8_t* data, size_t size, PressureImage& img) {
-    const OpenedImage o = open_image_memory(data, size);
+// The file reader goes through a file of the input's bytes.
+OpenedImage open_as_file(const uint8_t* data, size_t size) {
+    static const std::string path = "/tmp/image_load_fuzz_" + std::to_string(::getpid()) + ".bmp";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return OpenedImage();
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    OpenedImage o = open_image_file(path);
+    std::remove(path.c_str());
+    return o;
+}
+
+void from_bmp(bool with_foot_steps, bool as_file, const uint8_t* data, size_t size, PressureImage& img) {
+    const OpenedImage o = as_file ? open_as_file(data, size) : open_image_memory(data, size);
     if (o.status != ImageOpen::OK) return;
     FIBITMAP* bmp = o.bitmap;
     ImageBits in{FreeImage_GetBits(bmp), IMAGE_W, IMAGE_H, static_cast<int>(FreeImage_GetPitch(bmp)),
@@ -74,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // under the sanitizers; one choice in sixteen runs them, so the readers get
     // most runs.
     switch (mode % 3) {
-    case 0: from_bmp((mode / 3) % 16 == 1, data, size, *img); break;
+    case 0: from_bmp((mode / 3) % 16 == 1, (mode / 3) % 16 == 2, data, size, *img); break;
     case 1: from_raw(mode / 3, (mode / 9) % 16 == 1, data, size, *img); break;
     default: {
         JobSettings js;

@@ -1,6 +1,11 @@
 // FreeImage opening of BMP files with the size checked on the header first,
-// so a file that claims a huge picture is refused without allocating it.
+// so a file that claims a huge picture is refused without allocating it, and
+// only plain files opened, so a FIFO or a device never holds the program.
 #include "pathapp/image_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -69,7 +74,8 @@ bool bmp_wrong_size(const uint8_t* h, size_t have, OpenedImage& out) {
 bool judge_pixels(FIBITMAP* bmp, OpenedImage& out) {
     const unsigned bpp = FreeImage_GetBPP(bmp);
     char why[96];
-    if (bpp < 8) {
+    // A 16-bit pixel's first byte mixes two colours' bits: no height.
+    if (bpp != 8 && bpp != 24 && bpp != 32) {
         std::snprintf(why, sizeof why, "a %u-bit image holds no height values", bpp);
         out.why = why;
         return false;
@@ -97,22 +103,27 @@ OpenedImage incomplete(const std::string& name) {
     return OpenedImage();
 }
 
+// Whether the part of the header that says how long the file must be has
+// come; a file cut before it may still be on its way.
+bool bmp_header_whole(const uint8_t* h, size_t have) {
+    if (have < 18) return false;
+    const uint32_t info_size = static_cast<uint32_t>(h[14]) | static_cast<uint32_t>(h[15]) << 8 |
+                               static_cast<uint32_t>(h[16]) << 16 | static_cast<uint32_t>(h[17]) << 24;
+    if (info_size == 12) return have >= 26;
+    return info_size < 40 || have >= 54;
+}
+
 template <class Load>
-OpenedImage open_checked(FREE_IMAGE_FORMAT fif, Load load) {
+OpenedImage open_checked(Load load) {
     OpenedImage out;
-    // The station's images are BMP; FreeImage's readers of other formats
-    // (XPM among them) read and write past their buffers on broken files.
-    if (fif != FIF_BMP) return out;
-    if (FreeImage_FIFSupportsNoPixels(fif)) {
-        FIBITMAP* head = load(FIF_LOAD_NOPIXELS);
-        if (!head) return out;
-        out.width = FreeImage_GetWidth(head);
-        out.height = FreeImage_GetHeight(head);
-        FreeImage_Unload(head);
-        if (out.width != static_cast<unsigned>(IMAGE_W) || out.height != static_cast<unsigned>(IMAGE_H)) {
-            out.status = ImageOpen::WRONG_SIZE;
-            return out;
-        }
+    FIBITMAP* head = load(FIF_LOAD_NOPIXELS);
+    if (!head) return out;
+    out.width = FreeImage_GetWidth(head);
+    out.height = FreeImage_GetHeight(head);
+    FreeImage_Unload(head);
+    if (out.width != static_cast<unsigned>(IMAGE_W) || out.height != static_cast<unsigned>(IMAGE_H)) {
+        out.status = ImageOpen::WRONG_SIZE;
+        return out;
     }
     FIBITMAP* bmp = load(0);
     if (!bmp) return out;
@@ -133,43 +144,121 @@ OpenedImage open_checked(FREE_IMAGE_FORMAT fif, Load load) {
     out.status = ImageOpen::OK;
     return out;
 }
+
+OpenedImage unusable(const char* why) {
+    OpenedImage out;
+    out.status = ImageOpen::UNUSABLE;
+    out.why = why;
+    return out;
+}
+
+// The judgement shared by files and memory, from the first bytes and the
+// whole length. Only BMP is decoded: FreeImage's readers of other formats
+// (XPM among them) read and write past their buffers on broken files.
+template <class Load>
+OpenedImage judge_and_open(const uint8_t* head, size_t have, uint64_t total, const std::string& name, Load load) {
+    if (total < 2) return OpenedImage();  // nothing to judge yet
+    if (head[0] != 'B' || head[1] != 'M') return unusable("not a BMP file (it does not start with \"BM\")");
+    OpenedImage wrong;
+    if (bmp_wrong_size(head, have, wrong)) return wrong;
+    if (!bmp_header_whole(head, have) || bmp_shorter_than_header(head, have, total)) return incomplete(name);
+    OpenedImage out = open_checked(load);
+    // All of it is there: a later run would fail the same way.
+    if (out.status == ImageOpen::UNREADABLE) return unusable("a BMP that cannot be decoded");
+    return out;
+}
+
+std::string kind_of(mode_t mode) {
+    if (S_ISREG(mode)) return "";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "no plain file";
+}
+
+// A descriptor of a plain file, or -1: with `why` naming what the path is
+// instead, or an empty `why` when it is missing or cannot be opened. A FIFO
+// or a device is never opened: the name is judged first, and the open
+// cannot block should the name change hands before it.
+int open_plain(const std::string& path, std::string& why, uint64_t& size) {
+    why.clear();
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return -1;
+    if (!(why = kind_of(st.st_mode)).empty()) return -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !(why = kind_of(st.st_mode)).empty()) {
+        ::close(fd);
+        return -1;
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return fd;
+}
+
+unsigned DLL_CALLCONV io_read(void* buffer, unsigned size, unsigned count, fi_handle h) {
+    return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FILE*>(h)));
+}
+unsigned DLL_CALLCONV io_write(void*, unsigned, unsigned, fi_handle) { return 0; }
+int DLL_CALLCONV io_seek(fi_handle h, long offset, int origin) { return std::fseek(static_cast<FILE*>(h), offset, origin); }
+long DLL_CALLCONV io_tell(fi_handle h) { return std::ftell(static_cast<FILE*>(h)); }
 }  // namespace
 
-OpenedImage open_image_file(const std::string& path) {
-    FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path.c_str(), 0);
-    if (fif == FIF_UNKNOWN) fif = FreeImage_GetFIFFromFilename(path.c_str());
-    if (fif == FIF_BMP) {
-        uint8_t head[54] = {};
-        size_t have = 0;
-        long long total = -1;
-        if (FILE* f = std::fopen(path.c_str(), "rb")) {
-            have = std::fread(head, 1, sizeof head, f);
-            if (std::fseek(f, 0, SEEK_END) == 0) total = std::ftell(f);
-            std::fclose(f);
-        }
-        OpenedImage wrong;
-        if (bmp_wrong_size(head, have, wrong)) return wrong;
-        if (total >= 0 && bmp_shorter_than_header(head, have, static_cast<uint64_t>(total))) return incomplete(path);
+std::string not_plain_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? kind_of(st.st_mode) : "";
+}
+
+bool read_plain_file(const std::string& path, size_t limit, std::string& out, std::string& why) {
+    uint64_t size = 0;
+    const int fd = open_plain(path, why, size);
+    if (fd < 0) return false;
+    std::string data;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0 && data.size() <= limit) data.append(chunk, static_cast<size_t>(n));
+    ::close(fd);
+    if (n < 0) return false;
+    if (data.size() > limit) {
+        why = "larger than " + std::to_string(limit) + " bytes";
+        return false;
     }
-    return open_checked(fif, [&](int flags) { return FreeImage_Load(fif, path.c_str(), flags); });
+    out.swap(data);
+    return true;
+}
+
+OpenedImage open_image_file(const std::string& path) {
+    std::string kind;
+    uint64_t total = 0;
+    const int fd = open_plain(path, kind, total);
+    if (fd < 0) {
+        if (kind.empty()) return OpenedImage();
+        OpenedImage out = unusable("");
+        out.why = kind + ", not an image file";
+        return out;
+    }
+    FILE* f = ::fdopen(fd, "rb");
+    if (!f) {
+        ::close(fd);
+        return OpenedImage();
+    }
+    uint8_t head[54] = {};
+    const size_t have = std::fread(head, 1, sizeof head, f);
+    FreeImageIO io{io_read, io_write, io_seek, io_tell};
+    OpenedImage out = judge_and_open(head, have, total, path, [&](int flags) -> FIBITMAP* {
+        if (std::fseek(f, 0, SEEK_SET) != 0) return nullptr;
+        return FreeImage_LoadFromHandle(FIF_BMP, &io, static_cast<fi_handle>(f), flags);
+    });
+    std::fclose(f);
+    return out;
 }
 
 OpenedImage open_image_memory(const uint8_t* data, size_t size) {
     FIMEMORY* mem = FreeImage_OpenMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
     if (!mem) return OpenedImage();
-    FREE_IMAGE_FORMAT fif = FreeImage_GetFileTypeFromMemory(mem, 0);
-    OpenedImage wrong;
-    if (fif == FIF_BMP && bmp_wrong_size(data, size, wrong)) {
-        FreeImage_CloseMemory(mem);
-        return wrong;
-    }
-    if (fif == FIF_BMP && bmp_shorter_than_header(data, size, size)) {
-        FreeImage_CloseMemory(mem);
-        return incomplete("image in memory");
-    }
-    OpenedImage out = open_checked(fif, [&](int flags) {
+    OpenedImage out = judge_and_open(data, std::min<size_t>(size, 54), size, "image in memory", [&](int flags) {
         FreeImage_SeekMemory(mem, 0, SEEK_SET);
-        return FreeImage_LoadFromMemory(fif, mem, flags);
+        return FreeImage_LoadFromMemory(FIF_BMP, mem, flags);
     });
     FreeImage_CloseMemory(mem);
     return out;

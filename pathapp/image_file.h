@@ -10,8 +10,11 @@
 
 namespace pathapp {
 
-// UNUSABLE: 150 x 360 but with no grey height per pixel (fewer than 8 bits
-// a pixel, or a palette that is not grey); `why` says which.
+// UNREADABLE: missing, or possibly still being written (it waits).
+// UNUSABLE: never an image of this program: no plain file (a directory, a
+// FIFO, a device), not a BMP, a BMP that cannot be decoded, or one with no
+// grey height per pixel (16 bits or fewer than 8 a pixel, a palette that is
+// not grey); `why` says which.
 enum class ImageOpen { OK, UNREADABLE, WRONG_SIZE, UNUSABLE };
 
 struct OpenedImage {
@@ -25,12 +28,21 @@ struct OpenedImage {
     uint8_t grey[256] = {};
 };
 
-// A file of the type FreeImage detects for it (else by its name); only BMP
-// is decoded, any other type is UNREADABLE. A BMP header's size is judged
-// before anything else, so a file that can never be 150 x 360 is WRONG_SIZE
-// even while it is shorter than its header says.
+// A BMP file, opened only when it is a plain file and never in a way that
+// can block. A header's size is judged before anything else, so a file that
+// can never be 150 x 360 is WRONG_SIZE even while it is shorter than its
+// header says; a file of fewer than two bytes, a header not yet whole or a
+// file shorter than its header promises is UNREADABLE (it may be on its way).
 OpenedImage open_image_file(const std::string& path);
-// A BMP held in memory.
+// A BMP held in memory, judged as a file of these bytes.
 OpenedImage open_image_memory(const uint8_t* data, size_t size);
+
+// What a path names when it is no plain file ("a directory", "a FIFO", "a
+// device", "a socket"); empty for a plain file or a missing one.
+std::string not_plain_file(const std::string& path);
+// Reads a plain file of at most `limit` bytes without ever blocking on it;
+// false when it is missing, no plain file or larger (`why` says which, empty
+// when it is missing).
+bool read_plain_file(const std::string& path, size_t limit, std::string& out, std::string& why);
 
 }  // namespace pathapp

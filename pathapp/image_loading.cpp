@@ -15,6 +15,7 @@
 #include "pathapp/app.h"
 #include "pathapp/batch.h"
 #include "pathapp/image_file.h"
+#include "pathapp/param_files.h"
 #include "pathapp/param_set.h"
 #include "pathapp/engine_parts.h"
 #include "pathapp/views.h"
@@ -154,10 +155,15 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Reads a per-job settings file; false when there is none to read.
+// Reads a per-job settings file; false when there is none to read. A FIFO
+// or a directory in its place is not read (nothing may hold the batch); the
+// job loads with the parameters as they are.
 bool read_settings(const std::string& path, JobSettings& js) {
-    std::string text;
-    if (!read_whole_file(path, text)) return false;
+    std::string text, why;
+    if (!read_plain_file(path, PARAM_FILE_LIMIT, text, why)) {
+        if (!why.empty()) printf("%s: %s, not read; the job keeps the parameters as they are\n", path.c_str(), why.c_str());
+        return false;
+    }
     parse_job_settings(text, path, js);
     return true;
 }
