@@ -128,6 +128,10 @@ std::string record_refusal(const float* values) {
     if (!(length > 0)) return "its foot length " + shown(length) + " mm is not positive";
     if (!(length + 10.0f <= kMaxFootLength + 10.0f))
         return "its foot length " + shown(length) + " mm makes an insole longer than the 360-row image";
+    // A length given in centimetres would make a stub the path program refuses.
+    if (!(length + 10.0f >= kMinInsoleRows))
+        return "its foot length " + shown(length) + " mm makes an insole shorter than the " +
+               std::to_string(kMinInsoleRows) + " rows the path program prints";
     return "";
 }
 

@@ -15,6 +15,8 @@ constexpr int kMaxWord = 63;  // longest word of the file, "left"/"right" includ
 constexpr int kMaxJobName = common::kMaxJobNameBytes;
 // The insole is made 10 mm longer than the foot and must fit the 360-row image.
 constexpr float kMaxFootLength = 350;
+// The path program prints no insole whose image spans fewer rows (1 mm each).
+constexpr int kMinInsoleRows = 80;
 
 // What the file brought. A record is "left" or "right", eight number places
 // and, for "right", the job name: each place is one word, so a word that is
@@ -61,7 +63,7 @@ bool read_insole_parameters_file(const std::string& path, Handoff& out, std::str
 bool read_number(const char* word, float& v);
 
 // Why a record's arch index (values[0]) and foot length in mm (values[1])
-// cannot make an insole; empty when they can.
+// cannot make an insole the path program prints; empty when they can.
 std::string record_refusal(const float* values);
 
 }  // namespace fitmire

@@ -398,7 +398,15 @@ HandoffSave InsoleImage::save_pending_side(RebuildRun run) {
     }
     if (side == 0) left_pending = false;
     else right_pending = false;
-    if (!save_handoff(side == 1)) job_incomplete = job_save_failed = true;
+    // The record's length promised enough rows; the image is what counts.
+    if (const int rows = printed_rows(output_plane); rows < kMinInsoleRows) {
+        std::printf("job \"%s\": the %s insole spans %d rows, fewer than the %d the path program prints; it is not "
+                    "saved\n",
+                    job_name, side == 0 ? "left" : "right", rows, kMinInsoleRows);
+        job_incomplete = true;
+    } else if (!save_handoff(side == 1)) {
+        job_incomplete = job_save_failed = true;
+    }
     return side == 0 ? HandoffSave::left : HandoffSave::right;
 }
 

@@ -68,6 +68,18 @@ float scale_heights(Plane& plane, float length_ratio, double height_ratio) {
     return m;
 }
 
+int printed_rows(const Plane& plane) {
+    int first = 0, last = -1;
+    for (int r = 1; r < kRows; ++r)
+        for (int c = 0; c < kCols; ++c)
+            if (plane[r][c] != 0) {
+                if (last < 0) first = r;
+                last = r;
+                break;
+            }
+    return last - first + 1;
+}
+
 void limit_slope(Plane& plane, Plane& scratch) {
     static const int dr[8] = {-1, -1, -1, 0, 0, 1, 1, 1};
     static const int dc[8] = {-1, 0, 1, -1, 1, -1, 0, 1};

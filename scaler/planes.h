@@ -24,6 +24,9 @@ struct Box {
 };
 Box measure_box(const Plane& plane);
 bool box_empty(const Box& b);
+// Rows from the first to the last holding any height, as the path program
+// counts them in the saved image (row 0 it never reads); 0 when none.
+int printed_rows(const Plane& plane);
 
 // Heights times length_ratio and height_ratio, then the lowest insole height
 // brought to 10. Returns the lowest height found before the shift.

@@ -60,7 +60,9 @@ TEST(HandoffParse, NumbersReadAsPrintfFloatsThenJudgedAndTheNameKeepsItsPlace) {
         {"right nan 250 0 0 0 0 0 0 archnan left 0.2 250abc 0 0 0 0 0 0", "archnan", false, false, 0},
         {"left 0.25 -300 0 0 0 0 0 0 right 0.3 0 0 0 0 0 0 0 zero", "zero", false, false, 0},
         {"left 0.25 1e30 0 0 0 0 0 0 right 0.3 350.5 0 0 0 0 0 0 huge", "huge", false, false, 0},
-        {"left 0.25 350 0 0 0 0 0 0 right 0.3 0.5 0 0 0 0 0 0 edge", "edge", true, true, 350},
+        {"left 0.25 350 0 0 0 0 0 0 right 0.3 70 0 0 0 0 0 0 edge", "edge", true, true, 350},
+        // Centimetres: an insole under the path program's 80 rows.
+        {"left 0.25 24.5 0 0 0 0 0 0 right 0.3 69.99 0 0 0 0 0 0 cm", "cm", false, false, 0},
     };
     for (const auto& k : cases) {
         const Handoff h = parse(k.file);
@@ -81,6 +83,7 @@ TEST(HandoffParse, WhatIsNotOneWholeJobRefusesTheFile) {
         {r + l + r, "it holds a second \"right\" record"},
         {r + "Left 0.25 245 0 0 0 0 0 0", "the word \"Left\" belongs to no record"},
         {l, "it has no \"right\" record"},
+        {r, "it has no \"left\" record"},
         {"left 0.25 245 0 " + r, "its \"left\" record is cut short (it ends after 3 of its eight numbers)"},
         {"right 0.3 250 0 0 0 0 " + l, "its \"right\" record is cut short (it ends after 6 of its eight numbers)"},
         {l + "right 0.3 250 0 0 0 0 0 0 " + l, "its \"right\" record ends before the job name"},  // no name
@@ -168,6 +171,26 @@ TEST(HandoffView, RefusalsAreSaidOnANewLineAndOnlyUsableSidesWait) {
         EXPECT_EQ(view->left_pending, k.left) << k.file;
         EXPECT_EQ(view->right_pending, k.right) << k.file;
         EXPECT_TRUE(view->job_incomplete && view->job_ends_program) << k.file;
+    }
+}
+
+// The image decides: a side whose insole spans fewer rows than the path
+// program prints is not saved and leaves the job undone (its file kept).
+TEST(HandoffView, InsoleOfFewerThan80RowsIsNotSaved) {
+    for (const int rows : {79, 80}) {
+        auto view = std::make_unique<InsoleImage>();
+        ASSERT_TRUE(view->accept_handoff(parse("left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 j"), "f"));
+        for (int r = 100; r < 100 + rows; ++r) view->output_plane[r][75] = r == 140 ? 255 : 10;
+        view->output_plane[0][75] = 10;  // row 0 the path program never reads
+        view->rebuilt_side = 0;
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::left);
+        const std::string said = ::testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(view->job_incomplete);
+        // Without a template an 80-row side fails in its save, not before it.
+        EXPECT_EQ(view->job_save_failed, rows == 80) << said;
+        EXPECT_EQ(said.find("job \"j\": the left insole spans 79 rows, fewer than the 80"), rows == 80 ? std::string::npos : 0)
+            << said;
     }
 }
 
