@@ -53,7 +53,11 @@ struct Handoff {
 void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::string* problems = nullptr,
                              FILE* console = nullptr);
 
-// Reads the file whole (at most 64 KiB) and parses it. False when it cannot be
+// Whether a hand-off file waits at path: a plain file that can be opened,
+// or anything else in its place (to be taken and refused); never blocks.
+bool handoff_waiting(const std::string& path);
+// Reads the file whole (at most 64 KiB) and parses it; no plain file (a
+// FIFO, a directory) is refused without waiting on it. False when it cannot be
 // opened or is too large (with `problems` saying why); it is not deleted here.
 bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems = nullptr,
                                  FILE* console = nullptr);

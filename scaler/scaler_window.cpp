@@ -323,8 +323,7 @@ void read_insole_parameters(poll_state& state) {
     if (!scaler_view) return;
     if (poll_fires(state, static_cast<uint32_t>(std::time(nullptr)))) {
         std::printf("Loop Check! %ld\n", static_cast<long>(state.now_second));
-        if (FILE* probe = std::fopen(kHandoffFile, "r")) {
-            std::fclose(probe);
+        if (handoff_waiting(kHandoffFile)) {
             std::printf("Read it ~ \n\n");
             const std::string kept = take_handoff_file();
             const std::string kept_as = kept.empty() ? std::string(kHandoffFile) : kept;

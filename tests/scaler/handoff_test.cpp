@@ -2,6 +2,8 @@
 // job-name check, and how a parsed file becomes pending sides of the view.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -132,6 +134,13 @@ TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
     problems.clear();
     EXPECT_FALSE(read_insole_parameters_file(big, h, &problems));
     EXPECT_NE(problems.find("64 KiB"), std::string::npos);
+    // A FIFO is taken, to be refused, and read without waiting for a writer.
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    EXPECT_TRUE(handoff_waiting(dir / "fifo"));
+    EXPECT_FALSE(handoff_waiting(dir / "none.txt"));
+    problems.clear();
+    EXPECT_FALSE(read_insole_parameters_file(dir / "fifo", h, &problems));
+    EXPECT_EQ(problems, "is no plain file; ");
 }
 
 TEST(JobName, OnlyNamesThatStayInTheDirectory) {
