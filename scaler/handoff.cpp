@@ -1,6 +1,10 @@
 // The hand-off file reader and the judgement of a record's numbers.
 #include "handoff.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -224,9 +228,28 @@ void parse_insole_parameters(const char* data, size_t size, Handoff& out, std::s
     if (console) std::fflush(console);
 }
 
+bool handoff_waiting(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) return true;  // taken, to be refused
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (f) std::fclose(f);
+    return f != nullptr;
+}
+
 bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems, FILE* console) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+    // A FIFO or a device in the file's place must not hold the program: it
+    // is opened without waiting for a writer and then refused.
+    struct stat st;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        if (problems) problems->append("is no plain file; ");
+        return false;
+    }
+    FILE* f = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
     if (!f) {
+        if (fd >= 0) ::close(fd);
         if (problems) problems->append("cannot be opened; ");
         return false;
     }
