@@ -136,11 +136,9 @@ TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
     EXPECT_NE(problems.find("64 KiB"), std::string::npos);
     // A FIFO is taken, to be refused, and read without waiting for a writer.
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    EXPECT_TRUE(handoff_waiting(dir / "fifo"));
-    EXPECT_FALSE(handoff_waiting(dir / "none.txt"));
-    problems.clear();
+    EXPECT_TRUE(handoff_waiting(dir / "fifo") && !handoff_waiting(dir / "none.txt"));
     EXPECT_FALSE(read_insole_parameters_file(dir / "fifo", h, &problems));
-    EXPECT_EQ(problems, "is no plain file; ");
+    EXPECT_NE(problems.find("is no plain file"), std::string::npos);
 }
 
 TEST(JobName, OnlyNamesThatStayInTheDirectory) {
@@ -183,23 +181,21 @@ TEST(HandoffView, RefusalsAreSaidOnANewLineAndOnlyUsableSidesWait) {
     }
 }
 
-// The image decides: a side whose insole spans fewer rows than the path
-// program prints is not saved and leaves the job undone (its file kept).
+// The image decides: a side spanning fewer rows than the path program prints
+// (row 0 it never reads) is not saved; without a template an 80-row side
+// fails in its save instead.
 TEST(HandoffView, InsoleOfFewerThan80RowsIsNotSaved) {
     for (const int rows : {79, 80}) {
         auto view = std::make_unique<InsoleImage>();
         ASSERT_TRUE(view->accept_handoff(parse("left 0.25 245 0 0 0 0 0 0 right 0.3 250 0 0 0 0 0 0 j"), "f"));
-        for (int r = 100; r < 100 + rows; ++r) view->output_plane[r][75] = r == 140 ? 255 : 10;
-        view->output_plane[0][75] = 10;  // row 0 the path program never reads
+        for (int r = 100; r < 100 + rows; ++r) view->output_plane[r][75] = 10;
+        view->output_plane[0][75] = 10;
         view->rebuilt_side = 0;
         ::testing::internal::CaptureStdout();
         EXPECT_EQ(view->save_pending_side(RebuildRun::done), HandoffSave::left);
         const std::string said = ::testing::internal::GetCapturedStdout();
-        EXPECT_TRUE(view->job_incomplete);
-        // Without a template an 80-row side fails in its save, not before it.
-        EXPECT_EQ(view->job_save_failed, rows == 80) << said;
-        EXPECT_EQ(said.find("job \"j\": the left insole spans 79 rows, fewer than the 80"), rows == 80 ? std::string::npos : 0)
-            << said;
+        EXPECT_TRUE(view->job_incomplete && view->job_save_failed == (rows == 80)) << said;
+        EXPECT_EQ(said.find("job \"j\": the left insole spans 79 rows, fewer than the 80"), rows == 80 ? std::string::npos : 0);
     }
 }
 
