@@ -66,4 +66,31 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A bare HTTPS stand-in for answers cpp-httplib cannot give: each connection
+// gets the next scripted reply byte for byte, then either a TLS close or only
+// the TCP close a dropped line leaves.
+struct RawReply {
+    std::string bytes;  // status line, headers and body, as sent
+    bool tls_close = true;
+};
+
+class RawTlsService {
+public:
+    explicit RawTlsService(const std::string& dir);  // makes cert.pem and key.pem in dir
+    ~RawTlsService();
+    RawTlsService(const RawTlsService&) = delete;
+    RawTlsService& operator=(const RawTlsService&) = delete;
+
+    bool running() const;
+    std::string base_url() const;
+    std::string cert_path() const;
+    // One per connection, in order; with none left a connection gets a 503.
+    void push(const RawReply& r);
+    std::vector<std::string> request_lines() const;  // "GET /x HTTP/1.1", one per connection
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 }  // namespace testsupport
