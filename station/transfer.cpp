@@ -64,21 +64,10 @@ struct BodyEnd {
     bool tls_closed = false;  // close_notify arrived on the current connection
 };
 
-bool header_is(const char* line, size_t n, const char* name) {
-    const size_t len = std::strlen(name);
-    return n > len && strncasecmp(line, name, len) == 0;
-}
-
 size_t note_framing(char* data, size_t size, size_t count, void* target) {
     BodyEnd* end = static_cast<BodyEnd*>(target);
     const size_t n = size * count;
-    if (header_is(data, n, "HTTP/")) end->framed = false;  // a new answer (after a redirect)
-    else if (header_is(data, n, "content-length:")) end->framed = true;
-    else if (header_is(data, n, "transfer-encoding:")) {
-        std::string value(data, n);
-        for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        end->framed = value.find("chunked") != std::string::npos;
-    }
+    end->framed = body_framed_after(end->framed, data, n);
     return n;
 }
 
@@ -106,6 +95,19 @@ int download_progress(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off
 }
 
 }  // namespace
+
+bool body_framed_after(bool framed, const char* line, size_t n) {
+    auto is = [&](const char* name) {
+        const size_t len = std::strlen(name);
+        return n > len && strncasecmp(line, name, len) == 0;
+    };
+    if (is("HTTP/")) return false;  // a new answer (after a redirect)
+    if (is("content-length:")) return true;
+    if (!is("transfer-encoding:")) return framed;
+    std::string value(line, n);
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return value.find("chunked") != std::string::npos;
+}
 
 std::string service_address(const ServerState& s, const std::string& path) { return s.config.service_url + path; }
 

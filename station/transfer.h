@@ -36,6 +36,11 @@ size_t append_reply(char* data, size_t size, size_t count, void* target);
 // (s.busy_file_cycle).
 bool download_file(ServerState& s, const std::string& url, const std::string& path, bool* timed_out = nullptr);
 
+// Whether a download's answer marks the end of its body (a length, or
+// chunks), after one more header line of n bytes; a status line starts a new
+// answer.
+bool body_framed_after(bool framed, const char* line, size_t n);
+
 enum class Placement {
     placed,        // under its final name
     left_in_temp,  // fetched, but its final name was taken (or the move failed): it stays in temp/
