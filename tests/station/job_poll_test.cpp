@@ -508,8 +508,10 @@ TEST_F(Pending, StopSignalEndsADownloadWithoutASecondTry) {
             slow.drip_ms = 4;
             service->set_default("/Mirel/slow.gcode", slow);
             service->push(kJobPath, answer(200, job_reply("C1", "slow.gcode")));
-            std::thread hangup([] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            std::thread hangup([this] {  // once the file is coming
+                for (int i = 0; i < 1000 && service->count("/Mirel/slow.gcode") == 0; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 kill(getpid(), SIGHUP);
             });
             poll();

@@ -1,4 +1,5 @@
-// The stand-in web service on cpp-httplib with an OpenSSL-made certificate.
+// The stand-in web service on cpp-httplib with an OpenSSL-made certificate,
+// and a bare TLS stand-in for answers cpp-httplib cannot give.
 #include "fake_service.h"
 
 #include <arpa/inet.h>
