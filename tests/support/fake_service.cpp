@@ -1,24 +1,14 @@
-// The stand-in web service on cpp-httplib with an OpenSSL-made certificate,
-// and a bare TLS stand-in for answers cpp-httplib cannot give.
+// The stand-in web service on cpp-httplib with an OpenSSL-made certificate.
 #include "fake_service.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <poll.h>
-#include <strings.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <deque>
 #include <map>
@@ -129,6 +119,19 @@ struct FakeService::Impl {
                                      });
             return;
         }
+        if (r.unframed || r.chunked) {
+            // Whole: the body, then a TLS close; cut: only the TCP close.
+            const std::string body = r.body.substr(0, r.truncate_at);
+            const bool whole = r.truncate_at == std::string::npos;
+            auto provider = [body, whole](size_t offset, httplib::DataSink& sink) {
+                if (offset < body.size()) return sink.write(body.data() + offset, body.size() - offset);
+                if (whole) sink.done();
+                return whole;
+            };
+            if (r.chunked) res.set_chunked_content_provider(r.content_type.c_str(), provider);
+            else res.set_content_provider(r.content_type.c_str(), provider);
+            return;
+        }
         if (r.truncate_at == std::string::npos) {
             res.set_content(r.body, r.content_type.c_str());
             return;
@@ -214,113 +217,6 @@ size_t FakeService::count(const std::string& path) const {
 void FakeService::clear_requests() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->requests.clear();
-}
-
-// ---- the bare TLS stand-in ----------------------------------------------------
-
-struct RawTlsService::Impl {
-    std::string cert, key;
-    SSL_CTX* ctx = nullptr;
-    int listener = -1;
-    int port = -1;
-    std::thread thread;
-    std::atomic<bool> stop{false};
-    mutable std::mutex mutex;
-    std::deque<RawReply> replies;
-    std::vector<std::string> lines;
-
-    // Reads the request (headers and any Content-Length body); "" when the
-    // client went away first.
-    static std::string read_request(SSL* ssl) {
-        std::string req;
-        char buf[4096];
-        size_t body_at = std::string::npos, want = 0;
-        while (body_at == std::string::npos || req.size() < body_at + want) {
-            const int n = SSL_read(ssl, buf, sizeof buf);
-            if (n <= 0) return std::string();
-            req.append(buf, static_cast<size_t>(n));
-            if (body_at == std::string::npos && (body_at = req.find("\r\n\r\n")) != std::string::npos) {
-                body_at += 4;
-                for (size_t at = 0; (at = req.find('\n', at)) != std::string::npos && at < body_at;)
-                    if (strncasecmp(req.c_str() + ++at, "content-length:", 15) == 0) want = std::atol(req.c_str() + at + 15);
-            }
-        }
-        return req;
-    }
-
-    void serve(int fd) {
-        timeval limit{5, 0};  // a client that never speaks must not hold the stand-in
-        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        SSL* ssl = SSL_new(ctx);
-        SSL_set_fd(ssl, fd);
-        const std::string req = SSL_accept(ssl) == 1 ? read_request(ssl) : std::string();
-        if (!req.empty()) {
-            RawReply r;
-            r.bytes = "HTTP/1.1 503 Nothing scripted\r\nContent-Length: 0\r\n\r\n";
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                lines.push_back(req.substr(0, req.find("\r\n")));
-                if (!replies.empty()) {
-                    r = replies.front();
-                    replies.pop_front();
-                }
-            }
-            SSL_write(ssl, r.bytes.data(), static_cast<int>(r.bytes.size()));
-            if (r.tls_close) SSL_shutdown(ssl);
-        }
-        ::shutdown(fd, SHUT_WR);
-        ::close(fd);
-        SSL_free(ssl);
-    }
-};
-
-RawTlsService::RawTlsService(const std::string& dir) : impl_(new Impl) {
-    impl_->cert = dir + "/cert.pem";
-    impl_->key = dir + "/key.pem";
-    std::string why;
-    if (!make_self_signed_cert(impl_->cert, impl_->key, "IP:127.0.0.1,DNS:localhost", &why)) return;
-    impl_->ctx = SSL_CTX_new(TLS_server_method());
-    if (!impl_->ctx || SSL_CTX_use_certificate_chain_file(impl_->ctx, impl_->cert.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(impl_->ctx, impl_->key.c_str(), SSL_FILETYPE_PEM) != 1)
-        return;
-    impl_->listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (impl_->listener < 0 || bind(impl_->listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(impl_->listener, 8) != 0 || getsockname(impl_->listener, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return;
-    impl_->port = ntohs(a.sin_port);
-    impl_->thread = std::thread([this] {
-        while (!impl_->stop) {
-            pollfd p{impl_->listener, POLLIN, 0};
-            if (::poll(&p, 1, 50) != 1) continue;
-            const int fd = accept4(impl_->listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) impl_->serve(fd);
-        }
-    });
-}
-
-RawTlsService::~RawTlsService() {
-    impl_->stop = true;
-    if (impl_->thread.joinable()) impl_->thread.join();
-    if (impl_->listener >= 0) ::close(impl_->listener);
-    SSL_CTX_free(impl_->ctx);
-}
-
-bool RawTlsService::running() const { return impl_->port > 0 && impl_->thread.joinable(); }
-std::string RawTlsService::base_url() const { return "https://127.0.0.1:" + std::to_string(impl_->port); }
-std::string RawTlsService::cert_path() const { return impl_->cert; }
-
-void RawTlsService::push(const RawReply& r) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->replies.push_back(r);
-}
-
-std::vector<std::string> RawTlsService::request_lines() const {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    return impl_->lines;
 }
 
 }  // namespace testsupport

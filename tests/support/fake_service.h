@@ -19,6 +19,8 @@ struct FakeResponse {
     int stall_ms = 0;                     // after the truncated part, wait this long before dropping
     int drip_ms = 0;                      // send the body a byte at a time, this long apart
     std::string content_encoding;         // Content-Encoding header, sent unasked
+    bool unframed = false;                // no Content-Length: the body ends with the connection
+    bool chunked = false;                 // in chunks; truncate_at then drops the line before the last one
 };
 
 inline FakeResponse answer(int status, const std::string& body, int delay_ms = 0) {
@@ -60,33 +62,6 @@ public:
     std::vector<FakeRequest> requests() const;
     size_t count(const std::string& path) const;
     void clear_requests();
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
-};
-
-// A bare HTTPS stand-in for answers cpp-httplib cannot give: each connection
-// gets the next scripted reply byte for byte, then either a TLS close or only
-// the TCP close a dropped line leaves.
-struct RawReply {
-    std::string bytes;  // status line, headers and body, as sent
-    bool tls_close = true;
-};
-
-class RawTlsService {
-public:
-    explicit RawTlsService(const std::string& dir);  // makes cert.pem and key.pem in dir
-    ~RawTlsService();
-    RawTlsService(const RawTlsService&) = delete;
-    RawTlsService& operator=(const RawTlsService&) = delete;
-
-    bool running() const;
-    std::string base_url() const;
-    std::string cert_path() const;
-    // One per connection, in order; with none left a connection gets a 503.
-    void push(const RawReply& r);
-    std::vector<std::string> request_lines() const;  // "GET /x HTTP/1.1", one per connection
 
 private:
     struct Impl;
