@@ -2,19 +2,14 @@
 // downloads that fail in every way, and TLS.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <tuple>
 
 #include "common/job_name.h"
 #include "station/job_poll.h"
 #include "station/pending_jobs.h"
 #include "station/scheduler.h"
-#include "station/transfer.h"
 #include "tests/station/station_fixture.h"
 
 namespace {
@@ -446,35 +441,6 @@ TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
     file_cycle();
     EXPECT_EQ(read_all(server + "/insole parameters.txt"), "left la\r\nright ra A1\r\n");
     EXPECT_TRUE(ui.has_line("NO.1 ~~~~~~~~~~~~~~~~~~~~ Generating Insoles"));
-}
-
-// A stop signal (SIGHUP here: the terminal closed) ends a download at once:
-// no second try, no half file, the job kept for the next start. In a child
-// process, as the stop cannot be taken back in this one.
-TEST_F(Pending, StopSignalEndsADownloadWithoutASecondTry) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            platform::catch_stop_signals();
-            testsupport::FakeResponse slow = answer(200, std::string(3000, 'G'));
-            slow.drip_ms = 4;
-            service->set_default("/Mirel/slow.gcode", slow);
-            service->push(kJobPath, answer(200, job_reply("C1", "slow.gcode")));
-            std::thread hangup([this] {  // once the file is coming
-                for (int i = 0; i < 1000 && service->count("/Mirel/slow.gcode") == 0; ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                kill(getpid(), SIGHUP);
-            });
-            poll();
-            hangup.join();
-            const size_t tries = service->count("/Mirel/slow.gcode");
-            const bool kept = read_all(pending_file).find("slow.gcode") != std::string::npos;
-            std::fprintf(stderr, "tries %zu, pauses %zu, in temp/ %zu, kept %d\n", tries, pauses.size(),
-                         names_in(files + "/temp").size(), kept);
-            _exit(tries == 1 && pauses.empty() && names_in(files + "/temp").empty() && kept ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
 }
 
 // The server directory moved away for a while and back: the pending file's

@@ -172,41 +172,32 @@ TEST_F(RecordUpload, ServiceRefusingEverythingKeepsEveryRecordUntilItTakesThem) 
     EXPECT_TRUE(ui.has_line("Brace Data Uploading !"));
 }
 
-TEST_F(RecordUpload, EachRecordGoesAsSoonAsTakenAndAFailureMidPassKeepsTheRest) {
-    online_server();
-    for (const char* n : {"A1_36-L.gcode.1", "B2_40-R.gcode.2", "C3_38-L.gcode.3"}) write_all(out() + "/" + n, "x");
-    // Whatever is on disk while record 2 is being answered is what a crash
-    // at that moment would leave.
-    std::vector<std::string> on_disk_at_2;
-    service->set_responder(path, [&](const std::string& body) {
-        const std::vector<int> nos = record_numbers(body);
-        if (nos.size() > 1) return testsupport::answer(400, "one of them is bad");
-        if (nos == std::vector<int>{2}) {
-            on_disk_at_2 = names_in(out());
-            return testsupport::answer(503, "gone down");
-        }
-        return testsupport::answer(200, "ok");
-    });
-    EXPECT_EQ(station::upload_brace_records(*state), 3);
-    EXPECT_EQ(on_disk_at_2, (std::vector<std::string>{"B2_40-R.gcode.2", "C3_38-L.gcode.3"}));
-    EXPECT_EQ(service->count(path), 3u) << "record 3 waits: the service is failing";
-    EXPECT_EQ(names_in(out()), (std::vector<std::string>{"B2_40-R.gcode.2", "C3_38-L.gcode.3"}));
-    EXPECT_FALSE(common::file_exists(files + "/output_refused")) << "neither was refused on its own";
-}
-
-// A slow service: no upload starts once the pass has had its time, the one
+// One by one after a refused batch, each record goes as soon as the service
+// takes it (what is on disk while record 2 is answered is what a crash then
+// would leave); no upload starts once the pass has had its time, yet the one
 // under way keeps its own timeout (the default, far past the pass) and is
-// answered, and over the cycles each record is taken exactly once.
+// answered; a failing service keeps the rest. Over the cycles a slow service
+// takes each record exactly once.
 TEST_F(RecordUpload, SlowServiceTakesEachRecordExactlyOnce) {
     online_server();
     state->transfer.record_pass_ms = 1000;
     for (int i = 1; i <= 5; ++i) write_all(out() + "/A" + std::to_string(i) + "_36-L.gcode.1", "x");
-    service->push(path, testsupport::answer(400, "one is bad", 600));  // then one by one, each 600 ms
-    service->set_default(path, testsupport::answer(200, "ok", 600));
+    std::vector<std::string> on_disk_at_2;
+    int batches = 0;
+    service->set_responder(path, [&](const std::string& body) {
+        const std::vector<int> nos = record_numbers(body);
+        if (nos.size() > 1 && ++batches <= 2) return testsupport::answer(400, "one is bad", 300);
+        if (nos == std::vector<int>{2}) on_disk_at_2 = names_in(out());
+        if (nos == std::vector<int>{3}) return testsupport::answer(503, "gone down", 300);
+        return testsupport::answer(200, "ok", nos == std::vector<int>{2} ? 600 : 300);
+    });
     station::upload_brace_records(*state);
-    EXPECT_EQ(service->count(path), 2u) << "the batch and record 1; record 2 would start past the limit";
-    EXPECT_EQ(names_in(out()).size(), 4u);
-    for (int cycle = 0; cycle < 3 && !names_in(out()).empty(); ++cycle) station::upload_brace_records(*state);
+    EXPECT_EQ(service->count(path), 3u) << "the batch, records 1 and 2; record 3 would start past the limit";
+    EXPECT_EQ(on_disk_at_2.size(), 4u);
+    station::upload_brace_records(*state);
+    EXPECT_EQ(service->count(path), 5u) << "the batch and record 3, which failed: 4 and 5 wait";
+    EXPECT_EQ(names_in(out()).size(), 3u);
+    station::upload_brace_records(*state);
     EXPECT_TRUE(names_in(out()).empty());
     std::vector<int> taken;
     for (const auto& q : service->requests())
