@@ -30,9 +30,9 @@ size_t append_reply(char* data, size_t size, size_t count, void* target);
 // body (its length reached, its last chunk read, or, for a body that ends
 // with the connection, the server's TLS close received), stored as the
 // content it carries (a content encoding undone, one that cannot be undone
-// refused). On failure nothing is left at path; timed_out
-// says whether a time limit (the stall limit or the whole download's) or a
-// stop request ended it. While it runs, the file cycle's other work goes on
+// refused). On failure nothing is left at path; timed_out says whether a
+// time limit (the stall limit or the whole download's) or a stop request
+// ended it. While it runs, the file cycle's other work goes on
 // (s.busy_file_cycle).
 bool download_file(ServerState& s, const std::string& url, const std::string& path, bool* timed_out = nullptr);
 
