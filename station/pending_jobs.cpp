@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -224,10 +225,12 @@ void load_pending_jobs(ServerState& s) {
 bool save_pending_jobs(ServerState& s) {
     const std::string path = pending_jobs_path();
     s.pending_unsaved = true;
-    const std::string kept = std::to_string(s.pending.size()) + " job(s) kept in memory, written again at the next file cycle";
     // The log list hears of a run of failed writes once, the console every time.
     auto cannot = [&] {
-        const std::string line = "pending downloads.json cannot be written: " + kept;
+        const std::string line =
+            s.pending.empty() ? "pending downloads.json cannot be removed: tried again at the next file cycle"
+                              : "pending downloads.json cannot be written: " + std::to_string(s.pending.size()) +
+                                    " job(s) kept in memory, written again at the next file cycle";
         if (s.pending_unsaved_told) std::printf("%s\n", line.c_str());
         else s.log(line);
         s.pending_unsaved_told = true;
@@ -235,12 +238,16 @@ bool save_pending_jobs(ServerState& s) {
     };
     if (s.pending_file_blocked && !move_pending_file_aside(s, "still in the way")) return cannot();
     if (s.pending.empty()) {
-        std::remove(path.c_str());
-        s.pending_unsaved = common::file_exists(path);
-        if (!s.pending_unsaved) s.pending_unsaved_told = false;
-        return !s.pending_unsaved;
+        // Gone only when seen gone: with the server directory away for a
+        // while (moved, a share dropped) the file is not there to remove, and
+        // it would bring its finished jobs back at the next start.
+        struct stat dir;
+        const bool removed = std::remove(path.c_str()) == 0 ||
+                             (errno == ENOENT && stat(server_path().c_str(), &dir) == 0 && S_ISDIR(dir.st_mode));
+        if (!removed) return cannot();
+    } else if (!common::write_file_atomic(path, pending_jobs_text(s.pending))) {
+        return cannot();
     }
-    if (!common::write_file_atomic(path, pending_jobs_text(s.pending))) return cannot();
     s.pending_unsaved = false;
     s.pending_unsaved_told = false;
     return true;

@@ -162,16 +162,13 @@ int upload_brace_records(ServerState& s) {
     std::fflush(stdout);
     if (records.empty()) return 0;
 
-    // Every request of this pass ends by one deadline, so slow answers hold
-    // the window for at most the pass limit; the rest waits for the next cycle.
+    // No upload starts once the pass has had its time, so slow answers hold
+    // the window for about the pass limit; the rest waits for the next cycle.
+    // The upload under way keeps its whole timeout: cut short, it may have
+    // been taken by the service all the same, and would go up again.
     const auto pass_end = std::chrono::steady_clock::now() + std::chrono::milliseconds(s.transfer.record_pass_ms);
-    auto ms_left = [&] {
-        return static_cast<long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(pass_end - std::chrono::steady_clock::now()).count());
-    };
     auto send = [&](const std::string& b) {
-        const long left = ms_left();
-        return left > 0 ? post_brace_record(s, b, std::min(s.transfer.upload_timeout_ms, left)) : 0;
+        return std::chrono::steady_clock::now() < pass_end ? post_brace_record(s, b, s.transfer.upload_timeout_ms) : 0;
     };
     size_t taken = 0;
     auto take = [&](size_t i) {

@@ -30,8 +30,8 @@ std::string refused_records_path();
 // Uploads the records in the output directory, removing each as soon as the
 // service has taken it and every non-record at once; after a batch refused
 // for good, each record goes alone, and one refused alone while the service
-// takes others is set aside; all requests end within the record pass limit;
-// returns the number of records found.
+// takes others is set aside; no upload starts after the record pass limit,
+// and each has its own full timeout; returns the number of records found.
 int upload_brace_records(ServerState& s);
 
 }  // namespace station

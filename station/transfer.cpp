@@ -2,13 +2,16 @@
 #include "transfer.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "common/file_util.h"
@@ -38,6 +41,7 @@ void set_tls(CURL* curl, const ServerState& s) {
 struct DownloadSink {
     FILE* file;
     size_t room;
+    size_t written = 0;
 };
 
 size_t write_to_file(char* data, size_t size, size_t count, void* target) {
@@ -45,7 +49,40 @@ size_t write_to_file(char* data, size_t size, size_t count, void* target) {
     const size_t n = size * count;
     if (n > sink->room) return 0;  // a write error ends the transfer
     sink->room -= n;
-    return std::fwrite(data, 1, n, sink->file);
+    const size_t done = std::fwrite(data, 1, n, sink->file);
+    sink->written += done;
+    return done;
+}
+
+// How the body of the last answer was meant to end. A body with a length or
+// in chunks is checked by libcurl; one that runs until the connection closes
+// is whole only when the server closed TLS itself (close_notify). libcurl
+// over OpenSSL 3 takes a TCP close without it as a normal end, so a cut
+// transfer would pass as a short file: the alert is watched for here.
+struct BodyEnd {
+    bool framed = false;      // Content-Length or chunked
+    bool tls_closed = false;  // close_notify arrived on the current connection
+};
+
+size_t note_framing(char* data, size_t size, size_t count, void* target) {
+    BodyEnd* end = static_cast<BodyEnd*>(target);
+    const size_t n = size * count;
+    end->framed = body_framed_after(end->framed, data, n);
+    return n;
+}
+
+void note_tls_message(int write_p, int, int content_type, const void* buf, size_t len, SSL*, void* target) {
+    if (!write_p && content_type == SSL3_RT_ALERT && len >= 2 &&
+        static_cast<const unsigned char*>(buf)[1] == SSL_AD_CLOSE_NOTIFY)
+        static_cast<BodyEnd*>(target)->tls_closed = true;
+}
+
+// Runs for each new connection, before its TLS handshake.
+CURLcode watch_tls_close(CURL*, void* ssl_ctx, void* target) {
+    static_cast<BodyEnd*>(target)->tls_closed = false;
+    SSL_CTX_set_msg_callback(static_cast<SSL_CTX*>(ssl_ctx), note_tls_message);
+    SSL_CTX_set_msg_callback_arg(static_cast<SSL_CTX*>(ssl_ctx), target);
+    return CURLE_OK;
 }
 
 // Called by libcurl while a download runs: a stop request ends it, and the
@@ -58,6 +95,19 @@ int download_progress(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off
 }
 
 }  // namespace
+
+bool body_framed_after(bool framed, const char* line, size_t n) {
+    auto is = [&](const char* name) {
+        const size_t len = std::strlen(name);
+        return n > len && strncasecmp(line, name, len) == 0;
+    };
+    if (is("HTTP/")) return false;  // a new answer (after a redirect)
+    if (is("content-length:")) return true;
+    if (!is("transfer-encoding:")) return framed;
+    std::string value(line, n);
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return value.find("chunked") != std::string::npos;
+}
 
 std::string service_address(const ServerState& s, const std::string& path) { return s.config.service_url + path; }
 
@@ -140,6 +190,9 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     DownloadSink sink{f, s.transfer.max_download_bytes};
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, write_to_file);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    BodyEnd end;
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, note_framing);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &end);
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, s.transfer.connect_timeout_ms);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, s.transfer.stall_bytes_per_second);
@@ -152,22 +205,36 @@ bool download_file(ServerState& s, const std::string& url, const std::string& pa
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, download_progress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &s);
     set_tls(curl, s);
+    // Without the TLS layer's word a body that ends with its connection is
+    // never taken as whole.
+    curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, watch_tls_close);
+    curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, &end);
     CURLcode rc = curl_easy_perform(curl);
-    long code = 0;
+    long code = 0, version = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+    curl_easy_getinfo(curl, CURLINFO_HTTP_VERSION, &version);
     curl_easy_cleanup(curl);
     bool closed = std::fclose(f) == 0;
+    // HTTP/2 and later end every body with a frame of their own.
+    const bool body_ended = end.framed || end.tls_closed || version >= CURL_HTTP_VERSION_2_0;
 
     bool ok = false;
-    if (rc == CURLE_OK && code >= 200 && code < 300 && closed) {
+    if (rc == CURLE_OK && code >= 200 && code < 300 && closed && sink.written > 0 && body_ended) {
         std::printf("%s Downloaded \n", url.c_str());
         ok = true;
+    } else if (rc == CURLE_OK && code >= 200 && code < 300 && closed && sink.written == 0) {
+        std::printf("%s empty: no file \n", url.c_str());
+    } else if (rc == CURLE_OK && code >= 200 && code < 300 && closed) {
+        std::printf("%s cut short: the connection ended after %zu bytes without a TLS close \n", url.c_str(),
+                    sink.written);
     } else if (rc == CURLE_WRITE_ERROR || (rc == CURLE_OK && !closed)) {
         std::printf("%s CURLE_WRITE_ERROR \n", url.c_str());
     } else if (rc == CURLE_ABORTED_BY_CALLBACK) {
         std::printf("%s stopped: Hostlet is ending \n", url.c_str());
     } else if (rc == CURLE_OK || rc == CURLE_HTTP_RETURNED_ERROR) {
         std::printf("%s HTTP %ld \n", url.c_str(), code);
+    } else if (rc == CURLE_PARTIAL_FILE) {
+        std::printf("%s cut short after %zu bytes \n", url.c_str(), sink.written);
     } else {
         std::printf("ERROR CODE %d \n", static_cast<int>(rc));
     }

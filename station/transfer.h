@@ -26,13 +26,20 @@ void finish_request(const RequestResult& r);
 // libcurl write callback appending to the std::string at target.
 size_t append_reply(char* data, size_t size, size_t count, void* target);
 
-// One attempt to fetch url into path; true only for a complete 2xx answer,
-// stored as the content it carries (a content encoding undone, one that
-// cannot be undone refused). On failure nothing is left at path; timed_out
-// says whether a time limit (the stall limit or the whole download's) or a
-// stop request ended it. While it runs, the file cycle's other work goes on
+// One attempt to fetch url into path; true only for a whole, non-empty 2xx
+// body (its length reached, its last chunk read, or, for a body that ends
+// with the connection, the server's TLS close received), stored as the
+// content it carries (a content encoding undone, one that cannot be undone
+// refused). On failure nothing is left at path; timed_out says whether a
+// time limit (the stall limit or the whole download's) or a stop request
+// ended it. While it runs, the file cycle's other work goes on
 // (s.busy_file_cycle).
 bool download_file(ServerState& s, const std::string& url, const std::string& path, bool* timed_out = nullptr);
+
+// Whether a download's answer marks the end of its body (a length, or
+// chunks), after one more header line of n bytes; a status line starts a new
+// answer.
+bool body_framed_after(bool framed, const char* line, size_t n);
 
 enum class Placement {
     placed,        // under its final name

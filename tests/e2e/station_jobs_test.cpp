@@ -84,9 +84,10 @@ TEST_F(StationJob, SlipperFilesArriveWholeUnderThePhoneNumber) {
     EXPECT_EQ(svc.count(kJobPath), 3u);
 }
 
-// A stop signal in the middle of a bracing download ends Hostlet cleanly
-// within seconds, the job saved and no half file left. The next start fetches
-// the file whole, through a failed and a cut-off transfer.
+// A stop signal (a hang-up, as when its terminal closes) in the middle of a
+// bracing download ends Hostlet cleanly within seconds, the try not repeated,
+// the job saved and no half file left. The next start fetches the file whole,
+// through a failed and a cut-off transfer.
 TEST_F(StationJob, StopMidDownloadLosesNoJob) {
     const std::string gcode = service_gcode("brace", 3000), path = "/Mirel/brace/C13.gcode";
     const std::string placed = st.files + "/C13.gcode", pending = st.server + "/pending downloads.json";
@@ -98,11 +99,12 @@ TEST_F(StationJob, StopMidDownloadLosesNoJob) {
     svc.set_default(path, slow);
     start();
     ASSERT_TRUE(wait_until([&] { return svc.count(path) > 0; }, 60)) << tail(slurp(log));
-    kill(hostlet, SIGTERM);
+    kill(hostlet, SIGHUP);
     Ended end;
-    ASSERT_TRUE(watch.wait(hostlet, 10, &end)) << "Hostlet still running after SIGTERM";
+    ASSERT_TRUE(watch.wait(hostlet, 10, &end)) << "Hostlet still running after SIGHUP";
     hostlet = -1;
     EXPECT_TRUE(end.clean()) << end.how() << "\n" << tail(slurp(log));
+    EXPECT_EQ(slurp(log).find("trying again"), std::string::npos) << tail(slurp(log));
     EXPECT_TRUE(Station::names_in(st.temp).empty());
     EXPECT_NE(slurp(pending).find("brace/C13.gcode"), std::string::npos);
 

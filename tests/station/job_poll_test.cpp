@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <tuple>
 
 #include "common/job_name.h"
 #include "station/job_poll.h"
@@ -159,7 +160,9 @@ TEST_F(JobPoll, InsoleJobNameIsHandedOverOnlyWithinTheStationLimit) {
 
 class Download : public JobPoll {
 protected:
-    void bracing(const std::string& file) { service->push(kJobPath, answer(200, job_reply("C1", file))); }
+    void bracing(const std::string& file, int printid = 31) {
+        service->push(kJobPath, answer(200, job_reply("C1", file, "", printid)));
+    }
     void expect_nothing_left(const std::string& name) {
         EXPECT_FALSE(common::file_exists(files + "/" + name));
         EXPECT_TRUE(names_in(files + "/temp").empty());
@@ -176,46 +179,59 @@ TEST_F(Download, NotFoundIsAFailureRetriedAFewTimesWithAPause) {
     EXPECT_EQ(pauses.size(), 2u);
 }
 
-TEST_F(Download, BadTransfersLeaveNothingBehind) {
+// Only a whole, non-empty body becomes the job's file; any other try leaves
+// nothing and the job waits. Whole: its length reached, its last chunk read,
+// or with neither the service's TLS close received (a TCP close alone cannot
+// be told from a cut line).
+TEST_F(Download, OnlyAWholeNonEmptyBodyIsAFile) {
     state->transfer.max_download_bytes = 50000;
-    testsupport::FakeResponse loop = answer(302, "");
-    loop.location = "/Mirel/loop.gcode";  // endless redirects
-    testsupport::FakeResponse cut = answer(200, std::string(10000, 'G'));
-    cut.truncate_at = 5000;
-    testsupport::FakeResponse stall = answer(200, std::string(10000, 'G'));
-    stall.truncate_at = 100;
+    std::string gcode;
+    for (int i = 0; gcode.size() < 6000; ++i) gcode += "G1 X" + std::to_string(i % 200) + " Y5\n";
+    auto reply = [](const std::string& body, bool unframed, bool chunked, size_t cut = std::string::npos) {
+        testsupport::FakeResponse r = answer(200, body);
+        std::tie(r.unframed, r.chunked, r.truncate_at) = std::make_tuple(unframed, chunked, cut);
+        return r;
+    };
+    testsupport::FakeResponse loop = answer(302, ""), moved = answer(302, ""), stall = reply(gcode, false, false, 100),
+                              trickle = answer(200, std::string(200, 'G'));
+    loop.location = "/Mirel/b1.gcode";  // itself, endlessly
+    moved.location = "/Mirel/at_limit.gcode";
+    service->set_default(moved.location, answer(200, std::string(50000, 'G')));
     stall.stall_ms = 2500;
-    testsupport::FakeResponse trickle = answer(200, std::string(200, 'G'));
     trickle.drip_ms = 25;  // 40 bytes a second: under the stall limit, yet never silent
     const struct {
-        const char* name;
-        testsupport::FakeResponse reply;
-    } cases[] = {{"loop.gcode", loop},
-                 {"cut.gcode", cut},
-                 {"stall.gcode", stall},
-                 {"trickle.gcode", trickle},
-                 {"long.gcode", answer(200, std::string(50001, 'G'))}};
-    state->transfer.stall_seconds = 1;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        bracing(c.name);
-        service->set_default(std::string("/Mirel/") + c.name, c.reply);
+        testsupport::FakeResponse r;
+        std::string placed;  // "": nothing
+    } cases[] = {
+        {loop, ""}, {stall, ""}, {trickle, ""}, {answer(200, std::string(50001, 'G')), ""},
+        {moved, std::string(50000, 'G')},
+        {reply(gcode, true, false, gcode.size() / 2), ""},  // the station's case: no length, cut
+        {reply(gcode, true, false, gcode.size()), ""},      // every byte, but no TLS close
+        {reply(gcode, true, false), gcode},
+        {reply(gcode, false, false, gcode.size() / 2), ""},
+        {reply(gcode, false, true, gcode.size() / 2), ""},
+        {reply(gcode, false, true), gcode},
+        {reply("", true, false, 0), ""},  // headers, then a close
+        {reply("", true, false), ""},
+        {reply("", false, false), ""},  // Content-Length: 0
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const std::string name = "b" + std::to_string(i + 1) + ".gcode";
+        SCOPED_TRACE(name);
+        ui.lines.clear();
+        service->set_default("/Mirel/" + name, cases[i].r);
+        bracing(name, static_cast<int>(i + 100));
         const auto t0 = std::chrono::steady_clock::now();
         poll();
-        expect_nothing_left(c.name);
-        if (std::string(c.name) == "trickle.gcode") {
-            EXPECT_EQ(service->count("/Mirel/trickle.gcode"), 1u) << "a try ended by the stall limit is not repeated at once";
+        if (cases[i].placed.empty()) expect_nothing_left(name);
+        else EXPECT_EQ(read_all(files + "/" + name), cases[i].placed);
+        EXPECT_EQ(state->pending.size(), cases[i].placed.empty() ? 1u : 0u) << "tried again later";
+        state->pending.clear();
+        if (name == "b3.gcode") {
+            EXPECT_EQ(service->count("/Mirel/b3.gcode"), 1u) << "a try ended by the stall limit is not repeated at once";
             EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
         }
     }
-    // Exactly at the limit is whole, and a redirect is followed.
-    testsupport::FakeResponse moved = answer(302, "");
-    moved.location = "/Mirel/new.gcode";
-    service->set_default("/Mirel/short.gcode", moved);
-    service->set_default("/Mirel/new.gcode", answer(200, std::string(50000, 'G')));
-    bracing("short.gcode");
-    poll();
-    EXPECT_EQ(read_all(files + "/short.gcode"), std::string(50000, 'G'));
     // With no temp folder to write in, a sound file is a failure too.
     rmdir((files + "/temp").c_str());
     ui.lines.clear();
@@ -407,8 +423,7 @@ TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
 }
 
 // On a full disk the hand-off is kept in memory and named in the log list,
-// announced only once it is written; a download job that cannot be saved is
-// tried again all the same.
+// announced only once it is written.
 TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
     const std::string server = files + "/Hostlet";
     if (!mount_small(server)) GTEST_SKIP() << "no tmpfs can be mounted here (root needed)";
@@ -418,14 +433,7 @@ TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
     write_all(server + "/filler", std::string(128 * 1024, 'x'));  // written till the disk is full
     service->push(kJobPath, answer(200, job_reply("A001", "x/A1_1.bmp", R"(,"left":"la","right":"ra")")));
     poll();
-    // A bracing job that fails, on the same full disk: never saved, still tried.
-    service->set_default("/Mirel/brace.gcode", answer(503, "down"));
-    service->push(kJobPath, answer(200, job_reply("C1", "brace.gcode", "", 33)));
-    state->insole_mode = false;
-    poll();
-    service->set_default("/Mirel/brace.gcode", answer(200, "brace"));
     file_cycle();
-    EXPECT_EQ(read_all(files + "/brace.gcode"), "brace");
     EXPECT_FALSE(common::file_exists(server + "/insole parameters.txt"));
     EXPECT_TRUE(ui.has_line("Job 31 (A1): insole parameters.txt cannot be written"));
     EXPECT_FALSE(ui.has_line("NO.1"));
@@ -433,6 +441,40 @@ TEST_F(Pending, InsoleJobOnAFullDiskIsWrittenOnceThereIsRoom) {
     file_cycle();
     EXPECT_EQ(read_all(server + "/insole parameters.txt"), "left la\r\nright ra A1\r\n");
     EXPECT_TRUE(ui.has_line("NO.1 ~~~~~~~~~~~~~~~~~~~~ Generating Insoles"));
+}
+
+// The server directory moved away for a while and back: the pending file's
+// write and its removal are tried again on later file cycles, offline too,
+// and never taken as done before they are.
+TEST_F(Pending, FailedWriteOrRemovalOfThePendingFileIsTriedAgain) {
+    const std::string server = files + "/Hostlet", away = files + "/Hostlet.away";
+    auto move_away = [&](bool gone) {
+        ASSERT_EQ(gone ? rename(server.c_str(), away.c_str()) : rename(away.c_str(), server.c_str()), 0);
+    };
+    auto offline_cycle = [&] {
+        state->online = false;
+        station::retry_pending_jobs(*state);
+    };
+    service->set_default("/Mirel/a.gcode", answer(503, "down"));
+    move_away(true);
+    service->push(kJobPath, answer(200, job_reply("C1", "a.gcode")));
+    poll();
+    offline_cycle();
+    move_away(false);
+    EXPECT_FALSE(common::file_exists(pending_file));
+    offline_cycle();
+    EXPECT_NE(read_all(pending_file).find("a.gcode"), std::string::npos) << "written once it could be";
+
+    move_away(true);
+    service->set_default("/Mirel/a.gcode", answer(200, "A"));
+    state->online = true;
+    station::retry_pending_jobs(*state);
+    EXPECT_EQ(read_all(files + "/a.gcode"), "A");
+    offline_cycle();
+    move_away(false);
+    EXPECT_TRUE(common::file_exists(pending_file)) << "the job is done, but the file was not there to remove";
+    offline_cycle();
+    EXPECT_FALSE(common::file_exists(pending_file)) << "removed once it could be";
 }
 
 TEST_F(Pending, JobsAreTriedInOrderAndAFailingOneStarvesNoOther) {

@@ -119,6 +119,19 @@ struct FakeService::Impl {
                                      });
             return;
         }
+        if (r.unframed || r.chunked) {
+            // Whole: the body, then a TLS close; cut: only the TCP close.
+            const std::string body = r.body.substr(0, r.truncate_at);
+            const bool whole = r.truncate_at == std::string::npos;
+            auto provider = [body, whole](size_t offset, httplib::DataSink& sink) {
+                if (offset < body.size()) return sink.write(body.data() + offset, body.size() - offset);
+                if (whole) sink.done();
+                return whole;
+            };
+            if (r.chunked) res.set_chunked_content_provider(r.content_type.c_str(), provider);
+            else res.set_content_provider(r.content_type.c_str(), provider);
+            return;
+        }
         if (r.truncate_at == std::string::npos) {
             res.set_content(r.body, r.content_type.c_str());
             return;

@@ -19,6 +19,8 @@ struct FakeResponse {
     int stall_ms = 0;                     // after the truncated part, wait this long before dropping
     int drip_ms = 0;                      // send the body a byte at a time, this long apart
     std::string content_encoding;         // Content-Encoding header, sent unasked
+    bool unframed = false;                // no Content-Length: the body ends with the connection
+    bool chunked = false;                 // in chunks; truncate_at then drops the line before the last one
 };
 
 inline FakeResponse answer(int status, const std::string& body, int delay_ms = 0) {
