@@ -96,7 +96,7 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing
 
     // The next file cycle of the server finds nothing waiting: no list, no start.
     ::setenv("STATION_INSOLE_DIR", r.insole.c_str(), 1);
-    EXPECT_FALSE(station::write_bmp_list());
+    EXPECT_EQ(station::write_bmp_list(), station::BmpList::none_waiting);
     ::unsetenv("STATION_INSOLE_DIR");
     EXPECT_FALSE(fs::exists(r.insole + "/Bmp_List.txt"));
 }

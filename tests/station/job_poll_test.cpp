@@ -2,6 +2,8 @@
 // downloads that fail in every way, and TLS.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 
@@ -216,8 +218,9 @@ TEST_F(Download, BadTransfersLeaveNothingBehind) {
     bracing("short.gcode");
     poll();
     EXPECT_EQ(read_all(files + "/short.gcode"), std::string(50000, 'G'));
-    // With no temp folder to write in, a sound file is a failure too.
+    // With no temp folder to write in (a file has its name), a sound file is a failure too.
     rmdir((files + "/temp").c_str());
+    write_all(files + "/temp", "");
     ui.lines.clear();
     bracing("b.gcode");
     service->set_default("/Mirel/b.gcode", answer(200, "x"));
@@ -367,7 +370,8 @@ TEST_F(Pending, JobIsPendingFromItsFirstTryAndItsHalfFileIsClearedAtStart) {
 
 // A hand-off file Fitmire has not taken is never replaced: the next insole
 // job waits, in the pending file too, and goes once the file has gone, with
-// Formlet, its announcement and Strandel raised.
+// Formlet, its announcement and Strandel raised; a job coming meanwhile
+// waits behind it.
 TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
     add_program("Formlet");
     const std::string handoff = files + "/Hostlet/insole parameters.txt";
@@ -391,6 +395,7 @@ TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
     file_cycle();
     EXPECT_EQ(read_all(handoff), "left la\r\nright ra A1\r\n");
     std::remove(handoff.c_str());  // Fitmire takes it
+    insole_job(33, "C3", R"(,"left":"lc","right":"rc")");
     ui.lines.clear();
     window_open = true;
     file_cycle();
@@ -403,7 +408,27 @@ TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
                                                   "PID 32", "", " "}));
     EXPECT_EQ(raised, std::vector<platform::WindowHandle>{42}) << "Strandel raised";
     EXPECT_EQ(started, (std::vector<std::string>{files + "/Hostlet/Formlet", files + "/Hostlet/Formlet"}));
-    EXPECT_FALSE(common::file_exists(pending_file));
+    ASSERT_EQ(state->pending.size(), 1u);
+    EXPECT_EQ(state->pending[0].printid, 33);
+}
+
+// Folders deleted while the server runs are made again at the step that
+// needs them, each with one line: temp/ for a download, output/ and insole/
+// at the file cycle.
+TEST_F(Pending, DeletedFoldersAreMadeAgainWhenNeededWithOneLineEach) {
+    for (const std::string& d : {files + "/temp", files + "/output", insole}) ASSERT_EQ(rmdir(d.c_str()), 0) << d;
+    service->set_default("/Mirel/a.gcode", answer(200, "A"));
+    service->push(kJobPath, answer(200, job_reply("C1", "a.gcode")));
+    poll();
+    EXPECT_EQ(read_all(files + "/a.gcode"), "A");
+    file_cycle();
+    file_cycle();
+    std::vector<std::string> made;
+    for (const std::string& l : ui.lines)
+        if (l.find("missing") != std::string::npos) made.push_back(l);
+    EXPECT_EQ(made, (std::vector<std::string>{"Folder " + files + "/temp was missing: made again",
+                                              "Folder " + files + "/output was missing: made again",
+                                              "Folder " + insole + " was missing: made again"}));
 }
 
 // On a full disk the hand-off is kept in memory and named in the log list,
