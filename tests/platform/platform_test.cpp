@@ -135,7 +135,8 @@ TEST(Programs, StartDoesNotWaitLeavesNoZombieAndIsKnownByItsOwnProcess) {
     platform::close_process_handle(h);
 }
 
-// The lock goes with its process, however that ends.
+// The lock goes with its process, however that ends, even while a program
+// it started runs on.
 TEST(Programs, LockIsHeldByOneProcessAndLetGoWhenItDies) {
     TempDir d;
     const std::string lock = d / "Hostlet.lock";
@@ -143,7 +144,8 @@ TEST(Programs, LockIsHeldByOneProcessAndLetGoWhenItDies) {
     ASSERT_EQ(pipe(ready), 0);
     const pid_t holder = fork();
     if (holder == 0) {
-        const char held = platform::hold_lock(lock) == platform::LockResult::held;
+        const char held = platform::hold_lock(lock) == platform::LockResult::held &&
+                          platform::start_program("/bin/sleep", {"3"});
         if (write(ready[1], &held, 1) != 1) _exit(1);
         pause();
         _exit(0);
