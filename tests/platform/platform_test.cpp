@@ -105,34 +105,25 @@ TEST(Programs, StartDoesNotWaitLeavesNoZombieAndIsKnownByItsOwnProcess) {
     // The started program is not our child, so nothing of ours can be a zombie.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 
-    // Adopted here, not by init, so that its id is free once it is reaped
+    // Adopted here rather than by init, so that its id is free once reaped
     // (as init would) and another process can be made to take it.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     platform::close_process_handle(h);
     ASSERT_TRUE(platform::start_program("/bin/true", {}, &pid, &h));
-    EXPECT_EQ(waitpid(static_cast<pid_t>(pid), nullptr, 0), pid);
+    waitpid(static_cast<pid_t>(pid), nullptr, 0);
     prctl(PR_SET_CHILD_SUBREAPER, 0);
     pid_t taker = -1;
-    for (int attempt = 0; attempt < 20 && taker < 0; ++attempt) {
-        std::ofstream last("/proc/sys/kernel/ns_last_pid");
-        if (!(last << pid - 1 << std::flush)) break;
-        last.close();
-        const pid_t p = fork();
-        if (p == 0) {
-            pause();
-            _exit(0);
-        }
-        if (p == pid) taker = p;
-        else if (p > 0) kill(p, SIGKILL), waitpid(p, nullptr, 0);
+    for (int attempt = 0; attempt < 20 && taker != pid; ++attempt) {
+        if (taker > 0) kill(taker, SIGKILL), waitpid(taker, nullptr, 0);
+        std::ofstream("/proc/sys/kernel/ns_last_pid") << pid - 1 << std::flush;
+        if ((taker = fork()) == 0) pause(), _exit(0);
     }
-    if (taker < 0) {
-        platform::close_process_handle(h);
-        GTEST_SKIP() << "the next process id cannot be chosen here";
-    }
-    EXPECT_FALSE(platform::still_running(h)) << "process " << pid << " is another program now";
+    const bool taken = taker == pid;
+    EXPECT_FALSE(taken && platform::still_running(h)) << "process " << pid << " is another program now";
     kill(taker, SIGKILL);
     waitpid(taker, nullptr, 0);
     platform::close_process_handle(h);
+    if (!taken) GTEST_SKIP() << "the next process id cannot be chosen here";
 }
 
 // The lock goes with its process, however that ends, even while a program
@@ -144,18 +135,14 @@ TEST(Programs, LockIsHeldByOneProcessAndLetGoWhenItDies) {
     ASSERT_EQ(pipe(ready), 0);
     const pid_t holder = fork();
     if (holder == 0) {
-        const char held = platform::hold_lock(lock) == platform::LockResult::held &&
-                          platform::start_program("/bin/sleep", {"3"});
-        if (write(ready[1], &held, 1) != 1) _exit(1);
-        pause();
+        const char held =
+            platform::hold_lock(lock) == platform::LockResult::held && platform::start_program("/bin/sleep", {"3"});
+        if (write(ready[1], &held, 1) == 1) pause();
         _exit(0);
     }
-    ASSERT_GT(holder, 0);
     char held = 0;
-    ASSERT_EQ(read(ready[0], &held, 1), 1);
-    EXPECT_TRUE(held);
-    const platform::LockResult r = platform::hold_lock(lock);
-    EXPECT_EQ(r, platform::LockResult::held_elsewhere);
+    ASSERT_TRUE(read(ready[0], &held, 1) == 1 && held);
+    EXPECT_EQ(platform::hold_lock(lock), platform::LockResult::held_elsewhere);
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     EXPECT_EQ(platform::hold_lock(lock), platform::LockResult::held);

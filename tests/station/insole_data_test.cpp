@@ -1,7 +1,5 @@
 // The insole-data request: which replies are stored and start Fitmire.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "station/insole_data.h"
 #include "tests/station/station_fixture.h"
@@ -9,7 +7,6 @@
 namespace {
 
 using stationtest::read_all;
-using stationtest::write_all;
 using testsupport::answer;
 
 const std::string kInsole = "/Mirel/servlet/getOrbaneInsole.php";
@@ -38,24 +35,15 @@ TEST_F(InsoleData, AcceptedReplyIsStoredAndStartsFitmireInTheServerDirectory) {
 }
 
 // Each reply replaces the stored file, but a second Fitmire is not started
-// while the one this server started runs (known by its own process, so its
-// id passing to another program later cannot matter) or while a Fitmire
-// window is open.
+// while the first runs (by its own process or by its window).
 TEST_F(InsoleData, AcceptedRepliesReplaceTheFileAndStartOneFitmireAtATime) {
-    const std::string fitmire = files + "/Hostlet/Fitmire", hold = root + "/hold";
-    write_all(hold, "");
-    write_all(fitmire, "#!/bin/sh\nwhile [ -e '" + hold + "' ]; do sleep 0.02; done\n");
-    chmod(fitmire.c_str(), 0755);
-    const station::ServerHooks real = station::platform_hooks();
-    state->hooks.start_program = [&](const std::string& p) { return started.push_back(p), real.start_program(p); };
-    state->hooks.program_running = real.program_running;
+    add_holding_program("Fitmire", root + "/hold");
     for (int n = 1; n <= 4; ++n) service->push(kInsole, answer(200, R"({"resultCode":"200","n":)" + std::to_string(n) + "}"));
     station::fetch_insole_data(*state);
     station::fetch_insole_data(*state);
     EXPECT_EQ(read_all(info()), R"({"resultCode":"200","n":2})");
     EXPECT_EQ(started.size(), 1u);
-    std::remove(hold.c_str());
-    for (int i = 0; i < 250 && real.program_running(fitmire); ++i) usleep(20000);
+    end_holding_program("Fitmire", root + "/hold");
     window_open = true;  // a Fitmire this server did not start
     station::fetch_insole_data(*state);
     EXPECT_EQ(started.size(), 1u);

@@ -73,13 +73,16 @@ TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
     EXPECT_FALSE(state->insole_mode);
 }
 
+// temp/ deleted while the server runs is made again for the download.
 TEST_F(JobPoll, BracingDownloadLandsUnderItsLastName) {
+    ASSERT_EQ(rmdir((files + "/temp").c_str()), 0);
     service->push(kJobPath, answer(200, job_reply("Cxyz", "orders/brace 1.gcode")));
     service->set_default("/Mirel/orders/brace 1.gcode", answer(200, "G1 X1\n"));
     EXPECT_EQ(poll(), 200);
     EXPECT_EQ(read_all(files + "/brace 1.gcode"), "G1 X1\n");
     EXPECT_TRUE(names_in(files + "/temp").empty());
-    EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
+    EXPECT_EQ(ui.lines, (std::vector<std::string>{"Folder " + files + "/temp was missing: made again",
+                                                  "External Bracing Downloaded ~"}));
     EXPECT_GE(ui.selects, 1);
     EXPECT_EQ(state->job_count, 0);
 }
@@ -410,25 +413,6 @@ TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
     EXPECT_EQ(started, (std::vector<std::string>{files + "/Hostlet/Formlet", files + "/Hostlet/Formlet"}));
     ASSERT_EQ(state->pending.size(), 1u);
     EXPECT_EQ(state->pending[0].printid, 33);
-}
-
-// Folders deleted while the server runs are made again at the step that
-// needs them, each with one line: temp/ for a download, output/ and insole/
-// at the file cycle.
-TEST_F(Pending, DeletedFoldersAreMadeAgainWhenNeededWithOneLineEach) {
-    for (const std::string& d : {files + "/temp", files + "/output", insole}) ASSERT_EQ(rmdir(d.c_str()), 0) << d;
-    service->set_default("/Mirel/a.gcode", answer(200, "A"));
-    service->push(kJobPath, answer(200, job_reply("C1", "a.gcode")));
-    poll();
-    EXPECT_EQ(read_all(files + "/a.gcode"), "A");
-    file_cycle();
-    file_cycle();
-    std::vector<std::string> made;
-    for (const std::string& l : ui.lines)
-        if (l.find("missing") != std::string::npos) made.push_back(l);
-    EXPECT_EQ(made, (std::vector<std::string>{"Folder " + files + "/temp was missing: made again",
-                                              "Folder " + files + "/output was missing: made again",
-                                              "Folder " + insole + " was missing: made again"}));
 }
 
 // On a full disk the hand-off is kept in memory and named in the log list,

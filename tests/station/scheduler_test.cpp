@@ -2,10 +2,8 @@
 // mode and its pacing, the internet check, and the file cycle.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 
 #include "station/scheduler.h"
@@ -130,20 +128,6 @@ TEST_F(Scheduler, FileCycleListsImagesAndStartsStrandelWithRelativeRootsToo) {
     }
 }
 
-TEST_F(Scheduler, OpenStrandelWindowIsNotStartedAgain) {
-    online_server();
-    window_open = true;
-    write_all(insole + "/a.bmp", "x");
-    testing::internal::CaptureStdout();
-    tick(8100);
-    std::fflush(stdout);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(started.empty());
-    EXPECT_EQ(looked_for, std::vector<std::string>{"Strandel"});
-    // The console is UTF-8 here, so the Chinese line comes out as UTF-8.
-    EXPECT_NE(out.find("Strandel 視窗執行中\n"), std::string::npos) << out;
-}
-
 // Strandel reads its list only as it starts: on a full disk it is not
 // started, the log list says why once, and the next cycle with room writes
 // the list and starts it.
@@ -157,43 +141,47 @@ TEST_F(Scheduler, ImageListThatCannotBeWrittenHoldsStrandelBackUntilItIs) {
     tick(8100);
     EXPECT_TRUE(started.empty());
     EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
-    EXPECT_EQ(std::count(ui.lines.begin(), ui.lines.end(),
-                         "Bmp_List.txt cannot be written (disk full or read-only?): Strandel waits until it can"),
-              1);
+    EXPECT_EQ(ui.lines, std::vector<std::string>{
+                            "Bmp_List.txt cannot be written (disk full or read-only?): Strandel waits until it can"});
     std::remove((insole + "/filler").c_str());
     tick(8100);
     EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp");
     EXPECT_EQ(started.size(), 1u);
 }
 
-// The Strandel this server started is known by its process, so a window
-// retitled by its version menu (no "Strandel" window found) is not started
-// a second time; once it has ended, the next cycle starts one again.
-TEST_F(Scheduler, StartedStrandelIsKnownByItsProcessNotItsTitle) {
+// Strandel is not started beside one running: a window titled "Strandel",
+// or the one this server started, known by its process even once its version
+// menu has retitled its window. Once that has ended, the next cycle starts one.
+TEST_F(Scheduler, StrandelIsNotStartedBesideOneRunning) {
     write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\n");
     make_server();
-    const std::string hold = root + "/hold";
-    write_all(hold, "");
-    write_all(files + "/Hostlet/Strandel", "#!/bin/sh\nwhile [ -e '" + hold + "' ]; do sleep 0.02; done\n");
-    chmod((files + "/Hostlet/Strandel").c_str(), 0755);
-    const station::ServerHooks real = station::platform_hooks();
-    state->hooks.start_program = [&](const std::string& p) { return started.push_back(p), real.start_program(p); };
-    state->hooks.program_running = real.program_running;
+    add_holding_program("Strandel", root + "/hold");
     write_all(insole + "/a.bmp", "x");
+    window_open = true;
+    testing::internal::CaptureStdout();
+    tick(8100);
+    const std::string out = testing::internal::GetCapturedStdout();
+    // The console is UTF-8 here, so the Chinese line comes out as UTF-8.
+    EXPECT_NE(out.find("Strandel 視窗執行中\n"), std::string::npos) << out;
+    EXPECT_EQ(looked_for, std::vector<std::string>{"Strandel"});
+    window_open = false;
     tick(8100);
     tick(8100);
     EXPECT_EQ(started.size(), 1u);
-    std::remove(hold.c_str());
-    for (int i = 0; i < 250 && real.program_running(files + "/Hostlet/Strandel"); ++i) usleep(20000);
+    end_holding_program("Strandel", root + "/hold");
     tick(8100);
     EXPECT_EQ(started.size(), 2u);
 }
 
+// insole/ deleted while the server runs is made again, with one line.
 TEST_F(Scheduler, NoImageStartsNothingAndRunsOffline) {
     write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\n");
     make_server();
     write_all(files + "/output/readme.txt", "x");
+    ASSERT_EQ(rmdir(insole.c_str()), 0);
     tick(8100);
+    tick(8100);
+    EXPECT_EQ(ui.lines, std::vector<std::string>{"Folder " + insole + " was missing: made again"});
     EXPECT_TRUE(started.empty());
     EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
     EXPECT_FALSE(common::file_exists(files + "/output/readme.txt")) << "the file cycle runs offline too";
