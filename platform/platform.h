@@ -30,12 +30,25 @@ std::string map_path(const std::string& path);
 std::vector<std::string> make_roots_absolute();
 
 // ---- programs and directories ---------------------------------------------
+// A started program's own process (a pidfd): unlike its id, which another
+// process may take once it has ended, it never names any other. -1: none.
+using ProcessHandle = int;
 // Starts a program without waiting for it; the child is reaped by the system,
 // never left a zombie. False (and a console line) when it cannot be started;
-// otherwise the program's process id goes to *pid when given.
-bool start_program(const std::string& path, const std::vector<std::string>& args = {}, long* pid = nullptr);
-// True while the process of that id runs (a zombie no longer counts).
-bool process_running(long pid);
+// otherwise the program's process id goes to *pid and a handle on its process
+// to *handle when given (the caller closes it; started programs never inherit it).
+bool start_program(const std::string& path, const std::vector<std::string>& args = {}, long* pid = nullptr,
+                   ProcessHandle* handle = nullptr);
+// True while the process of the handle runs.
+bool still_running(ProcessHandle handle);
+void close_process_handle(ProcessHandle handle);
+
+// ---- one instance ----------------------------------------------------------
+enum class LockResult { held, held_elsewhere, failed };
+// Takes an exclusive lock on path (made when missing) for the rest of this
+// process's life: the system lets go when the process ends, however it ends,
+// and programs it starts do not inherit it.
+LockResult hold_lock(const std::string& path);
 
 // ---- stop requests ----------------------------------------------------------
 // SIGTERM, SIGINT and SIGHUP no longer end the process at once: they set a
@@ -43,6 +56,8 @@ bool process_running(long pid);
 void catch_stop_signals();
 bool stop_requested();
 bool change_dir(const std::string& path);  // path goes through map_path
+// Makes dir and every missing folder above it; true when dir is a folder then.
+bool make_folders(const std::string& dir);
 std::string current_dir();
 
 // ---- windows by title (X11) -----------------------------------------------

@@ -3,6 +3,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,7 +18,9 @@
 
 namespace platform {
 
-bool start_program(const std::string& path, const std::vector<std::string>& args, long* pid) {
+bool start_program(const std::string& path, const std::vector<std::string>& args, long* pid,
+                   ProcessHandle* handle) {
+    if (handle) *handle = -1;
     const std::string prog = map_path(path);
     if (access(prog.c_str(), X_OK) != 0) {
         std::printf("cannot start %s: %s\n", prog.c_str(), std::strerror(errno));
@@ -26,23 +32,31 @@ bool start_program(const std::string& path, const std::vector<std::string>& args
     argv.push_back(nullptr);
 
     // Double fork: the grandchild runs the program and is adopted by init,
-    // so no zombie is left whatever the caller does with SIGCHLD.
-    int pipefd[2], pidfd[2];
+    // so no zombie is left whatever the caller does with SIGCHLD. The middle
+    // child waits for the go pipe to close before it ends: until then the
+    // grandchild cannot be reaped, so its id is still its own when the
+    // handle is taken.
+    int pipefd[2], pidfd[2], gofd[2];
     if (pipe2(pipefd, O_CLOEXEC) != 0) return false;
     if (pipe2(pidfd, O_CLOEXEC) != 0) {
         close(pipefd[0]);
         close(pipefd[1]);
         return false;
     }
+    if (pipe2(gofd, O_CLOEXEC) != 0) {
+        for (int fd : {pipefd[0], pipefd[1], pidfd[0], pidfd[1]}) close(fd);
+        return false;
+    }
     pid_t child = fork();
     if (child < 0) {
-        for (int fd : {pipefd[0], pipefd[1], pidfd[0], pidfd[1]}) close(fd);
+        for (int fd : {pipefd[0], pipefd[1], pidfd[0], pidfd[1], gofd[0], gofd[1]}) close(fd);
         std::printf("cannot start %s: fork failed\n", prog.c_str());
         return false;
     }
     if (child == 0) {
         close(pipefd[0]);
         close(pidfd[0]);
+        close(gofd[1]);
         setsid();
         pid_t grandchild = fork();
         if (grandchild == 0) {
@@ -56,39 +70,56 @@ bool start_program(const std::string& path, const std::vector<std::string>& args
             const long id = grandchild;
             ssize_t w = write(pidfd[1], &id, sizeof id);
             (void)w;
+            close(pidfd[1]);
+            char go;
+            while (read(gofd[0], &go, 1) < 0 && errno == EINTR) {
+            }
         }
         _exit(grandchild < 0 ? 1 : 0);
     }
     close(pipefd[1]);
     close(pidfd[1]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    close(gofd[0]);
     long started = 0;
     if (read(pidfd[0], &started, sizeof started) != static_cast<ssize_t>(sizeof started)) started = 0;
     close(pidfd[0]);
+    ProcessHandle h = -1;
+    if (started > 0 && handle) h = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(started), 0));
+    close(gofd[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
     // The grandchild's end of the pipe closes on exec (or carries errno).
     int err = 0;
     ssize_t n = read(pipefd[0], &err, sizeof err);
     close(pipefd[0]);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || n == static_cast<ssize_t>(sizeof err)) {
         std::printf("cannot start %s: %s\n", prog.c_str(), n > 0 ? std::strerror(err) : "fork failed");
+        if (h >= 0) close(h);
         return false;
     }
     if (pid) *pid = started;
+    if (handle) *handle = h;
     return true;
 }
 
-bool process_running(long pid) {
-    if (pid <= 0 || kill(static_cast<pid_t>(pid), 0) != 0) return false;
-    // Reaped by whoever adopted it, or a zombie waiting for that: either way ended.
-    FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-    if (!f) return false;
-    char buf[512];
-    const size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-    std::fclose(f);
-    buf[n] = 0;
-    const char* close_paren = std::strrchr(buf, ')');
-    return close_paren && close_paren[1] == ' ' && close_paren[2] != 'Z' && close_paren[2] != 'X';
+bool still_running(ProcessHandle handle) {
+    if (handle < 0) return false;
+    // A pidfd reads as ready once its process has ended, reaped or not.
+    pollfd p{handle, POLLIN, 0};
+    return poll(&p, 1, 0) == 0;
+}
+
+void close_process_handle(ProcessHandle handle) {
+    if (handle >= 0) close(handle);
+}
+
+LockResult hold_lock(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return LockResult::failed;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::held;  // the descriptor stays open till the end
+    const int err = errno;
+    close(fd);
+    return err == EWOULDBLOCK ? LockResult::held_elsewhere : LockResult::failed;
 }
 
 namespace {
@@ -107,6 +138,15 @@ void catch_stop_signals() {
 bool stop_requested() { return stop_flag != 0; }
 
 bool change_dir(const std::string& path) { return chdir(map_path(path).c_str()) == 0; }
+
+bool make_folders(const std::string& dir) {
+    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+        if (mkdir(dir.substr(0, slash).c_str(), 0777) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) break;
+    }
+    struct stat st;
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 std::string current_dir() {
     char buf[4096];

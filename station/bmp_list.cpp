@@ -18,14 +18,15 @@ std::string bmp_list_text(const std::vector<std::string>& names) {
     return text;
 }
 
-bool write_bmp_list() {
+BmpList write_bmp_list() {
     const std::string dir = insole_path();
     platform::change_dir(dir);
     std::vector<std::string> names = platform::find_files(dir, "*.bmp");
-    if (names.empty()) return false;
+    if (names.empty()) return BmpList::none_waiting;
     const std::string list = dir + "/Bmp_List.txt";
-    if (!common::write_file_atomic(list, bmp_list_text(names))) std::printf("%s cannot be written\n", list.c_str());
-    return true;
+    if (common::write_file_atomic(list, bmp_list_text(names))) return BmpList::written;
+    std::printf("%s cannot be written\n", list.c_str());
+    return BmpList::not_written;
 }
 
 }  // namespace station

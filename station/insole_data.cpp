@@ -47,6 +47,9 @@ int fetch_insole_data(ServerState& s) {
     if (res.response_code == 200) {
         std::string problem;
         if (accept_insole_reply(s.reply, problem)) {
+            // Fitmire saves its images in C:\insole.
+            ensure_folder(s, server_path());
+            ensure_folder(s, insole_path());
             const std::string info = server_path() + "/insole_info_type4.txt";
             if (!common::write_file_atomic(info, insole_info_text(s.reply)))
                 std::printf("%s cannot be written\n", info.c_str());

@@ -183,6 +183,7 @@ PendingJob download_job(const JobReply& r, const JobPlan& p, const char* done_li
 
 void run_bracing(ServerState& s, const JobReply& r, const JobPlan& p) {
     if (p.downloads.empty()) return;
+    ensure_folder(s, temp_path());
     run_download_job(s, download_job(r, p, "External Bracing Downloaded ~"));
 }
 
@@ -191,6 +192,7 @@ void run_slipper(ServerState& s, const JobReply& r, const JobPlan& p) {
     if (p.downloads.size() < 2) return;
     std::printf("PATHNAME %s\n\n",
                 service_address(s, "/Mirel/" + escape_url_path(p.downloads[0].file_value)).c_str());
+    ensure_folder(s, temp_path());
     run_download_job(s, download_job(r, p, "Slipper Downloaded ~"));
 }
 
@@ -198,6 +200,7 @@ void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {
     std::printf("left %s\n", r.left.c_str());
     std::printf("right %s\n", r.right.c_str());
     if (p.write_handoff) {
+        ensure_folder(s, server_path());
         PendingJob job;
         job.printid = r.printid;
         job.handoff = true;
@@ -213,6 +216,7 @@ void run_insole(ServerState& s, const JobReply& r, const JobPlan& p) {
     std::printf("System Time: %s\n", now.c_str());
 
     if (p.cancel) {
+        if (!p.cancel_files.empty()) ensure_folder(s, files_path());
         for (const std::string& name : p.cancel_files) {
             const std::string path = files_path() + "/" + name;
             FILE* f = std::fopen(path.c_str(), "w");

@@ -2,9 +2,13 @@
 // scheduler.
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/fl_ask.H>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 #include "station/entrance_view.h"
@@ -21,7 +25,24 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     common::use_cjk_font();
+    // One server per station: a second would fetch every job and send every
+    // record again. The lock goes with the process, however it ends.
+    const std::string server_dir = platform::server_dir();
+    const std::string lock_path = server_dir + "/Hostlet.lock";
+    platform::make_folders(server_dir);
+    const platform::LockResult lock = platform::hold_lock(lock_path);
+    if (lock == platform::LockResult::held_elsewhere) {
+        const std::string line = "Hostlet is already running for " + server_dir + ": this second one ends";
+        std::printf("%s\n", line.c_str());
+        fl_message_title("Hostlet");
+        fl_alert("%s", line.c_str());
+        return 1;
+    }
+    const int lock_err = errno;
     station::ServerWindow sw = station::build_server_window();
+    if (lock == platform::LockResult::failed)
+        sw.entrance->state.log(lock_path + " cannot be made (" + std::strerror(lock_err) +
+                               "): a second Hostlet would not be stopped");
     sw.server_window->position(0, 31);
     sw.server_window->set_non_modal();
     sw.server_window->end();

@@ -14,17 +14,34 @@ namespace station {
 
 namespace {
 
-void records_and_image_list(ServerState& s) {
-    upload_brace_records(s);
-    if (write_bmp_list()) {
-        if (s.hooks.find_window("Strandel")) {
-            std::printf("Strandel 視窗執行中\n");  // UTF-8: the console's code page here
-            std::fflush(stdout);
-        } else {
-            platform::change_dir(server_path());
-            s.hooks.start_program(server_path() + "/Strandel");
-        }
+// Strandel reads its list only as it starts: started without one, it would
+// sit idle and block every later start.
+void image_list_and_strandel(ServerState& s) {
+    ensure_folder(s, insole_path());
+    const BmpList list = write_bmp_list();
+    if (list == BmpList::not_written) {
+        if (!s.bmp_list_failing)
+            s.log("Bmp_List.txt cannot be written (disk full or read-only?): Strandel waits until it can");
+        s.bmp_list_failing = true;
+        return;
     }
+    s.bmp_list_failing = false;
+    if (list == BmpList::none_waiting) return;
+    const std::string strandel = server_path() + "/Strandel";
+    // Its own process first: a version picked in its menu retitles its window.
+    if (s.hooks.program_running(strandel) || s.hooks.find_window("Strandel")) {
+        std::printf("Strandel 視窗執行中\n");  // UTF-8: the console's code page here
+        std::fflush(stdout);
+    } else {
+        platform::change_dir(server_path());
+        s.hooks.start_program(strandel);
+    }
+}
+
+void records_and_image_list(ServerState& s) {
+    ensure_folder(s, output_path());
+    upload_brace_records(s);
+    image_list_and_strandel(s);
 }
 
 }  // namespace
@@ -58,6 +75,10 @@ void server_tick(ServerState& s) {
         records_and_image_list(s);
         // Started before the retries: a long download runs the next cycle itself.
         s.file_watch.start();
+        if (!s.pending.empty()) {
+            ensure_folder(s, server_path());
+            ensure_folder(s, temp_path());
+        }
         place_waiting_handoffs(s);
         retry_pending_jobs(s);
     }

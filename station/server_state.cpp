@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -15,19 +18,37 @@
 
 namespace station {
 
+namespace {
+// Each program's last process, by its own handle: an id could belong to
+// another process by now.
+struct StartedPrograms {
+    std::map<std::string, platform::ProcessHandle> last;
+    ~StartedPrograms() {
+        for (const auto& p : last) platform::close_process_handle(p.second);
+    }
+};
+}  // namespace
+
 ServerHooks platform_hooks() {
     ServerHooks h;
-    // Each program's last process, so that a second one is not started beside it.
-    auto started = std::make_shared<std::map<std::string, long>>();
+    auto started = std::make_shared<StartedPrograms>();
     h.start_program = [started](const std::string& program) {
-        long pid = 0;
-        const bool ok = platform::start_program(program, {}, &pid);
-        if (ok) (*started)[program] = pid;
+        platform::ProcessHandle handle = -1;
+        const bool ok = platform::start_program(program, {}, nullptr, &handle);
+        if (ok) {
+            auto it = started->last.find(program);
+            if (it != started->last.end()) platform::close_process_handle(it->second);
+            started->last[program] = handle;
+        }
         return ok;
     };
     h.program_running = [started](const std::string& program) {
-        auto it = started->find(program);
-        return it != started->end() && platform::process_running(it->second);
+        auto it = started->last.find(program);
+        if (it == started->last.end()) return false;
+        if (platform::still_running(it->second)) return true;
+        platform::close_process_handle(it->second);
+        started->last.erase(it);
+        return false;
     };
     h.find_window = [](const std::string& title) { return platform::find_window(title); };
     h.raise_window = [](platform::WindowHandle w) { return platform::raise_window(w); };
@@ -53,6 +74,24 @@ std::string temp_path() { return platform::map_path("C:\\VerdanelFiles\\temp"); 
 std::string output_path() { return platform::map_path("C:\\VerdanelFiles\\output"); }
 std::string server_path() { return platform::map_path("C:\\VerdanelFiles\\Hostlet"); }
 std::string insole_path() { return platform::map_path("C:\\insole"); }
+
+bool ensure_folder(ServerState& s, const std::string& dir) {
+    struct stat st;
+    if (stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    errno = 0;
+    const bool made = platform::make_folders(dir);
+    const int err = errno;
+    auto told = std::find(s.folders_failing.begin(), s.folders_failing.end(), dir);
+    if (made) {
+        if (told != s.folders_failing.end()) s.folders_failing.erase(told);
+        s.log("Folder " + dir + " was missing: made again");
+    } else if (told == s.folders_failing.end()) {
+        s.folders_failing.push_back(dir);
+        s.log("Folder " + dir + " is missing and cannot be made" +
+              (err ? std::string(": ") + std::strerror(err) : std::string(" (a file has its name)")));
+    }
+    return made;
+}
 
 bool safe_file_name(const std::string& value, std::string& name) {
     size_t cut = value.find_last_of("/\\");

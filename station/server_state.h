@@ -115,6 +115,8 @@ struct ServerState {
     bool pending_unsaved_told = false;  // the log list heard of it
     std::vector<std::string> sent_records;  // accepted records that could not be removed: never sent again
     bool fitmire_refused_told = false;      // the log list heard that a Fitmire still runs
+    bool bmp_list_failing = false;          // the last image list could not be written: Strandel waits
+    std::vector<std::string> folders_failing;  // folders that could not be made again (told once)
     // The file cycle's other work, run while a download holds the tick.
     void (*busy_file_cycle)(ServerState&) = nullptr;
     bool in_busy_file_cycle = false;
@@ -141,6 +143,10 @@ void init_server(ServerState& s);
 bool load_station_config(ServerState& s);
 // Console and log lines about the configuration (its fault, or TLS off).
 void report_config(ServerState& s);
+
+// Makes dir, and any folder above it, again when it has gone while the
+// server runs, with one log line; false (told once) when it cannot.
+bool ensure_folder(ServerState& s, const std::string& dir);
 
 // The station's directories, mapped.
 std::string files_path();   // C:\VerdanelFiles

@@ -1,7 +1,8 @@
 // The station's other jobs, each on a fresh Hostlet (the job endpoint is
 // asked only until its first accepted reply): a bracing job and a slipper
 // job download their files whole, through failed and cut-off transfers; a
-// cancelled insole job leaves the two empty cancel files and starts nothing.
+// cancelled insole job leaves the two empty cancel files and starts nothing,
+// and neither does a second Hostlet on the station.
 #include <gtest/gtest.h>
 
 #include "station_harness.h"
@@ -121,7 +122,7 @@ TEST_F(StationJob, StopMidDownloadLosesNoJob) {
     EXPECT_TRUE(watch.ended("Fitmire").empty() && watch.ended("Strandel").empty());
 }
 
-TEST_F(StationJob, CancelledJobLeavesTwoCancelFilesAndStartsNothing) {
+TEST_F(StationJob, CancelledJobLeavesTwoCancelFilesAndStartsNothingNorDoesASecondHostlet) {
     svc.push(kJobPath, answer(200, cancel_job(401, "0933000333", "A1", 2)));
     svc.set_default(kJobPath, answer(200, no_job(2)));
     start();
@@ -135,6 +136,18 @@ TEST_F(StationJob, CancelledJobLeavesTwoCancelFilesAndStartsNothing) {
               "left 0.25 245 0 0 0 0 0 0\r\nright 0.3 250 0 0 0 0 0 0 0933000333\r\n");
     // A few more insole-data calls without data start no program.
     ASSERT_TRUE(wait_until([&] { return svc.count(kInsolePath) >= 2; }, 30)) << tail(slurp(log));
+    // A second Hostlet says so and ends once its message is closed, having
+    // asked the service nothing (the first asks for jobs no more).
+    const size_t asked = svc.count(kJobPath);
+    const std::string second_log = st.root + "/second.log";
+    const pid_t second = start_process(st.server + "/Hostlet", st.server, st.env(), second_log);
+    ASSERT_TRUE(wait_until([&] { return platform::find_window("Hostlet") != 0; }, 30)) << slurp(second_log);
+    EXPECT_EQ(slurp(second_log), "Hostlet is already running for " + st.server + ": this second one ends\n");
+    ASSERT_TRUE(close_window("Hostlet"));
+    Ended end;
+    ASSERT_TRUE(watch.wait(second, 30, &end));
+    EXPECT_EQ(end.how(), "exit 1");
+    EXPECT_EQ(svc.count(kJobPath), asked);
     close_and_check();
     EXPECT_TRUE(watch.ended("Fitmire").empty() && watch.ended("Strandel").empty());
     EXPECT_EQ(slurp(log).find("Generating Insoles"), std::string::npos);

@@ -108,7 +108,7 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing
 
     // The next file cycle of the server lists only the image still being written.
     ::setenv("STATION_INSOLE_DIR", r.insole.c_str(), 1);
-    EXPECT_TRUE(station::write_bmp_list());
+    EXPECT_EQ(station::write_bmp_list(), station::BmpList::written);
     ::unsetenv("STATION_INSOLE_DIR");
     EXPECT_EQ(slurp(r.insole + "/Bmp_List.txt"), station::bmp_list_text({"cut_iLeft.bmp"}));
 }

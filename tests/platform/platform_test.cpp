@@ -4,6 +4,7 @@
 #include <FL/Fl_Window.H>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -83,23 +84,69 @@ TEST(Wildcards, SearchListsFilesAndDirectoriesThatMatch) {
     EXPECT_TRUE(platform::find_files(d / "missing", "*").empty());
 }
 
-TEST(Programs, StartDoesNotWaitAndLeavesNoZombie) {
+// Known by its own process: once it has ended, a process that takes its id
+// (made to, where the kernel lets us pick the next id) is not taken for it.
+TEST(Programs, StartDoesNotWaitLeavesNoZombieAndIsKnownByItsOwnProcess) {
     TempDir d;
     const std::string script = d / "prog.sh";
     std::ofstream(script) << "#!/bin/sh\nsleep 1\necho done > \"$1\"\n";
     chmod(script.c_str(), 0755);
     long pid = 0;
-    ASSERT_TRUE(platform::start_program(script, {d / "out.txt"}, &pid));
-    // Returned before the program finished its one-second sleep, with the
-    // program's own id: it runs until it has written its file.
+    platform::ProcessHandle h = -1;
+    ASSERT_TRUE(platform::start_program(script, {d / "out.txt"}, &pid, &h));
+    // Returned before the program finished its one-second sleep: it runs
+    // until it has written its file.
     EXPECT_FALSE(std::ifstream(d / "out.txt").good());
-    EXPECT_TRUE(platform::process_running(pid));
-    for (int i = 0; i < 100 && platform::process_running(pid); ++i)
+    EXPECT_TRUE(platform::still_running(h));
+    for (int i = 0; i < 100 && platform::still_running(h); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(platform::process_running(pid));
+    EXPECT_FALSE(platform::still_running(h));
     EXPECT_TRUE(std::ifstream(d / "out.txt").good());
     // The started program is not our child, so nothing of ours can be a zombie.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+
+    // Adopted here rather than by init, so that its id is free once reaped
+    // (as init would) and another process can be made to take it.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    platform::close_process_handle(h);
+    ASSERT_TRUE(platform::start_program("/bin/true", {}, &pid, &h));
+    waitpid(static_cast<pid_t>(pid), nullptr, 0);
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    pid_t taker = -1;
+    for (int attempt = 0; attempt < 20 && taker != pid; ++attempt) {
+        if (taker > 0) kill(taker, SIGKILL), waitpid(taker, nullptr, 0);
+        std::ofstream("/proc/sys/kernel/ns_last_pid") << pid - 1 << std::flush;
+        if ((taker = fork()) == 0) pause(), _exit(0);
+    }
+    const bool taken = taker == pid;
+    EXPECT_FALSE(taken && platform::still_running(h)) << "process " << pid << " is another program now";
+    kill(taker, SIGKILL);
+    waitpid(taker, nullptr, 0);
+    platform::close_process_handle(h);
+    if (!taken) GTEST_SKIP() << "the next process id cannot be chosen here";
+}
+
+// The lock goes with its process, however that ends, even while a program
+// it started runs on.
+TEST(Programs, LockIsHeldByOneProcessAndLetGoWhenItDies) {
+    TempDir d;
+    const std::string lock = d / "Hostlet.lock";
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        const char held =
+            platform::hold_lock(lock) == platform::LockResult::held && platform::start_program("/bin/sleep", {"3"});
+        if (write(ready[1], &held, 1) == 1) pause();
+        _exit(0);
+    }
+    char held = 0;
+    ASSERT_TRUE(read(ready[0], &held, 1) == 1 && held);
+    EXPECT_EQ(platform::hold_lock(lock), platform::LockResult::held_elsewhere);
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_EQ(platform::hold_lock(lock), platform::LockResult::held);
+    EXPECT_EQ(platform::hold_lock(d / "missing/x.lock"), platform::LockResult::failed);
 }
 
 TEST(Programs, MissingProgramIsReportedNotStarted) {

@@ -11,25 +11,24 @@ using stationtest::write_all;
 
 class BmpList : public stationtest::StationTest {};
 
+using Result = station::BmpList;
+
 TEST_F(BmpList, NamesJoinedByCrLfWithNothingAfterTheLast) {
     for (const char* n : {"b.bmp", "a.bmp", "c.bmp", "notes.txt"}) write_all(insole + "/" + n, "x");
-    EXPECT_TRUE(station::write_bmp_list());
+    EXPECT_EQ(station::write_bmp_list(), Result::written);
     EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp\r\nb.bmp\r\nc.bmp");
     EXPECT_EQ(platform::current_dir(), insole);
     EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt.tmp"));
 }
 
-TEST_F(BmpList, NoImageWritesNothingAndLeavesAnOlderList) {
-    EXPECT_FALSE(station::write_bmp_list());
+TEST_F(BmpList, NoImageOrNoFolderWritesNothingAndLeavesAnOlderList) {
+    EXPECT_EQ(station::write_bmp_list(), Result::none_waiting);
     EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
     write_all(insole + "/Bmp_List.txt", "old.bmp");
-    EXPECT_FALSE(station::write_bmp_list());
+    EXPECT_EQ(station::write_bmp_list(), Result::none_waiting);
     EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "old.bmp");
-}
-
-TEST_F(BmpList, MissingFolderListsNothing) {
     setenv("STATION_INSOLE_DIR", (root + "/gone").c_str(), 1);
-    EXPECT_FALSE(station::write_bmp_list());
+    EXPECT_EQ(station::write_bmp_list(), Result::none_waiting);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The built Hostlet program against the stand-in service: it polls at once,
-// hands an insole job to Formlet and then starts Fitmire for the insole data.
+// The built Hostlet program against the stand-in service, killed in the
+// middle of its record pass.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -27,11 +27,6 @@ protected:
         }
         StationTest::TearDown();
     }
-    void script(const std::string& name, const std::string& body) {
-        const std::string path = files + "/Hostlet/" + name;
-        write_all(path, "#!/bin/sh\n" + body + "\n");
-        chmod(path.c_str(), 0755);
-    }
     template <class Done>
     bool wait_for(Done done, int seconds) {
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
@@ -54,28 +49,6 @@ protected:
     }
     pid_t pid = -1;
 };
-
-TEST_F(HostletProgram, PollsHandsOverAndStartsTheScaler) {
-    if (!runnable()) GTEST_SKIP() << "Hostlet not built, or no display";
-    start_service();
-    service->push("/Mirel/getPrintToken.php",
-                  answer(200, R"({"resultCode":200,"token":"t","sdate":"s","edate":"e","sleep":1,"printid":8,)"
-                              R"("type":"A001","bmpfile":"o/13800_8.bmp","mobile":"13800","left":"255 3","right":"250 4"})"));
-    service->set_default("/Mirel/servlet/getOrbaneInsole.php", answer(200, R"({"resultCode":"200","ldata":[]})"));
-    script("Formlet", "touch \"$STATION_FILES_DIR/formlet.ran\"");
-    script("Fitmire", "pwd > \"$STATION_FILES_DIR/fitmire.cwd\"");
-
-    start_hostlet();
-    ASSERT_TRUE(wait_for([&] { return common::file_exists(files + "/fitmire.cwd"); }, 30)) << read_all(root + "/hostlet.log");
-    EXPECT_TRUE(common::file_exists(files + "/formlet.ran"));
-    EXPECT_EQ(read_all(files + "/Hostlet/insole parameters.txt"), "left 255 3\r\nright 250 4 13800\r\n");
-    EXPECT_EQ(read_all(files + "/fitmire.cwd"), files + "/Hostlet\n");
-    EXPECT_EQ(read_all(files + "/Hostlet/insole_info_type4.txt"), R"({"resultCode":"200","ldata":[]})");
-    EXPECT_EQ(service->count("/Mirel/getPrintToken.php"), 1u);
-    const std::string log = read_all(root + "/hostlet.log");
-    EXPECT_NE(log.find("system_path:" + root), std::string::npos) << log;
-    EXPECT_NE(log.find("printid 8"), std::string::npos) << log;
-}
 
 // Killed while the service holds record 2 of the one-by-one pass: record 1,
 // which the service took, is gone already and never goes up again.

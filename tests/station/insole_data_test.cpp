@@ -35,17 +35,15 @@ TEST_F(InsoleData, AcceptedReplyIsStoredAndStartsFitmireInTheServerDirectory) {
 }
 
 // Each reply replaces the stored file, but a second Fitmire is not started
-// while the first runs (by its process or by its window).
+// while the first runs (by its own process or by its window).
 TEST_F(InsoleData, AcceptedRepliesReplaceTheFileAndStartOneFitmireAtATime) {
-    bool running = false;
-    state->hooks.program_running = [&](const std::string& p) { return running && p == files + "/Hostlet/Fitmire"; };
+    add_holding_program("Fitmire", root + "/hold");
     for (int n = 1; n <= 4; ++n) service->push(kInsole, answer(200, R"({"resultCode":"200","n":)" + std::to_string(n) + "}"));
     station::fetch_insole_data(*state);
-    running = true;
     station::fetch_insole_data(*state);
     EXPECT_EQ(read_all(info()), R"({"resultCode":"200","n":2})");
     EXPECT_EQ(started.size(), 1u);
-    running = false;
+    end_holding_program("Fitmire", root + "/hold");
     window_open = true;  // a Fitmire this server did not start
     station::fetch_insole_data(*state);
     EXPECT_EQ(started.size(), 1u);

@@ -2,6 +2,8 @@
 // downloads that fail in every way, and TLS.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <tuple>
@@ -72,13 +74,16 @@ TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
     EXPECT_FALSE(state->insole_mode);
 }
 
+// temp/ deleted while the server runs is made again for the download.
 TEST_F(JobPoll, BracingDownloadLandsUnderItsLastName) {
+    ASSERT_EQ(rmdir((files + "/temp").c_str()), 0);
     service->push(kJobPath, answer(200, job_reply("Cxyz", "orders/brace 1.gcode")));
     service->set_default("/Mirel/orders/brace 1.gcode", answer(200, "G1 X1\n"));
     EXPECT_EQ(poll(), 200);
     EXPECT_EQ(read_all(files + "/brace 1.gcode"), "G1 X1\n");
     EXPECT_TRUE(names_in(files + "/temp").empty());
-    EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
+    EXPECT_EQ(ui.lines, (std::vector<std::string>{"Folder " + files + "/temp was missing: made again",
+                                                  "External Bracing Downloaded ~"}));
     EXPECT_GE(ui.selects, 1);
     EXPECT_EQ(state->job_count, 0);
 }
@@ -232,8 +237,9 @@ TEST_F(Download, OnlyAWholeNonEmptyBodyIsAFile) {
             EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
         }
     }
-    // With no temp folder to write in, a sound file is a failure too.
+    // With no temp folder to write in (a file has its name), a sound file is a failure too.
     rmdir((files + "/temp").c_str());
+    write_all(files + "/temp", "");
     ui.lines.clear();
     bracing("b.gcode");
     service->set_default("/Mirel/b.gcode", answer(200, "x"));
@@ -383,7 +389,8 @@ TEST_F(Pending, JobIsPendingFromItsFirstTryAndItsHalfFileIsClearedAtStart) {
 
 // A hand-off file Fitmire has not taken is never replaced: the next insole
 // job waits, in the pending file too, and goes once the file has gone, with
-// Formlet, its announcement and Strandel raised.
+// Formlet, its announcement and Strandel raised; a job coming meanwhile
+// waits behind it.
 TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
     add_program("Formlet");
     const std::string handoff = files + "/Hostlet/insole parameters.txt";
@@ -407,6 +414,7 @@ TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
     file_cycle();
     EXPECT_EQ(read_all(handoff), "left la\r\nright ra A1\r\n");
     std::remove(handoff.c_str());  // Fitmire takes it
+    insole_job(33, "C3", R"(,"left":"lc","right":"rc")");
     ui.lines.clear();
     window_open = true;
     file_cycle();
@@ -419,7 +427,8 @@ TEST_F(Pending, InsoleJobWaitsForTheHandOffBeforeIt) {
                                                   "PID 32", "", " "}));
     EXPECT_EQ(raised, std::vector<platform::WindowHandle>{42}) << "Strandel raised";
     EXPECT_EQ(started, (std::vector<std::string>{files + "/Hostlet/Formlet", files + "/Hostlet/Formlet"}));
-    EXPECT_FALSE(common::file_exists(pending_file));
+    ASSERT_EQ(state->pending.size(), 1u);
+    EXPECT_EQ(state->pending[0].printid, 33);
 }
 
 // On a full disk the hand-off is kept in memory and named in the log list,

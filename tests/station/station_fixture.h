@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -127,6 +128,21 @@ protected:
     }
 
     void add_program(const std::string& name) { write_all(files + "/Hostlet/" + name, "#!/bin/sh\n"); }
+    // name as a program that runs until `hold` is removed, started and
+    // watched by the platform's own hooks (and noted in `started`).
+    void add_holding_program(const std::string& name, const std::string& hold) {
+        const std::string path = files + "/Hostlet/" + name;
+        write_all(hold, "");
+        write_all(path, "#!/bin/sh\nwhile [ -e '" + hold + "' ]; do sleep 0.02; done\n");
+        chmod(path.c_str(), 0755);
+        real_hooks = station::platform_hooks();
+        state->hooks.start_program = [this](const std::string& p) { return started.push_back(p), real_hooks.start_program(p); };
+        state->hooks.program_running = real_hooks.program_running;
+    }
+    void end_holding_program(const std::string& name, const std::string& hold) {
+        std::remove(hold.c_str());
+        for (int i = 0; i < 250 && real_hooks.program_running(files + "/Hostlet/" + name); ++i) usleep(20000);
+    }
 
     testsupport::TempDir tmp;
     std::string root, insole, files;
@@ -138,6 +154,7 @@ protected:
     std::vector<int> pauses;
     bool window_open = false;
     platform::MoveFn move_hook = nullptr;  // in place of the file moves, from the start
+    station::ServerHooks real_hooks;
     std::vector<std::string> mounts;
 };
 
