@@ -229,23 +229,112 @@ void set_layer_grid(LayerRaster& r, const SliceInputs& in) {
     }
 }
 
+namespace {
+// The layer's islands: 4-connected pieces of material, numbered from 1.
+struct Islands {
+    std::vector<int32_t> label;  // per cell, 0 for no material
+    struct Info {
+        int cells = 0;
+        int x0 = RASTER_W, x1 = -1, y0 = RASTER_H, y1 = -1;
+    };
+    std::vector<Info> info;  // [0] unused
+    std::vector<int32_t> stack;
+
+    void build(const Plane& p) {
+        label.assign(RASTER_CELLS, 0);
+        info.assign(1, Info());
+        for (int start = 0; start < RASTER_CELLS; ++start) {
+            if (!p[start] || label[start]) continue;
+            const int32_t id = (int32_t)info.size();
+            Info in;
+            label[start] = id;
+            stack.assign(1, start);
+            while (!stack.empty()) {
+                const int i = stack.back(), x = i % RASTER_W, y = i / RASTER_W;
+                stack.pop_back();
+                ++in.cells;
+                in.x0 = std::min(in.x0, x), in.x1 = std::max(in.x1, x);
+                in.y0 = std::min(in.y0, y), in.y1 = std::max(in.y1, y);
+                const int next[4] = {x > 0 ? i - 1 : -1, x < RASTER_W - 1 ? i + 1 : -1, y > 0 ? i - RASTER_W : -1,
+                                     y < RASTER_H - 1 ? i + RASTER_W : -1};
+                for (int j : next)
+                    if (j >= 0 && p[j] && !label[j]) label[j] = id, stack.push_back(j);
+            }
+            info.push_back(in);
+        }
+    }
+    int32_t at(const PathPoint& q) const {
+        const int x = (int)std::floor(q.x), y = (int)std::floor(q.y);
+        return x < 0 || x >= RASTER_W || y < 0 || y >= RASTER_H ? 0 : label[y * RASTER_W + x];
+    }
+};
+
+// The longest straight run of an island's cells along a row (or a column),
+// as a two-point path: for an island too small to hold a grid point.
+std::vector<PathPoint> longest_run(const Islands& is, int32_t id, bool rows) {
+    const Islands::Info& in = is.info[id];
+    int best = 0, bx = 0, by = 0, ex = 0, ey = 0;
+    const int outer0 = rows ? in.y0 : in.x0, outer1 = rows ? in.y1 : in.x1;
+    const int inner0 = rows ? in.x0 : in.y0, inner1 = rows ? in.x1 : in.y1;
+    for (int o = outer0; o <= outer1; ++o) {
+        int run = 0;
+        for (int k = inner0; k <= inner1 + 1; ++k) {
+            const int x = rows ? k : o, y = rows ? o : k;
+            if (k <= inner1 && is.label[y * RASTER_W + x] == id) {
+                ++run;
+                continue;
+            }
+            if (run > best && run >= 2) {
+                best = run;
+                bx = rows ? k - run : o, by = rows ? o : k - run;
+                ex = rows ? k - 1 : o, ey = rows ? o : k - 1;
+            }
+            run = 0;
+        }
+    }
+    std::vector<PathPoint> path(2);
+    path[0].x = (float)bx, path[0].y = (float)by, path[1].x = (float)ex, path[1].y = (float)ey;
+    return path;
+}
+}  // namespace
+
 void drop_short_paths(LayerRaster& r, double point_space) {
-    // Short paths are stray pieces beside the layer's real ones. When every
-    // path is short, they are the layer itself (an insole's top plateau, a
-    // thin foot): its longest stays, or the layer would not be printed.
-    size_t longest = 0;
-    bool all_short = true;
-    for (size_t i = 0; i < r.lines.size(); ++i) {
-        if ((double)r.lines[i].size() * point_space >= 100) all_short = false;
-        if (r.lines[i].size() > r.lines[longest].size()) longest = i;
+    // A short path is a stray piece beside a long one of its island; the
+    // island's own paths when none is long (a toe, a pad, a post, the
+    // insole's top plateau): those stay, or the island would not be printed
+    // at all. Islands too small to print lose theirs.
+    static Islands is;
+    is.build(r.layer_plane);
+    const size_t n_islands = is.info.size();
+    std::vector<uint8_t> covered(n_islands, 0), has_path(n_islands, 0);
+    std::vector<int> seen(n_islands, 0);
+    auto is_long = [&](const std::vector<PathPoint>& l) { return (double)l.size() * point_space >= 100; };
+    for (const std::vector<PathPoint>& l : r.lines) {
+        if (!is_long(l)) continue;
+        // One point of a path in an island is no print there (a piece of one
+        // point is dropped where the path crosses a gap).
+        std::fill(seen.begin(), seen.end(), 0);
+        for (const PathPoint& q : l)
+            if (const int32_t id = is.at(q); id && ++seen[id] >= 2) covered[id] = 1;
     }
     size_t keep = 0;
     for (size_t i = 0; i < r.lines.size(); ++i) {
-        if ((double)r.lines[i].size() * point_space < 100 && !(all_short && i == longest)) continue;
+        bool wanted = is_long(r.lines[i]);
+        for (size_t k = 0; !wanted && k < r.lines[i].size(); ++k) {
+            const int32_t id = is.at(r.lines[i][k]);
+            wanted = id && !covered[id] && is.info[id].cells >= MIN_ISLAND_CELLS;
+        }
+        if (!wanted) continue;
+        for (const PathPoint& q : r.lines[i]) has_path[is.at(q)] = 1;
         if (keep != i) r.lines[keep] = std::move(r.lines[i]);
         ++keep;
     }
     r.lines.resize(keep);
+    for (size_t id = 1; id < n_islands; ++id)
+        if (!has_path[id] && !covered[id] && is.info[id].cells >= MIN_ISLAND_CELLS) {
+            std::vector<PathPoint> run = longest_run(is, (int32_t)id, r.row_lines != 0);
+            if (run[0].x != run[1].x || run[0].y != run[1].y) r.lines.push_back(std::move(run));
+        }
 }
 
 void build_layer_paths(LayerRaster& r) {

@@ -101,8 +101,12 @@ void set_layer_flags(LayerRaster& r, float layer_index);
 void set_layer_grid(LayerRaster& r, const SliceInputs& in);
 // Runs the builder that fits row_lines and drops short paths.
 void build_layer_paths(LayerRaster& r);
-// Removes paths whose point count times point_space is below 100, except
-// the longest when that would remove them all.
+// Islands (4-connected pieces of a layer's material) of fewer cells are
+// specks, too small to print.
+constexpr int MIN_ISLAND_CELLS = 10;
+// Removes paths whose point count times point_space is below 100, unless
+// they lie on an island that no longer path covers and that is no speck;
+// such an island without any path gets one along its longest straight run.
 void drop_short_paths(LayerRaster& r, double point_space);
 
 // ---- point clean-ups used by the G-code writer ---------------------------------

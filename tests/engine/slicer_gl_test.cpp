@@ -254,6 +254,40 @@ double share_reached(const std::vector<uint8_t>& plane, const std::vector<testsu
     return material ? (double)reached / material : 1.0;
 }
 
+// The islands (4-connected) of at least min_cells material cells of plane
+// that no extrusion move passes over (a cell of the island, or beside it,
+// under the move), described for a failure message.
+std::string islands_missed(const std::vector<uint8_t>& plane, const std::vector<testsupport::GcodeMove>& moves,
+                           double turn_deg, int min_cells) {
+    std::vector<uint8_t> under(RASTER_CELLS, 0);
+    for (const auto& m : moves)
+        for (const auto& [x, y] : samples_on_raster(m, turn_deg))
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    if (material_at(plane, (int)x + dx, (int)y + dy)) under[((int)y + dy) * RASTER_W + (int)x + dx] = 1;
+    std::vector<int> id(RASTER_CELLS, 0);
+    std::string missed;
+    for (int s = 0, n = 0; s < RASTER_CELLS; ++s) {
+        if (!plane[s] || id[s]) continue;
+        std::vector<int> todo{s};
+        id[s] = ++n;
+        int cells = 0;
+        bool hit = false;
+        while (!todo.empty()) {
+            const int i = todo.back();
+            todo.pop_back();
+            ++cells, hit = hit || under[i];
+            for (int j : {i - 1, i + 1, i - RASTER_W, i + RASTER_W})
+                if (material_at(plane, j % RASTER_W, j / RASTER_W) && std::abs(j % RASTER_W - i % RASTER_W) <= 1 && !id[j])
+                    id[j] = n, todo.push_back(j);
+        }
+        if (!hit && cells >= min_cells)
+            missed += " [" + std::to_string(cells) + " cells at " + std::to_string(s % RASTER_W) + "," +
+                      std::to_string(s / RASTER_W) + "]";
+    }
+    return missed;
+}
+
 // A layer's material as the foot's two height maps give it, on the turned
 // raster: each cell's middle turned back about the raster's middle onto the
 // foot's pixels. Cells where the oracle leaves the model a choice (plate or
@@ -321,7 +355,7 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
             in.circles.push_back({(float)((x0 + x1) / 2 + 75 + cm[12]), (float)(row + 180 + cm[13]), 12});
         }
 
-        // Layer 0, then two layers at a third and two thirds of the height.
+        // Layer 0, then layers at a third, two thirds and five sixths of the height.
         float top = 0;
         for (const MeshTriangle& t : model) top = std::max({top, t.a.z, t.b.z, t.c.z});
         const int last = (int)((top - shape->base_height) / 0.5f) - 1;
@@ -339,7 +373,7 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
             cuts.push_back(z);
         };
         int done = -1;
-        for (int L : {0, last / 3, 2 * last / 3}) {
+        for (int L : {0, last / 3, 2 * last / 3, 5 * last / 6}) {
             if (L <= done) continue;
             done = L;
             store.set_value(va_layer_index, L);
@@ -363,9 +397,10 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
                 const double g = std::max(longest_gap_crossed(plane, m, turn), longest_gap_crossed(material, m, turn));
                 if (g > worst) worst = g, worst_move = &m;
             }
-            // Lines a grid step apart reach all but the small islands that
-            // are left out as too short.
+            // Lines a grid step apart reach nearly all of it, and every
+            // island but the specks.
             EXPECT_GE(share_reached(plane, c.layers[i].extrusions, turn, (int)steps[i]), 0.9) << "Z " << c.layers[i].z;
+            EXPECT_EQ(islands_missed(plane, c.layers[i].extrusions, turn, 25), "") << "Z " << c.layers[i].z;
             EXPECT_LE(worst, 2.0) << "Z " << c.layers[i].z << " grid step " << steps[i] << ": X"
                                              << worst_move->x0 << " Y" << worst_move->y0 << " -> X" << worst_move->x1
                                              << " Y" << worst_move->y1;
@@ -420,6 +455,66 @@ TEST_F(SlicerGl, AlternateLayersLineUp) {
         for (int i = 0; i < 4; ++i) near += std::fabs(e[0][i] - e[1][i]) <= 0.25;
         EXPECT_GE(near, 3) << "x0 y0 x1 y1: " << e[0][0] << " " << e[0][1] << " " << e[0][2] << " " << e[0][3]
                            << " against " << e[1][0] << " " << e[1][1] << " " << e[1][2] << " " << e[1][3];
+    }
+    destroy_insole_shape(*shape);
+}
+
+// Every island of 25 cells or more of a layer's cut has extrusion over it on
+// that layer, through whole jobs: a plain foot 4 mm high with two round posts
+// of 200 mm2 up to 40 mm (both posts on every layer above the foot, with a
+// travel or two per post, not more), a foot whose toes stand apart, a real
+// foot and an insole of the scaling program.
+TEST_F(SlicerGl, EveryIslandOfALayerIsPrinted) {
+    std::vector<footsamples::NamedFoot> feet;
+    {
+        footsamples::DrawnFoot p;
+        std::vector<uint8_t> b = footsamples::drawn_foot(p);
+        for (uint8_t& v : b) v = v ? 20 : 0;
+        footsamples::fill_ellipse(b, 75, 70, 8, 8, 200);
+        footsamples::fill_ellipse(b, 70, 215, 8, 8, 200);
+        feet.push_back({"plain foot with two posts", false, b});
+    }
+    feet.push_back({"toes apart", false, footsamples::island_toe_foot()});
+    feet.push_back({"mun104_MUN104L_L.bmp", true, footsamples::read_foot_bmp(testsupport::testdata("mun104_MUN104L_L.bmp"))});
+    feet.push_back({"fitmire_B_iRight.bmp", false, footsamples::read_foot_bmp(testsupport::testdata("fitmire_B_iRight.bmp"))});
+    auto shape = std::make_unique<InsoleShape>();
+    init_insole_shape(*shape);
+    store.set_value(va_spacing, 1.0);
+    store.set_value(bt_contour, 0);  // the fill alone, not an outline drawn round the island
+    r->insole_mesh_model = 1;
+    const int turn = -45;
+    for (size_t k = 0; k < feet.size(); ++k) {
+        SCOPED_TRACE(feet[k].name);
+        Mesh model;
+        ASSERT_TRUE(place_foot(feet[k], *shape, in, model));
+        turn_view(in, turn);
+        in.current_angle = turn;
+        float top = 0;
+        for (const MeshTriangle& t : model) top = std::max({top, t.a.z, t.b.z, t.c.z});
+        store.set_range(va_layer_index, 0, std::floor(top - shape->base_height) - 1);
+        std::vector<std::vector<uint8_t>> planes;
+        per_layer = [&](int) { planes.emplace_back(r->layer_plane, r->layer_plane + RASTER_CELLS); };
+        testing::internal::CaptureStdout();
+        const std::string text = run_job(model, "islands" + std::to_string(k) + ".gcode");
+        testing::internal::GetCapturedStdout();
+        const auto c = check_gcode(text, "; start\nG28", "M84\n; end");
+        ASSERT_TRUE(c.ok()) << c.report();
+        size_t written = 0;
+        int post_layers = 0;
+        for (size_t L = 0; L < planes.size(); ++L) {
+            const std::vector<testsupport::GcodeMove> none;
+            // A layer left out of the file prints nothing.
+            const bool printed = written < c.layers.size() && std::fabs(c.layers[written].z - (0.3 + (double)L)) < 0.01;
+            const auto& layer = printed ? c.layers[written++] : testsupport::GcodeLayer();
+            EXPECT_EQ(islands_missed(planes[L], layer.extrusions, turn, 25), "") << "layer " << L;
+            if (k == 0 && L >= 4 && L < 36) {
+                EXPECT_LE(layer.stretches.size(), 4u) << "layer " << L;
+                post_layers += printed;
+            }
+        }
+        EXPECT_EQ(written, c.layers.size());
+        if (k == 0) EXPECT_EQ(post_layers, 32);
+        per_layer = nullptr;
     }
     destroy_insole_shape(*shape);
 }

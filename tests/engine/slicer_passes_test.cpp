@@ -131,19 +131,43 @@ TEST_F(Slicer, DownwardScanAtColumnZeroNeverEndsEarly) {
     EXPECT_EQ(count_x(r->cleaned_points, 0), 1u + 290u);  // anchor and rows 300..11 (row 10 lies on the line)
 }
 
-// 33 points at spacing 3 are a stray piece (99 < 100), 34 are not; a layer
-// whose paths are all short keeps its longest (the first of equals).
-TEST_F(Slicer, ShortPathsDroppedButALayerKeepsItsLongest) {
+// 33 points at spacing 3 are short (99 < 100), 34 are not. A short path
+// goes when a long one covers its island (two of its points on it) or the
+// island is a speck; it stays on a pad that nothing long covers; a pad with
+// no path at all gets its longest row. Islands: a sole (rows 10..59), a pad
+// (rows 100..111, 12 x 12), a speck of 3 x 3, and a second pad whose row 205
+// is its longest.
+TEST_F(Slicer, ShortPathsGoOnlyWhereTheirIslandIsPrintedOrTooSmall) {
+    fill(*r, 10, 200, 10, 59);
+    fill(*r, 100, 111, 100, 111);
+    fill(*r, 150, 152, 150, 152);
+    fill(*r, 40, 49, 200, 209);
+    fill(*r, 30, 59, 205, 205);
+    auto path = [](size_t n, float x, float y) { return std::vector<PathPoint>(n, pt(x, y)); };
     const struct {
-        std::vector<size_t> sizes, kept;
-    } cases[] = {{{33, 34, 50}, {34, 50}}, {{33, 12, 30}, {33}}, {{20, 33, 33}, {33}}, {{2}, {2}}, {{}, {}}};
-    for (const auto& c : cases) {
-        r->lines.clear();
-        for (size_t n : c.sizes) r->lines.emplace_back(n, pt((float)n, 1));
+        std::vector<std::vector<PathPoint>> lines;
+        std::vector<size_t> kept;  // sizes, in order
+    } cases[] = {
+        {{path(33, 20, 20), path(34, 20, 30), path(50, 20, 40)}, {34, 50, 2}},  // the first pad gets a row
+        {{path(33, 20, 20), path(12, 105, 105), path(5, 151, 151)}, {33, 12}},  // sole and pad uncovered
+        {{path(40, 20, 20), path(12, 105, 105)}, {40, 12}},
+        {{path(40, 105, 105), path(12, 105, 105)}, {40, 2}},                     // the sole gets a row
+        {{path(1, 105, 105), path(40, 20, 20), path(12, 105, 105)}, {1, 40, 12}},  // one point covers nothing
+        {{path(5, 151, 151)}, {2, 2}},
+    };
+    for (size_t k = 0; k < std::size(cases); ++k) {
+        r->lines = cases[k].lines;
+        if (k == 4) r->lines[1].back() = pt(105, 105);
+        r->row_lines = 1;
         drop_short_paths(*r, 3);
+        ASSERT_FALSE(r->lines.empty());
+        const std::vector<PathPoint> added = r->lines.back();  // the second pad's row
+        r->lines.pop_back();
         std::vector<size_t> kept;
         for (const auto& l : r->lines) kept.push_back(l.size());
-        EXPECT_EQ(kept, c.kept) << c.sizes.size();
+        EXPECT_EQ(kept, cases[k].kept) << k;
+        ASSERT_EQ(added.size(), 2u) << k;
+        EXPECT_TRUE(added[0].x == 30 && added[0].y == 205 && added[1].x == 59 && added[1].y == 205) << k;
     }
 }
 
