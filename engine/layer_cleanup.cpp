@@ -26,6 +26,11 @@ float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in
     if (r.insole_mesh_model) {
         z += in.base_height;
         if (pon(bt_whole_insole)) z -= 4 * spacing;
+    } else if (in.box.model_min_z <= in.box.model_max_z) {
+        // A loaded model is printed from its lowest point, wherever its file
+        // puts z 0: layers counted from 0 would print in the air above a
+        // model that starts higher and lose whatever lies below 0.
+        z += in.box.model_min_z;
     }
     return z;
 }

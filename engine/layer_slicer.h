@@ -72,7 +72,7 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in);
 void keep_render_buffers_mapped();
 
 // ---- GL steps ----------------------------------------------------------------------
-// Cut height of layer L (step 1).
+// Cut height of layer L; a loaded model is cut from its box's lowest point.
 float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in);
 // Renders the cross-section at cut_z and reads it back into layer_plane;
 // leaves the model-view pushed for draw_layer_preview.

@@ -519,8 +519,10 @@ TEST_F(SlicerGl, EveryIslandOfALayerIsPrinted) {
     destroy_insole_shape(*shape);
 }
 
+// A box from z -1 to 2: printed from its lowest point, on the bed, to its top.
 TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
     Mesh box = make_box(100, 200, 3);
+    for (auto& t : box) t.a.z -= 1, t.b.z -= 1, t.c.z -= 1;
     place(in, box_of(box));
     int layers_seen = 0;
     per_layer = [&](int) {

@@ -404,7 +404,9 @@ TEST_F(Slicer, MarkedPointsAndPockets) {
 TEST_F(Slicer, CutHeightByModelKind) {
     SliceInputs in;
     store.set_value(va_spacing, 0.5);
-    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 2.0f);
+    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 2.0f);  // no model box yet
+    in.box.widen({0, 0, -10}), in.box.widen({1, 1, 20});
+    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), -8.0f);  // from the lowest point
     r->insole_mesh_model = 1;
     EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 4.0f);
     store.set_value(bt_whole_insole, 1);
