@@ -16,6 +16,8 @@
 #include "engine/stl_model.h"
 #include "tests/support/gl_context.h"
 
+#include <GL/glew.h>
+
 namespace {
 
 using engine::Mesh;
@@ -388,6 +390,36 @@ protected:
     void TearDown() override { engine::set_param_store(nullptr); }
     engine::PlainParamStore store;
 };
+
+// Drawn into the raster's frame buffer cell for cell, every triangle of a
+// grid of 48 small ones shows, the last as well as the first.
+TEST_F(StlGl, DrawModelDrawsEveryTriangle) {
+    engine::LayerRaster r;
+    ASSERT_TRUE(engine::init_framebuffer(r));
+    Mesh m;
+    for (int i = 0; i < 48; ++i) {
+        const float x = 20.0f + 40.0f * (float)(i % 6), y = 20.0f + 40.0f * (float)(i / 6);
+        m.push_back({{x, y, 0}, {x + 12, y, 0}, {x, y + 12, 0}});
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
+    glViewport(0, 0, engine::RASTER_W, engine::RASTER_H);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, engine::RASTER_W, 0, engine::RASTER_H, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glDisable(GL_LIGHTING);
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_DEPTH_TEST);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    engine::draw_model(m);
+    std::vector<uint8_t> cells(engine::RASTER_CELLS);
+    engine::read_luminance(engine::RASTER_W, engine::RASTER_H, cells.data());
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    for (size_t i = 0; i < m.size(); ++i)
+        EXPECT_NE(cells[(size_t)(m[i].a.y + 3) * engine::RASTER_W + (size_t)(m[i].a.x + 3)], 0) << "triangle " << i;
+}
 
 TEST_F(StlGl, DrawModelWritesOnceWhenSaveIsOn) {
     testsupport::TempDir dir;
