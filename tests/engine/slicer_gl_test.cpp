@@ -519,6 +519,56 @@ TEST_F(SlicerGl, EveryIslandOfALayerIsPrinted) {
     destroy_insole_shape(*shape);
 }
 
+// A foot whose heel runs into the image's left or right side (the drawing
+// stops at column 148, so column 149 repeats it; or column 0 repeats column
+// 1) prints its first layer like the same foot a pixel further in: as many
+// cells within 3 % (the outer column is not printed), heel row and sides within a cell. Straight and turned 35
+// degrees, on either side.
+TEST_F(SlicerGl, FootAtTheImageSideIsPrintedLikeOnePixelIn) {
+    auto shape = std::make_unique<InsoleShape>();
+    init_insole_shape(*shape);
+    r->insole_mesh_model = 1;
+    const struct {
+        int side;  // +1 right, -1 left
+        float tilt;
+        float centre_x, length;
+    } cases[] = {{1, 0, 121, 240}, {-1, 0, 29, 240}, {1, 35, 141, 200}, {-1, -35, 9, 200}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.side) + " tilt " + std::to_string(c.tilt));
+        footsamples::DrawnFoot p;
+        p.centre_x = c.centre_x, p.tilt_deg = c.tilt, p.length = c.length, p.left = c.side < 0;
+        std::vector<uint8_t> at_side = footsamples::drawn_foot(p), one_in(SHAPE_PIXELS, 0);
+        const int edge = c.side > 0 ? SHAPE_W - 1 : 0;
+        int touching = 0;
+        for (int y = 0; y < SHAPE_H; ++y) {
+            uint8_t* row = &at_side[y * SHAPE_W];
+            row[edge] = row[edge - c.side];
+            touching += row[edge] != 0;
+            for (int x = 0; x < SHAPE_W; ++x)
+                if (x - c.side >= 0 && x - c.side < SHAPE_W) one_in[y * SHAPE_W + x - c.side] = row[x];
+        }
+        ASSERT_GE(touching, 10);
+        Extent e[2];
+        for (int k = 0; k < 2; ++k) {
+            Mesh model;
+            ASSERT_TRUE(place_foot({"", p.left, k ? one_in : at_side}, *shape, in, model));
+            turn_view(in, 0);
+            in.current_angle = 0;
+            store.set_range(va_layer_index, 0, 10);
+            store.set_value(va_layer_index, 0);
+            testing::internal::CaptureStdout();
+            slice_and_write_gcode(*r, model, in);
+            testing::internal::GetCapturedStdout();
+            e[k] = extent(r->layer_plane);
+        }
+        EXPECT_NEAR(e[0].cells, e[1].cells, 0.03 * e[1].cells);
+        EXPECT_NEAR(e[0].y0, e[1].y0, 1);
+        EXPECT_NEAR(e[0].x0, e[1].x0, 1);
+        EXPECT_NEAR(e[0].x1, e[1].x1, 1);
+    }
+    destroy_insole_shape(*shape);
+}
+
 // A box from z -1 to 2: printed from its lowest point, on the bed, to its top.
 TEST_F(SlicerGl, BoxGivesTheSameRectangleOnEveryLayerAndAWholeFile) {
     Mesh box = make_box(100, 200, 3);
