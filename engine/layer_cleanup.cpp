@@ -310,6 +310,9 @@ void drop_short_paths(LayerRaster& r, double point_space) {
     // at all. Islands too small to print lose theirs.
     static Islands is;
     is.build(r.layer_plane);
+    size_t longest = 0;
+    for (size_t i = 0; i < r.lines.size(); ++i)
+        if (r.lines[i].size() > r.lines[longest].size()) longest = i;
     const size_t n_islands = is.info.size();
     std::vector<uint8_t> covered(n_islands, 0), has_path(n_islands, 0);
     std::vector<int> seen(n_islands, 0);
@@ -322,13 +325,20 @@ void drop_short_paths(LayerRaster& r, double point_space) {
         for (const PathPoint& q : l)
             if (const int32_t id = is.at(q); id && ++seen[id] >= 2) covered[id] = 1;
     }
+    // Short, it stays for an island that nothing long covers and is no speck.
+    auto on_bare_island = [&](const std::vector<PathPoint>& l) {
+        for (const PathPoint& q : l)
+            if (const int32_t id = is.at(q); id && !covered[id] && is.info[id].cells >= MIN_ISLAND_CELLS) return true;
+        return false;
+    };
+    // A layer of specks alone is the top of a peak: its longest path stays,
+    // or the print would end short of the model's top.
+    bool specks_only = true;
+    for (size_t i = 0; i < r.lines.size() && specks_only; ++i)
+        specks_only = !is_long(r.lines[i]) && !on_bare_island(r.lines[i]);
     size_t keep = 0;
     for (size_t i = 0; i < r.lines.size(); ++i) {
-        bool wanted = is_long(r.lines[i]);
-        for (size_t k = 0; !wanted && k < r.lines[i].size(); ++k) {
-            const int32_t id = is.at(r.lines[i][k]);
-            wanted = id && !covered[id] && is.info[id].cells >= MIN_ISLAND_CELLS;
-        }
+        const bool wanted = is_long(r.lines[i]) || (specks_only && i == longest) || on_bare_island(r.lines[i]);
         if (!wanted) continue;
         for (const PathPoint& q : r.lines[i]) has_path[is.at(q)] = 1;
         if (keep != i) r.lines[keep] = std::move(r.lines[i]);

@@ -107,6 +107,7 @@ constexpr int MIN_ISLAND_CELLS = 10;
 // Removes paths whose point count times point_space is below 100, unless
 // they lie on an island that no longer path covers and that is no speck;
 // such an island without any path gets one along its longest straight run.
+// A layer that would keep nothing keeps its longest path.
 void drop_short_paths(LayerRaster& r, double point_space);
 
 // ---- point clean-ups used by the G-code writer ---------------------------------

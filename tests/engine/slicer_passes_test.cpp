@@ -136,7 +136,7 @@ TEST_F(Slicer, DownwardScanAtColumnZeroNeverEndsEarly) {
 // island is a speck; it stays on a pad that nothing long covers; a pad with
 // no path at all gets its longest row. Islands: a sole (rows 10..59), a pad
 // (rows 100..111, 12 x 12), a speck of 3 x 3, and a second pad whose row 205
-// is its longest.
+// is its longest. A layer left with nothing keeps its longest path.
 TEST_F(Slicer, ShortPathsGoOnlyWhereTheirIslandIsPrintedOrTooSmall) {
     fill(*r, 10, 200, 10, 59);
     fill(*r, 100, 111, 100, 111);
@@ -153,7 +153,7 @@ TEST_F(Slicer, ShortPathsGoOnlyWhereTheirIslandIsPrintedOrTooSmall) {
         {{path(40, 20, 20), path(12, 105, 105)}, {40, 12}},
         {{path(40, 105, 105), path(12, 105, 105)}, {40, 2}},                     // the sole gets a row
         {{path(1, 105, 105), path(40, 20, 20), path(12, 105, 105)}, {1, 40, 12}},  // one point covers nothing
-        {{path(5, 151, 151)}, {2, 2}},
+        {{path(5, 151, 151)}, {5, 2, 2}},  // nothing else on the layer has a path
     };
     for (size_t k = 0; k < std::size(cases); ++k) {
         r->lines = cases[k].lines;
@@ -169,6 +169,14 @@ TEST_F(Slicer, ShortPathsGoOnlyWhereTheirIslandIsPrintedOrTooSmall) {
         ASSERT_EQ(added.size(), 2u) << k;
         EXPECT_TRUE(added[0].x == 30 && added[0].y == 205 && added[1].x == 59 && added[1].y == 205) << k;
     }
+    // A layer of specks alone (a peak's top) keeps its longest path.
+    std::memset(r->layer_plane, 0, sizeof(Plane));
+    fill(*r, 150, 152, 150, 152);
+    fill(*r, 160, 162, 150, 152);
+    r->lines = {path(3, 151, 151), path(5, 161, 151), path(4, 151, 151)};
+    drop_short_paths(*r, 3);
+    ASSERT_EQ(r->lines.size(), 1u);
+    EXPECT_EQ(r->lines[0].size(), 5u);
 }
 
 TEST_F(Slicer, LayerFlagsByCrossPeriodAndOffset) {
