@@ -235,72 +235,76 @@ void set_layer_grid(LayerRaster& r, const SliceInputs& in) {
 }
 
 namespace {
-// The layer's islands: 4-connected pieces of material, numbered from 1.
+// The layer's islands: 4-connected pieces of material, numbered from 1,
+// found from the rows' runs of material (a run joins the runs it overlaps
+// in the row below), which keeps the pass to one read of the plane.
 struct Islands {
-    std::vector<int32_t> label;  // per cell, 0 for no material
+    struct Run {
+        int16_t x0, x1;  // inclusive
+        int32_t parent;
+    };
     struct Info {
         int cells = 0;
-        int x0 = RASTER_W, x1 = -1, y0 = RASTER_H, y1 = -1;
+        int best = 0, bx = 0, by = 0;  // its longest run along a row
     };
-    std::vector<Info> info;  // [0] unused
-    std::vector<int32_t> stack;
+    std::vector<Run> runs;
+    int32_t row_start[RASTER_H + 1] = {};
+    std::vector<int32_t> id;  // per run
+    std::vector<Info> info;   // [0] unused
 
+    int32_t root(int32_t i) {
+        while (runs[i].parent != i) i = runs[i].parent = runs[runs[i].parent].parent;
+        return i;
+    }
     void build(const Plane& p) {
-        label.assign(RASTER_CELLS, 0);
-        info.assign(1, Info());
-        for (int start = 0; start < RASTER_CELLS; ++start) {
-            if (!p[start] || label[start]) continue;
-            const int32_t id = (int32_t)info.size();
-            Info in;
-            label[start] = id;
-            stack.assign(1, start);
-            while (!stack.empty()) {
-                const int i = stack.back(), x = i % RASTER_W, y = i / RASTER_W;
-                stack.pop_back();
-                ++in.cells;
-                in.x0 = std::min(in.x0, x), in.x1 = std::max(in.x1, x);
-                in.y0 = std::min(in.y0, y), in.y1 = std::max(in.y1, y);
-                const int next[4] = {x > 0 ? i - 1 : -1, x < RASTER_W - 1 ? i + 1 : -1, y > 0 ? i - RASTER_W : -1,
-                                     y < RASTER_H - 1 ? i + RASTER_W : -1};
-                for (int j : next)
-                    if (j >= 0 && p[j] && !label[j]) label[j] = id, stack.push_back(j);
+        runs.clear();
+        for (int y = 0; y < RASTER_H; ++y) {
+            row_start[y] = (int32_t)runs.size();
+            const uint8_t* row = p + y * RASTER_W;
+            for (int x = 0; x < RASTER_W;) {
+                if (!row[x]) {
+                    ++x;
+                    continue;
+                }
+                const int x0 = x;
+                while (x < RASTER_W && row[x]) ++x;
+                runs.push_back({(int16_t)x0, (int16_t)(x - 1), (int32_t)runs.size()});
             }
-            info.push_back(in);
+            if (y == 0) continue;
+            // Join with the overlapping runs of the row below.
+            int32_t b = row_start[y - 1];
+            const int32_t b_end = row_start[y];
+            for (int32_t a = row_start[y]; a < (int32_t)runs.size(); ++a) {
+                while (b < b_end && runs[b].x1 < runs[a].x0) ++b;
+                for (int32_t k = b; k < b_end && runs[k].x0 <= runs[a].x1; ++k) {
+                    const int32_t ra = root(a), rk = root(k);
+                    if (ra != rk) runs[std::max(ra, rk)].parent = std::min(ra, rk);
+                }
+            }
         }
+        row_start[RASTER_H] = (int32_t)runs.size();
+        id.assign(runs.size(), 0);
+        info.assign(1, Info());
+        for (int y = 0; y < RASTER_H; ++y)
+            for (int32_t i = row_start[y]; i < row_start[y + 1]; ++i) {
+                const int32_t r = root(i);
+                if (!id[r]) id[r] = (int32_t)info.size(), info.emplace_back();
+                id[i] = id[r];
+                Info& in = info[id[i]];
+                const int len = runs[i].x1 - runs[i].x0 + 1;
+                in.cells += len;
+                if (len > in.best) in.best = len, in.bx = runs[i].x0, in.by = y;
+            }
     }
     int32_t at(const PathPoint& q) const {
         const int x = (int)std::floor(q.x), y = (int)std::floor(q.y);
-        return x < 0 || x >= RASTER_W || y < 0 || y >= RASTER_H ? 0 : label[y * RASTER_W + x];
+        if (x < 0 || x >= RASTER_W || y < 0 || y >= RASTER_H) return 0;
+        for (int32_t i = row_start[y]; i < row_start[y + 1] && runs[i].x0 <= x; ++i)
+            if (x <= runs[i].x1) return id[i];
+        return 0;
     }
 };
 
-// The longest straight run of an island's cells along a row (or a column),
-// as a two-point path: for an island too small to hold a grid point.
-std::vector<PathPoint> longest_run(const Islands& is, int32_t id, bool rows) {
-    const Islands::Info& in = is.info[id];
-    int best = 0, bx = 0, by = 0, ex = 0, ey = 0;
-    const int outer0 = rows ? in.y0 : in.x0, outer1 = rows ? in.y1 : in.x1;
-    const int inner0 = rows ? in.x0 : in.y0, inner1 = rows ? in.x1 : in.y1;
-    for (int o = outer0; o <= outer1; ++o) {
-        int run = 0;
-        for (int k = inner0; k <= inner1 + 1; ++k) {
-            const int x = rows ? k : o, y = rows ? o : k;
-            if (k <= inner1 && is.label[y * RASTER_W + x] == id) {
-                ++run;
-                continue;
-            }
-            if (run > best && run >= 2) {
-                best = run;
-                bx = rows ? k - run : o, by = rows ? o : k - run;
-                ex = rows ? k - 1 : o, ey = rows ? o : k - 1;
-            }
-            run = 0;
-        }
-    }
-    std::vector<PathPoint> path(2);
-    path[0].x = (float)bx, path[0].y = (float)by, path[1].x = (float)ex, path[1].y = (float)ey;
-    return path;
-}
 }  // namespace
 
 void drop_short_paths(LayerRaster& r, double point_space) {
@@ -347,8 +351,13 @@ void drop_short_paths(LayerRaster& r, double point_space) {
     r.lines.resize(keep);
     for (size_t id = 1; id < n_islands; ++id)
         if (!has_path[id] && !covered[id] && is.info[id].cells >= MIN_ISLAND_CELLS) {
-            std::vector<PathPoint> run = longest_run(is, (int32_t)id, r.row_lines != 0);
-            if (run[0].x != run[1].x || run[0].y != run[1].y) r.lines.push_back(std::move(run));
+            // Too small to hold a grid point: a line along its longest row.
+            const Islands::Info& in = is.info[id];
+            if (in.best < 2) continue;
+            std::vector<PathPoint> run(2);
+            run[0].x = (float)in.bx, run[1].x = (float)(in.bx + in.best - 1);
+            run[0].y = run[1].y = (float)in.by;
+            r.lines.push_back(std::move(run));
         }
 }
 

@@ -106,7 +106,7 @@ void build_layer_paths(LayerRaster& r);
 constexpr int MIN_ISLAND_CELLS = 10;
 // Removes paths whose point count times point_space is below 100, unless
 // they lie on an island that no longer path covers and that is no speck;
-// such an island without any path gets one along its longest straight run.
+// such an island without any path gets one along its longest row.
 // A layer that would keep nothing keeps its longest path.
 void drop_short_paths(LayerRaster& r, double point_space);
 
