@@ -185,9 +185,7 @@ TEST_F(GcodeWriter, LayerWithoutPathsWritesNothingAndAJobOfNoneLeavesNoFile) {
     const std::string printed = begin("printed.gcode");
     r->lines = {{pt(100, 100), pt(140, 100)}};
     write_layer(0);
-    testing::internal::CaptureStdout();
     end_gcode_run(*r, in);
-    EXPECT_EQ(testing::internal::GetCapturedStdout().find("ERROR"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(printed));
     const std::string path = dir / "empty.tmp", final_path = dir / "empty.gcode";
     ASSERT_TRUE(begin_gcode_file(*r, path, final_path));
