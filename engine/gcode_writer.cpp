@@ -215,6 +215,11 @@ void write_gcode_layer(LayerRaster& r, const SliceInputs& in) {
         z_skip_offset() = print_z;
         return;
     }
+    // The first layer a job prints lies on the bed: the layers below it had
+    // nothing to print (the tip of a model standing on a point), and a layer
+    // laid above them would be laid in the air.
+    if (r.layers_written == 0 && z_skip_offset() == 0)
+        z_skip_offset() = print_z - (r.has_marks ? t1 : pf(va_first_layer_height));
     Moves mv{r, print_z - z_skip_offset(), print_z + pf(va_up_move) - z_skip_offset()};
     ++r.layers_written;
 

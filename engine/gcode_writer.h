@@ -30,7 +30,9 @@ void end_gcode_run(LayerRaster& r, const SliceInputs& in);
 // is closed where it is (not moved to its final name), with a console line.
 void abandon_gcode_job(LayerRaster& r, const char* why);
 
-// Height of the last skipped layer of the current job (0 at each job start).
+// How far the current job's layers are lowered (0 at each job start): the
+// height of its last layer skipped below the start layer, or else the height
+// its first printed layer stands above the bed's first layer.
 float& z_skip_offset();
 
 // Where the open job's file is and where it goes at the end.

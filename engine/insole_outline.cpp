@@ -329,6 +329,13 @@ void fill_inside_mask(InsoleShape& s) {
 // ---- the whole build -------------------------------------------------------
 
 bool build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
+    // Ranges, ring, walks and contours see only columns 1..148 and rows
+    // 1..358: a foot that runs on into the image's outer pixels has no edge
+    // there, its outline stays open and the fill leaks across the heel.
+    // Without them it is the same foot standing a pixel in.
+    for (int y = 0; y < SHAPE_H; ++y)
+        for (int x = 0; x < SHAPE_W; ++x)
+            if (x == 0 || x == SHAPE_W - 1 || y == 0 || y == SHAPE_H - 1) foot_bitmap[y * SHAPE_W + x] = 0;
     remove_spurs(foot_bitmap);
     std::memcpy(s.foot_map, foot_bitmap, SHAPE_PIXELS);
     std::printf(decide_side(s, foot_bitmap) == 1 ? "LEFT !\n" : "RIGHT !\n");

@@ -10,7 +10,7 @@
 namespace engine {
 
 // The whole outline build for one foot bitmap (150 x 360, changed in place:
-// its spurs are removed), ending with the insole model appended to model
+// its outer pixels are cleared and its spurs removed), ending with the insole model appended to model
 // (which the caller empties first). False when no closed model came of the
 // foot (model left as the caller gave it).
 bool build_insole_outline(InsoleShape& shape, uint8_t* foot_bitmap, Mesh& model);

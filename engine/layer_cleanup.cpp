@@ -26,6 +26,11 @@ float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in
     if (r.insole_mesh_model) {
         z += in.base_height;
         if (pon(bt_whole_insole)) z -= 4 * spacing;
+    } else if (in.box.model_min_z <= in.box.model_max_z) {
+        // A loaded model is printed from its lowest point, wherever its file
+        // puts z 0: layers counted from 0 would print in the air above a
+        // model that starts higher and lose whatever lies below 0.
+        z += in.box.model_min_z;
     }
     return z;
 }
@@ -229,23 +234,131 @@ void set_layer_grid(LayerRaster& r, const SliceInputs& in) {
     }
 }
 
-void drop_short_paths(LayerRaster& r, double point_space) {
-    // Short paths are stray pieces beside the layer's real ones. When every
-    // path is short, they are the layer itself (an insole's top plateau, a
-    // thin foot): its longest stays, or the layer would not be printed.
-    size_t longest = 0;
-    bool all_short = true;
-    for (size_t i = 0; i < r.lines.size(); ++i) {
-        if ((double)r.lines[i].size() * point_space >= 100) all_short = false;
-        if (r.lines[i].size() > r.lines[longest].size()) longest = i;
+namespace {
+// The layer's islands: 4-connected pieces of material, numbered from 1,
+// found from the rows' runs of material (a run joins the runs it overlaps
+// in the row below), which keeps the pass to one read of the plane.
+struct Islands {
+    struct Run {
+        int16_t x0, x1;  // inclusive
+        int32_t parent;
+    };
+    struct Info {
+        int cells = 0;
+        int best = 0, bx = 0, by = 0;  // its longest run along a row
+    };
+    std::vector<Run> runs;
+    int32_t row_start[RASTER_H + 1] = {};
+    std::vector<int32_t> id;  // per run
+    std::vector<Info> info;   // [0] unused
+
+    int32_t root(int32_t i) {
+        while (runs[i].parent != i) i = runs[i].parent = runs[runs[i].parent].parent;
+        return i;
     }
+    void build(const Plane& p) {
+        runs.clear();
+        for (int y = 0; y < RASTER_H; ++y) {
+            row_start[y] = (int32_t)runs.size();
+            const uint8_t* row = p + y * RASTER_W;
+            for (int x = 0; x < RASTER_W;) {
+                if (!row[x]) {
+                    ++x;
+                    continue;
+                }
+                const int x0 = x;
+                while (x < RASTER_W && row[x]) ++x;
+                runs.push_back({(int16_t)x0, (int16_t)(x - 1), (int32_t)runs.size()});
+            }
+            if (y == 0) continue;
+            // Join with the overlapping runs of the row below.
+            int32_t b = row_start[y - 1];
+            const int32_t b_end = row_start[y];
+            for (int32_t a = row_start[y]; a < (int32_t)runs.size(); ++a) {
+                while (b < b_end && runs[b].x1 < runs[a].x0) ++b;
+                for (int32_t k = b; k < b_end && runs[k].x0 <= runs[a].x1; ++k) {
+                    const int32_t ra = root(a), rk = root(k);
+                    if (ra != rk) runs[std::max(ra, rk)].parent = std::min(ra, rk);
+                }
+            }
+        }
+        row_start[RASTER_H] = (int32_t)runs.size();
+        id.assign(runs.size(), 0);
+        info.assign(1, Info());
+        for (int y = 0; y < RASTER_H; ++y)
+            for (int32_t i = row_start[y]; i < row_start[y + 1]; ++i) {
+                const int32_t r = root(i);
+                if (!id[r]) id[r] = (int32_t)info.size(), info.emplace_back();
+                id[i] = id[r];
+                Info& in = info[id[i]];
+                const int len = runs[i].x1 - runs[i].x0 + 1;
+                in.cells += len;
+                if (len > in.best) in.best = len, in.bx = runs[i].x0, in.by = y;
+            }
+    }
+    int32_t at(const PathPoint& q) const {
+        const int x = (int)std::floor(q.x), y = (int)std::floor(q.y);
+        if (x < 0 || x >= RASTER_W || y < 0 || y >= RASTER_H) return 0;
+        for (int32_t i = row_start[y]; i < row_start[y + 1] && runs[i].x0 <= x; ++i)
+            if (x <= runs[i].x1) return id[i];
+        return 0;
+    }
+};
+
+}  // namespace
+
+void drop_short_paths(LayerRaster& r, double point_space) {
+    // A short path is a stray piece beside a long one of its island; the
+    // island's own paths when none is long (a toe, a pad, a post, the
+    // insole's top plateau): those stay, or the island would not be printed
+    // at all. Islands too small to print lose theirs.
+    static Islands is;
+    is.build(r.layer_plane);
+    size_t longest = 0;
+    for (size_t i = 0; i < r.lines.size(); ++i)
+        if (r.lines[i].size() > r.lines[longest].size()) longest = i;
+    const size_t n_islands = is.info.size();
+    std::vector<uint8_t> covered(n_islands, 0), has_path(n_islands, 0);
+    std::vector<int> seen(n_islands, 0);
+    auto is_long = [&](const std::vector<PathPoint>& l) { return (double)l.size() * point_space >= 100; };
+    for (const std::vector<PathPoint>& l : r.lines) {
+        if (!is_long(l)) continue;
+        // One point of a path in an island is no print there (a piece of one
+        // point is dropped where the path crosses a gap).
+        std::fill(seen.begin(), seen.end(), 0);
+        for (const PathPoint& q : l)
+            if (const int32_t id = is.at(q); id && ++seen[id] >= 2) covered[id] = 1;
+    }
+    // Short, it stays for an island that nothing long covers and is no speck.
+    auto on_bare_island = [&](const std::vector<PathPoint>& l) {
+        for (const PathPoint& q : l)
+            if (const int32_t id = is.at(q); id && !covered[id] && is.info[id].cells >= MIN_ISLAND_CELLS) return true;
+        return false;
+    };
+    // A layer of specks alone is the top of a peak: its longest path stays,
+    // or the print would end short of the model's top.
+    bool specks_only = true;
+    for (size_t i = 0; i < r.lines.size() && specks_only; ++i)
+        specks_only = !is_long(r.lines[i]) && !on_bare_island(r.lines[i]);
     size_t keep = 0;
     for (size_t i = 0; i < r.lines.size(); ++i) {
-        if ((double)r.lines[i].size() * point_space < 100 && !(all_short && i == longest)) continue;
+        const bool wanted = is_long(r.lines[i]) || (specks_only && i == longest) || on_bare_island(r.lines[i]);
+        if (!wanted) continue;
+        for (const PathPoint& q : r.lines[i]) has_path[is.at(q)] = 1;
         if (keep != i) r.lines[keep] = std::move(r.lines[i]);
         ++keep;
     }
     r.lines.resize(keep);
+    for (size_t id = 1; id < n_islands; ++id)
+        if (!has_path[id] && !covered[id] && is.info[id].cells >= MIN_ISLAND_CELLS) {
+            // Too small to hold a grid point: a line along its longest row.
+            const Islands::Info& in = is.info[id];
+            if (in.best < 2) continue;
+            std::vector<PathPoint> run(2);
+            run[0].x = (float)in.bx, run[1].x = (float)(in.bx + in.best - 1);
+            run[0].y = run[1].y = (float)in.by;
+            r.lines.push_back(std::move(run));
+        }
 }
 
 void build_layer_paths(LayerRaster& r) {

@@ -72,7 +72,7 @@ int slice_and_write_gcode(LayerRaster& r, const Mesh& mesh, SliceInputs& in);
 void keep_render_buffers_mapped();
 
 // ---- GL steps ----------------------------------------------------------------------
-// Cut height of layer L (step 1).
+// Cut height of layer L; a loaded model is cut from its box's lowest point.
 float layer_cut_z(const LayerRaster& r, float layer_index, const SliceInputs& in);
 // Renders the cross-section at cut_z and reads it back into layer_plane;
 // leaves the model-view pushed for draw_layer_preview.
@@ -101,8 +101,13 @@ void set_layer_flags(LayerRaster& r, float layer_index);
 void set_layer_grid(LayerRaster& r, const SliceInputs& in);
 // Runs the builder that fits row_lines and drops short paths.
 void build_layer_paths(LayerRaster& r);
-// Removes paths whose point count times point_space is below 100, except
-// the longest when that would remove them all.
+// Islands (4-connected pieces of a layer's material) of fewer cells are
+// specks, too small to print.
+constexpr int MIN_ISLAND_CELLS = 10;
+// Removes paths whose point count times point_space is below 100, unless
+// they lie on an island that no longer path covers and that is no speck;
+// such an island without any path gets one along its longest row.
+// A layer that would keep nothing keeps its longest path.
 void drop_short_paths(LayerRaster& r, double point_space);
 
 // ---- point clean-ups used by the G-code writer ---------------------------------

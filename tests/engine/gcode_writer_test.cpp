@@ -161,11 +161,13 @@ TEST_F(GcodeWriter, SkippedLayersShiftOnlyTheirOwnJob) {
     ASSERT_EQ(c.layers.size(), 2u);
     EXPECT_DOUBLE_EQ(c.layers[0].z, 0.10);
     EXPECT_DOUBLE_EQ(c.layers[1].z, 0.20);
-    // Back at 0, the next file prints at its own 0.3 and 0.4.
+    // Back at 0, the next file prints at its own 0.3 and 0.4, from its first
+    // layer with paths (layer 1): on the bed, not above an empty layer 0.
     store.set_value(va_start_layer, 0);
     path = begin("again.gcode");
-    for (int L = 0; L < 2; ++L) {
+    for (int L = 0; L < 3; ++L) {
         r->lines = {{pt(100, 100), pt(140, 100)}};
+        if (L == 0) r->lines.clear();
         write_layer((float)L);
     }
     text = finish(path);
@@ -179,6 +181,12 @@ TEST_F(GcodeWriter, SkippedLayersShiftOnlyTheirOwnJob) {
 // A pathless layer touches nothing; a job of such layers alone is not a
 // finished G-code file: it is removed, never moved to its final name.
 TEST_F(GcodeWriter, LayerWithoutPathsWritesNothingAndAJobOfNoneLeavesNoFile) {
+    // After a job that printed a layer: the count of layers is the job's own.
+    const std::string printed = begin("printed.gcode");
+    r->lines = {{pt(100, 100), pt(140, 100)}};
+    write_layer(0);
+    end_gcode_run(*r, in);
+    EXPECT_TRUE(std::filesystem::exists(printed));
     const std::string path = dir / "empty.tmp", final_path = dir / "empty.gcode";
     ASSERT_TRUE(begin_gcode_file(*r, path, final_path));
     r->lines.clear();
@@ -329,7 +337,7 @@ TEST_F(GcodeWriter, OutlineGapIsATravelEvenWhenItsEndsLineUpWithTheSeparator) {
     r->lines = {{pt(100, 100), pt(110, 100)}};
     write_layer(1);
     std::string text = finish(path);
-    EXPECT_NE(text.find("G1 X13.00 Y20.00\nG1 Z0.40 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("G1 X13.00 Y20.00\nG1 Z0.30 \n"), std::string::npos) << text;
     EXPECT_EQ(text.find("G1 X13.00 Y20.00 E"), std::string::npos) << text;
     EXPECT_NE(text.find("G1 X14.00 Y20.00 E"), std::string::npos) << text;
 }
@@ -381,7 +389,7 @@ TEST_F(GcodeWriter, OutlineTravelsPastLongSharpTurnsAndAcrossGaps) {
     write_layer(1);
     std::string text = finish(path);
     EXPECT_NE(text.find("G1 X101.00 Y120.00 E"), std::string::npos) << text;
-    EXPECT_NE(text.find("G1 X131.00 Y119.00\nG1 Z0.40 \n"), std::string::npos) << text;
+    EXPECT_NE(text.find("G1 X131.00 Y119.00\nG1 Z0.30 \n"), std::string::npos) << text;
     EXPECT_NE(text.find("G1 X132.00 Y119.00 E"), std::string::npos) << text;
 }
 

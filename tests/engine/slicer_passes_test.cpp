@@ -131,19 +131,35 @@ TEST_F(Slicer, DownwardScanAtColumnZeroNeverEndsEarly) {
     EXPECT_EQ(count_x(r->cleaned_points, 0), 1u + 290u);  // anchor and rows 300..11 (row 10 lies on the line)
 }
 
-// 33 points at spacing 3 are a stray piece (99 < 100), 34 are not; a layer
-// whose paths are all short keeps its longest (the first of equals).
-TEST_F(Slicer, ShortPathsDroppedButALayerKeepsItsLongest) {
+// 33 points at spacing 3 are short (99 < 100), 34 are not. A short path goes
+// where a long one covers its island (two of its points on it) or the island
+// is a speck (3 x 3); it stays on an island nothing long covers (sole rows
+// 10..59, pad 12 x 12 at 100). A pad without paths gets its longest row (the
+// second pad's row 205, size 2, last); the first pad one too when pathless.
+// A layer with nothing else to print keeps its longest path.
+TEST_F(Slicer, ShortPathsGoOnlyWhereTheirIslandIsPrintedOrTooSmall) {
+    fill(*r, 10, 200, 10, 59), fill(*r, 100, 111, 100, 111), fill(*r, 150, 152, 150, 152);
+    fill(*r, 40, 49, 200, 209), fill(*r, 30, 59, 205, 205);
+    auto path = [](size_t n, float x, float y) { return std::vector<PathPoint>(n, pt(x, y)); };
+    std::vector<PathPoint> one_on_pad = path(40, 20, 20);
+    one_on_pad.back() = pt(105, 105);
     const struct {
-        std::vector<size_t> sizes, kept;
-    } cases[] = {{{33, 34, 50}, {34, 50}}, {{33, 12, 30}, {33}}, {{20, 33, 33}, {33}}, {{2}, {2}}, {{}, {}}};
+        std::vector<std::vector<PathPoint>> lines;
+        std::vector<size_t> kept;
+    } cases[] = {
+        {{path(33, 20, 20), path(34, 20, 30), path(50, 20, 40)}, {34, 50, 2, 2}},
+        {{path(33, 20, 20), path(12, 105, 105), path(5, 151, 151)}, {33, 12, 2}},
+        {{path(40, 105, 105), path(12, 105, 105)}, {40, 2, 2}},
+        {{path(1, 105, 105), one_on_pad, path(12, 105, 105)}, {1, 40, 12, 2}},
+        {{path(5, 151, 151), path(4, 151, 151)}, {5, 2, 2, 2}},
+    };
     for (const auto& c : cases) {
-        r->lines.clear();
-        for (size_t n : c.sizes) r->lines.emplace_back(n, pt((float)n, 1));
+        r->lines = c.lines;
         drop_short_paths(*r, 3);
         std::vector<size_t> kept;
         for (const auto& l : r->lines) kept.push_back(l.size());
-        EXPECT_EQ(kept, c.kept) << c.sizes.size();
+        EXPECT_EQ(kept, c.kept) << c.lines.size() << " " << c.lines[0].size();
+        EXPECT_TRUE(r->lines.back()[0].x == 30 && r->lines.back()[0].y == 205 && r->lines.back()[1].x == 59);
     }
 }
 
@@ -380,7 +396,7 @@ TEST_F(Slicer, MarkedPointsAndPockets) {
 TEST_F(Slicer, CutHeightByModelKind) {
     SliceInputs in;
     store.set_value(va_spacing, 0.5);
-    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 2.0f);
+    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 2.0f);  // no model box yet
     r->insole_mesh_model = 1;
     EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 4.0f);
     store.set_value(bt_whole_insole, 1);

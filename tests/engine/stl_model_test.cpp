@@ -16,6 +16,8 @@
 #include "engine/stl_model.h"
 #include "tests/support/gl_context.h"
 
+#include <GL/glew.h>
+
 namespace {
 
 using engine::Mesh;
@@ -389,13 +391,23 @@ protected:
     engine::PlainParamStore store;
 };
 
-TEST_F(StlGl, DrawModelWritesOnceWhenSaveIsOn) {
+// The frame draws every triangle of the model (as many triangles reach GL as
+// the model holds); with the save button on, it writes them once and
+// switches the button off.
+TEST_F(StlGl, DrawModelDrawsEveryTriangleAndWritesOnceWhenSaveIsOn) {
     testsupport::TempDir dir;
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
     const Mesh m = tetrahedron();
+    GLuint query = 0, drawn = 0;
+    glGenQueries(1, &query);
+    glBeginQuery(GL_PRIMITIVES_GENERATED, query);
     engine::draw_model(m);
+    glEndQuery(GL_PRIMITIVES_GENERATED);
+    glGetQueryObjectuiv(query, GL_QUERY_RESULT, &drawn);
+    glDeleteQueries(1, &query);
+    EXPECT_EQ(drawn, m.size());
     EXPECT_TRUE(testsupport::slurp("123.stl").empty());
     store.set_value(engine::bt_save_stl, 1);
     engine::draw_model(m);
