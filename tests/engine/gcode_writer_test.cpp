@@ -328,69 +328,53 @@ TEST_F(GcodeWriter, MarkedImageHeightsAndFirstTwoLayersExtrudeHalfAsMuchAgain) {
     }
 }
 
-TEST_F(GcodeWriter, OutlineGapIsATravelEvenWhenItsEndsLineUpWithTheSeparator) {
-    // (6, 10) and (13, 20) lie on one line through (-1, 0), the separator's
-    // own coordinates; the step between them is a gap all the same.
-    store.set_value(bt_contour, 1);
-    std::string path = begin("gap.gcode");
-    r->cleaned_points = {pt(5, 5), pt(6, 10), pt(13, 20), pt(14, 20), pt(15, 22)};
-    r->lines = {{pt(100, 100), pt(110, 100)}};
-    write_layer(1);
-    std::string text = finish(path);
-    EXPECT_NE(text.find("G1 X13.00 Y20.00\nG1 Z0.30 \n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("G1 X13.00 Y20.00 E"), std::string::npos) << text;
-    EXPECT_NE(text.find("G1 X14.00 Y20.00 E"), std::string::npos) << text;
-}
-
 TEST_F(GcodeWriter, OutlineTravelsPastLongSharpTurnsAndAcrossGaps) {
     // From (159, y) to (160, 200): one column over, so no separator. The
     // angle at (160, 200) between the way back and the step to
     // (160 + dx, 200 + dy) decides, when the step to it is over 10 long;
     // so does an empty band of rows that the step crosses, when more than 2
     // of them lie under it and some of it lies more than a cell from material.
+    auto turn = [](float from_y, float dx, float dy) {
+        return std::vector<PathPoint>{pt(158, 188), pt(159, from_y), pt(160, 200), pt(160 + dx, 200 + dy), pt(161 + dx, 200 + dy)};
+    };
     struct Case {
-        float from_y, dx, dy;
-        int empty_from, empty_to;  // rows cleared across the step
+        std::vector<PathPoint> points;  // whether points[to] is reached by a travel
+        size_t to;
+        int x0, x1, y0, y1;  // cells cleared
         bool travel;
     } cases[] = {
-        {188, 2.17f, 1, 0, -1, true},        // 12.04 long, 119.50 degrees
-        {188, 2.07f, 1, 0, -1, false},       // 12.04 long, 120.54 degrees
-        {190.04f, 0.3f, -1, 0, -1, true},    // 10.01 long, 22.5 degrees
-        {190.06f, 0.3f, -1, 0, -1, false},   // 9.99 long, the same turn
-        {188, 2.07f, 1, 190, 197, true},     // the straight-on step over 8 empty rows
-        {188, 2.07f, 1, 192, 194, true},     // over 3: the middle row 1.5 from material
-        {188, 2.07f, 1, 192, 193, false},    // over 2: each within a cell of material
+        {turn(188, 2.17f, 1), 2, 0, -1, 0, -1, true},        // 12.04 long, 119.50 degrees
+        {turn(188, 2.07f, 1), 2, 0, -1, 0, -1, false},       // 12.04 long, 120.54 degrees
+        {turn(190.04f, 0.3f, -1), 2, 0, -1, 0, -1, true},    // 10.01 long, 22.5 degrees
+        {turn(190.06f, 0.3f, -1), 2, 0, -1, 0, -1, false},   // 9.99 long, the same turn
+        {turn(188, 2.07f, 1), 2, 150, 170, 190, 197, true},  // the straight-on step over 8 empty rows
+        {turn(188, 2.07f, 1), 2, 150, 170, 192, 194, true},  // over 3: the middle row 1.5 from material
+        {turn(188, 2.07f, 1), 2, 150, 170, 192, 193, false}, // over 2: each within a cell of material
+        // (6, 10) and (13, 20) lie on one line through (-1, 0), the
+        // separator's own coordinates; the step between them is a gap all the same.
+        {{pt(5, 5), pt(6, 10), pt(13, 20), pt(14, 20), pt(15, 22)}, 2, 0, -1, 0, -1, true},
+        // Two blocks of material: the outline's jump from one to the other
+        // moves a single row, so no separator stands there, and hardly
+        // turns; it is a travel all the same.
+        {{pt(100, 121), pt(100, 120), pt(101, 120), pt(131, 119), pt(132, 119), pt(132, 118)}, 3, 106, 127, 0, 359, true},
     };
     store.set_value(bt_contour, 1);
     for (const Case& c : cases) {
         std::memset(r->layer_plane, 1, sizeof(Plane));
-        for (int y = c.empty_from; y <= c.empty_to; ++y)
-            for (int x = 150; x <= 170; ++x) r->layer_plane[y * RASTER_W + x] = 0;
+        for (int y = c.y0; y <= c.y1; ++y)
+            for (int x = c.x0; x <= c.x1; ++x) r->layer_plane[y * RASTER_W + x] = 0;
         std::string path = begin("angle.gcode");
-        const float dx = 160 + c.dx, dy = 200 + c.dy;
-        r->cleaned_points = {pt(158, 188), pt(159, c.from_y), pt(160, 200), pt(dx, dy), pt(dx + 1, dy)};
-        r->lines = {{pt(100, 100), pt(110, 100)}};
+        r->cleaned_points = c.points;
+        r->lines = {{pt(100, 100), pt(104, 100)}};
         write_layer(1);
-        std::string text = finish(path);
-        const bool travelled = text.find("G1 X160.00 Y200.00\n") != std::string::npos;
-        const bool extruded = text.find("G1 X160.00 Y200.00 E") != std::string::npos;
-        EXPECT_EQ(travelled, c.travel) << c.from_y << " " << c.dx << " " << c.empty_from << "\n" << text;
+        const std::string text = finish(path);
+        char to[40];
+        std::snprintf(to, sizeof to, "G1 X%.2f Y%.2f", c.points[c.to].x, c.points[c.to].y);
+        const bool travelled = text.find(to + std::string("\nG1 Z0.30 \n")) != std::string::npos;
+        const bool extruded = text.find(to + std::string(" E")) != std::string::npos;
+        EXPECT_EQ(travelled, c.travel) << to << " " << c.y0 << "\n" << text;
         EXPECT_NE(travelled, extruded) << text;
     }
-    // Two blocks of material: the outline's jump from one to the other moves
-    // a single row, so no separator stands there, and hardly turns; it is a
-    // travel all the same. The steps within each block extrude.
-    std::memset(r->layer_plane, 0, sizeof(Plane));
-    for (int y = 110; y <= 130; ++y)
-        for (int x = 95; x <= 140; ++x) r->layer_plane[y * RASTER_W + x] = x <= 105 || x >= 128;
-    std::string path = begin("jump.gcode");
-    r->cleaned_points = {pt(100, 121), pt(100, 120), pt(101, 120), pt(131, 119), pt(132, 119), pt(132, 118)};
-    r->lines = {{pt(100, 115), pt(104, 115)}};
-    write_layer(1);
-    std::string text = finish(path);
-    EXPECT_NE(text.find("G1 X101.00 Y120.00 E"), std::string::npos) << text;
-    EXPECT_NE(text.find("G1 X131.00 Y119.00\nG1 Z0.30 \n"), std::string::npos) << text;
-    EXPECT_NE(text.find("G1 X132.00 Y119.00 E"), std::string::npos) << text;
 }
 
 TEST_F(GcodeWriter, PathAcrossAGapIsWrittenAsTwoPaths) {
