@@ -1,5 +1,5 @@
-// Shared set-up for the insole geometry tests: a heap-held shape, a private
-// parameter store, bitmap drawing helpers and console capture.
+// Shared set-up for the engine tests: a heap-held shape, a private
+// parameter store, bitmap drawing helpers, a box solid.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/insole_shape.h"
+#include "engine/mesh.h"
 #include "engine/params.h"
 
 namespace insoletest {
@@ -62,6 +63,22 @@ inline bool same_border(const uint8_t* a, const uint8_t* b) {
     for (int y = 0; y < engine::SHAPE_H; ++y)
         if (at(a, 0, y) != at(b, 0, y) || at(a, engine::SHAPE_W - 1, y) != at(b, engine::SHAPE_W - 1, y)) return false;
     return true;
+}
+
+// An axis-aligned box of 12 triangles, each wound counter-clockwise seen
+// from outside, as a closed STL solid is.
+inline engine::Mesh box_mesh(engine::Vec3 lo, engine::Vec3 hi) {
+    auto c = [&](int i) { return engine::Vec3{i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z}; };
+    const int faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+    engine::Mesh m;
+    for (const auto& f : faces) m.push_back({c(f[0]), c(f[1]), c(f[2])}), m.push_back({c(f[0]), c(f[2]), c(f[3])});
+    return m;
+}
+
+inline engine::ModelBox box_of(const engine::Mesh& m) {
+    engine::ModelBox b;
+    for (const auto& t : m) b.widen(t.a), b.widen(t.b), b.widen(t.c);
+    return b;
 }
 
 }  // namespace insoletest

@@ -52,7 +52,7 @@ TEST_F(SampleGrid, StepsCoverTheRasterRowMajorAndRoundUp) {
     }
 }
 
-TEST_F(SampleGrid, OffsetCrossingShiftsRowsOrColumns) {
+TEST_F(SampleGrid, OffsetCrossingShiftsRowsOrColumnsAndRebuildsStartAfresh) {
     LayerRaster r;
     store.set_value(engine::ck_offset_cross, 1);
     r.grid_offset = 1.5f;
@@ -71,52 +71,35 @@ TEST_F(SampleGrid, OffsetCrossingShiftsRowsOrColumns) {
     EXPECT_EQ(r.grid.size(), 12000u);  // the bounds are tested before the shift
 
     store.set_value(engine::ck_offset_cross, 0);
-    engine::build_sample_grid(r, 3);
-    EXPECT_EQ(r.grid[0].x, 0);
-}
-
-TEST_F(SampleGrid, RebuildClearsVisitedAndNonPositiveStepStillEnds) {
-    LayerRaster r;
-    engine::build_sample_grid(r, 3);
     r.grid[10].visited = 1;
-    engine::build_sample_grid(r, 3);
+    engine::build_sample_grid(r, 3);  // a rebuild clears the visited marks
+    EXPECT_EQ(r.grid[0].x, 0);
     EXPECT_EQ(r.grid[10].visited, 0);
-    engine::build_sample_grid(r, 0);
+    engine::build_sample_grid(r, 0);  // a step of 0 still ends
     EXPECT_EQ(r.grid.size(), 108000u);
 }
 
 // ---- angles ------------------------------------------------------------------
 
-TEST(Angles, PolarAngleOnAxesAndDiagonal) {
+TEST(Angles, PolarAndVertexAngles) {
     const float cases[][3] = {{5, 0, 0},     {-5, 0, 180},       {0, 5, 90},          {0, -5, 270},
                               {1, 1, 45},    {-100, -100, 225},  {120, -50, 337.38f}};  // x, y, degrees
     for (const auto& c : cases) EXPECT_NEAR(engine::polar_angle_deg(c[0], c[1]), c[2], 1e-2) << c[0] << "," << c[1];
-}
-
-TEST(Angles, PolarAngleStaysDefinedNearTheAxisAndAtTheOrigin) {
     // Rounding can push the cosine past 1 near the axis; the result must stay a number.
-    for (float x : {0.001f, 0.5f, 299.9f, 300.0f, 450.0f, -450.0f}) {
+    for (float x : {0.001f, 0.5f, 299.9f, 300.0f, 450.0f, -450.0f})
         for (float y : {1e-4f, -1e-4f, 1e-2f}) {
             const float a = engine::polar_angle_deg(x, y);
-            EXPECT_TRUE(std::isfinite(a)) << x << "," << y;
-            EXPECT_GE(a, 0);
-            EXPECT_LE(a, 360);
+            EXPECT_TRUE(std::isfinite(a) && a >= 0 && a <= 360) << x << "," << y << ": " << a;
         }
-    }
     EXPECT_EQ(engine::polar_angle_deg(0, 0), 0);
-}
-
-TEST(Angles, VertexAngle) {
-    PathPoint p1, p2, p3;
-    p1.x = 1, p1.y = 0;
-    p3.x = 0, p3.y = 1;
-    EXPECT_NEAR(engine::vertex_angle_deg(p1, p2, p3), 90, 1e-3);
-    PathPoint q1, q2, q3;
-    q1.x = 10, q1.y = 10;
-    q2.x = 20.5f, q2.y = 20.5f;
-    q3.x = 31, q3.y = 31;
-    EXPECT_NEAR(engine::vertex_angle_deg(q1, q2, q3), 180, 1e-2);
-    EXPECT_EQ(engine::vertex_angle_deg(q1, q1, q3), 0);  // no direction to p1
+    auto p = [](float x, float y) {
+        PathPoint q;
+        q.x = x, q.y = y;
+        return q;
+    };
+    EXPECT_NEAR(engine::vertex_angle_deg(p(1, 0), p(0, 0), p(0, 1)), 90, 1e-3);
+    EXPECT_NEAR(engine::vertex_angle_deg(p(10, 10), p(20.5f, 20.5f), p(31, 31)), 180, 1e-2);
+    EXPECT_EQ(engine::vertex_angle_deg(p(10, 10), p(10, 10), p(31, 31)), 0);  // no direction to p1
 }
 
 // ---- disc clearing -------------------------------------------------------------
@@ -208,14 +191,18 @@ protected:
     engine::PlainParamStore store;
 };
 
-// Centre of the set cells of a plane and how many there are.
-void centroid(const engine::Plane& p, double& cx, double& cy, int& n) {
-    cx = cy = 0;
-    n = 0;
+// The set cells of a plane gather about the raster's middle (150, 180)
+// plus (dx, dy) turned by deg.
+void expect_spot_turned(const engine::Plane& p, double dx, double dy, double deg) {
+    double cx = 0, cy = 0;
+    int n = 0;
     for (int y = 0; y < engine::RASTER_H; ++y)
         for (int x = 0; x < engine::RASTER_W; ++x)
             if (p[y * engine::RASTER_W + x]) cx += x, cy += y, ++n;
-    if (n) cx /= n, cy /= n;
+    ASSERT_GT(n, 15);
+    const double t = deg * M_PI / 180;
+    EXPECT_NEAR(cx / n, 150 + dx * std::cos(t) - dy * std::sin(t), 1.5);
+    EXPECT_NEAR(cy / n, 180 + dx * std::sin(t) + dy * std::cos(t), 1.5);
 }
 
 // A 5 x 5 spot of the given value 50 cells right of the image centre (75, 180).
@@ -279,20 +266,10 @@ TEST_F(RasterGl, ContourPlaneTurnsByPlusThenMinusSeventyFive) {
     const unsigned tex = nearest_texture();
 
     glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
-    double cx, cy;
-    int n;
     engine::render_contour_plane(r, image.data(), tex, box);
-    centroid(r.contour_plane, cx, cy, n);
-    EXPECT_GT(n, 15);
-    const double dx = 125.5 - 75, dy = 180.5 - 180, t = 75 * M_PI / 180;
-    EXPECT_NEAR(cx, 150 + dx * std::cos(t) - dy * std::sin(t), 1.5);
-    EXPECT_NEAR(cy, 180 + dx * std::sin(t) + dy * std::cos(t), 1.5);
-
+    expect_spot_turned(r.contour_plane, 125.5 - 75, 180.5 - 180, 75);
     engine::render_contour_plane(r, image.data(), tex, box);
-    centroid(r.contour_plane, cx, cy, n);
-    EXPECT_GT(n, 15);
-    EXPECT_NEAR(cx, 150 + dx * std::cos(-t) - dy * std::sin(-t), 1.5);
-    EXPECT_NEAR(cy, 180 + dx * std::sin(-t) + dy * std::cos(-t), 1.5);
+    expect_spot_turned(r.contour_plane, 125.5 - 75, 180.5 - 180, -75);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     GLuint name = tex;
     glDeleteTextures(1, &name);
@@ -309,22 +286,13 @@ TEST_F(RasterGl, PressurePlaneTurnsByMinusFortyFiveAboutTheBoxCentre) {
     glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
     engine::render_pressure_plane(r, image.data(), tex, box);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    double cx, cy;
-    int n;
-    centroid(r.pressure_plane, cx, cy, n);
-    EXPECT_GT(n, 15);
     // 152 image columns stretch over the quad's 150 cells.
-    const double dx = 125.5 * 150 / 152 - 80, dy = 180.5 - 170;
-    const double t = -45 * M_PI / 180;
-    EXPECT_NEAR(cx, 150 + dx * std::cos(t) - dy * std::sin(t), 1.5);
-    EXPECT_NEAR(cy, 180 + dx * std::sin(t) + dy * std::cos(t), 1.5);
-
+    expect_spot_turned(r.pressure_plane, 125.5 * 150 / 152 - 80, 180.5 - 170, -45);
     // Without an image the plane is empty.
     glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
     engine::render_pressure_plane(r, nullptr, tex, box);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    centroid(r.pressure_plane, cx, cy, n);
-    EXPECT_EQ(n, 0);
+    EXPECT_EQ(std::count(std::begin(r.pressure_plane), std::end(r.pressure_plane), 0), engine::RASTER_CELLS);
     GLuint name = tex;
     glDeleteTextures(1, &name);
 }

@@ -11,6 +11,7 @@
 #include "engine/mesh_ops.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
+#include "tests/engine/insole_test_support.h"
 #include "tests/support/gl_context.h"
 
 namespace {
@@ -19,30 +20,9 @@ using engine::CrossSegment;
 using engine::LayerRaster;
 using engine::Mesh;
 using engine::Vec3;
+using insoletest::box_mesh;
 
 // ---- solids --------------------------------------------------------------------
-
-Vec3 sub(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-
-// An axis-aligned box of 12 triangles, each wound counter-clockwise seen from
-// outside, as a closed STL solid is.
-Mesh box_mesh(Vec3 lo, Vec3 hi) {
-    const Vec3 c{(lo.x + hi.x) / 2, (lo.y + hi.y) / 2, (lo.z + hi.z) / 2};
-    auto corner = [&](int i) { return Vec3{i & 1 ? hi.x : lo.x, i & 2 ? hi.y : lo.y, i & 4 ? hi.z : lo.z}; };
-    const int faces[6][4] = {{0, 1, 3, 2}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 3, 7, 5}};
-    Mesh m;
-    for (const auto& f : faces) {
-        Vec3 q[4];
-        for (int k = 0; k < 4; ++k) q[k] = corner(f[k]);
-        const Vec3 u = sub(q[1], q[0]), v = sub(q[2], q[0]);
-        const Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
-        const Vec3 out = sub(q[0], c);
-        if (n.x * out.x + n.y * out.y + n.z * out.z < 0) std::swap(q[1], q[3]);
-        m.push_back({q[0], q[1], q[2]});
-        m.push_back({q[0], q[2], q[3]});
-    }
-    return m;
-}
 
 bool same_xy(const Vec3& a, const Vec3& b) { return std::fabs(a.x - b.x) < 1e-4f && std::fabs(a.y - b.y) < 1e-4f; }
 
@@ -64,23 +44,32 @@ protected:
 
 using CrossSection = WithParams;
 
-TEST_F(CrossSection, ClosedBoxChainsIntoOneClosedLoop) {
-    LayerRaster r;
-    const Mesh box = box_mesh({10, 20, 0}, {50, 80, 10});
-    EXPECT_TRUE(engine::slice_mesh_at_z(r, box, 4.5f));
-    const auto& cm = r.cross_mesh;
-    ASSERT_EQ(cm.size(), 8u);  // the side faces only
-    for (const CrossSegment& s : cm) {
-        ASSERT_EQ(s.count, 2);
-        EXPECT_EQ(s.pt[0].z, 4.5f);
-        EXPECT_EQ(s.pt[1].z, 4.5f);
+// A made box and the real cube: the side faces' segments, at the cut's
+// height, on the outline, chained into one closed loop.
+TEST_F(CrossSection, ClosedBoxesChainIntoOneClosedLoop) {
+    Mesh cube;
+    engine::ModelBox cb;
+    ASSERT_EQ(engine::read_stl_file(testsupport::testdata("cube_bin_space_solid_header.stl"), cube, cb).status,
+              engine::StlStatus::ok);
+    const struct {
+        Mesh mesh;
+        float z;
+    } cases[] = {{box_mesh({10, 20, 0}, {50, 80, 10}), 4.5f}, {cube, (cb.model_min_z + cb.model_max_z) / 2 + 0.1f}};
+    for (const auto& c : cases) {
+        LayerRaster r;
+        const engine::ModelBox b = insoletest::box_of(c.mesh);
+        EXPECT_TRUE(engine::slice_mesh_at_z(r, c.mesh, c.z));
+        const auto& cm = r.cross_mesh;
+        ASSERT_EQ(cm.size(), 8u);
+        for (const CrossSegment& s : cm) {
+            ASSERT_EQ(s.count, 2);
+            for (const Vec3& p : s.pt)
+                EXPECT_TRUE(p.z == c.z && (p.x == b.model_min_x || p.x == b.model_max_x || p.y == b.model_min_y ||
+                                           p.y == b.model_max_y)) << p.x << "," << p.y << "," << p.z;
+        }
+        EXPECT_EQ(chain_breaks(cm), 0);
+        EXPECT_TRUE(same_xy(cm.back().pt[1], cm.front().pt[0]));
     }
-    EXPECT_EQ(chain_breaks(cm), 0);
-    EXPECT_TRUE(same_xy(cm.back().pt[1], cm.front().pt[0]));
-    // Every point lies on the box outline.
-    for (const CrossSegment& s : cm)
-        for (const Vec3& p : s.pt)
-            EXPECT_TRUE(p.x == 10 || p.x == 50 || p.y == 20 || p.y == 80) << p.x << "," << p.y;
 }
 
 TEST_F(CrossSection, TwoSolidsGiveTwoChains) {
@@ -126,18 +115,6 @@ TEST_F(CrossSection, VertexInThePlaneGivesOnePoint) {
     EXPECT_EQ(r.cross_mesh[0].count, 1);
     EXPECT_FLOAT_EQ(r.cross_mesh[0].pt[0].x, 5);
     EXPECT_FLOAT_EQ(r.cross_mesh[0].pt[0].y, 5);
-}
-
-TEST_F(CrossSection, RealCubeCutsIntoAClosedLoop) {
-    Mesh model;
-    engine::ModelBox box;
-    ASSERT_EQ(engine::read_stl_file(testsupport::testdata("cube_bin_space_solid_header.stl"), model, box).status,
-              engine::StlStatus::ok);
-    LayerRaster r;
-    engine::slice_mesh_at_z(r, model, (box.model_min_z + box.model_max_z) / 2 + 0.1f);
-    ASSERT_EQ(r.cross_mesh.size(), 8u);
-    EXPECT_EQ(chain_breaks(r.cross_mesh), 0);
-    EXPECT_TRUE(same_xy(r.cross_mesh.back().pt[1], r.cross_mesh.front().pt[0]));
 }
 
 TEST_F(CrossSection, SampleInsoleCutsIntoClosedLoopsAtEveryHeight) {

@@ -19,6 +19,7 @@
 #include "engine/params.h"
 #include "engine/stl_model.h"
 #include "tests/engine/foot_samples.h"
+#include "tests/engine/insole_test_support.h"
 #include "tests/engine/material_oracle.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
@@ -30,29 +31,8 @@ using testsupport::check_gcode;
 
 namespace {
 
-void add_quad(Mesh& m, Vec3 a, Vec3 b, Vec3 c, Vec3 d) {  // counter-clockwise seen from outside
-    m.push_back({a, b, c});
-    m.push_back({a, c, d});
-}
-
-Mesh make_box(float w, float d, float h) {
-    Mesh m;
-    Vec3 p000{0, 0, 0}, p100{w, 0, 0}, p110{w, d, 0}, p010{0, d, 0};
-    Vec3 p001{0, 0, h}, p101{w, 0, h}, p111{w, d, h}, p011{0, d, h};
-    add_quad(m, p000, p010, p110, p100);  // bottom, facing -z
-    add_quad(m, p001, p101, p111, p011);  // top
-    add_quad(m, p000, p100, p101, p001);  // front, -y
-    add_quad(m, p110, p010, p011, p111);  // back, +y
-    add_quad(m, p100, p110, p111, p101);  // right, +x
-    add_quad(m, p010, p000, p001, p011);  // left, -x
-    return m;
-}
-
-ModelBox box_of(const Mesh& m) {
-    ModelBox b;
-    for (auto& t : m) b.widen(t.a), b.widen(t.b), b.widen(t.c);
-    return b;
-}
+Mesh make_box(float w, float d, float h) { return insoletest::box_mesh({0, 0, 0}, {w, d, h}); }
+using insoletest::box_of;
 
 // The view turned by degrees about the model's z, then 270 degrees about x.
 void turn_view(SliceInputs& in, int degrees) {
