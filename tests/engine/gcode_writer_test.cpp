@@ -17,21 +17,16 @@
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
 #include "platform/platform.h"
+#include "tests/engine/insole_test_support.h"
 #include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 
 using namespace engine;
+using insoletest::pt;
 using testsupport::check_gcode;
 using testsupport::read_text_file;
 
 namespace {
-
-PathPoint pt(float x, float y) {
-    PathPoint p;
-    p.x = x;
-    p.y = y;
-    return p;
-}
 
 class GcodeWriter : public ::testing::Test {
 protected:

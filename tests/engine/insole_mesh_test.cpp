@@ -16,11 +16,6 @@ using InsoleMesh = ShapeTest;
 
 namespace {
 
-void put(uint8_t* b, int x0, int y0, int x1, int y1, uint8_t v) {
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) b[y * 150 + x] = v;
-}
-
 bool same(const Vec3& v, float x, float y, float z) { return v.x == x && v.y == y && v.z == z; }
 
 ::testing::AssertionResult closed_and_simple(const std::vector<ShapePoint>& c) {
@@ -45,8 +40,8 @@ Mesh built_model(InsoleShape& shape) {
 }  // namespace
 
 TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
-    put(shape->foot_map, 30, 40, 89, 239, 50);
-    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model;
     testing::internal::CaptureStdout();
     build_insole_mesh(*shape, model);
@@ -63,7 +58,7 @@ TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
 }
 
 TEST_F(InsoleMesh, RegionTouchingTheBorderIsTracedInsideIt) {
-    put(shape->foot_map, 0, 0, 40, 100, 20);
+    fill_rect(shape->foot_map, 0, 0, 40, 100, 20);
     std::vector<float> map(SHAPE_PIXELS);
     for (int i = 0; i < SHAPE_PIXELS; ++i) map[i] = shape->foot_map[i];
     std::vector<ShapePoint> c;
@@ -79,7 +74,7 @@ TEST_F(InsoleMesh, RegionTouchingTheBorderIsTracedInsideIt) {
 }
 
 TEST_F(InsoleMesh, GivenStartRowIsUsed) {
-    put(shape->foot_map, 20, 20, 60, 200, 20);
+    fill_rect(shape->foot_map, 20, 20, 60, 200, 20);
     std::vector<float> map(SHAPE_PIXELS);
     for (int i = 0; i < SHAPE_PIXELS; ++i) map[i] = shape->foot_map[i];
     std::vector<ShapePoint> c;
@@ -99,7 +94,7 @@ TEST_F(InsoleMesh, GivenStartRowIsUsed) {
 // the caller's model is left as it was.
 TEST_F(InsoleMesh, NoFootGivesNoModel) {
     for (bool outline : {false, true}) {
-        if (outline) put(shape->inside_mask, 30, 40, 89, 239, 10);
+        if (outline) fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
         Mesh model(3);
         testing::internal::CaptureStdout();
         EXPECT_FALSE(build_insole_mesh(*shape, model));
@@ -140,9 +135,9 @@ TEST_F(InsoleMesh, FootOverASplitInsoleBridgesTheGap) {
                  {201, 214, ""}};
     for (const Case& k : cases) {
         std::memset(shape->inside_mask, 0, SHAPE_PIXELS);
-        put(shape->foot_map, 30, 40, 89, 300, 50);
-        put(shape->inside_mask, 30, 40, 89, k.gap_from - 1, 10);
-        put(shape->inside_mask, 30, k.gap_to + 1, 89, 300, 10);
+        fill_rect(shape->foot_map, 30, 40, 89, 300, 50);
+        fill_rect(shape->inside_mask, 30, 40, 89, k.gap_from - 1, 10);
+        fill_rect(shape->inside_mask, 30, k.gap_to + 1, 89, 300, 10);
         Mesh model;
         testing::internal::CaptureStdout();
         EXPECT_TRUE(build_insole_mesh(*shape, model));
@@ -163,9 +158,9 @@ TEST_F(InsoleMesh, FootOverASplitInsoleBridgesTheGap) {
 // A speck of foot outside the insole, on the row the tracer starts from:
 // the wall goes round the insole, not from the speck across it.
 TEST_F(InsoleMesh, FootSpeckOutsideTheInsoleIsLeftOut) {
-    put(shape->foot_map, 40, 40, 89, 239, 50);
-    put(shape->foot_map, 30, 187, 33, 192, 50);  // start row trunc(199 * 0.75 + 40) = 189
-    put(shape->inside_mask, 40, 40, 89, 239, 10);
+    fill_rect(shape->foot_map, 40, 40, 89, 239, 50);
+    fill_rect(shape->foot_map, 30, 187, 33, 192, 50);  // start row trunc(199 * 0.75 + 40) = 189
+    fill_rect(shape->inside_mask, 40, 40, 89, 239, 10);
     Mesh model = built_model(*shape);
     int walls = 0;
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
@@ -176,9 +171,9 @@ TEST_F(InsoleMesh, FootSpeckOutsideTheInsoleIsLeftOut) {
 // moving only forward, would stop at the slot's mouth and fan every later
 // top point to it; the model keeps its wall at the rim instead.
 TEST_F(InsoleMesh, SlotInTheInsoleKeepsTheWallAtTheRim) {
-    put(shape->foot_map, 30, 40, 89, 300, 50);
-    put(shape->inside_mask, 30, 40, 89, 300, 10);
-    put(shape->inside_mask, 58, 200, 60, 300, 0);
+    fill_rect(shape->foot_map, 30, 40, 89, 300, 50);
+    fill_rect(shape->inside_mask, 30, 40, 89, 300, 10);
+    fill_rect(shape->inside_mask, 58, 200, 60, 300, 0);
     Mesh model = built_model(*shape);
     int walls = 0;
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
@@ -188,9 +183,9 @@ TEST_F(InsoleMesh, SlotInTheInsoleKeepsTheWallAtTheRim) {
 // (every layer above it would show the bottom through it): the top there is
 // the base plate, 2 mm, and the wall stays upright round the block.
 TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
-    put(shape->foot_map, 30, 40, 89, 239, 50);
-    put(shape->foot_map, 50, 100, 59, 109, 0);
-    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    fill_rect(shape->foot_map, 50, 100, 59, 109, 0);
+    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model = built_model(*shape);
     int plate = 0, top = 0, walls = 0;
     for (const MeshTriangle& t : model) {
@@ -208,10 +203,10 @@ TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
 TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
     for (bool hole : {false, true}) {
         std::memset(shape->foot_map, 0, SHAPE_PIXELS);
-        put(shape->foot_map, 30, 40, 89, 239, 50);
-        put(shape->foot_map, 45, 80, 75, 110, 5);
+        fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+        fill_rect(shape->foot_map, 45, 80, 75, 110, 5);
         if (hole) shape->foot_map[200 * 150 + 60] = 0;
-        put(shape->inside_mask, 30, 40, 89, 239, 10);
+        fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
         Mesh model = built_model(*shape);
         float lowest_top = 1e9f;
         for (const MeshTriangle& t : model)
@@ -225,10 +220,10 @@ TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
 // point of the foot from the outline, and the design's wall slopes from the
 // foot's top down to the tip.
 TEST_F(InsoleMesh, WedgeOfOutlineBeyondTheFootKeepsTheDesignsSlopedWall) {
-    put(shape->foot_map, 30, 40, 89, 239, 50);
-    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     for (int y = 80; y <= 160; ++y)  // a wedge 12 px out at its tip, row 120
-        put(shape->inside_mask, 30 - (12 - std::abs(y - 120) * 12 / 40), y, 29, y, 10);
+        fill_rect(shape->inside_mask, 30 - (12 - std::abs(y - 120) * 12 / 40), y, 29, y, 10);
     Mesh model = built_model(*shape);
     bool sloped = false;
     for (const MeshTriangle& t : model) {
@@ -247,9 +242,9 @@ TEST_F(InsoleMesh, WedgeOfOutlineBeyondTheFootKeepsTheDesignsSlopedWall) {
 // most 5 apart. The model built has no wall triangle wider than the gap
 // between its contours and a pixel (steps counted with a diagonal one as one).
 TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
-    put(shape->foot_map, 30, 40, 89, 239, 50);
-    for (int y = 230; y <= 239; ++y) put(shape->foot_map, 30, y, 30 + 9 - (239 - y) - 1, y, 0);
-    put(shape->inside_mask, 32, 45, 85, 239, 10);
+    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    for (int y = 230; y <= 239; ++y) fill_rect(shape->foot_map, 30, y, 30 + 9 - (239 - y) - 1, y, 0);
+    fill_rect(shape->inside_mask, 32, 45, 85, 239, 10);
     Mesh model = built_model(*shape);
     auto steps = [](float ax, float ay, float bx, float by) { return std::max(std::fabs(ax - bx), std::fabs(ay - by)); };
     float gap = 0;
@@ -274,10 +269,10 @@ TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
 // A piece of foot beyond the outline that touches the foot only at a corner
 // is still part of it: the top runs on over it.
 TEST_F(InsoleMesh, FootTouchingAtACornerBeyondTheOutlineStaysInTheTop) {
-    put(shape->foot_map, 30, 40, 89, 239, 50);
+    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
     shape->foot_map[100 * 150 + 60] = 0;  // a hole: the design's top would be open
-    put(shape->foot_map, 90, 240, 100, 250, 50);
-    put(shape->inside_mask, 30, 40, 89, 239, 10);
+    fill_rect(shape->foot_map, 90, 240, 100, 250, 50);
+    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model = built_model(*shape);
     int over = 0;
     for (const MeshTriangle& t : model) over += t.a.x >= 95 && t.a.y >= 245 && t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
@@ -336,7 +331,7 @@ TEST_F(InsoleMesh, SideWallWithAnEmptyListAddsNothing) {
 }
 
 TEST_F(InsoleMesh, PlainModelUsesHalfTheLargestValueAsBase) {
-    put(shape->foot_map, 20, 20, 29, 29, 100);
+    fill_rect(shape->foot_map, 20, 20, 29, 29, 100);
     shape->foot_map[25 * 150 + 25] = 201;
     Mesh model;
     build_plain_insole_mesh(*shape, model);

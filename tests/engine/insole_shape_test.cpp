@@ -157,10 +157,6 @@ TEST(Thinning, StraightAndDiagonalLinesStay) {
 }
 
 namespace {
-void draw_rect(uint8_t* b, int x0, int y0, int x1, int y1) {
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) b[y * 150 + x] = 100;
-}
 void measure_rect(InsoleShape& s, int x0, int y0, int x1, int y1) {
     s.x_min = x0, s.x_max = x1, s.y_min = y0, s.y_max = y1;
     s.foot_length = static_cast<float>(y1 - y0 + 1);
@@ -170,7 +166,7 @@ void measure_rect(InsoleShape& s, int x0, int y0, int x1, int y1) {
 
 TEST_F(ShapeObject, WithoutErosionTheRingIsTheThinnedBoundary) {
     store.set_value(va_bm_para_1, 0);
-    draw_rect(shape->foot_map, 20, 30, 80, 250);
+    fill_rect(shape->foot_map, 20, 30, 80, 250);
     measure_rect(*shape, 20, 30, 80, 250);
     std::memset(shape->outline_map, 255, SHAPE_PIXELS);
     build_eroded_ring(*shape);
@@ -185,7 +181,7 @@ TEST_F(ShapeObject, WithoutErosionTheRingIsTheThinnedBoundary) {
 
 TEST_F(ShapeObject, ErosionIsFullAtTheToeEndAndSmallerAtTheHeel) {
     store.set_value(va_bm_para_1, 10);
-    draw_rect(shape->foot_map, 20, 30, 80, 250);
+    fill_rect(shape->foot_map, 20, 30, 80, 250);
     measure_rect(*shape, 20, 30, 80, 250);
     build_eroded_ring(*shape);
     auto first_in_row = [&](int y) {
@@ -209,7 +205,7 @@ TEST_F(ShapeObject, ErosionIsFullAtTheToeEndAndSmallerAtTheHeel) {
 
 TEST_F(ShapeObject, RingOfAFootTouchingTheBorderStaysInside) {
     store.set_value(va_bm_para_1, 3);
-    draw_rect(shape->foot_map, 0, 0, 149, 359);
+    fill_rect(shape->foot_map, 0, 0, 149, 359);
     measure_rect(*shape, 1, 1, 148, 358);
     build_eroded_ring(*shape);
     for (int y = 0; y < 360; ++y)

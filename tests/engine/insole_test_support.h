@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/insole_shape.h"
+#include "engine/layer_raster.h"
 #include "engine/mesh.h"
 #include "engine/params.h"
 
@@ -23,7 +24,8 @@ inline uint8_t& at(Bitmap& b, int x, int y) { return b[y * engine::SHAPE_W + x];
 inline uint8_t at(const uint8_t* b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
 inline uint8_t& at(uint8_t* b, int x, int y) { return b[y * engine::SHAPE_W + x]; }
 
-inline void fill_rect(Bitmap& b, int x0, int y0, int x1, int y1, uint8_t v = 100) {
+template <class B>  // a Bitmap or one of the shape's maps
+void fill_rect(B& b, int x0, int y0, int x1, int y1, uint8_t v = 100) {
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x) at(b, x, y) = v;
 }
@@ -63,6 +65,18 @@ inline bool same_border(const uint8_t* a, const uint8_t* b) {
     for (int y = 0; y < engine::SHAPE_H; ++y)
         if (at(a, 0, y) != at(b, 0, y) || at(a, engine::SHAPE_W - 1, y) != at(b, engine::SHAPE_W - 1, y)) return false;
     return true;
+}
+
+inline engine::PathPoint pt(float x, float y) {
+    engine::PathPoint p;
+    p.x = x, p.y = y;
+    return p;
+}
+
+// Cells x0..x1 of rows y0..y1 of the raster's layer plane.
+inline void fill(engine::LayerRaster& r, int x0, int x1, int y0, int y1, uint8_t v = 200) {
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) r.layer_plane[y * engine::RASTER_W + x] = v;
 }
 
 // An axis-aligned box of 12 triangles, each wound counter-clockwise seen

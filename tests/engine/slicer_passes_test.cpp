@@ -9,22 +9,13 @@
 #include "engine/layer_raster.h"
 #include "engine/layer_slicer.h"
 #include "engine/params.h"
+#include "tests/engine/insole_test_support.h"
 
 using namespace engine;
+using insoletest::fill;
+using insoletest::pt;
 
 namespace {
-
-PathPoint pt(float x, float y) {
-    PathPoint p;
-    p.x = x;
-    p.y = y;
-    return p;
-}
-
-void fill(LayerRaster& r, int x0, int x1, int y0, int y1, uint8_t v = 200) {
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) r.layer_plane[y * 300 + x] = v;
-}
 
 uint8_t& cell(LayerRaster& r, int x, int y) { return r.layer_plane[y * 300 + x]; }
 

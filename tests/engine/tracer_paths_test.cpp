@@ -10,8 +10,10 @@
 #include "engine/layer_raster.h"
 #include "engine/params.h"
 #include "engine/path_tracer.h"
+#include "tests/engine/insole_test_support.h"
 
 using namespace engine;
+using insoletest::fill;
 
 namespace {
 
@@ -34,11 +36,6 @@ void make_grid(LayerRaster& r, int step, float ox = 0, float oy = 0) {
             p.grid_y = p.y;
             r.grid.push_back(p);
         }
-}
-
-void fill(LayerRaster& r, int x0, int x1, int y0, int y1, uint8_t v = 200) {
-    for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) r.layer_plane[y * 300 + x] = v;
 }
 
 int grid_index(const LayerRaster& r, int gx, int gy) {
