@@ -176,21 +176,14 @@ TEST_F(Outline, ArcsAnywhereStayOnTheBitmap) {
 
 // ---- walks -------------------------------------------------------------------
 
-TEST_F(Outline, HeelWalkToAnUnreachableEndStopsAfter1000Iterations) {
-    draw_box(shape->ring_map, 30, 40, 100, 120);  // a closed loop to circle on
-    shape->p2_2 = {30, 80, -1};
-    shape->p[3] = {65, 80, -1};  // inside the loop, not on it
-    const WalkResult r = walk_heel_ring(*shape);
-    EXPECT_FALSE(r.reached);
-    EXPECT_EQ(r.iterations, 1000);
-    EXPECT_EQ(at(shape->outline_map, 65, 40), 255);  // it went round
-}
-
+// Round a closed loop: to an end on it, round the heel end only and not
+// onto the end itself; to an end inside it, round and round until the
+// 1000th step; from a start off the bitmap, nowhere.
 TEST_F(Outline, HeelWalkGoesRoundTheHeelAndLeavesTheEndUndrawn) {
     draw_box(shape->ring_map, 30, 40, 100, 120);
     shape->p2_2 = {30, 80, -1};
     shape->p[3] = {100, 90, -1};
-    const WalkResult r = walk_heel_ring(*shape);
+    WalkResult r = walk_heel_ring(*shape);
     EXPECT_TRUE(r.reached);
     EXPECT_LT(r.iterations, 1000);
     EXPECT_EQ(at(shape->outline_map, 30, 80), 255);
@@ -198,6 +191,18 @@ TEST_F(Outline, HeelWalkGoesRoundTheHeelAndLeavesTheEndUndrawn) {
     EXPECT_EQ(at(shape->outline_map, 65, 120), 0);    // not round the toe end
     EXPECT_EQ(at(shape->outline_map, 100, 89), 255);
     EXPECT_EQ(at(shape->outline_map, 100, 90), 0);
+    std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+    shape->p[3] = {65, 80, -1};  // inside the loop, not on it
+    r = walk_heel_ring(*shape);
+    EXPECT_FALSE(r.reached);
+    EXPECT_EQ(r.iterations, 1000);
+    EXPECT_EQ(at(shape->outline_map, 65, 120), 255);  // it went round
+    std::memset(shape->outline_map, 0, SHAPE_PIXELS);
+    std::memset(shape->ring_map, 255, SHAPE_PIXELS);
+    shape->p2_2 = {-100000, 50, -1};
+    shape->p[3] = {10, 10, -1};
+    EXPECT_FALSE(walk_heel_ring(*shape).reached);
+    EXPECT_EQ(count_set(shape->outline_map), 0);
 }
 
 TEST_F(Outline, ToeWalkFollowsTheFootEdgeAndDrawsItsEnd) {
@@ -216,39 +221,27 @@ TEST_F(Outline, ToeWalkFollowsTheFootEdgeAndDrawsItsEnd) {
     EXPECT_EQ(at(shape->edge_map, 30, 40), 0);  // a corner
 }
 
-TEST_F(Outline, WalksFromPointsOffTheBitmapDoNothing) {
-    std::memset(shape->ring_map, 255, SHAPE_PIXELS);
-    shape->p2_2 = {-100000, 50, -1};
-    shape->p[3] = {10, 10, -1};
-    const WalkResult r = walk_heel_ring(*shape);
-    EXPECT_FALSE(r.reached);
-    EXPECT_EQ(count_set(shape->outline_map), 0);
-}
-
 // ---- gap closing and filling ----------------------------------------------------
 
-TEST_F(Outline, OnePixelGapIsBridged) {
+// The inside of a closed box is the box itself; a box with one-pixel gaps
+// leaks until the outline is dilated.
+TEST_F(Outline, InsideMaskOfABoxAndOnePixelGapsBridged) {
     draw_box(shape->outline_map, 30, 40, 89, 239);
+    fill_inside_mask(*shape);
+    Bitmap expected = blank();
+    fill_rect(expected, 30, 40, 89, 239, 10);
+    EXPECT_EQ(Bitmap(shape->inside_mask, shape->inside_mask + SHAPE_PIXELS), expected);
     shape->outline_map[150 * 150 + 30] = 0;    // gap in the left side
     shape->outline_map[239 * 150 + 60] = 0;    // gap in the top
     int held = 0;
     fill_inside_mask(*shape);
     EXPECT_GT(regions(shape->inside_mask, 10, 60, 100, &held), 1);  // the row scans leak in
-
     dilate_outline(*shape);
     EXPECT_TRUE(rows_hold_span_boundaries(shape->outline_map));
     EXPECT_EQ(Bitmap(shape->outline_work, shape->outline_work + SHAPE_PIXELS), outline_of(*shape));
     fill_inside_mask(*shape);
     EXPECT_EQ(regions(shape->inside_mask, 10, 60, 100, &held), 1);
     EXPECT_GE(held, 58 * 198);
-}
-
-TEST_F(Outline, InsideMaskOfABoxIsTheBoxItself) {
-    draw_box(shape->outline_map, 30, 40, 89, 239);
-    fill_inside_mask(*shape);
-    Bitmap expected = blank();
-    fill_rect(expected, 30, 40, 89, 239, 10);
-    EXPECT_EQ(Bitmap(shape->inside_mask, shape->inside_mask + SHAPE_PIXELS), expected);
 }
 
 TEST_F(Outline, RowSpansFillAndBoundaryKeeps) {
@@ -263,16 +256,26 @@ TEST_F(Outline, RowSpansFillAndBoundaryKeeps) {
 
 // ---- the whole build ---------------------------------------------------------
 
-TEST_F(Outline, RunningTwiceGivesTheSameOutline) {
+// A left foot's build says so first, draws its five arcs and no contour
+// failure; built again it gives the same outline, mask and model.
+TEST_F(Outline, ConsoleLinesOfABuildAndRunningTwiceGivesTheSameOutline) {
     footsamples::DrawnFoot p;
+    p.left = true;
     Bitmap foot = footsamples::drawn_foot(p);
     foot[200 * 150 + 10] = 77;  // a speck the first run removes from the caller's bitmap
     Mesh first, second;
     testing::internal::CaptureStdout();
     build_insole_outline(*shape, foot.data(), first);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("LEFT !\nx range ", 0), 0u) << out;
+    size_t arcs = 0;
+    for (size_t at = out.find("p_tmp "); at != std::string::npos; at = out.find("p_tmp ", at + 1)) ++arcs;
+    EXPECT_EQ(arcs, 5u);
+    EXPECT_EQ(out.find("contour failure"), std::string::npos);
     const Bitmap outline = outline_of(*shape);
     const Bitmap inside(shape->inside_mask, shape->inside_mask + SHAPE_PIXELS);
     const Bitmap after_first = foot;
+    testing::internal::CaptureStdout();
     build_insole_outline(*shape, foot.data(), second);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(foot[200 * 150 + 10], 0);
@@ -281,21 +284,6 @@ TEST_F(Outline, RunningTwiceGivesTheSameOutline) {
     EXPECT_EQ(Bitmap(shape->inside_mask, shape->inside_mask + SHAPE_PIXELS), inside);
     ASSERT_EQ(first.size(), second.size());
     EXPECT_EQ(std::memcmp(first.data(), second.data(), first.size() * sizeof(MeshTriangle)), 0);
-}
-
-TEST_F(Outline, ConsoleLinesOfABuild) {
-    footsamples::DrawnFoot p;
-    p.left = true;
-    Bitmap foot = footsamples::drawn_foot(p);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_outline(*shape, foot.data(), model);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.rfind("LEFT !\nx range ", 0), 0u) << out;
-    size_t arcs = 0;
-    for (size_t at = out.find("p_tmp "); at != std::string::npos; at = out.find("p_tmp ", at + 1)) ++arcs;
-    EXPECT_EQ(arcs, 5u);
-    EXPECT_EQ(out.find("contour failure"), std::string::npos);
 }
 
 TEST_F(Outline, DegenerateFeetStayInBoundsAndLeaveNoNaN) {
