@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/insole_shape.h"
 #include "tests/engine/insole_test_support.h"
@@ -64,27 +65,19 @@ Bitmap foot_heavy_on(bool right_side) {
 }
 }  // namespace
 
-TEST_F(FootRanges, ToeThirdHeavierOnTheRightIsALeftFoot) {
-    const Bitmap left = foot_heavy_on(true);
-    EXPECT_EQ(decide_side(*shape, left.data()), 1);
-    EXPECT_EQ(shape->is_left, 1);
-    const Bitmap right = foot_heavy_on(false);
-    EXPECT_EQ(decide_side(*shape, right.data()), 0);
-    EXPECT_EQ(shape->is_left, 0);
-}
-
-TEST_F(FootRanges, OnlyTheToeThirdCounts) {
-    // Heavy on the left below the toe third, heavy on the right within it.
+// Heavier on the right in the toe third is a left foot, whatever lies
+// below it; a toe third of one column, or no foot at all, is a right one.
+TEST_F(FootRanges, SideIsDecidedByTheToeThirdOnly) {
     Bitmap b = foot_heavy_on(true);
-    fill_rect(b, 20, 30, 39, 160);
     EXPECT_EQ(decide_side(*shape, b.data()), 1);
-}
-
-TEST_F(FootRanges, SingleColumnToeThirdAndEmptyBitmapAreRight) {
-    Bitmap b = blank();
+    EXPECT_EQ(shape->is_left, 1);
+    EXPECT_EQ(decide_side(*shape, foot_heavy_on(false).data()), 0);
+    EXPECT_EQ(shape->is_left, 0);
+    fill_rect(b, 20, 30, 39, 160);  // heavy on the left below the toe third
+    EXPECT_EQ(decide_side(*shape, b.data()), 1);
+    b = blank();
     fill_rect(b, 40, 30, 100, 150);
     fill_rect(b, 90, 151, 90, 239);
-    shape->is_left = 1;
     EXPECT_EQ(decide_side(*shape, b.data()), 0);
     shape->is_left = 1;
     EXPECT_EQ(decide_side(*shape, blank().data()), 0);
@@ -103,14 +96,19 @@ void prepare_rect_foot(InsoleShape& s, bool left) {
 }
 }  // namespace
 
-TEST_F(FootRanges, KeyPointsOfARightFoot) {
+// A rectangle foot 80 wide and 280 long from row 20: rows by the length,
+// pulls g = 0.0822 * 80 * 0.5 = 3.288 and w = 0.14 * 80 = 11.2 (none with
+// the second base-plate parameter 0), mirrored for a left foot.
+TEST_F(FootRanges, KeyPointsOfARightAndALeftFoot) {
     store.set_value(va_bm_para_1, 0);
-    shape->LINE_PCT[0] = 0.14f;
-    prepare_rect_foot(*shape, false);
-    testing::internal::CaptureStdout();
-    place_shape_points(*shape);
-    const std::string out = testing::internal::GetCapturedStdout();
-    // L = 280, y0 = 20.
+    auto place = [&](bool left, float pct) {
+        shape->LINE_PCT[0] = pct;
+        prepare_rect_foot(*shape, left);
+        testing::internal::CaptureStdout();
+        place_shape_points(*shape);
+        return testing::internal::GetCapturedStdout();
+    };
+    EXPECT_EQ(place(false, 0.14f), "p0_1.y 193 p0_2.y 174\np2_1.y 81 p2_2.y 62 p[2] 69\n");
     EXPECT_EQ(shape->p[0].y, 181);  // 280 * 0.5775 + 20 = 181.7
     EXPECT_EQ(shape->p[1].y, 115);  // 115.9
     EXPECT_EQ(shape->p[2].y, 69);
@@ -120,42 +118,13 @@ TEST_F(FootRanges, KeyPointsOfARightFoot) {
     EXPECT_EQ(shape->p0_2.y, 174);
     EXPECT_EQ(shape->p2_1.y, 81);
     EXPECT_EQ(shape->p2_2.y, 62);
-    EXPECT_EQ(out, "p0_1.y 193 p0_2.y 174\np2_1.y 81 p2_2.y 62 p[2] 69\n");
-    // g = 0.0822 * 80 * 0.5 = 3.288, w = 0.14 * 80 = 11.2
-    EXPECT_EQ(shape->p0_1.x, 30);
-    EXPECT_EQ(shape->p0_2.x, 33);
-    EXPECT_EQ(shape->p2_1.x, 33);
-    EXPECT_EQ(shape->p2_2.x, 30);
-    EXPECT_EQ(shape->p[0].x, 30);
-    EXPECT_EQ(shape->p[1].x, 41);
-    EXPECT_EQ(shape->p[2].x, 30);
-    EXPECT_EQ(shape->p[3].x, 109);
-    EXPECT_EQ(shape->p[4].x, 109);
-}
-
-TEST_F(FootRanges, KeyPointsOfALeftFootAreMirrored) {
-    store.set_value(va_bm_para_1, 0);
-    shape->LINE_PCT[0] = 0.14f;
-    prepare_rect_foot(*shape, true);
-    testing::internal::CaptureStdout();
-    place_shape_points(*shape);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(shape->p0_1.x, 109);
-    EXPECT_EQ(shape->p0_2.x, 105);  // 109 - 3.288 = 105.7
-    EXPECT_EQ(shape->p2_1.x, 105);
-    EXPECT_EQ(shape->p2_2.x, 109);
-    EXPECT_EQ(shape->p[1].x, 97);   // 109 - 11.2 = 97.8
-    EXPECT_EQ(shape->p[3].x, 30);
-    EXPECT_EQ(shape->p[4].x, 30);
-}
-
-TEST_F(FootRanges, NoArchPullWhenTheSecondBasePlateParameterIsZero) {
-    store.set_value(va_bm_para_1, 0);
-    shape->LINE_PCT[0] = 0.0f;
-    prepare_rect_foot(*shape, false);
-    testing::internal::CaptureStdout();
-    place_shape_points(*shape);
-    testing::internal::GetCapturedStdout();
+    const int right[] = {shape->p0_1.x, shape->p0_2.x, shape->p2_1.x, shape->p2_2.x, shape->p[0].x,
+                         shape->p[1].x, shape->p[2].x, shape->p[3].x, shape->p[4].x};
+    EXPECT_EQ(std::vector<int>(right, right + 9), (std::vector<int>{30, 33, 33, 30, 30, 41, 30, 109, 109}));
+    place(true, 0.14f);
+    const int left[] = {shape->p0_1.x, shape->p0_2.x, shape->p2_1.x, shape->p2_2.x, shape->p[1].x, shape->p[3].x, shape->p[4].x};
+    EXPECT_EQ(std::vector<int>(left, left + 7), (std::vector<int>{109, 105, 105, 109, 97, 30, 30}));  // 105.7, 97.8
+    place(false, 0);
     EXPECT_EQ(shape->p[1].x, 30);
 }
 
