@@ -57,33 +57,28 @@ TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
     for (const ShapePoint& p : shape->bottom_contour) EXPECT_NE(p.link, -1);
 }
 
-TEST_F(InsoleMesh, RegionTouchingTheBorderIsTracedInsideIt) {
+// A region touching the bitmap's border is traced inside it from three
+// quarters up, or from the row given; a row without edge is a failure.
+TEST_F(InsoleMesh, ContourTracedInsideTheBorderFromItsStartRow) {
     fill_rect(shape->foot_map, 0, 0, 40, 100, 20);
-    std::vector<float> map(SHAPE_PIXELS);
-    for (int i = 0; i < SHAPE_PIXELS; ++i) map[i] = shape->foot_map[i];
+    const std::vector<float> map(shape->foot_map, shape->foot_map + SHAPE_PIXELS);
     std::vector<ShapePoint> c;
     EXPECT_TRUE(trace_contour(c, map.data(), 0));
     ASSERT_FALSE(c.empty());
     EXPECT_EQ(c[0].x, 1);
     EXPECT_EQ(c[0].y, 75);  // rows 1..100 hold edge pixels
-    for (const ShapePoint& p : c) {
-        EXPECT_GE(p.x, 1);
-        EXPECT_GE(p.y, 1);
-    }
+    for (const ShapePoint& p : c) EXPECT_TRUE(p.x >= 1 && p.y >= 1) << p.x << "," << p.y;
     EXPECT_TRUE(closed_and_simple(c));
-}
-
-TEST_F(InsoleMesh, GivenStartRowIsUsed) {
+    std::memset(shape->foot_map, 0, SHAPE_PIXELS);
     fill_rect(shape->foot_map, 20, 20, 60, 200, 20);
-    std::vector<float> map(SHAPE_PIXELS);
-    for (int i = 0; i < SHAPE_PIXELS; ++i) map[i] = shape->foot_map[i];
-    std::vector<ShapePoint> c;
-    EXPECT_TRUE(trace_contour(c, map.data(), 50));
+    const std::vector<float> inner(shape->foot_map, shape->foot_map + SHAPE_PIXELS);
+    c.clear();
+    EXPECT_TRUE(trace_contour(c, inner.data(), 50));
     EXPECT_EQ(c[0].x, 20);
     EXPECT_EQ(c[0].y, 50);
     std::vector<ShapePoint> none;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(trace_contour(none, map.data(), 300));  // a row without edge
+    EXPECT_FALSE(trace_contour(none, inner.data(), 300));  // a row without edge
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "contour failure~~~\n");
     ASSERT_EQ(none.size(), 1u);
     EXPECT_EQ(none[0].x, 0);
@@ -156,27 +151,22 @@ TEST_F(InsoleMesh, FootOverASplitInsoleBridgesTheGap) {
 }
 
 // A speck of foot outside the insole, on the row the tracer starts from:
-// the wall goes round the insole, not from the speck across it.
-TEST_F(InsoleMesh, FootSpeckOutsideTheInsoleIsLeftOut) {
+// the wall goes round the insole, not from the speck across it. A deep slot
+// in the insole under a whole foot: the wall's bottom index, moving only
+// forward, would stop at the slot's mouth and fan every later top point to
+// it; the model keeps its wall at the rim instead.
+TEST_F(InsoleMesh, FootSpeckOutsideTheInsoleAndSlotInItKeepTheWallAtTheRim) {
     fill_rect(shape->foot_map, 40, 40, 89, 239, 50);
     fill_rect(shape->foot_map, 30, 187, 33, 192, 50);  // start row trunc(199 * 0.75 + 40) = 189
     fill_rect(shape->inside_mask, 40, 40, 89, 239, 10);
-    Mesh model = built_model(*shape);
     int walls = 0;
+    Mesh model = built_model(*shape);
     EXPECT_LE(widest_wall(model, &walls), 1.5f);
     for (const MeshTriangle& t : model) EXPECT_TRUE(t.a.x >= 40 && t.b.x >= 40 && t.c.x >= 40);
-}
-
-// A deep slot in the insole under a whole foot: the wall's bottom index,
-// moving only forward, would stop at the slot's mouth and fan every later
-// top point to it; the model keeps its wall at the rim instead.
-TEST_F(InsoleMesh, SlotInTheInsoleKeepsTheWallAtTheRim) {
     fill_rect(shape->foot_map, 30, 40, 89, 300, 50);
     fill_rect(shape->inside_mask, 30, 40, 89, 300, 10);
     fill_rect(shape->inside_mask, 58, 200, 60, 300, 0);
-    Mesh model = built_model(*shape);
-    int walls = 0;
-    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+    EXPECT_LE(widest_wall(built_model(*shape), &walls), 1.5f);
 }
 
 // A hole in the foot inside the insole would leave the design's top open
@@ -304,7 +294,7 @@ TEST_F(InsoleMesh, SideWallLinksEachTopStepToTheNearestBottomPoint) {
     }
 }
 
-TEST_F(InsoleMesh, SideWallFirstProbeMovesAlongADiagonalStep) {
+TEST_F(InsoleMesh, SideWallFirstProbeMovesAlongADiagonalStepAndEmptyListsAddNothing) {
     shape->top_contour = {{10, 10, -1}};
     shape->bottom_contour = {{10, 10, -1}, {11, 11, -1}, {30, 30, -1}};
     Mesh model;
@@ -317,11 +307,9 @@ TEST_F(InsoleMesh, SideWallFirstProbeMovesAlongADiagonalStep) {
     EXPECT_EQ(shape->bottom_contour[2].link, 0);
     EXPECT_TRUE(same(model[1].a, 11, 11, -2));
     EXPECT_TRUE(same(model[1].c, 30, 30, -2));
-}
-
-TEST_F(InsoleMesh, SideWallWithAnEmptyListAddsNothing) {
-    shape->bottom_contour = {{10, 10, -1}};
-    Mesh model;
+    // With an empty list, nothing.
+    model.clear();
+    shape->top_contour.clear();
     stitch_side_wall(*shape, model);
     EXPECT_TRUE(model.empty());
     shape->top_contour = {{10, 10, -1}};
