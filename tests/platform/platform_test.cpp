@@ -217,24 +217,17 @@ TEST(InternetCheck, ConnectsOnlyWhereSomethingListensWithinItsTimeNameLookupIncl
     close(listener);
 }
 
+// A hidden window is not found: see the unmapped ones below.
 TEST(Windows, FoundAndRaisedByExactTitle) {
     if (!getenv("DISPLAY")) GTEST_SKIP() << "no display";
     Fl_Window win(200, 100, "Strandel");
-    Fl_Window probe(200, 100, "platform probe window");
     win.show();
-    probe.show();
     for (int i = 0; i < 50; ++i) Fl::wait(0.02);
     platform::WindowHandle h = platform::find_window("Strandel");
     ASSERT_NE(h, 0u);
     EXPECT_TRUE(platform::raise_window(h));
     EXPECT_EQ(platform::find_window("Strande"), 0u);
     EXPECT_EQ(platform::find_window("Strandel2"), 0u);
-    ASSERT_NE(platform::find_window("platform probe window"), 0u);
-    // A hidden window is no longer found (another test may show its own
-    // "Strandel" at the same time, so the probe stands in for this check).
-    probe.hide();
-    for (int i = 0; i < 20; ++i) Fl::wait(0.02);
-    EXPECT_EQ(platform::find_window("platform probe window"), 0u);
     win.hide();
 }
 

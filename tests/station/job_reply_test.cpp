@@ -181,17 +181,15 @@ TEST(JobPlan, HandOffAndCancelFiles) {
 }
 
 TEST(InsoleReply, ResultCodeMustBeTheText200) {
-    std::string problem;
-    EXPECT_TRUE(station::accept_insole_reply(R"({"resultCode":"200","ldata":[1,2]})", problem));
-    EXPECT_TRUE(station::accept_insole_reply(R"({"RESULTCODE":"200"})", problem));
-    EXPECT_FALSE(station::accept_insole_reply(R"({"resultCode":"404"})", problem));
-    EXPECT_TRUE(problem.empty());
-    EXPECT_FALSE(station::accept_insole_reply(R"({"resultCode":200})", problem));
-    EXPECT_EQ(problem, "key \"resultCode\" is not a text");
-    EXPECT_FALSE(station::accept_insole_reply("not json", problem));
-    EXPECT_EQ(problem, "not a JSON object");
-    EXPECT_FALSE(station::accept_insole_reply("{}", problem));
-    EXPECT_EQ(problem, "missing key \"resultCode\"");
+    const char* cases[][3] = {  // reply, accepted ("y"), problem
+        {R"({"resultCode":"200","ldata":[1,2]})", "y", ""}, {R"({"RESULTCODE":"200"})", "y", ""},
+        {R"({"resultCode":"404"})", "", ""}, {R"({"resultCode":200})", "", "key \"resultCode\" is not a text"},
+        {"not json", "", "not a JSON object"}, {"{}", "", "missing key \"resultCode\""}};
+    for (const auto& c : cases) {
+        std::string problem;
+        EXPECT_EQ(station::accept_insole_reply(c[0], problem), *c[1] == 'y') << c[0];
+        EXPECT_EQ(problem, c[2]) << c[0];
+    }
 }
 
 TEST(InsoleReply, StoredTextEndsAtNulWithCrLfLines) {

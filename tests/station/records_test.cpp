@@ -18,12 +18,9 @@ using stationtest::names_in;
 using stationtest::write_all;
 
 TEST(RecordNames, MarkerNeedsSomethingAfterIt) {
-    EXPECT_EQ(find_gcode_marker("A12_36-L.gcode.1"), 8);
-    EXPECT_EQ(find_gcode_marker("A12_36-L.gcode."), -1);
-    EXPECT_EQ(find_gcode_marker(".gcode.x"), 0);
-    EXPECT_EQ(find_gcode_marker(".gcode."), -1);
-    EXPECT_EQ(find_gcode_marker(""), -1);
-    EXPECT_EQ(find_gcode_marker("a.gcode.b.gcode.c"), 1);
+    const std::pair<const char*, int> cases[] = {{"A12_36-L.gcode.1", 8}, {"A12_36-L.gcode.", -1}, {".gcode.x", 0},
+                                                 {".gcode.", -1}, {"", -1}, {"a.gcode.b.gcode.c", 1}};
+    for (const auto& c : cases) EXPECT_EQ(find_gcode_marker(c.first), c.second) << c.first;
 }
 
 TEST(RecordNames, PartsAreCutAtTheFirstSeparators) {

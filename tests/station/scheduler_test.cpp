@@ -35,7 +35,9 @@ protected:
     size_t calls(const std::string& path) { return service->count(path); }
 };
 
-TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200) {
+// The job endpoint is asked on every tick until its first 200, and then
+// never again; the reply's sleep paces the insole-data calls.
+TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200AndSleepPacesInsoleDataCalls) {
     online_server();
     service->set_default(kJob, answer(200, R"({"resultCode":500})"));
     for (int i = 0; i < 3; ++i) tick();
@@ -43,17 +45,6 @@ TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200) {
     EXPECT_FALSE(state->insole_mode);
     EXPECT_NEAR(ui.net_countdown, 17.0, 0.05) << "the poll watch restarts on every call";
 
-    service->push(kJob, answer(200, R"({"resultCode":200,"sleep":3,"printid":0})"));
-    tick();
-    EXPECT_EQ(calls(kJob), 4u);
-    EXPECT_TRUE(state->insole_mode);
-    for (int i = 0; i < 10; ++i) tick();
-    EXPECT_EQ(calls(kJob), 4u) << "the job endpoint is not asked again";
-    EXPECT_EQ(calls(kInsole), 0u);
-}
-
-TEST_F(Scheduler, SleepPacesInsoleDataCalls) {
-    online_server();
     service->push(kJob, answer(200, R"({"resultCode":200,"sleep":3,"printid":0})"));
     service->set_default(kInsole, answer(200, R"({"resultCode":"404"})"));
     tick();
@@ -67,7 +58,7 @@ TEST_F(Scheduler, SleepPacesInsoleDataCalls) {
     EXPECT_EQ(calls(kInsole), 1u);
     tick(600);
     EXPECT_EQ(calls(kInsole), 2u);
-    EXPECT_EQ(calls(kJob), 1u);
+    EXPECT_EQ(calls(kJob), 4u) << "the job endpoint is not asked again";
 }
 
 // Offline no call is made, yet the file cycle runs; insole/ deleted while
