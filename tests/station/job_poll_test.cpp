@@ -97,8 +97,6 @@ TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
     EXPECT_EQ(service->count("/Mirel/s/r.gcode"), 0u);
     EXPECT_FALSE(common::file_exists(files + "/A1_iRight.gcode"));
     state->pending.clear();
-
-    service->clear_requests();
     ui.lines.clear();
     service->push(kJobPath, answer(200, slipper_reply(31)));
     service->set_default("/Mirel/s/l.gcode", answer(200, "left"));

@@ -11,23 +11,8 @@ using station::JobKind;
 using station::JobReply;
 using station::ReplyVerdict;
 
-const char* kInsoleJob =
-    R"({"resultCode":200,"token":"tk","sdate":"2026-01-01","edate":"2026-12-31","sleep":5,"printid":31,)"
-    R"("type":"A001","bmpfile":"orders/A1_7.bmp","mobile":"0912","left":"L 1 2","right":"R 3 4","btoken":"x"})";
-
 ReplyVerdict parse(const std::string& body, JobReply& r, std::string& problem) {
     return station::parse_job_reply(body, r, problem);
-}
-
-TEST(JobReply, InsoleJobIsReadWhole) {
-    JobReply r;
-    std::string problem;
-    ASSERT_EQ(parse(kInsoleJob, r, problem), ReplyVerdict::accepted) << problem;
-    EXPECT_EQ(r.sleep, 5);
-    EXPECT_EQ(r.printid, 31);
-    EXPECT_EQ(r.kind, JobKind::insole);
-    EXPECT_EQ(r.left, "L 1 2");
-    EXPECT_EQ(r.mobile, "0912");
 }
 
 // The result code must be the number 200; broken replies are dropped with the reason.
