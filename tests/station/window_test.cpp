@@ -50,9 +50,9 @@ TEST_F(ServerWindowTest, WidgetsAsLaidOut) {
 
 // An unknown stored variant is the first.
 TEST_F(ServerWindowTest, StoredVariantSelectsTheItemButNotTheTitle) {
-    for (const char* unknown : {"7", "junk"}) {
-        write_all(root + "/v.txt", unknown);
-        EXPECT_EQ(station::read_version_index(root + "/v.txt"), 0) << unknown;
+    for (const auto& c : {std::make_pair("7", 0), std::make_pair("junk", 0), std::make_pair("2", 2)}) {
+        write_all(root + "/v.txt", c.first);
+        EXPECT_EQ(station::read_version_index(root + "/v.txt"), c.second) << c.first;
     }
     write_all(root + "/sl_version.txt", "1\n");
     sw = station::build_server_window(root + "/sl_version.txt");
