@@ -19,10 +19,6 @@ namespace {
 // program prints it (the suffix "_iRight.gcode" fills its 128-byte paths).
 const std::string kMobile = "0912345678" + std::string(common::kMaxJobNameBytes - 10, '5');
 
-std::string tail(const std::string& text, size_t n = 6000) {
-    return text.size() > n ? text.substr(text.size() - n) : text;
-}
-
 TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     if (!station_display().ok()) GTEST_SKIP() << "no Xvfb";
     ProcessWatch watch;
@@ -98,10 +94,6 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     EXPECT_TRUE(end.clean()) << "Hostlet " << end.how() << "\n" << tail(slurp(log));
     if (std::getenv("STATION_E2E_VERBOSE")) std::printf("%s\n", slurp(log).c_str());
 }
-
-}  // namespace
-
-namespace {
 
 // An image still being written when the path program takes up its list is
 // left in place with a console line and no G-code; once whole it is a job.

@@ -41,6 +41,11 @@ namespace fs = std::filesystem;
 using testsupport::put;
 using testsupport::slurp;
 
+// The end of a log, enough to see why a wait ran out.
+inline std::string tail(const std::string& text, size_t n = 6000) {
+    return text.size() > n ? text.substr(text.size() - n) : text;
+}
+
 // Polls `done` every 100 ms for at most `seconds`.
 inline bool wait_until(const std::function<bool()>& done, double seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);

@@ -13,10 +13,6 @@ using testsupport::answer;
 
 namespace {
 
-std::string tail(const std::string& text, size_t n = 6000) {
-    return text.size() > n ? text.substr(text.size() - n) : text;
-}
-
 class StationJob : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -29,12 +25,7 @@ protected:
         log = st.root + "/hostlet.log";
     }
     void TearDown() override {
-        if (hostlet > 0) {
-            if (!watch.wait(hostlet, 0)) {
-                kill(hostlet, SIGKILL);
-                watch.wait(hostlet, 10);
-            }
-        }
+        if (hostlet > 0 && !watch.wait(hostlet, 0)) kill(hostlet, SIGKILL), watch.wait(hostlet, 10);
     }
     void start() {
         hostlet = start_hostlet(st, log);

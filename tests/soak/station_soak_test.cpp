@@ -34,11 +34,6 @@ double env_seconds(const char* name, double fallback) {
 
 double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
-FakeResponse slow(const std::string& body, int ms) {
-    FakeResponse r = answer(200, body);
-    r.delay_ms = ms;
-    return r;
-}
 FakeResponse dropped(const std::string& body, size_t keep) {
     FakeResponse r = answer(200, body);
     r.truncate_at = keep;
@@ -126,7 +121,7 @@ private:
         expect_body_.clear();
         // A fault on the job reply first: the next tick asks again.
         switch (run_ % 4) {
-        case 1: svc_.push(kJobPath, slow(no_job(30), 2500)), ++f.slow; break;
+        case 1: svc_.push(kJobPath, answer(200, no_job(30), 2500)), ++f.slow; break;
         case 2: svc_.push(kJobPath, dropped(job_reply(1, "C1", "x", "x", "", 30), 20)), ++f.dropped; break;
         case 3: svc_.push(kJobPath, answer(500, "oops")), ++f.server_error; break;
         default: break;
@@ -228,7 +223,7 @@ TEST(StationSoak, WholeStationUnderLoadAndFaults) {
 
     Faults faults;
     // Faults on the job endpoint before the first job goes through.
-    svc->push(kJobPath, slow(insole_job(1, "S0000", 4), 2500)), ++faults.slow;
+    svc->push(kJobPath, answer(200, insole_job(1, "S0000", 4), 2500)), ++faults.slow;
     svc->push(kJobPath, dropped(insole_job(1, "S0000", 4), 30)), ++faults.dropped;
     svc->push(kJobPath, answer(500, "error")), ++faults.server_error;
     svc->push(kJobPath, answer(200, "<html>busy</html>")), ++faults.not_json;
@@ -264,7 +259,7 @@ TEST(StationSoak, WholeStationUnderLoadAndFaults) {
     auto push_data = [&](const std::string& name, int fault) {
         size_t queued = 1;
         switch (fault % 5) {
-        case 1: svc->push(kInsolePath, slow(insole_data(name), 2500)), ++faults.slow; break;
+        case 1: svc->push(kInsolePath, answer(200, insole_data(name), 2500)), ++faults.slow; break;
         case 2: svc->push(kInsolePath, dropped(insole_data(name), 5)), ++faults.dropped; break;
         case 3: svc->push(kInsolePath, answer(500, "error")), ++faults.server_error; break;
         case 4: svc->push(kInsolePath, answer(200, "not json")), ++faults.not_json; break;
@@ -354,7 +349,7 @@ TEST(StationSoak, WholeStationUnderLoadAndFaults) {
             if (svc && record_seq % 7 == 3) svc->push(kRecordPath, answer(500, "error")), ++faults.server_error;
             if (svc && record_seq % 7 == 5)
                 svc->push(kRecordPath, dropped("{\"resultCode\":200}", 3)), ++faults.dropped;
-            if (svc && record_seq % 11 == 6) svc->push(kRecordPath, slow("{\"resultCode\":200}", 3000)), ++faults.slow;
+            if (svc && record_seq % 11 == 6) svc->push(kRecordPath, answer(200, "{\"resultCode\":200}", 3000)), ++faults.slow;
         }
 
         // A slow writer: half an image for 20 s, then the rest of it. No

@@ -35,7 +35,9 @@ protected:
     size_t calls(const std::string& path) { return service->count(path); }
 };
 
-TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200) {
+// The job endpoint is asked on every tick until its first 200, and then
+// never again; the reply's sleep paces the insole-data calls.
+TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200AndSleepPacesInsoleDataCalls) {
     online_server();
     service->set_default(kJob, answer(200, R"({"resultCode":500})"));
     for (int i = 0; i < 3; ++i) tick();
@@ -43,17 +45,6 @@ TEST_F(Scheduler, JobModeAsksEveryTickThenSwitchesOnFirst200) {
     EXPECT_FALSE(state->insole_mode);
     EXPECT_NEAR(ui.net_countdown, 17.0, 0.05) << "the poll watch restarts on every call";
 
-    service->push(kJob, answer(200, R"({"resultCode":200,"sleep":3,"printid":0})"));
-    tick();
-    EXPECT_EQ(calls(kJob), 4u);
-    EXPECT_TRUE(state->insole_mode);
-    for (int i = 0; i < 10; ++i) tick();
-    EXPECT_EQ(calls(kJob), 4u) << "the job endpoint is not asked again";
-    EXPECT_EQ(calls(kInsole), 0u);
-}
-
-TEST_F(Scheduler, SleepPacesInsoleDataCalls) {
-    online_server();
     service->push(kJob, answer(200, R"({"resultCode":200,"sleep":3,"printid":0})"));
     service->set_default(kInsole, answer(200, R"({"resultCode":"404"})"));
     tick();
@@ -67,22 +58,29 @@ TEST_F(Scheduler, SleepPacesInsoleDataCalls) {
     EXPECT_EQ(calls(kInsole), 1u);
     tick(600);
     EXPECT_EQ(calls(kInsole), 2u);
-    EXPECT_EQ(calls(kJob), 1u);
+    EXPECT_EQ(calls(kJob), 4u) << "the job endpoint is not asked again";
 }
 
-TEST_F(Scheduler, OfflineMakesNoCall) {
-    start_service();
-    write_conf("key_number = 1\nservice_url = " + service->base_url() + "\nca_file = " + service->cert_path() +
-               "\ncheck_url = https://127.0.0.1:1\n");
+// Offline no call is made, yet the file cycle runs; insole/ deleted while
+// the server runs is made again, with one line.
+TEST_F(Scheduler, OfflineMakesNoCallButRunsTheFileCycle) {
+    start_service("check_url = https://127.0.0.1:1\n");
     make_server();
     service->set_default(kJob, answer(200, R"({"resultCode":200,"sleep":0,"printid":0})"));
     EXPECT_FALSE(station::check_internet(*state));
     EXPECT_EQ(ui.net_status, "OFF");
+    write_all(files + "/output/readme.txt", "x");
+    ASSERT_EQ(rmdir(insole.c_str()), 0);
     for (int i = 0; i < 5; ++i) tick();
     tick(5100);  // a check is due and fails again
-    tick();
+    tick(8100);
+    tick(8100);
     EXPECT_TRUE(service->requests().empty());
     EXPECT_EQ(ui.net_countdown, -1) << "the countdown keeps its last value offline";
+    EXPECT_EQ(ui.lines, std::vector<std::string>{"Folder " + insole + " was missing: made again"});
+    EXPECT_TRUE(started.empty());
+    EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
+    EXPECT_FALSE(common::file_exists(files + "/output/readme.txt"));
 }
 
 TEST_F(Scheduler, InternetCheckEveryFiveSecondsStrictly) {
@@ -171,20 +169,6 @@ TEST_F(Scheduler, StrandelIsNotStartedBesideOneRunning) {
     end_holding_program("Strandel", root + "/hold");
     tick(8100);
     EXPECT_EQ(started.size(), 2u);
-}
-
-// insole/ deleted while the server runs is made again, with one line.
-TEST_F(Scheduler, NoImageStartsNothingAndRunsOffline) {
-    write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\n");
-    make_server();
-    write_all(files + "/output/readme.txt", "x");
-    ASSERT_EQ(rmdir(insole.c_str()), 0);
-    tick(8100);
-    tick(8100);
-    EXPECT_EQ(ui.lines, std::vector<std::string>{"Folder " + insole + " was missing: made again"});
-    EXPECT_TRUE(started.empty());
-    EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
-    EXPECT_FALSE(common::file_exists(files + "/output/readme.txt")) << "the file cycle runs offline too";
 }
 
 }  // namespace
