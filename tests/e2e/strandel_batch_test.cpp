@@ -374,19 +374,23 @@ constexpr int kOriginX[2] = {598, 604}, kOriginY[2] = {598, 630}, kExtrusion[2] 
 constexpr int kSpacing[2] = {660, 41}, kGetPath[2] = {871, 743}, kSavePath[2] = {955, 742};
 constexpr int kLayerSlider[2] = {400, 16}, kLoadBmp[2] = {760, 40};
 
-// The held window shows the hold in the strip under the views: red, with its text in white.
+// The held window shows the hold in the strip under the views: red, with
+// its text in white. Looked at for up to two seconds of frames.
 bool hold_is_shown(platform::WindowHandle win) {
-    int w = 0, h = 0;
-    wait_for_frame_at(win, 700, 800, 5);
-    const std::vector<uint8_t> rgb = grab_window(win, w, h);
-    if (w < 1470 || h < 826) return false;
-    int red = 0, all = 0;
-    for (int y = 780; y < 824; y += 3)
-        for (int x = 32; x < 1468; x += 7, ++all) {
-            const uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
-            red += p[0] > 200 && p[1] < 60 && p[2] < 60;
-        }
-    return red > all / 2;
+    for (int tries = 0; tries < 20; ++tries) {
+        int w = 0, h = 0;
+        wait_for_frame_at(win, 700, 800, 0.1);
+        const std::vector<uint8_t> rgb = grab_window(win, w, h);
+        if (w < 1470 || h < 826) continue;
+        int red = 0, all = 0;
+        for (int y = 780; y < 824; y += 3)
+            for (int x = 32; x < 1468; x += 7, ++all) {
+                const uint8_t* p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+                red += p[0] > 200 && p[1] < 60 && p[2] < 60;
+            }
+        if (red > all / 2) return true;
+    }
+    return false;
 }
 
 // The held batch, mended at the window: each value typed is taken only once

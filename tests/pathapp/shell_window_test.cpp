@@ -403,6 +403,25 @@ TEST_F(ShellWindows, HeldBatchSaysWhyOnceOnTheConsoleAndInTheWindow) {
     ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
 }
 
+// The batch makes other directories current; the operator's values still go
+// to the files where the program started.
+TEST_F(ShellWindows, ParameterFilesStayInTheStartDirectory) {
+    ASSERT_EQ(chdir(platform::insole_dir().c_str()), 0);
+    engine::params().set_value(engine::va_extrusion, 0.045);
+    on_param_changed(engine::va_extrusion);
+    engine::params().set_value(engine::origin_x, 150);
+    on_param_changed(engine::origin_x);
+    EXPECT_TRUE(fs::is_empty(platform::insole_dir()));
+    ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
+    EXPECT_EQ(slurp("va_extrusion.txt"), "0.045000");
+    EXPECT_EQ(slurp("origin_point.txt"), "150\n30\n1\n1\n");
+    fs::remove("va_extrusion.txt");
+    fs::remove("origin_point.txt");
+    engine::params().set_value(engine::va_extrusion, 0.1);
+    engine::params().set_value(engine::origin_x, 30);
+    image_view->origin_point[0] = 30;
+}
+
 TEST_F(ShellWindows, JobListIsReadDeletedAndStartsTheBatch) {
     const std::string list = platform::insole_dir() + "/Bmp_List.txt";
     put(list, "a.bmp\nb.bmp");
