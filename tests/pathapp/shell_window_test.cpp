@@ -375,53 +375,6 @@ TEST_F(ShellWindows, OriginFileIsFourNumbersInRangeOrRefused) {
     engine::params().set_value(engine::origin_y, 30);
 }
 
-// A held batch says why once, on the console and in the window (the title
-// stays), however many steps it waits; the note goes when the batch goes on.
-TEST_F(ShellWindows, HeldBatchSaysWhyOnceOnTheConsoleAndInTheWindow) {
-    GL_Display_Image& iv = *image_view;
-    snprintf(iv.bmp_list[0], BMP_NAME_SIZE, "%s", "held_iLeft.bmp");
-    iv.bmp_count = 2;  // the batch does not end with the missing image
-    iv.bmp_index = 0;
-    iv.batch_load_pending = iv.batch_job_running = 1;
-    captured([] { refuse_param_file("va_extrusion.txt", "holds 45, outside 0 to 10", 0.1); });
-    const std::string out = captured([] {
-        for (int i = 0; i < 5; ++i) view_3d->batch_load_step();
-    });
-    EXPECT_EQ(out, "va_extrusion.txt: holds 45, outside 0 to 10; no job is started, the images wait\n");
-    EXPECT_EQ(iv.bmp_index, 0);
-    ASSERT_NE(batch_hold_box, nullptr);
-    EXPECT_TRUE(batch_hold_box->visible());
-    EXPECT_STREQ(batch_hold_box->label(),
-                 "va_extrusion.txt: holds 45, outside 0 to 10\nno job is started, the images wait");
-    EXPECT_STREQ(main_window->label(), "Strandel");
-    clear_param_refusal("");
-    captured([] { view_3d->batch_load_step(); });
-    EXPECT_EQ(iv.bmp_index, 1);
-    EXPECT_FALSE(batch_hold_box->visible());
-    iv.batch_load_pending = iv.batch_job_running = 0;
-    iv.bmp_count = 0;
-    ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
-}
-
-// The batch makes other directories current; the operator's values still go
-// to the files where the program started.
-TEST_F(ShellWindows, ParameterFilesStayInTheStartDirectory) {
-    ASSERT_EQ(chdir(platform::insole_dir().c_str()), 0);
-    engine::params().set_value(engine::va_extrusion, 0.045);
-    on_param_changed(engine::va_extrusion);
-    engine::params().set_value(engine::origin_x, 150);
-    on_param_changed(engine::origin_x);
-    EXPECT_TRUE(fs::is_empty(platform::insole_dir()));
-    ASSERT_EQ(chdir((*tmp_ / "server").c_str()), 0);
-    EXPECT_EQ(slurp("va_extrusion.txt"), "0.045000");
-    EXPECT_EQ(slurp("origin_point.txt"), "150\n30\n1\n1\n");
-    fs::remove("va_extrusion.txt");
-    fs::remove("origin_point.txt");
-    engine::params().set_value(engine::va_extrusion, 0.1);
-    engine::params().set_value(engine::origin_x, 30);
-    image_view->origin_point[0] = 30;
-}
-
 TEST_F(ShellWindows, JobListIsReadDeletedAndStartsTheBatch) {
     const std::string list = platform::insole_dir() + "/Bmp_List.txt";
     put(list, "a.bmp\nb.bmp");
@@ -454,8 +407,20 @@ TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
     iv.bmp_count = 5;  // more to come: the batch does not end here
     iv.bmp_index = 0;
     iv.batch_load_pending = iv.batch_job_running = 1;
+    // Held: said once on the console and in the window (whose title stays), however many steps.
+    captured([] { refuse_param_file("va_extrusion.txt", "holds 45, outside 0 to 10", 0.1); });
+    const std::string held = captured([] {
+        for (int i = 0; i < 5; ++i) view_3d->batch_load_step();
+    });
+    EXPECT_EQ(held, "va_extrusion.txt: holds 45, outside 0 to 10; no job is started, the images wait\n");
+    EXPECT_EQ(iv.bmp_index, 0);
+    EXPECT_TRUE(batch_hold_box->visible());
+    EXPECT_STREQ(batch_hold_box->label(), "va_extrusion.txt: holds 45, outside 0 to 10\nno job is started, the images wait");
+    EXPECT_STREQ(main_window->label(), "Strandel");
+    clear_param_refusal("");
     testing::internal::CaptureStdout();
     view_3d->batch_load_step();
+    EXPECT_FALSE(batch_hold_box->visible());
     EXPECT_EQ(iv.bmp_index, 1);  // missing: skipped
     EXPECT_EQ(engine::pval(engine::va_x_offset), 10);
     EXPECT_EQ(iv.origin_point[0], ox + 10);
