@@ -27,7 +27,6 @@
 #include "job_spacing.h"
 #include "strandel_harness.h"
 #include "tests/engine/foot_samples.h"
-#include "tests/support/gcode_check.h"
 #include "tests/support/gl_context.h"
 
 namespace fs = std::filesystem;
@@ -353,6 +352,13 @@ TEST(StrandelBatch, HeldBatchIsMendedByTypingAndClicksCannotSpoilTheJob) {
             ASSERT_EQ(wait_exit(start_strandel(st.server, st.root, st.log), 200), 0) << slurp(st.log);
             EXPECT_GE(manager.mapped, 1);
             runs[0] = slurp(st.files + "/held_iRight.gcode");
+            expect_complete_gcode(st.files + "/held_iRight.gcode", st.server);
+            double z = 0;
+            for (size_t at = runs[0].find("\n\nG1 Z"); at != std::string::npos; at = runs[0].find("\n\nG1 Z", at + 1)) {
+                EXPECT_GT(std::atof(runs[0].c_str() + at + 6), z);
+                z = std::atof(runs[0].c_str() + at + 6);
+            }
+            EXPECT_GT(z, 10.0);
             continue;
         }
         ASSERT_EQ(origin, "150\n30\n1\n1\n");
@@ -400,25 +406,8 @@ TEST(StrandelBatch, HeldBatchIsMendedByTypingAndClicksCannotSpoilTheJob) {
         EXPECT_EQ(slurp(st.server + "/va_spacing.txt"), spacing);
         EXPECT_EQ(slurp(st.server + "/origin_point.txt"), origin);
         runs[1] = slurp(st.files + "/held_iRight.gcode");
-        // Layer by layer as the covered run: the same heights, places and feed of filament.
-        const std::string begin = slurp(st.server + "/tx_begin_area.txt"), end = slurp(st.server + "/tx_end_area.txt");
-        const testsupport::GcodeCheck got = testsupport::check_gcode(runs[1], begin, end);
-        const testsupport::GcodeCheck want = testsupport::check_gcode(runs[0], begin, end);
-        ASSERT_TRUE(got.ok() && want.ok()) << got.report() << want.report();
-        ASSERT_GT(want.layers.size(), 20u);
-        ASSERT_EQ(got.layers.size(), want.layers.size());
-        EXPECT_NEAR(got.min_x, want.min_x, 0.011);
-        EXPECT_NEAR(got.max_y, want.max_y, 0.011);
-        for (size_t i = 0; i < want.layers.size(); ++i) {
-            double e_got = 0, e_want = 0;
-            for (const auto& s : got.layers[i].stretches) e_got += s.e;
-            for (const auto& s : want.layers[i].stretches) e_want += s.e;
-            EXPECT_NEAR(e_got, e_want, 1e-4 * e_want + 0.002) << "layer " << i;
-            EXPECT_NEAR(got.layers[i].z, want.layers[i].z, 1e-6) << "layer " << i;
-            if (i) {
-                EXPECT_NEAR(want.layers[i].z - want.layers[i - 1].z, std::atof(spacing.c_str()), 1e-6);
-            }
-        }
+        // The engine takes the factor in single precision, as the file gives it: byte for byte.
+        EXPECT_EQ(runs[1], runs[0]);
     }
 }
 
