@@ -102,6 +102,8 @@ GL_Display_Image::GL_Display_Image(int x, int y, int w, int h, const char* label
         if (const std::string why = origin_refusal(o); !why.empty()) {
             // An origin no widget can show would put the insole off the bed.
             refuse_param_file(ORIGIN_POINT_FILE, why, origin_point[0]);
+            // The fields show the origin in force, which leaving one unedited keeps.
+            show_origin(origin_point);
         } else {
             origin_point[0] = o.x;
             origin_point[1] = o.y;
