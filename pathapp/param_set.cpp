@@ -354,8 +354,11 @@ std::string batch_param_blocker() {
 }
 
 void take_typed_values_when_finished() {
-    for (Fl_Widget* w : param_widgets)
+    for (Fl_Widget* w : param_widgets) {
         if (auto* field = dynamic_cast<Fl_Value_Input*>(w)) field->when(FL_WHEN_RELEASE | FL_WHEN_ENTER_KEY_ALWAYS);
+        // A slider likewise once it is let go, not at each step of a drag.
+        if (auto* slider = dynamic_cast<Fl_Slider*>(w)) slider->when(FL_WHEN_RELEASE);
+    }
 }
 
 // ---- callbacks ---------------------------------------------------------------------

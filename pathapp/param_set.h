@@ -63,7 +63,7 @@ std::string batch_param_blocker();
 
 // In a batch the jobs read the widgets: a value typed into a field is taken
 // once the operator has finished it (Enter, or leaving the field after an
-// edit), never half typed.
+// edit), never half typed; a slider's once it is let go.
 void take_typed_values_when_finished();
 
 // The store the engine reads through engine::params(); main installs it with
