@@ -249,7 +249,9 @@ namespace {
 struct Operator {
     Display* d = XOpenDisplay(nullptr);
     platform::WindowHandle win;
-    ~Operator() { XCloseDisplay(d); }
+    ~Operator() {
+        if (d) XCloseDisplay(d);
+    }
     void click(const int (&at)[2]) {
         int x = 0, y = 0;
         Window child;
