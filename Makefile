@@ -7,7 +7,7 @@ DEB_PACKAGES = cmake g++ make pkg-config libfltk1.3-dev libgl1-mesa-dev libglu1-
   libglew-dev freeglut3-dev libftgl-dev libfreeimage-dev libcurl4-openssl-dev libcjson-dev \
   libgtest-dev libfontconfig-dev libx11-dev xvfb xauth libgl1-mesa-dri fonts-wqy-zenhei \
   libcpp-httplib-dev libssl-dev openssl x11-utils clang libclang-rt-14-dev \
-  libxdamage-dev
+  libxdamage-dev libxtst-dev
 
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # Run under a virtual display when there is none.

@@ -50,10 +50,12 @@ GL_Display_3D::GL_Display_3D(int x, int y, int w, int h, const char* label) : Fl
     identity(centre_matrix);
     identity(zoom_matrix);
     Fl::add_timeout(REDRAW_INTERVAL, redraw_timer, this);
+    Fl::add_timeout(REDRAW_INTERVAL, step_timer, this);
 }
 
 GL_Display_3D::~GL_Display_3D() {
     Fl::remove_timeout(redraw_timer, this);
+    Fl::remove_timeout(step_timer, this);
     model.clear();
     model.shrink_to_fit();
 }
@@ -173,7 +175,7 @@ void GL_Display_3D::draw() {
         glDisable(GL_CULL_FACE);
         glClearIndex(0);
         glClearDepth(1.0);
-        if (!context_valid() || raster.fbo == 0) engine::init_framebuffer(raster);
+        ensure_framebuffer();
     }
     glClearColor(0.0f, 0.5f, 0.5f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -193,12 +195,33 @@ void GL_Display_3D::draw() {
     draw_cross_section();
     glPopMatrix();
     glDisable(GL_LIGHTING);
+}
 
+void GL_Display_3D::ensure_framebuffer() {
+    // Tried once for each context: a card without frame buffers says so once.
+    if (framebuffer_context == context()) return;
+    engine::init_framebuffer(raster);
+    framebuffer_context = context();
+}
+
+// X draws a window only once it has been exposed; the steps must not wait
+// for that, so they run on their own timer with the context made current.
+void step_timer(void* view) {
+    static_cast<GL_Display_3D*>(view)->run_steps();
+    Fl::repeat_timeout(REDRAW_INTERVAL, step_timer, view);
+}
+
+void GL_Display_3D::run_steps() {
+    if (!shown()) return;
+    make_current();
+    ensure_framebuffer();
+    glMatrixMode(GL_MODELVIEW);
+    capture_placement();
     if (image_view && image_view->batch_load_pending) {
         batch_load_step();
         // The loader set the model's box and turn and reset the centring; the
-        // layer step below measures the new model in this same frame, and
-        // must see all of it centred, as a hand load does a frame later.
+        // layer step below measures the new model in this same step, and
+        // must see all of it centred.
         capture_placement();
     }
     if (image_view && image_view->batch_slice_pending) batch_start_step();
@@ -248,10 +271,13 @@ void GL_Display_3D::batch_load_step() {
         if (why != batch_wait_said) {
             printf("%s; no job is started, the images wait\n", why.c_str());
             fflush(stdout);  // the program stays: the line must not wait in a buffer
+            // Nobody watches the console of a program the server starts.
+            show_batch_hold(why);
         }
         batch_wait_said = why;
         return;
     }
+    if (!batch_wait_said.empty()) show_batch_hold("");
     batch_wait_said.clear();
     const char* name = iv.bmp_list[iv.bmp_index];
     platform::change_dir("C:\\insole\\");

@@ -98,10 +98,12 @@ GL_Display_Image::GL_Display_Image(int x, int y, int w, int h, const char* label
     // Read by the same bounded reader as the other parameter files; a number
     // that cannot be read leaves its field and the ones after it.
     OriginPoint o;
-    if (read_origin_point_file(ORIGIN_POINT_FILE, o)) {
+    if (read_origin_point_file(param_path(ORIGIN_POINT_FILE), o)) {
         if (const std::string why = origin_refusal(o); !why.empty()) {
             // An origin no widget can show would put the insole off the bed.
             refuse_param_file(ORIGIN_POINT_FILE, why, origin_point[0]);
+            // The fields show the origin in force, which leaving one unedited keeps.
+            show_origin(origin_point);
         } else {
             origin_point[0] = o.x;
             origin_point[1] = o.y;
@@ -123,7 +125,7 @@ GL_Display_Image::~GL_Display_Image() {
 }
 
 bool GL_Display_Image::write_origin_file() const {
-    FILE* f = fopen("origin_point.txt", "w");
+    FILE* f = fopen(param_path(ORIGIN_POINT_FILE).c_str(), "w");
     if (!f) return false;
     fprintf(f, "%d\n%d\n%d\n%d\n", origin_point[0], origin_point[1], origin_extra[0], origin_extra[1]);
     fclose(f);

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
 
     build_windows();
     image_view->read_bmp_list();
-    batch_mode = image_view->bmp_count > 0;
+    if (image_view->bmp_count > 0) start_batch_mode();
     main_window->show(argc, argv);
     return Fl::run();
 }

@@ -1,6 +1,7 @@
 // The two windows of the path program, widget by widget in creation order,
 // the variant menu and the font that shows their Chinese labels.
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Choice.H>
@@ -14,12 +15,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/cjk_font.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
 #include "pathapp/param_set.h"
 #include "pathapp/views.h"
+#include "platform/platform.h"
 
 namespace pathapp {
 
@@ -32,6 +35,7 @@ GL_Display_3D* view_3d = nullptr;
 GL_Display_TEST* test_view = nullptr;
 Fl_Menu_Button* menu_version = nullptr;
 bool batch_mode = false;
+Fl_Box* batch_hold_box = nullptr;
 
 using engine::ParamId;
 
@@ -57,10 +61,13 @@ Fl_Widget* param(ParamId id, int x, int y, int w, int h) {
     return wd;
 }
 
+std::vector<Fl_Widget*> job_controls;  // made inactive for a batch (start_batch_mode)
+
 Fl_Button* button(int x, int y, int w, int h, const char* label, Fl_Callback* cb) {
     auto* b = new Fl_Button(x, y, w, h, label);
     b->labelsize(14);
     b->callback(cb);
+    if (cb != edit_cb && cb != save_para_cb) job_controls.push_back(b);
     return b;
 }
 
@@ -91,6 +98,7 @@ void build_adv_edit_window() {
 }  // namespace
 
 void build_windows() {
+    set_param_dir(platform::current_dir());
     engine::set_param_store(&widget_param_store());
     install_param_hooks();
     build_adv_edit_window();
@@ -225,8 +233,42 @@ void build_windows() {
     }
     menu_version->value(read_variant_file("./sl_version.txt"));
 
+    // The strip under the views, clear of every widget.
+    batch_hold_box = new Fl_Box(30, 779, 1440, 46);
+    batch_hold_box->box(FL_FLAT_BOX);
+    batch_hold_box->color(FL_RED);
+    batch_hold_box->labelcolor(FL_WHITE);
+    batch_hold_box->labelfont(FL_BOLD);
+    batch_hold_box->labelsize(16);
+    batch_hold_box->align(FL_ALIGN_INSIDE | FL_ALIGN_LEFT | FL_ALIGN_WRAP);
+    batch_hold_box->hide();
+
     main_window->set_non_modal();
     main_window->end();
+}
+
+// ---- batch mode -------------------------------------------------------------------------
+
+void start_batch_mode() {
+    batch_mode = true;
+    take_typed_values_when_finished();
+    for (Fl_Widget* w : job_controls) w->deactivate();
+    for (ParamId id : {engine::va_layer_index, engine::va_cut_plane})
+        if (param_widgets[id]) param_widgets[id]->deactivate();
+}
+
+void show_batch_hold(const std::string& why) {
+    if (!batch_hold_box) return;
+    if (why.empty()) {
+        batch_hold_box->hide();
+    } else {
+        // '@' would start a symbol in a label.
+        std::string text;
+        for (char c : why + "\nno job is started, the images wait") text += c == '@' ? "@@" : std::string(1, c);
+        batch_hold_box->copy_label(text.c_str());
+        batch_hold_box->show();
+    }
+    if (main_window) main_window->redraw();
 }
 
 // ---- variant menu -------------------------------------------------------------------

@@ -32,11 +32,11 @@ void load_and_mark(const std::function<void()>& loader, uint8_t mesh_model) {
 
 }  // namespace
 
-void save_parameters_json() { save_parameters_json_file(widget_param_store(), PARAMETERS_FILE); }
+void save_parameters_json() { save_parameters_json_file(widget_param_store(), param_path(PARAMETERS_FILE)); }
 
 // The widgets change without their callbacks: their files, the image view's
 // origin and the sample grid follow only when the operator touches them.
-void load_parameters_json() { load_parameters_json_file(widget_param_store(), PARAMETERS_FILE); }
+void load_parameters_json() { load_parameters_json_file(widget_param_store(), param_path(PARAMETERS_FILE)); }
 
 void rotate_z_90() { turn_about_z(90); }
 

@@ -95,6 +95,12 @@ public:
         return true;
     }
 
+    // Nothing but white space is left.
+    bool at_end() {
+        skip_space();
+        return pos_ >= size_;
+    }
+
 private:
     void skip_space() {
         while (pos_ < size_ && is_space(data_[pos_])) ++pos_;
@@ -131,6 +137,17 @@ bool read_whole_file(const std::string& path, std::string& out) {
 }
 
 std::string param_file_name(engine::ParamId id) { return std::string(engine::param_info(id).name) + ".txt"; }
+
+namespace {
+std::string g_param_dir;  // the program's start directory; empty: relative names
+}  // namespace
+
+void set_param_dir(const std::string& dir) { g_param_dir = dir; }
+
+std::string param_path(const std::string& file_name) {
+    if (g_param_dir.empty() || file_name.empty() || file_name[0] == '/') return file_name;
+    return g_param_dir + (g_param_dir.back() == '/' ? "" : "/") + file_name;
+}
 
 int trunc_to_int(double v) {
     if (std::isnan(v)) return 0;
@@ -267,7 +284,14 @@ OriginPoint parse_origin_point(const char* data, size_t size) {
     Scanner s(data, size);
     OriginPoint o;
     // A failed scan stops the rest, as a scan of the stream would.
-    if (s.scan_int(o.x) && s.scan_int(o.y) && s.scan_int(o.extra0)) s.scan_int(o.extra1);
+    int* fields[] = {&o.x, &o.y, &o.extra0, &o.extra1};
+    o.numbers = 0;
+    for (int* f : fields) {
+        if (!s.scan_int(*f)) break;
+        ++o.numbers;
+    }
+    // Four numbers and nothing after them but white space.
+    if (o.numbers == 4 && !s.at_end()) o.numbers = 5;
     return o;
 }
 
@@ -279,6 +303,7 @@ bool read_origin_point_file(const std::string& path, OriginPoint& out) {
 }
 
 std::string origin_refusal(const OriginPoint& o) {
+    if (o.numbers != 4) return "is not four whole numbers";
     OneValue v;
     v.number = true;
     v.value = o.x;

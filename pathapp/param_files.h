@@ -21,6 +21,14 @@ bool read_whole_file(const std::string& path, std::string& out);
 // "va_spacing" -> "va_spacing.txt"
 std::string param_file_name(engine::ParamId id);
 
+// Where the parameter files live: the directory current when the program
+// started (the server starts it in its own). The batch makes other
+// directories current, and the files must not follow it. Until set, names
+// stay relative.
+void set_param_dir(const std::string& dir);
+// The path of a parameter file (a bare name such as "va_spacing.txt").
+std::string param_path(const std::string& file_name);
+
 // Truncation toward zero, saturated at the int range (NaN gives 0).
 int trunc_to_int(double v);
 
@@ -69,17 +77,20 @@ bool write_point_spacing_file(const std::string& path, int point_space, int inte
 
 // ---- origin_point.txt -------------------------------------------------------
 // Four "%d" lines: origin x, origin y and two extra integers kept as read.
-// Values not in the file keep these defaults.
+// Values not in the file keep these defaults; `numbers` counts the integers
+// the file holds, and a file that is anything but four of them is refused.
 struct OriginPoint {
     int x = 30;
     int y = 30;
     int extra0 = 1;
     int extra1 = 1;
+    int numbers = 4;
 };
 extern const char* const ORIGIN_POINT_FILE;  // "origin_point.txt"
 OriginPoint parse_origin_point(const char* data, size_t size);
 bool read_origin_point_file(const std::string& path, OriginPoint& out);
-// Why the origin cannot be taken (x or y outside the widgets' -100 to 300); empty when it can.
+// Why the origin cannot be taken (not four numbers, x or y outside the
+// widgets' -100 to 300); empty when it can.
 std::string origin_refusal(const OriginPoint& o);
 std::string format_origin_point(const OriginPoint& o);
 bool write_origin_point_file(const std::string& path, const OriginPoint& o);

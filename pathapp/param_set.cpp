@@ -2,6 +2,7 @@
 // the widget-backed parameter store and every parameter callback.
 #include "pathapp/param_set.h"
 
+#include <FL/Fl.H>
 #include <FL/Fl_Check_Button.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Light_Button.H>
@@ -85,10 +86,10 @@ void write_param_file(ParamId id) {
     case ParamFile::D:
     case ParamFile::DF:
     case ParamFile::DN:
-        write_one_value_file(param_file_name(id), in.file, g_store.value(id));
+        write_one_value_file(param_path(param_file_name(id)), in.file, g_store.value(id));
         break;
     case ParamFile::TEXT:
-        write_text_file(param_file_name(id), g_store.text(id));
+        write_text_file(param_path(param_file_name(id)), g_store.text(id));
         break;
     default:
         break;
@@ -104,9 +105,9 @@ bool load_one_value(ParamId id) {
     std::string data;
     double lo = 0, hi = 0;
     const bool judged = param_read_limits(id, lo, hi);
-    if (!read_whole_file(file, data)) {
+    if (!read_whole_file(param_path(file), data)) {
         // There but not readable (too large, no permission): its value is unknown.
-        if (judged && common::file_exists(file)) refuse_param_file(file, "cannot be read", g_store.value(id));
+        if (judged && common::file_exists(param_path(file))) refuse_param_file(file, "cannot be read", g_store.value(id));
         return false;
     }
     const OneValue v = parse_one_value(data.data(), data.size(), in.file, in.blank, judged ? nullptr : file.c_str());
@@ -121,7 +122,6 @@ bool load_one_value(ParamId id) {
 
 // The file a parameter's value is stored in, for the refusal list.
 std::string stored_in(ParamId id) {
-    if (id == origin_x || id == origin_y) return ORIGIN_POINT_FILE;
     if (id == va_point_space) return POINT_SPACING_FILE;
     return param_file_name(id);
 }
@@ -156,25 +156,34 @@ void point_spacing_changed() {
 void save_point_spacing_state() {
     int point_space = trunc_to_int(g_store.value(va_point_space));
     int index = trunc_to_int(g_store.value(choice_interval));
-    write_point_spacing_file(POINT_SPACING_FILE, point_space, index);
+    write_point_spacing_file(param_path(POINT_SPACING_FILE), point_space, index);
     set_field<int32_t>(g_raster.saved_point_space, point_space);
     set_field<int32_t>(g_raster.saved_interval_index, index);
 }
 
+// The file is written whole from the image view's origin, so it is judged
+// whole: mending x of a file whose y was refused leaves it refused.
 void move_origin(ParamId id) {
     OriginPoint o;
     if (!g_hooks.get_origin || !g_hooks.get_origin(o)) return;
     int v = trunc_to_int(g_store.value(id));
     if (id == origin_x) o.x = v; else o.y = v;
     if (g_hooks.set_origin) g_hooks.set_origin(o);
-    write_origin_point_file(ORIGIN_POINT_FILE, o);
+    write_origin_point_file(param_path(ORIGIN_POINT_FILE), o);
+    clear_param_refusal(ORIGIN_POINT_FILE);
+    if (const std::string why = origin_refusal(o); !why.empty()) g_refused.push_back({ORIGIN_POINT_FILE, why});
 }
 
 void show_current_angle() {
     if (g_hooks.current_angle) g_store.set_value(out_current_angle, g_hooks.current_angle());
 }
 
-void param_cb(Fl_Widget*, void* data) { on_param_changed(static_cast<ParamId>(reinterpret_cast<intptr_t>(data))); }
+void param_cb(Fl_Widget* w, void* data) {
+    // A field taking finished values also reports being left without an edit.
+    auto* field = dynamic_cast<Fl_Value_Input*>(w);
+    if (field && (field->when() & FL_WHEN_ENTER_KEY) && Fl::event() == FL_UNFOCUS && !field->input.changed()) return;
+    on_param_changed(static_cast<ParamId>(reinterpret_cast<intptr_t>(data)));
+}
 
 // Parameters without a file whose change still does something.
 bool has_action(ParamId id) {
@@ -269,19 +278,19 @@ Fl_Widget* create_param_widget(ParamId id, int x, int y, int w, int h) {
         break;
     case ParamFile::TEXT: {
         std::string text;
-        if (read_text_file(param_file_name(id), text)) g_store.set_text(id, text);
+        if (read_text_file(param_path(param_file_name(id)), text)) g_store.set_text(id, text);
         break;
     }
     case ParamFile::SPECIAL:
         if (id == choice_interval) {
             made->deactivate();
             PointSpacing ps;
-            if (read_point_spacing_file(POINT_SPACING_FILE, ps)) g_store.set_value(id, ps.interval_index);
+            if (read_point_spacing_file(param_path(POINT_SPACING_FILE), ps)) g_store.set_value(id, ps.interval_index);
             set_field<int32_t>(g_raster.saved_interval_index, trunc_to_int(g_store.value(id)));
         } else if (id == va_point_space) {
             set_field<int32_t>(g_raster.saved_point_space, 3);
             PointSpacing ps;
-            if (read_point_spacing_file(POINT_SPACING_FILE, ps)) {
+            if (read_point_spacing_file(param_path(POINT_SPACING_FILE), ps)) {
                 OneValue v;
                 v.value = ps.point_space;
                 v.number = true;
@@ -310,7 +319,7 @@ void start_point_spacing() {
     g_store.set_value(ck_offset_cross, 1);
     fill_interval_choice();
     PointSpacing ps;
-    if (read_point_spacing_file(POINT_SPACING_FILE, ps)) g_store.set_value(choice_interval, ps.interval_index);
+    if (read_point_spacing_file(param_path(POINT_SPACING_FILE), ps)) g_store.set_value(choice_interval, ps.interval_index);
     set_field<int32_t>(g_raster.saved_point_space, trunc_to_int(g_store.value(va_point_space)));
     set_field<int32_t>(g_raster.saved_interval_index, trunc_to_int(g_store.value(choice_interval)));
 }
@@ -344,11 +353,19 @@ std::string batch_param_blocker() {
     return "";
 }
 
+void take_typed_values_when_finished() {
+    for (Fl_Widget* w : param_widgets) {
+        if (auto* field = dynamic_cast<Fl_Value_Input*>(w)) field->when(FL_WHEN_RELEASE | FL_WHEN_ENTER_KEY_ALWAYS);
+        // A slider likewise once it is let go, not at each step of a drag.
+        if (auto* slider = dynamic_cast<Fl_Slider*>(w)) slider->when(FL_WHEN_RELEASE);
+    }
+}
+
 // ---- callbacks ---------------------------------------------------------------------
 
 void on_param_changed(ParamId id) {
     double lo = 0, hi = 0;
-    if (param_read_limits(id, lo, hi)) judge_set_value(id);
+    if (id != origin_x && id != origin_y && param_read_limits(id, lo, hi)) judge_set_value(id);
     switch (id) {
     case va_interval:
         g_store.set_range(va_interval, g_store.minimum(va_interval), g_store.value(tx_point_space_2));
@@ -409,8 +426,8 @@ void on_param_changed(ParamId id) {
     case choice_bottom_type:
         apply_bottom_preset();
         write_param_file(id);
-        remove(param_file_name(va_bm_para_1).c_str());
-        remove(param_file_name(va_bm_para_2).c_str());
+        remove(param_path(param_file_name(va_bm_para_1)).c_str());
+        remove(param_path(param_file_name(va_bm_para_2)).c_str());
         return;
     case bt_panel_toggle:
         set_panel_size(g_store.value(bt_panel_toggle) != 0);

@@ -61,6 +61,11 @@ void clear_param_refusal(const std::string& file);  // "" clears every one
 // Why the batch may not start a job now; empty when it may.
 std::string batch_param_blocker();
 
+// In a batch the jobs read the widgets: a value typed into a field is taken
+// once the operator has finished it (Enter, or leaving the field after an
+// edit), never half typed; a slider's once it is let go.
+void take_typed_values_when_finished();
+
 // The store the engine reads through engine::params(); main installs it with
 // engine::set_param_store(&widget_param_store()). Setting a value runs no
 // callback and writes no file. A parameter whose widget was never created

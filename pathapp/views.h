@@ -22,6 +22,8 @@ constexpr int PATH_SIZE = 1024;     // bytes of the batch job's G-code paths
 // FLTK timeout shared by the three views: redraw and re-arm for 1/120 s.
 constexpr double REDRAW_INTERVAL = 1.0 / 120.0;
 void redraw_timer(void* window);
+// FLTK timeout of the 3-D view at the same pace: its batch and layer steps.
+void step_timer(void* view);
 
 class GL_Display_Image : public Fl_Gl_Window {
 public:
@@ -87,11 +89,18 @@ public:
     // Why the batch last waited without starting a job, said once.
     std::string batch_wait_said;
 
-    // Steps 12 and 13 of draw: the next job image, the start of its G-code job.
+    // The next job image, the start of its G-code job.
     void batch_load_step();
     void batch_start_step();
+    // The batch steps and the engine's layer step, with this view's context
+    // current. Run by step_timer, not by draw: a window that is covered or
+    // never drawn still works through its list.
+    void run_steps();
 
 private:
+    // The layer raster's frame buffer, made once for each GL context.
+    void ensure_framebuffer();
+    void* framebuffer_context = nullptr;
     void draw_background();
     void capture_matrices();
     // The model's turn, centring and zoom matrices (no drawing).

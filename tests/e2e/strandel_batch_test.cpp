@@ -2,10 +2,19 @@
 // list of sample and real feet, a right foot, a marked image, a missing one,
 // and per-job settings files; the program writes one complete G-code file per
 // usable image through temp/, removes the images it is done with and ends by
-// itself; a killed job is retried with its settings.
+// itself; a killed job is retried with its settings; a held batch is mended
+// at the window with an operator's keys and clicks, and a window covered
+// before it was ever drawn still works through its list.
 #include <gtest/gtest.h>
+// X11 after the test framework: its macros would clash with the framework's names.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -230,6 +239,178 @@ TEST(StrandelBatch, A4SettingsFileInTheServerDirectoryStays) {
     EXPECT_FALSE(fs::exists(st.insole + "/a4job_iRight.bmp"));
     EXPECT_TRUE(fs::exists(st.server + "/a4job_iRight.txt"));
     EXPECT_FALSE(fs::exists(st.insole + "/Bmp_List.txt"));
+}
+
+}  // namespace
+
+namespace {
+
+// Left clicks at points of a top-level window, and keys, through XTest.
+struct Operator {
+    Display* d = XOpenDisplay(nullptr);
+    platform::WindowHandle win;
+    ~Operator() {
+        if (d) XCloseDisplay(d);
+    }
+    void click(const int (&at)[2]) {
+        int x = 0, y = 0;
+        Window child;
+        XTranslateCoordinates(d, win, DefaultRootWindow(d), at[0], at[1], &x, &y, &child);
+        XTestFakeMotionEvent(d, -1, x, y, 0);
+        for (Bool down : {True, False}) XTestFakeButtonEvent(d, 1, down, 0);
+        settle();
+    }
+    void key(KeySym k, KeySym held = NoSymbol) {
+        for (Bool down : {True, False})
+            for (KeySym s : {held, k})
+                if (s != NoSymbol) XTestFakeKeyEvent(d, XKeysymToKeycode(d, s), down, 0);
+        settle();
+    }
+    // Into a field, its text selected and typed over key by key.
+    void type_over(const int (&at)[2], const std::string& text) {
+        click(at);
+        key(XK_a, XK_Control_L);
+        for (char c : text) key(c == '.' ? XK_period : static_cast<KeySym>(c));
+    }
+    void settle() {
+        XSync(d, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+};
+
+// A window manager that maps every new window under a cover over the whole
+// screen: the program's windows are mapped but never exposed, never drawn.
+struct CoveringManager {
+    Display* d = XOpenDisplay(nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<int> mapped{0};
+    std::thread thread{[this] {
+        XSetWindowAttributes a{};
+        a.override_redirect = True;
+        XMapRaised(d, XCreateWindow(d, DefaultRootWindow(d), 0, 0, 1600, 900, 0, CopyFromParent, InputOutput,
+                                    CopyFromParent, CWOverrideRedirect, &a));
+        XSelectInput(d, DefaultRootWindow(d), SubstructureRedirectMask);
+        for (XEvent e; !stop; XSync(d, False)) {
+            pollfd p{ConnectionNumber(d), POLLIN, 0};
+            if (!XPending(d) && poll(&p, 1, 20) <= 0) continue;
+            XNextEvent(d, &e);
+            if (e.type == MapRequest) {
+                XLowerWindow(d, e.xmaprequest.window);
+                XMapWindow(d, e.xmaprequest.window);
+                ++mapped;
+            } else if (e.type == ConfigureRequest) {
+                const XConfigureRequestEvent& r = e.xconfigurerequest;
+                XWindowChanges c{r.x, r.y, r.width, r.height, r.border_width, 0, 0};
+                XConfigureWindow(d, r.window, r.value_mask & ~(CWSibling | CWStackMode), &c);
+            }
+        }
+    }};
+    ~CoveringManager() {
+        stop = true;
+        thread.join();
+        XCloseDisplay(d);
+    }
+};
+
+// The strip under the views shows the hold: red, its text white. Looked at over two seconds of frames.
+bool hold_is_shown(platform::WindowHandle win) {
+    for (int tries = 0; tries < 20; ++tries) {
+        int w = 0, h = 0, red = 0;
+        wait_for_frame_at(win, 700, 800, 0.1);
+        const std::vector<uint8_t> rgb = grab_window(win, w, h);
+        for (int x = 32; w >= 1470 && h >= 826 && x < 1468; x += 7) {
+            const uint8_t* p = &rgb[(static_cast<size_t>(790) * w + x) * 3];
+            red += p[0] > 200 && p[1] < 60 && p[2] < 60;
+        }
+        if (red > 100) return true;
+    }
+    return false;
+}
+
+// Main-window places of the widgets the operator uses.
+constexpr int kOriginX[2] = {598, 604}, kOriginY[2] = {598, 630}, kExtrusion[2] = {1250, 651};
+constexpr int kSpacing[2] = {660, 41}, kGetPath[2] = {871, 743}, kSavePath[2] = {955, 742};
+constexpr int kLayerSlider[2] = {400, 16}, kLoadBmp[2] = {760, 40};
+
+// A held batch mended at the window: each typed value is taken only once
+// finished (leaving the field, Enter), written whole to the server
+// directory; until the last is finished no job starts, and each reason is
+// said once. Clicks on the job's controls during the job change nothing: its
+// G-code is that of a run whose files held the values from the start, in a
+// window covered before it was ever drawn.
+TEST(StrandelBatch, HeldBatchIsMendedByTypingAndClicksCannotSpoilTheJob) {
+    VirtualDisplay display;
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
+    std::string runs[2];  // covered with the station's values; held and mended
+    for (int held = 0; held < 2; ++held) {
+        Station st;
+        put(st.server + "/sl_version.txt", "1");
+        st.image(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", "held_iRight.bmp");
+        put(st.insole + "/Bmp_List.txt", "held_iRight.bmp");
+        const std::string spacing = e2e::job_spacing_file_value(), origin = slurp(st.server + "/origin_point.txt");
+        const std::string extrusion = slurp(st.server + "/va_extrusion.txt");
+        if (!held) {
+            CoveringManager manager;
+            ASSERT_EQ(wait_exit(start_strandel(st.server, st.root, st.log), 200), 0) << slurp(st.log);
+            EXPECT_GE(manager.mapped, 1);
+            runs[0] = slurp(st.files + "/held_iRight.gcode");
+            expect_complete_gcode(st.files + "/held_iRight.gcode", st.server);
+            double z = 0;
+            for (size_t at = runs[0].find("\n\nG1 Z"); at != std::string::npos; at = runs[0].find("\n\nG1 Z", at + 1)) {
+                EXPECT_GT(std::atof(runs[0].c_str() + at + 6), z);
+                z = std::atof(runs[0].c_str() + at + 6);
+            }
+            EXPECT_GT(z, 10.0);
+            continue;
+        }
+        ASSERT_EQ(origin, "150\n30\n1\n1\n");
+        put(st.server + "/va_extrusion.txt", "45");
+        put(st.server + "/origin_point.txt", "X 150\nY 30\n");
+        put(st.server + "/va_spacing.txt", "5");
+        const pid_t pid = start_strandel(st.server, st.root, st.log);
+        const std::string wait = "; no job is started, the images wait\n";
+        auto said = [&](const std::string& line) {
+            for (int t = 0; t < 600 && slurp(st.log).find(line + wait) == std::string::npos; ++t)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return slurp(st.log).find(line + wait) != std::string::npos;
+        };
+        Operator op{XOpenDisplay(nullptr), wait_for_window("Strandel", 60)};
+        ASSERT_TRUE(op.d && op.win && said("origin_point.txt: is not four whole numbers")) << slurp(st.log);
+        EXPECT_TRUE(hold_is_shown(op.win));
+        // Into the factor field and out without an edit: nothing is taken.
+        op.click(kExtrusion);
+        op.click(kOriginY);
+        EXPECT_EQ(slurp(st.server + "/va_extrusion.txt"), "45");
+        op.type_over(kOriginX, "150");
+        op.click(kOriginY);
+        ASSERT_TRUE(said("va_spacing.txt: holds 5, outside 0.01 to 1")) << slurp(st.log);
+        op.type_over(kExtrusion, std::to_string(std::atof(extrusion.c_str())).substr(0, 5));
+        op.key(XK_Return);
+        // All but the last digit of the spacing: a value in range, half typed.
+        const std::string typed = std::to_string(std::atof(spacing.c_str())).substr(0, 4);
+        op.type_over(kSpacing, typed.substr(0, 3));
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_TRUE(hold_is_shown(op.win));
+        EXPECT_EQ(slurp(st.log).find("STRLEN"), std::string::npos) << "a job started on a half-typed value";
+        op.key(typed.back());
+        op.key(XK_Return);
+        for (int t = 0; t < 6000 && !fs::exists(st.files + "/temp/held_iRight.gcode"); ++t)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        op.click(kGetPath);
+        op.click(kLayerSlider);
+        EXPECT_FALSE(fs::exists(st.files + "/held_iRight.gcode")) << "the job ended before the clicks";
+        op.click(kSavePath);
+        op.click(kLoadBmp);
+        ASSERT_EQ(wait_exit(pid, 200), 0) << slurp(st.log);
+        const std::string out = slurp(st.log);
+        EXPECT_EQ(out.find(wait, out.find("0.01 to 1" + wait) + 10), std::string::npos) << "said again";
+        EXPECT_EQ(slurp(st.server + "/va_extrusion.txt"), extrusion);
+        EXPECT_EQ(slurp(st.server + "/va_spacing.txt"), spacing);
+        EXPECT_EQ(slurp(st.server + "/origin_point.txt"), origin);
+        runs[1] = slurp(st.files + "/held_iRight.gcode");
+        // The engine takes the factor in single precision, as the file gives it: byte for byte.
+        EXPECT_EQ(runs[1], runs[0]);
+    }
 }
 
 }  // namespace

@@ -54,6 +54,9 @@ TEST(StrandelWindow, EmptyDirectoryOpensWaitingMainWindow) {
     ASSERT_EQ(h, 828);
     ASSERT_EQ(rgb.size(), static_cast<size_t>(w) * h * 3);
 
+    // Nothing holds: the strip under the views is the window's grey.
+    const uint8_t* strip = at(40, 790);
+    EXPECT_FALSE(strip[0] > 200 && strip[1] < 60) << "the hold note shows on an idle window";
     // The 3-D view draws its teal background.
     const uint8_t* bg = at(view_x, view_y);
     EXPECT_LT(bg[0], 40);

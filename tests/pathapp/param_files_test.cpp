@@ -72,32 +72,6 @@ TEST(ParamPointSpacing, LinesAndBlanks) {
     EXPECT_EQ(ps("x\n2\n").interval_index, 1);
 }
 
-TEST(ParamOriginPoint, FourLinesWithDefaults) {
-    OriginPoint o;
-    o.x = 31;
-    o.y = -4;
-    o.extra0 = 1;
-    o.extra1 = 7;
-    EXPECT_EQ(format_origin_point(o), "31\n-4\n1\n7\n");
-    std::string s = format_origin_point(o);
-    OriginPoint back = parse_origin_point(s.data(), s.size());
-    EXPECT_EQ(back.x, 31);
-    EXPECT_EQ(back.y, -4);
-    EXPECT_EQ(back.extra1, 7);
-    // A partial file keeps the defaults for what it lacks.
-    std::string partial = "12\nzz\n";
-    back = parse_origin_point(partial.data(), partial.size());
-    EXPECT_EQ(back.x, 12);
-    EXPECT_EQ(back.y, 30);
-    EXPECT_EQ(back.extra0, 1);
-
-    testsupport::TempDir dir;
-    ASSERT_TRUE(write_origin_point_file(dir / ORIGIN_POINT_FILE, o));
-    OriginPoint read;
-    ASSERT_TRUE(read_origin_point_file(dir / ORIGIN_POINT_FILE, read));
-    EXPECT_EQ(read.extra1, 7);
-}
-
 // Long text blocks are read whole through their widgets (the widget test).
 // The exact bytes of Parameters.txt are checked through the widgets in param_widgets_test.
 TEST(ParamJson, StoreRoundTrip) {

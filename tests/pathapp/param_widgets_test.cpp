@@ -579,10 +579,17 @@ TEST_F(ParamWidgets, OriginMovesAndWritesItsFile) {
     param_hooks().set_origin = [&](const OriginPoint& o) { view = o; };
     make(origin_x);
     make(origin_y);
+    // The batch changes directory; the file stays where the program started.
+    set_param_dir(dir_.path());
+    testsupport::TempDir elsewhere;
+    ASSERT_EQ(chdir(elsewhere.path().c_str()), 0);
     operate(origin_y, 41.7);
     EXPECT_EQ(view.y, 41);
-    EXPECT_EQ(slurp(ORIGIN_POINT_FILE), "30\n41\n1\n4\n");
+    EXPECT_EQ(slurp(dir_ / ORIGIN_POINT_FILE), "30\n41\n1\n4\n");
     operate(origin_x, -5);
+    set_param_dir("");
+    EXPECT_TRUE(files_in(elsewhere.path()).empty());
+    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
     EXPECT_EQ(slurp(ORIGIN_POINT_FILE), "-5\n41\n1\n4\n");
 }
 

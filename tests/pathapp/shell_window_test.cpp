@@ -3,6 +3,7 @@
 // origin grip and job list, the test view's measuring cross, and the batch
 // load of job images with their per-job settings files.
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Choice.H>
 #include <FL/Fl_Double_Window.H>
@@ -342,18 +343,31 @@ TEST_F(ShellWindows, DraggedOriginIsWrittenOnRelease) {
 }
 
 // The image view reads origin_point.txt through the bounded parameter-file
-// reader: a word stops the rest; a number beyond the widgets' -100 to 300
-// (one beyond int is held at its end) refuses the file, the batch waits.
-TEST_F(ShellWindows, OriginFileWithHugeNumberAndWordIsReadSafely) {
-    for (const char* text : {"300\n-7\nbroken 5\n", "99999999999999999999\n-7\n"}) {
-        put("origin_point.txt", text);
+// reader: anything but four whole numbers, or an x or y beyond the widgets'
+// -100 to 300 (one beyond int is held at its end), refuses the file; the
+// origin stays 30, 30 and the batch waits.
+TEST_F(ShellWindows, OriginFileIsFourNumbersInRangeOrRefused) {
+    const struct {
+        const char* text;
+        const char* why;  // "" when taken
+    } cases[] = {
+        {"300\n-7\n2\n3\n", ""},
+        {"300\n-7\nbroken 5\n", "is not four whole numbers"},
+        {"X 150\nY 30\n", "is not four whole numbers"},
+        {"30\n30\n1\n1\n5\n", "is not four whole numbers"},
+        {"99999999999999999999\n-7\n1\n1\n", "x holds 2147483647, outside -100 to 300"},
+        {"30\n301\n1\n1\n", "y holds 301, outside -100 to 300"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        put("origin_point.txt", c.text);
         testing::internal::CaptureStdout();
         GL_Display_Image view(0, 0, 100, 100);
         testing::internal::GetCapturedStdout();
-        const bool ok = text[0] == '3';
-        EXPECT_EQ(view.origin_point[0] * 1000 + view.origin_point[1], ok ? 300 * 1000 - 7 : 30 * 1000 + 30);
-        EXPECT_EQ(view.origin_extra[0] + view.origin_extra[1], 2);
-        EXPECT_EQ(batch_param_blocker(), ok ? "" : "origin_point.txt: x holds 2147483647, outside -100 to 300");
+        const bool taken = !*c.why;
+        EXPECT_EQ(view.origin_point[0] * 1000 + view.origin_point[1], taken ? 300 * 1000 - 7 : 30 * 1000 + 30);
+        EXPECT_EQ(view.origin_extra[0] * 10 + view.origin_extra[1], taken ? 23 : 11);
+        EXPECT_EQ(batch_param_blocker(), taken ? "" : std::string("origin_point.txt: ") + c.why);
         clear_param_refusal("");
     }
     fs::remove("origin_point.txt");
@@ -393,8 +407,20 @@ TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
     iv.bmp_count = 5;  // more to come: the batch does not end here
     iv.bmp_index = 0;
     iv.batch_load_pending = iv.batch_job_running = 1;
+    // Held: said once on the console and in the window (whose title stays), however many steps.
+    captured([] { refuse_param_file("va_extrusion.txt", "holds 45, outside 0 to 10", 0.1); });
+    const std::string held = captured([] {
+        for (int i = 0; i < 5; ++i) view_3d->batch_load_step();
+    });
+    EXPECT_EQ(held, "va_extrusion.txt: holds 45, outside 0 to 10; no job is started, the images wait\n");
+    EXPECT_EQ(iv.bmp_index, 0);
+    EXPECT_TRUE(batch_hold_box->visible());
+    EXPECT_STREQ(batch_hold_box->label(), "va_extrusion.txt: holds 45, outside 0 to 10\nno job is started, the images wait");
+    EXPECT_STREQ(main_window->label(), "Strandel");
+    clear_param_refusal("");
     testing::internal::CaptureStdout();
     view_3d->batch_load_step();
+    EXPECT_FALSE(batch_hold_box->visible());
     EXPECT_EQ(iv.bmp_index, 1);  // missing: skipped
     EXPECT_EQ(engine::pval(engine::va_x_offset), 10);
     EXPECT_EQ(iv.origin_point[0], ox + 10);
