@@ -94,26 +94,22 @@ TEST(PixelCopy, PressureMaxOfAnUnmarked32BitImage) {
     EXPECT_TRUE(img->marked_circles.size() == 1 && img->marked_bars.size() == 1);
 }
 
-TEST(PixelCopy, TwentyFourBitPressureIsTheNextPixelsFirstByte) {
-    Bitmap b(24);
-    b.px(10, 5)[0] = 40;   // foot of pixel 5
-    b.px(10, 6)[0] = 90;   // read as the pressure of pixel 5
-    auto img = std::make_unique<PressureImage>();
+// At 24 and 8 bits a pixel's pressure is the next pixel's first byte; the
+// last pixel reads nothing past the image.
+TEST(PixelCopy, PressureIsTheNextPixelsFirstByte) {
+    Bitmap b(24), g(8);
+    b.px(10, 5)[0] = 40;  // foot of pixel 5
+    b.px(10, 6)[0] = 90;  // read as the pressure of pixel 5
+    std::fill(g.data.begin(), g.data.end(), 5);
+    auto img = std::make_unique<PressureImage>(), grey = std::make_unique<PressureImage>();
     uint8_t marks = 0;
     copy_pixels(b, *img, marks);
+    copy_pixels(g, *grey, marks);
     EXPECT_EQ(img->foot_image[10][5], 40);
     EXPECT_EQ(img->pressure_image[10][5], 90);
     EXPECT_EQ(img->pressure_max, 90);
-}
-
-TEST(PixelCopy, EightBitLastPixelReadsNothingPastTheImage) {
-    Bitmap b(8);
-    std::fill(b.data.begin(), b.data.end(), 5);
-    auto img = std::make_unique<PressureImage>();
-    uint8_t marks = 0;
-    copy_pixels(b, *img, marks);
-    EXPECT_EQ(img->pressure_image[359][149], 0);
-    EXPECT_EQ(img->pressure_image[359][148], 5);
+    EXPECT_EQ(grey->pressure_image[359][149], 0);
+    EXPECT_EQ(grey->pressure_image[359][148], 5);
 }
 
 TEST(PixelCopy, MarksAreReadFillAppliedAndRowsCleared) {

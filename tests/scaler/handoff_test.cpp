@@ -121,10 +121,9 @@ TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
     std::string problems;
     EXPECT_FALSE(read_insole_parameters_file(dir / "none.txt", h, &problems));
     const std::string big = dir / "big.txt";
-    FILE* f = std::fopen(big.c_str(), "w");
-    ASSERT_TRUE(f);
-    for (int i = 0; i < 20000; ++i) std::fputs("left ", f);
-    std::fclose(f);
+    std::string words;
+    for (int i = 0; i < 20000; ++i) words += "left ";
+    ASSERT_TRUE(testsupport::put(big, words));
     problems.clear();
     EXPECT_FALSE(read_insole_parameters_file(big, h, &problems));
     EXPECT_NE(problems.find("64 KiB"), std::string::npos);
