@@ -27,30 +27,26 @@ std::string parse_list(const std::string& text, BmpList& list) {
     return captured([&] { parse_bmp_list(text, "Bmp_List.txt", list); });
 }
 
-TEST(BmpList, LastNameWithoutLineFeedCountsAndClosedNamesPrint) {
-    BmpList list;
-    EXPECT_EQ(parse_list("a.bmp\nb.bmp", list), "bmp_list[ 0 ] a.bmp\n");
-    ASSERT_EQ(list.count, 2);
-    EXPECT_STREQ(list.names[0], "a.bmp");
-    EXPECT_STREQ(list.names[1], "b.bmp");
-    parse_list("", list);
-    EXPECT_EQ(list.count, 0);
-}
-
-TEST(BmpList, CrLfWithEmptyLineGivesThreeNames) {
-    BmpList list;
-    parse_list("a.bmp\r\n\r\nb.bmp\r\n", list);
-    ASSERT_EQ(list.count, 3);
-    EXPECT_STREQ(list.names[0], "a.bmp");
-    EXPECT_STREQ(list.names[1], "");
-    EXPECT_STREQ(list.names[2], "b.bmp");
-}
-
-TEST(BmpList, NameOf127CharactersIsKept) {
-    BmpList list;
-    EXPECT_EQ(parse_list(std::string(127, 'k'), list), "");
-    ASSERT_EQ(list.count, 1);
-    EXPECT_EQ(std::string(list.names[0]), std::string(127, 'k'));
+TEST(BmpList, NamesByLineAndTheClosedOnesPrinted) {
+    const struct {
+        std::string text;
+        std::vector<std::string> names;
+        const char* said;  // the whole console output; nullptr: not checked
+    } cases[] = {
+        {"a.bmp\nb.bmp", {"a.bmp", "b.bmp"}, "bmp_list[ 0 ] a.bmp\n"},  // the last one needs no line feed
+        {"", {}, nullptr},
+        {"a.bmp\r\n\r\nb.bmp\r\n", {"a.bmp", "", "b.bmp"}, nullptr},
+        {std::string(127, 'k'), {std::string(127, 'k')}, ""},
+    };
+    BmpList list;  // one list for all: each parse starts it afresh
+    for (const auto& k : cases) {
+        const std::string out = parse_list(k.text, list);
+        ASSERT_EQ(list.count, static_cast<int>(k.names.size())) << k.text;
+        for (size_t i = 0; i < k.names.size(); ++i) EXPECT_EQ(list.names[i], k.names[i]) << k.text;
+        if (k.said) {
+            EXPECT_EQ(out, k.said);
+        }
+    }
 }
 
 TEST(BmpList, OverlongNamesAndLinesStayInsideTheList) {
@@ -83,37 +79,37 @@ std::string copy_pixels(Bitmap& b, PressureImage& img, uint8_t& marks, const cha
     return captured([&] { copy_image_pixels(in, img, marks, name); });
 }
 
-TEST(PixelCopy, PressureMaxOfA32BitImage) {
+// An unmarked image clears the mark flag and keeps the earlier mark lists.
+TEST(PixelCopy, PressureMaxOfAnUnmarked32BitImage) {
     Bitmap b(32);
     for (int r = 0; r < IMAGE_H; ++r)
         for (int k = 0; k < IMAGE_W; ++k) b.px(r, k)[3] = 200;
     auto img = std::make_unique<PressureImage>();
+    img->marked_circles.push_back({1, 2, 3});
+    img->marked_bars.push_back({1, 2, 0, 3, 4, 0, 5});
     uint8_t marks = 7;
     EXPECT_EQ(copy_pixels(b, *img, marks), "gp_img->pressure_max 200\n ");
     EXPECT_EQ(img->pressure_max, 200);
     EXPECT_EQ(marks, 0);
+    EXPECT_TRUE(img->marked_circles.size() == 1 && img->marked_bars.size() == 1);
 }
 
-TEST(PixelCopy, TwentyFourBitPressureIsTheNextPixelsFirstByte) {
-    Bitmap b(24);
-    b.px(10, 5)[0] = 40;   // foot of pixel 5
-    b.px(10, 6)[0] = 90;   // read as the pressure of pixel 5
-    auto img = std::make_unique<PressureImage>();
+// At 24 and 8 bits a pixel's pressure is the next pixel's first byte; the
+// last pixel reads nothing past the image.
+TEST(PixelCopy, PressureIsTheNextPixelsFirstByte) {
+    Bitmap b(24), g(8);
+    b.px(10, 5)[0] = 40;  // foot of pixel 5
+    b.px(10, 6)[0] = 90;  // read as the pressure of pixel 5
+    std::fill(g.data.begin(), g.data.end(), 5);
+    auto img = std::make_unique<PressureImage>(), grey = std::make_unique<PressureImage>();
     uint8_t marks = 0;
     copy_pixels(b, *img, marks);
+    copy_pixels(g, *grey, marks);
     EXPECT_EQ(img->foot_image[10][5], 40);
     EXPECT_EQ(img->pressure_image[10][5], 90);
     EXPECT_EQ(img->pressure_max, 90);
-}
-
-TEST(PixelCopy, EightBitLastPixelReadsNothingPastTheImage) {
-    Bitmap b(8);
-    std::fill(b.data.begin(), b.data.end(), 5);
-    auto img = std::make_unique<PressureImage>();
-    uint8_t marks = 0;
-    copy_pixels(b, *img, marks);
-    EXPECT_EQ(img->pressure_image[359][149], 0);
-    EXPECT_EQ(img->pressure_image[359][148], 5);
+    EXPECT_EQ(grey->pressure_image[359][149], 0);
+    EXPECT_EQ(grey->pressure_image[359][148], 5);
 }
 
 TEST(PixelCopy, MarksAreReadFillAppliedAndRowsCleared) {
@@ -138,21 +134,15 @@ TEST(PixelCopy, MarksAreReadFillAppliedAndRowsCleared) {
     copy_pixels(b, *img, marks, "m.bmp");
     EXPECT_EQ(marks, 1);
     ASSERT_EQ(img->marked_circles.size(), 2u);
-    EXPECT_FLOAT_EQ(img->marked_circles[0].x, 10);
-    EXPECT_FLOAT_EQ(img->marked_circles[0].y, 300);
-    EXPECT_FLOAT_EQ(img->marked_circles[0].r, 5);
-    EXPECT_FLOAT_EQ(img->marked_circles[1].y, 7);
+    const auto& m = img->marked_circles;
+    EXPECT_TRUE(m[0].x == 10 && m[0].y == 300 && m[0].r == 5 && m[1].y == 7);
     ASSERT_EQ(img->marked_bars.size(), 1u);
-    EXPECT_FLOAT_EQ(img->marked_bars[0].x1, 1);
-    EXPECT_FLOAT_EQ(img->marked_bars[0].y1, 2);
-    EXPECT_FLOAT_EQ(img->marked_bars[0].x2, 3);
-    EXPECT_FLOAT_EQ(img->marked_bars[0].y2, 260);
-    EXPECT_FLOAT_EQ(img->marked_bars[0].w, 6);
+    const auto& bar0 = img->marked_bars[0];
+    EXPECT_TRUE(bar0.x1 == 1 && bar0.y1 == 2 && bar0.x2 == 3 && bar0.y2 == 260 && bar0.w == 6);
     EXPECT_EQ(img->foot_image[50][40], 77);
     EXPECT_EQ(img->foot_image[50][41], 0);
     // Rows 0 and 1 of the pixels are cleared so the marks never read as foot.
-    EXPECT_EQ(b.px(0, 0)[0], 0);
-    EXPECT_EQ(b.px(1, 0)[0], 0);
+    EXPECT_EQ(b.px(0, 0)[0] + b.px(1, 0)[0], 0);
 }
 
 TEST(PixelCopy, MarkCountsBeyondTheRowAreCut) {
@@ -171,18 +161,6 @@ TEST(PixelCopy, MarkCountsBeyondTheRowAreCut) {
     EXPECT_NE(out.find("m.bmp: row 1 holds 16 of 255 marked bars"), std::string::npos) << out;
 }
 
-TEST(PixelCopy, UnmarkedImageKeepsEarlierMarkLists) {
-    Bitmap b(32);
-    auto img = std::make_unique<PressureImage>();
-    img->marked_circles.push_back({1, 2, 3});
-    img->marked_bars.push_back({1, 2, 0, 3, 4, 0, 5});
-    uint8_t marks = 1;
-    copy_pixels(b, *img, marks, "plain.bmp");
-    EXPECT_EQ(marks, 0);
-    EXPECT_EQ(img->marked_circles.size(), 1u);
-    EXPECT_EQ(img->marked_bars.size(), 1u);
-}
-
 // ---- foot map steps ---------------------------------------------------------------
 
 TEST(HeelPoint, MiddleOfTheFirstRunOnTheLowestRow) {
@@ -196,12 +174,7 @@ TEST(HeelPoint, MiddleOfTheFirstRunOnTheLowestRow) {
     ASSERT_TRUE(find_raw_heel_point(foot, x, y));
     EXPECT_FLOAT_EQ(x, 55);
     EXPECT_FLOAT_EQ(y, 20);
-}
-
-TEST(HeelPoint, NoneWhenNothingReachesTen) {
-    static uint8_t foot[IMAGE_H][IMAGE_W];
-    memset(foot, 9, sizeof foot);
-    float x = -1, y = -1;
+    memset(foot, 9, sizeof foot);  // nothing reaches 10: no heel
     EXPECT_FALSE(find_raw_heel_point(foot, x, y));
 }
 
@@ -261,7 +234,7 @@ TEST(JobSettings, TokensAsTheStationsReaderTakesThem) {
     }
 }
 
-TEST(JobNames, LastThreeCharactersReplaced) {
+TEST(JobNames, LastThreeCharactersReplacedAndTheRightFootSuffix) {
     const char* cases[][2] = {{"x.png", "x.gcode"}, {"x.jpeg", "x.jgcode"}, {"a_iLeft.bmp", "a_iLeft.gcode"}};
     std::string out;
     for (const auto& c : cases) {
@@ -271,6 +244,8 @@ TEST(JobNames, LastThreeCharactersReplaced) {
     EXPECT_FALSE(gcode_name_for("ab", out));
     ASSERT_TRUE(replace_last_three("x.bmp", "txt", 128, out));
     EXPECT_EQ(out, "x.txt");
+    for (const char* name : {"abc_r.bmp", "_r.bmp"}) EXPECT_TRUE(ends_with_right_bmp(name)) << name;
+    for (const char* name : {"abc_R.bmp", "r.bmp", "ghi_l.bmp"}) EXPECT_FALSE(ends_with_right_bmp(name)) << name;
 }
 
 TEST(JobNames, PathsThatWouldNotFitTheirBuffersAreRefused) {
@@ -282,11 +257,6 @@ TEST(JobNames, PathsThatWouldNotFitTheirBuffersAreRefused) {
     const std::string fits(127 - 22 - 5, 'n');
     EXPECT_TRUE(make_gcode_paths(fits + "bmp", p));
     EXPECT_FALSE(make_gcode_paths(fits + "xbmp", p));
-}
-
-TEST(JobNames, RightFootSuffix) {
-    for (const char* name : {"abc_r.bmp", "_r.bmp"}) EXPECT_TRUE(ends_with_right_bmp(name)) << name;
-    for (const char* name : {"abc_R.bmp", "r.bmp", "ghi_l.bmp"}) EXPECT_FALSE(ends_with_right_bmp(name)) << name;
 }
 
 }  // namespace

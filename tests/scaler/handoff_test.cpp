@@ -93,7 +93,7 @@ TEST(HandoffParse, WhatIsNotOneWholeJobRefusesTheFile) {
     for (const auto& [file, why] : cases) EXPECT_EQ(parse(file).file_refused, why) << file;
 }
 
-TEST(HandoffParse, LongWordsAndJobNamesStayInTheirBuffers) {
+TEST(HandoffParse, LongWordsBinaryBytesAndJobNamesStayInTheirBuffers) {
     std::string problems;
     const std::string long_word(5000, '7');
     Handoff h = parse("left 0.2 " + long_word + " 1 2 3 4 5 6 right 0.3 250 1 2 3 4 5 6 " + std::string(93, 'j'),
@@ -106,19 +106,13 @@ TEST(HandoffParse, LongWordsAndJobNamesStayInTheirBuffers) {
     const std::string longest(common::kMaxJobNameBytes, 'k');
     h = parse("right 0.3 250 1 2 3 4 5 6 " + longest);
     EXPECT_EQ(std::string(h.job_name), longest);
-    // A "left" glued to more characters is no record word.
-    h = parse(std::string("left") + std::string(80, 'x') + " 1 2");
-    EXPECT_FALSE(h.left_found);
-}
-
-TEST(HandoffParse, EmptyAndBinaryInputs) {
+    // A "left" glued to more characters, or a "right" to a NUL byte, is no record word.
+    EXPECT_FALSE(parse(std::string("left") + std::string(80, 'x') + " 1 2").left_found);
+    EXPECT_FALSE(parse(std::string("right\0 \xffx", 9)).right_found);
     EXPECT_FALSE(parse("").left_found);
-    const char junk[] = {'r', 'i', 'g', 'h', 't', '\0', ' ', '\xff', 'x'};
-    const Handoff h = parse(std::string(junk, sizeof junk));
-    EXPECT_FALSE(h.right_found);  // "right" glued to a NUL byte is another word
-    const Handoff nul = parse(std::string("right 1 2 3 4 5 6 7 8 ok\0/../x", 30));
-    EXPECT_STREQ(nul.job_name, "");
-    EXPECT_TRUE(nul.job_name_broken);
+    h = parse(std::string("right 1 2 3 4 5 6 7 8 ok\0/../x", 30));
+    EXPECT_STREQ(h.job_name, "");
+    EXPECT_TRUE(h.job_name_broken);
 }
 
 TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
@@ -127,10 +121,9 @@ TEST(HandoffFile, MissingAndOversizedFilesAreRefused) {
     std::string problems;
     EXPECT_FALSE(read_insole_parameters_file(dir / "none.txt", h, &problems));
     const std::string big = dir / "big.txt";
-    FILE* f = std::fopen(big.c_str(), "w");
-    ASSERT_TRUE(f);
-    for (int i = 0; i < 20000; ++i) std::fputs("left ", f);
-    std::fclose(f);
+    std::string words;
+    for (int i = 0; i < 20000; ++i) words += "left ";
+    ASSERT_TRUE(testsupport::put(big, words));
     problems.clear();
     EXPECT_FALSE(read_insole_parameters_file(big, h, &problems));
     EXPECT_NE(problems.find("64 KiB"), std::string::npos);
@@ -211,12 +204,9 @@ TEST(HandoffView, LengthIsTheFootLengthPlusTenInSinglePrecision) {
 
 TEST(Poller, FiresOnceOnEachEvenSecond) {
     poll_state s;
-    EXPECT_FALSE(poll_fires(s, 1001));
-    EXPECT_TRUE(poll_fires(s, 1002));
-    EXPECT_FALSE(poll_fires(s, 1002));
-    EXPECT_FALSE(poll_fires(s, 1003));
-    EXPECT_TRUE(poll_fires(s, 1004));
-    EXPECT_TRUE(poll_fires(s, 1006));
+    const std::pair<uint32_t, bool> ticks[] = {{1001, false}, {1002, true}, {1002, false},
+                                               {1003, false}, {1004, true}, {1006, true}};
+    for (const auto& [second, fires] : ticks) EXPECT_EQ(poll_fires(s, second), fires) << second;
 }
 
 }  // namespace

@@ -19,10 +19,6 @@ using namespace fitmire;
 
 namespace {
 
-struct PlaneBox {
-    Plane p = {};
-};
-
 class ImageFiles : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -30,8 +26,13 @@ protected:
         foot->p[0][60] = 40;     // bottom and top rows hold values in the file
         foot->p[359][60] = 40;
     }
+    // Loads the foot as the left template.
+    bool load_template() {
+        const std::string path = dir / "t.bmp";
+        return scalertest::write_plane_bmp(path, foot->p) && view->load_texture(path.c_str(), 0, c);
+    }
     testsupport::TempDir dir;
-    std::unique_ptr<PlaneBox> foot = std::make_unique<PlaneBox>();
+    std::unique_ptr<scalertest::PlaneBox> foot = std::make_unique<scalertest::PlaneBox>();
     std::unique_ptr<InsoleImage> view = std::make_unique<InsoleImage>();
     ScalerControls c;
 };
@@ -42,48 +43,39 @@ TEST_F(ImageFiles, TemplateLoadsWithRowsZeroAndTopCleared) {
         ASSERT_TRUE(scalertest::write_plane_bmp(path, foot->p, bpp));
         ASSERT_TRUE(view->load_texture(path.c_str(), 1, c)) << bpp;
         EXPECT_EQ(view->bytes_per_pixel, bpp / 8);
-        EXPECT_EQ(view->source_plane[0][60], 0);
-        EXPECT_EQ(view->source_plane[359][60], 0);
+        EXPECT_EQ(view->source_plane[0][60] + view->source_plane[359][60], 0);
         EXPECT_EQ(view->source_plane[150][70], foot->p[150][70]);
         EXPECT_EQ(std::memcmp(view->output_plane, view->source_plane, sizeof(Plane)), 0);
         // The foot's outline has pixels on rows 21..338 (it narrows to nothing at
         // rows 20 and 339); the values in rows 0 and 359 do not count.
         EXPECT_EQ(view->measured_length, 318);
         EXPECT_DOUBLE_EQ(c.length_max, 1.5 * 318);
-        EXPECT_EQ(view->template_side, 1);
-        EXPECT_EQ(view->current_side, 1);
+        EXPECT_TRUE(view->template_side == 1 && view->current_side == 1);
         EXPECT_TRUE(view->needs_rebuild);
         EXPECT_EQ(view->dpm_x, 3937);
     }
 }
 
 TEST_F(ImageFiles, OtherSizesAndBrokenFilesAreRefused) {
-    const std::string wide = dir / "wide.bmp";
-    ASSERT_TRUE(scalertest::write_plane_bmp(wide, foot->p, 24, 300, 360));
+    const std::string wide = dir / "wide.bmp", small = dir / "small.bmp", junk = dir / "junk.bmp",
+                      blank = dir / "blank.bmp";
+    auto empty = std::make_unique<scalertest::PlaneBox>();
+    ASSERT_TRUE(scalertest::write_plane_bmp(wide, foot->p, 24, 300, 360) &&
+                scalertest::write_plane_bmp(small, foot->p, 24, 150, 200) &&
+                common::write_file_atomic(junk, "BM not really a bitmap") &&
+                scalertest::write_plane_bmp(blank, empty->p, 24));
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(view->load_texture(wide.c_str(), 0, c));
     const std::string said = ::testing::internal::GetCapturedStdout();
     // The line as the station has always printed it, the reason on the next.
     EXPECT_EQ(said, "Unable to load texture: \n" + wide + ": the template is 300 x 360 pixels, not 150 x 360\n");
-    EXPECT_FALSE(view->has_template());
-    const std::string small = dir / "small.bmp";
-    ASSERT_TRUE(scalertest::write_plane_bmp(small, foot->p, 24, 150, 200));
-    EXPECT_FALSE(view->load_texture(small.c_str(), 0, c));
-    const std::string junk = dir / "junk.bmp";
-    ASSERT_TRUE(common::write_file_atomic(junk, "BM not really a bitmap"));
-    EXPECT_FALSE(view->load_texture(junk.c_str(), 0, c));
-    EXPECT_FALSE(view->load_texture((dir / "missing.bmp").c_str(), 0, c));
-    auto empty = std::make_unique<PlaneBox>();
-    const std::string blank = dir / "blank.bmp";
-    ASSERT_TRUE(scalertest::write_plane_bmp(blank, empty->p, 24));
-    EXPECT_FALSE(view->load_texture(blank.c_str(), 0, c));
+    for (const std::string& bad : {small, junk, blank, dir / "missing.bmp"})
+        EXPECT_FALSE(view->load_texture(bad.c_str(), 0, c)) << bad;
     EXPECT_FALSE(view->has_template());
     EXPECT_DOUBLE_EQ(c.width, 0);  // the controls were not touched
 
     // A refused file never replaces a template that is there.
-    const std::string good = dir / "good.bmp";
-    ASSERT_TRUE(scalertest::write_plane_bmp(good, foot->p));
-    ASSERT_TRUE(view->load_texture(good.c_str(), 0, c));
+    ASSERT_TRUE(load_template());
     EXPECT_FALSE(view->load_texture(wide.c_str(), 1, c));
     EXPECT_TRUE(view->has_template());
     EXPECT_EQ(view->template_side, 0);
@@ -112,9 +104,7 @@ TEST_F(ImageFiles, DropStampAndColourTable) {
 }
 
 TEST_F(ImageFiles, SaveAddsBmpCaseSensitivelyAndWritesGrey) {
-    const std::string tmpl = dir / "t.bmp";
-    ASSERT_TRUE(scalertest::write_plane_bmp(tmpl, foot->p));
-    ASSERT_TRUE(view->load_texture(tmpl.c_str(), 0, c));
+    ASSERT_TRUE(load_template());
     view->output_plane[100][50] = 77;
     ASSERT_TRUE(view->save_scaled_bmp((dir / "out").c_str()));
     EXPECT_TRUE(common::file_exists(dir / "out.bmp"));
@@ -125,14 +115,10 @@ TEST_F(ImageFiles, SaveAddsBmpCaseSensitivelyAndWritesGrey) {
 
     FIBITMAP* back = FreeImage_Load(FIF_BMP, (dir / "exact.bmp").c_str(), 0);
     ASSERT_TRUE(back);
-    EXPECT_EQ(FreeImage_GetWidth(back), 150u);
-    EXPECT_EQ(FreeImage_GetHeight(back), 360u);
-    EXPECT_EQ(FreeImage_GetBPP(back), 24u);
+    EXPECT_TRUE(FreeImage_GetWidth(back) == 150 && FreeImage_GetHeight(back) == 360 && FreeImage_GetBPP(back) == 24);
     EXPECT_EQ(FreeImage_GetDotsPerMeterX(back), 3937u);
     const BYTE* px = FreeImage_GetScanLine(back, 100) + 50 * 3;
-    EXPECT_EQ(px[0], 77);
-    EXPECT_EQ(px[1], 77);
-    EXPECT_EQ(px[2], 77);
+    EXPECT_TRUE(px[0] == 77 && px[1] == 77 && px[2] == 77);
     FreeImage_Unload(back);
 }
 
@@ -140,9 +126,7 @@ TEST_F(ImageFiles, FailedSaveIsReportedAndLeavesNothingBehind) {
     auto none = std::make_unique<InsoleImage>();
     EXPECT_FALSE(none->save_scaled_bmp((dir / "x.bmp").c_str()));  // no template
     EXPECT_FALSE(common::file_exists(dir / "x.bmp"));
-    const std::string tmpl = dir / "t.bmp";
-    ASSERT_TRUE(scalertest::write_plane_bmp(tmpl, foot->p));
-    ASSERT_TRUE(view->load_texture(tmpl.c_str(), 0, c));
+    ASSERT_TRUE(load_template());
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(view->save_scaled_bmp((dir / "no/such/dir/x.bmp").c_str()));
     const std::string said = ::testing::internal::GetCapturedStdout();

@@ -4,14 +4,30 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "scaler/planes.h"
 
 namespace scalertest {
+
+// A plane on the heap (it is too large for the stack).
+struct PlaneBox {
+    fitmire::Plane p = {};
+};
+
+// The lowest insole height of a plane; 256 when it holds none.
+inline int min_insole(const fitmire::Plane& p) {
+    int m = 256;
+    for (int r = 0; r < fitmire::kRows; ++r)
+        for (int c = 0; c < fitmire::kCols; ++c)
+            if (p[r][c] > 0) m = std::min<int>(m, p[r][c]);
+    return m;
+}
 
 // A left insole: heel at row 20, toes at row 339, heights 10 (rim) to about
 // 35 (arch on the inner, right-hand side of the picture), 0 outside.
@@ -32,15 +48,17 @@ inline void fill_foot(fitmire::Plane& p) {
     }
 }
 
+inline void grey_palette(FIBITMAP* img) {
+    RGBQUAD* pal = FreeImage_GetPalette(img);
+    for (int i = 0; i < 256; ++i) pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
+}
+
 // Writes a plane's columns 0..w-1 of rows 0..h-1 as a BMP of the given depth.
 inline bool write_plane_bmp(const std::string& path, const fitmire::Plane& p, int bpp = 24, int w = 150,
                             int h = 360) {
     FIBITMAP* img = FreeImage_Allocate(w, h, bpp);
     if (!img) return false;
-    if (bpp == 8) {
-        RGBQUAD* pal = FreeImage_GetPalette(img);
-        for (int i = 0; i < 256; ++i) pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
-    }
+    if (bpp == 8) grey_palette(img);
     const int step = bpp / 8;
     for (int r = 0; r < h; ++r) {
         BYTE* line = FreeImage_GetScanLine(img, r);
@@ -56,12 +74,18 @@ inline bool write_plane_bmp(const std::string& path, const fitmire::Plane& p, in
     return ok;
 }
 
+// fill_foot's plane as a template BMP.
+inline bool write_foot_bmp(const std::string& path, int bpp = 24) {
+    auto foot = std::make_unique<PlaneBox>();
+    fill_foot(foot->p);
+    return write_plane_bmp(path, foot->p, bpp);
+}
+
 // A round stamp with a flat top of 200 in the middle, as an 8-bit grey PNG.
 inline bool write_drop_png(const std::string& path, int size = 64) {
     FIBITMAP* img = FreeImage_Allocate(size, size, 8);
     if (!img) return false;
-    RGBQUAD* pal = FreeImage_GetPalette(img);
-    for (int i = 0; i < 256; ++i) pal[i].rgbRed = pal[i].rgbGreen = pal[i].rgbBlue = static_cast<BYTE>(i);
+    grey_palette(img);
     const double c = (size - 1) / 2.0;
     for (int r = 0; r < size; ++r) {
         BYTE* line = FreeImage_GetScanLine(img, r);

@@ -22,10 +22,6 @@ using namespace fitmire;
 
 namespace {
 
-struct PlaneBox {
-    Plane p = {};
-};
-
 // Builds the window in a fresh station directory holding the view's files.
 class Window : public ::testing::Test {
 protected:
@@ -34,9 +30,7 @@ protected:
         old_dir = here ? here : ".";
         free(here);
         ASSERT_EQ(chdir(dir.path().c_str()), 0);
-        auto foot = std::make_unique<PlaneBox>();
-        scalertest::fill_foot(foot->p);
-        ASSERT_TRUE(scalertest::write_plane_bmp("255mm narrow 20220606 backmove 5mm.bmp", foot->p));
+        ASSERT_TRUE(scalertest::write_foot_bmp("255mm narrow 20220606 backmove 5mm.bmp"));
         ASSERT_TRUE(scalertest::write_drop_png("drop.png", 250));
         ASSERT_TRUE(scalertest::write_lut("lut_ancestor.txt"));
     }
@@ -55,14 +49,10 @@ TEST_F(Window, ControlsInCreationOrderWithTheirValues) {
     EXPECT_EQ(scaler_window->h(), 430);
     EXPECT_STREQ(scaler_window->label(), "Fitmire");
     ASSERT_EQ(scaler_window->children(), 31);
-    EXPECT_EQ(scaler_window->child(0), bt_load_left);
-    EXPECT_EQ(scaler_window->child(1), bt_load_right);
-    EXPECT_EQ(scaler_window->child(4), va_width);
-    EXPECT_EQ(scaler_window->child(8), bt_degree_30);
-    EXPECT_EQ(scaler_window->child(9), va_length);
-    EXPECT_EQ(scaler_window->child(20), va_whole_heel);
-    EXPECT_EQ(scaler_window->child(29), va_hv_angle);
-    EXPECT_EQ(scaler_window->child(30), scaler_view);
+    const std::pair<int, Fl_Widget*> order[] = {{0, bt_load_left}, {1, bt_load_right},   {4, va_width},
+                                                {8, bt_degree_30}, {9, va_length},       {20, va_whole_heel},
+                                                {29, va_hv_angle}, {30, scaler_view}};
+    for (const auto& [i, w] : order) EXPECT_EQ(scaler_window->child(i), w) << i;
     EXPECT_STREQ(bt_load_left->label(), "讀取(左足)");
     EXPECT_STREQ(va_pad_height->label(), "蹠骨墊高(mm)");
     EXPECT_TRUE(scaler_view->x() == 30 && scaler_view->y() == 35 && scaler_view->w() == 150 && scaler_view->h() == 360);
