@@ -67,9 +67,7 @@ void expect_printable(const std::string& path, const std::string& begin, const s
             EXPECT_LE(s.e, hi * s.length_mm + slack) << s.e / s.length_mm << " per mm over " << s.length_mm << " mm";
             if (!s.primed) continue;
             // The program's own one-off prime opens the print.
-            if (!first_start) {
-                EXPECT_LE(s.left_e, kMaxLeft_mm + 0.001);
-            }
+            if (!first_start) EXPECT_LE(s.left_e, kMaxLeft_mm + 0.001);
             first_start = false;
         }
         EXPECT_LE(l.deepest_retract, kMaxRetract_mm);
@@ -78,7 +76,7 @@ void expect_printable(const std::string& path, const std::string& begin, const s
 
 TEST(GcodeBounds, StartingPrintSetSuitsItsPrinter) {
     VirtualDisplay display;
-    if (!display.ok() || !fs::exists(strandel_binary())) GTEST_SKIP() << "no Xvfb or no Strandel";
+    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
     testsupport::TempDir tmp;
     const std::string root = tmp.path(), insole = root + "/insole", files = root + "/VerdanelFiles";
     const std::string server = files + "/Hostlet";

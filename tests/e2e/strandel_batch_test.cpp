@@ -20,8 +20,6 @@
 #include <filesystem>
 #include <set>
 #include <tuple>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "job_spacing.h"
@@ -39,11 +37,8 @@ using testsupport::slurp;
 
 struct Station {
     testsupport::TempDir tmp;
-    std::string root = tmp.path();
-    std::string insole = root + "/insole";
-    std::string files = root + "/VerdanelFiles";
-    std::string server = files + "/Hostlet";
-    std::string log = root + "/strandel.log";
+    std::string root = tmp.path(), insole = root + "/insole", files = root + "/VerdanelFiles";
+    std::string server = files + "/Hostlet", log = root + "/strandel.log";
     // Laid out as `make station` does, with its starting print set.
     Station() {
         const std::string cmd = std::string("'") + STATION_SOURCE_DIR + "/tools/lay_out_station.sh' '" + root +
@@ -54,6 +49,13 @@ struct Station {
     }
     void image(const std::string& from, const std::string& as) {
         fs::copy_file(from, insole + "/" + as, fs::copy_options::overwrite_existing);
+    }
+    // Runs the batch to its end; the console.
+    std::string run() {
+        const int status = wait_exit(start_strandel(server, root, log), 280);
+        const std::string out = slurp(log);
+        EXPECT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+        return out;
     }
 };
 
@@ -80,8 +82,6 @@ void expect_complete_gcode(const std::string& path, const std::string& server) {
         feeds.insert(std::atoi(g.c_str() + at + 2));
     EXPECT_EQ(feeds, (std::set<int>{600, 1200, 1800, 3000})) << path;
 }
-
-bool have_display_and_program(VirtualDisplay& d) { return d.ok() && fs::exists(strandel_binary()); }
 
 // A foot bitmap (row 0 the heel end) as a grey 24-bit BMP.
 const std::vector<uint8_t>* g_foot = nullptr;
@@ -144,11 +144,8 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
     for (const auto& j : tops) list += "\r\n" + j.first;
     put(st.insole + "/Bmp_List.txt", list);
 
-    const pid_t pid = start_strandel(st.server, st.root, st.log);
-    ASSERT_GT(pid, 0);
-    const int status = wait_exit(pid, 280);
-    const std::string out = slurp(st.log);
-    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    const std::string out = st.run();
+    ASSERT_FALSE(HasFailure());
 
     for (const char* g : {"20220606001_iLeft.gcode", "20220606001_r.gcode", "marked_iLeft.gcode", "bmc_iRight.gcode",
                           "mun_iLeft.gcode", "grey8_iLeft.gcode"})
@@ -173,8 +170,6 @@ TEST(StrandelBatch, QuenorListWritesOneGcodePerUsableImage) {
     EXPECT_EQ(std::distance(fs::directory_iterator(st.files + "/temp"), fs::directory_iterator()), 1);
     // The done images are gone after their G-code, with the settings file of the first.
     EXPECT_TRUE(fs::is_empty(st.insole));
-    EXPECT_NE(out.find("FOUND RIGHT BMP\n\n"), std::string::npos);
-    EXPECT_NE(out.find("tmpFile 20220606001_iLeft.txt\n"), std::string::npos);
     EXPECT_NE(out.find("End Saving\n"), std::string::npos);
     // Job settings are never written back to parameter files.
     EXPECT_FALSE(fs::exists(st.server + "/va_point_space.txt"));
@@ -208,11 +203,8 @@ TEST(StrandelBatch, KilledQuenorJobIsRetriedWithItsOwnSettings) {
 
     // The job without settings first: job settings stay in force for the rest of a run.
     put(st.insole + "/Bmp_List.txt", "plain_iLeft.bmp\nkilled_iLeft.bmp\nclean_iLeft.bmp");
-    pid = start_strandel(st.server, st.root, st.log);
-    ASSERT_GT(pid, 0);
-    const int status = wait_exit(pid, 280);
-    const std::string out = slurp(st.log);
-    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    st.run();
+    ASSERT_FALSE(HasFailure());
     const std::string retried = slurp(st.files + "/killed_iLeft.gcode");
     expect_complete_gcode(st.files + "/killed_iLeft.gcode", st.server);
     EXPECT_EQ(retried, slurp(st.files + "/clean_iLeft.gcode"));
@@ -230,20 +222,13 @@ TEST(StrandelBatch, A4SettingsFileInTheServerDirectoryStays) {
     put(st.server + "/a4job_iRight.txt", "full 1\ntype s\n");
     put(st.insole + "/Bmp_List.txt", "a4job_iRight.bmp");
 
-    pid_t pid = start_strandel(st.server, st.root, st.log);
-    ASSERT_GT(pid, 0);
-    const int status = wait_exit(pid, 280);
-    const std::string out = slurp(st.log);
-    ASSERT_EQ(status, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    st.run();
+    ASSERT_FALSE(HasFailure());
     expect_complete_gcode(st.files + "/a4job_iRight.gcode", st.server);
     EXPECT_FALSE(fs::exists(st.insole + "/a4job_iRight.bmp"));
     EXPECT_TRUE(fs::exists(st.server + "/a4job_iRight.txt"));
     EXPECT_FALSE(fs::exists(st.insole + "/Bmp_List.txt"));
 }
-
-}  // namespace
-
-namespace {
 
 // Left clicks at points of a top-level window, and keys, through XTest.
 struct Operator {

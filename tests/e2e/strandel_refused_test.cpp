@@ -10,10 +10,8 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "common/job_name.h"
 #include "station/bmp_list.h"
@@ -60,8 +58,6 @@ struct Root {
         return out;
     }
 };
-
-bool have_display_and_program(VirtualDisplay& d) { return d.ok() && fs::exists(strandel_binary()); }
 
 TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing) {
     VirtualDisplay display;
@@ -111,31 +107,6 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing
     EXPECT_EQ(station::write_bmp_list(), station::BmpList::written);
     ::unsetenv("STATION_INSOLE_DIR");
     EXPECT_EQ(slurp(r.insole + "/Bmp_List.txt"), station::bmp_list_text({"cut_iLeft.bmp"}));
-}
-
-// A parameter file holding a value its widget cannot take (a blank layer
-// spacing) is refused: the batch starts no job, the image waits in place and
-// no G-code is written anywhere.
-TEST(StrandelRefused, OutOfRangeParameterFileHoldsTheBatch) {
-    VirtualDisplay display;
-    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
-    Root r;
-    r.sample("foot_right_small_flat.bmp", "wait_iRight.bmp");
-    put(r.insole + "/Bmp_List.txt", "wait_iRight.bmp");
-    put(r.server + "/va_spacing.txt", "\n");
-    const pid_t pid = start_strandel(r.server, r.root, r.log);
-    const std::string line = "va_spacing.txt: holds no number (0), outside 0.01 to 1; no job is started, the images wait";
-    std::string out;
-    // Waits for the line, but not once the job has started.
-    for (int t = 0; t < 600 && out.find(line) == std::string::npos && !fs::exists(r.files + "/temp/wait_iRight.gcode");
-         ++t) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        out = slurp(r.log);
-    }
-    EXPECT_NE(out.find(line), std::string::npos) << out;
-    EXPECT_EQ(wait_exit(pid, 1), -1) << "the program waits for the parameter to be mended";
-    EXPECT_TRUE(fs::exists(r.insole + "/wait_iRight.bmp"));
-    for (const auto& e : fs::recursive_directory_iterator(r.root)) EXPECT_NE(e.path().extension(), ".gcode") << e.path();
 }
 
 // Nothing can be removed or moved in a read-only insole directory: the job is

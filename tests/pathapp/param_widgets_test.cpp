@@ -14,11 +14,9 @@
 #include <FL/Fl_Window.H>
 
 #include <filesystem>
-#include <fstream>
 #include <typeinfo>
 #include <limits.h>
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "pathapp/param_set.h"
@@ -29,20 +27,9 @@ using namespace engine;
 
 namespace {
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return "<missing>";
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-void put(const std::string& path, const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-}
-
-bool exists(const std::string& path) { return std::ifstream(path).good(); }
+using testsupport::put;
+using testsupport::slurp;
+bool exists(const std::string& path) { return std::filesystem::exists(path); }
 
 // Widgets in an unshown window, the working directory a fresh temporary one,
 // the raster fields plain variables.
@@ -57,13 +44,9 @@ protected:
         param_hooks() = ParamHooks();
         RasterFields f;
         f.interval_values = &interval_values;
-        f.path_request = &path_request;
-        f.full_path_request = &full_path_request;
-        f.height_request = &height_request;
-        f.insole_mesh_model = &insole_mesh_model;
-        f.run_total = &run_total;
-        f.saved_point_space = &saved_point_space;
-        f.saved_interval_index = &saved_interval_index;
+        f.path_request = &path_request, f.full_path_request = &full_path_request, f.height_request = &height_request;
+        f.insole_mesh_model = &insole_mesh_model, f.run_total = &run_total;
+        f.saved_point_space = &saved_point_space, f.saved_interval_index = &saved_interval_index;
         set_param_raster_fields(f);
         window_ = std::make_unique<Fl_Window>(1576, 828, "params");
     }
@@ -408,15 +391,6 @@ TEST_F(ParamWidgets, OffsetCrossForcedOnAtStart) {
     EXPECT_EQ(slurp("ck_offset_cross.txt"), "0");  // until toggled
 }
 
-TEST_F(ParamWidgets, PointSpacingWithoutFile) {
-    start_point_widgets();
-    EXPECT_EQ(store().value(va_point_space), 3);
-    EXPECT_EQ(interval_choice()->value(), 2);  // "3", the second-to-last item
-    EXPECT_EQ(saved_interval_index, 2);
-    EXPECT_EQ(path_request, 0);
-    EXPECT_FALSE(exists(POINT_SPACING_FILE));
-}
-
 TEST_F(ParamWidgets, OddPointSpacingFilesAreSafe) {
     std::vector<int> steps;
     param_hooks().build_sample_grid = [&](int step) { steps.push_back(step); };
@@ -438,9 +412,7 @@ TEST_F(ParamWidgets, OddPointSpacingFilesAreSafe) {
 TEST_F(ParamWidgets, BottomTypeDeletesBothBasePlateFiles) {
     int base_plate_runs = 0;
     param_hooks().apply_base_plate = [&] { ++base_plate_runs; };
-    make(va_bm_para_2);
-    make(va_bm_para_1);
-    make(choice_bottom_type);
+    for (ParamId id : {va_bm_para_2, va_bm_para_1, choice_bottom_type}) make(id);
     operate(va_bm_para_1, 9);
     operate(va_bm_para_2, 0.3);
     EXPECT_EQ(base_plate_runs, 2);
@@ -460,9 +432,7 @@ TEST_F(ParamWidgets, BottomTypeDeletesBothBasePlateFiles) {
 }
 
 TEST_F(ParamWidgets, BasePlateStartOrder) {
-    make(va_bm_para_2);
-    make(va_bm_para_1);
-    make(choice_bottom_type);
+    for (ParamId id : {va_bm_para_2, va_bm_para_1, choice_bottom_type}) make(id);
     // No shape file: the sliders keep their start values.
     start_base_plate_params();
     EXPECT_EQ(store().value(va_bm_para_1), 5);
@@ -476,21 +446,14 @@ TEST_F(ParamWidgets, BasePlateStartOrder) {
     EXPECT_DOUBLE_EQ(store().value(va_bm_para_2), 0.2);
 }
 
-TEST_F(ParamWidgets, LayerSliderMaximum) {
-    make(va_spacing);
-    make(va_layer_index);
-    make(va_print_thickness);
+TEST_F(ParamWidgets, SliderMaximaFollowTheirParameters) {
+    for (ParamId id : {va_spacing, va_layer_index, va_print_thickness, tx_point_space_2, va_interval}) make(id);
     operate(va_print_thickness, 15);
     EXPECT_EQ(store().maximum(va_layer_index), 149);
     // A zero spacing gives no layer count: the maximum stays.
     store().set_value(va_spacing, 0);
     operate(va_print_thickness, 20);
     EXPECT_EQ(store().maximum(va_layer_index), 149);
-}
-
-TEST_F(ParamWidgets, IntervalSliderMaximumFollowsPointSpace2) {
-    make(tx_point_space_2);
-    make(va_interval);
     store().set_value(tx_point_space_2, 6);
     operate(va_interval, 2);
     EXPECT_EQ(store().maximum(va_interval), 6);
@@ -571,10 +534,7 @@ TEST_F(ParamWidgets, UnsetHooksDoNothing) {
 
 TEST_F(ParamWidgets, OriginMovesAndWritesItsFile) {
     OriginPoint view;
-    view.x = 30;
-    view.y = 30;
-    view.extra0 = 1;
-    view.extra1 = 4;
+    view.x = view.y = 30, view.extra0 = 1, view.extra1 = 4;
     param_hooks().get_origin = [&](OriginPoint& o) { o = view; return true; };
     param_hooks().set_origin = [&](const OriginPoint& o) { view = o; };
     make(origin_x);
