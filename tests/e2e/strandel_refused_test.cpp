@@ -1,10 +1,8 @@
 // Strandel's batch on images it can never print: a foot from which no model
-// can be built, a name too long for the G-code paths, a PNG, a directory or a
-// FIFO under an image's name are set aside with their settings in refused/,
-// and the server's list writer lists only the image still being written, so
-// the program is not started for them again; list names reaching outside the
-// insole directory touch nothing; the longest name prints, its settings file
-// a FIFO that is not read. A read-only insole directory is reported, not
+// can be built, a PNG, a directory or a FIFO under an image's name are set
+// aside with their settings in refused/, and the server's list writer lists
+// only the image still being written, so the program is not started for them
+// again; the longest name prints, its settings file a FIFO that is not read. A read-only insole directory is reported, not
 // taken for success.
 #include <gtest/gtest.h>
 
@@ -59,27 +57,22 @@ struct Root {
     }
 };
 
-TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing) {
+TEST(StrandelRefused, ImagesSetAsideAreNotListedAgain) {
     VirtualDisplay display;
     if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
     Root r;
     const std::string longest(common::kMaxJobNameBytes, '9');
-    const std::string too_long = longest + "9_iRight.bmp";
     ASSERT_TRUE(put(r.insole + "/line_iLeft.bmp", line_foot_bmp()));
     put(r.insole + "/line_iLeft.txt", "density 1");
-    r.sample("foot_right_small_flat.bmp", too_long);
     r.sample("foot_right_small_flat.bmp", longest + "_iRight.bmp");
-    fs::copy_file(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", r.root + "/outside_iLeft.bmp");
     ASSERT_TRUE(::mkfifo((r.insole + "/" + longest + "_iRight.txt").c_str(), 0644) == 0);
     ASSERT_TRUE(write_png(r.insole + "/png_iLeft.bmp", 150, 360, std::vector<uint8_t>(150 * 360 * 3, 40)));
     fs::create_directory(r.insole + "/dir_iLeft.bmp");
     ASSERT_TRUE(::mkfifo((r.insole + "/fifo_iLeft.bmp").c_str(), 0644) == 0);
     const std::string cut = line_foot_bmp();
     put(r.insole + "/cut_iLeft.bmp", cut.substr(0, cut.size() / 2));
-    put(r.insole + "/Bmp_List.txt", "line_iLeft.bmp\r\n" + too_long + "\r\n../outside_iLeft.bmp\r\n" + r.root +
-                                        "/outside_iLeft.bmp\r\npng_iLeft.bmp\r\ndir_iLeft.bmp\r\nfifo_iLeft.bmp\r\n"
-                                        "cut_iLeft.bmp\r\n" +
-                                        longest + "_iRight.bmp");
+    put(r.insole + "/Bmp_List.txt",
+        "line_iLeft.bmp\r\npng_iLeft.bmp\r\ndir_iLeft.bmp\r\nfifo_iLeft.bmp\r\ncut_iLeft.bmp\r\n" + longest + "_iRight.bmp");
     const std::string out = r.run();
 
     EXPECT_TRUE(fs::exists(r.files + "/" + longest + "_iRight.gcode"));
@@ -87,15 +80,12 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgainAndOutsideNamesTouchNothing
     std::vector<std::string> refused, gcode;
     for (const auto& e : fs::directory_iterator(r.insole + "/refused")) refused.push_back(e.path().filename());
     std::sort(refused.begin(), refused.end());
-    EXPECT_EQ(refused, (std::vector<std::string>{too_long, "dir_iLeft.bmp", "fifo_iLeft.bmp", "line_iLeft.bmp",
-                                                 "line_iLeft.txt", "png_iLeft.bmp"}));
+    EXPECT_EQ(refused, (std::vector<std::string>{"dir_iLeft.bmp", "fifo_iLeft.bmp", "line_iLeft.bmp", "line_iLeft.txt",
+                                                 "png_iLeft.bmp"}));
     EXPECT_EQ(slurp(r.insole + "/refused/line_iLeft.txt"), "density 1");
-    // The image outside the insole directory is neither read nor printed nor removed.
-    EXPECT_TRUE(fs::exists(r.root + "/outside_iLeft.bmp"));
     for (const auto& e : fs::recursive_directory_iterator(r.root))
         if (e.path().extension() == ".gcode") gcode.push_back(e.path().filename());
     EXPECT_EQ(gcode, std::vector<std::string>{longest + "_iRight.gcode"});
-    EXPECT_EQ(out.find("RESULT getFilename " + r.root + "/outside"), std::string::npos) << out;
     EXPECT_NE(out.find("line_iLeft.bmp: refused (no insole model can be built from the image); set aside as " +
                        r.insole + "/refused/line_iLeft.bmp"),
               std::string::npos)

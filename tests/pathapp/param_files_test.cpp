@@ -68,22 +68,18 @@ TEST(ParamPointSpacing, LinesAndBlanks) {
 // The exact bytes of Parameters.txt are checked through the widgets in param_widgets_test.
 TEST(ParamJson, StoreRoundTrip) {
     testsupport::TempDir dir;
-    engine::PlainParamStore a;
-    a.set_value(engine::va_spacing, 0.2);
-    a.set_value(engine::va_extrusion, 0.15);
-    a.set_value(engine::va_first_speed, 1200.7);
-    a.set_value(engine::va_other_speed, 1800);
-    a.set_value(engine::origin_x, 30);
-    a.set_value(engine::origin_y, -40.9);
+    // The speeds and the origin are whole numbers, cut toward zero.
+    const struct {
+        engine::ParamId id;
+        double set, back;
+    } cases[] = {{engine::va_spacing, 0.2, 0.2},         {engine::va_extrusion, 0.15, 0.15},
+                 {engine::va_first_speed, 1200.7, 1200}, {engine::va_other_speed, 1800, 1800},
+                 {engine::origin_x, 30, 30},             {engine::origin_y, -40.9, -40}};
+    engine::PlainParamStore a, b;
+    for (const auto& c : cases) a.set_value(c.id, c.set);
     ASSERT_TRUE(save_parameters_json_file(a, dir / PARAMETERS_FILE));
-    engine::PlainParamStore b;
     ASSERT_TRUE(load_parameters_json_file(b, dir / PARAMETERS_FILE));
-    EXPECT_DOUBLE_EQ(b.value(engine::va_spacing), 0.2);
-    EXPECT_DOUBLE_EQ(b.value(engine::va_extrusion), 0.15);
-    EXPECT_EQ(b.value(engine::va_first_speed), 1200);
-    EXPECT_EQ(b.value(engine::va_other_speed), 1800);
-    EXPECT_EQ(b.value(engine::origin_x), 30);
-    EXPECT_EQ(b.value(engine::origin_y), -40);
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(b.value(c.id), c.back) << c.set;
 }
 
 TEST(ParamJson, BadFilesLeaveValuesUnchanged) {

@@ -18,9 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "common/job_name.h"
@@ -60,10 +58,8 @@ protected:
     static void SetUpTestSuite() {
         if (tmp_) return;  // the windows are built once per program, as in Strandel
         tmp_ = new testsupport::TempDir();
-        fs::create_directories(*tmp_ / "server");
-        fs::create_directories(*tmp_ / "insole");
-        fs::create_directories(*tmp_ / "VerdanelFiles/Hostlet");
-        fs::create_directories(*tmp_ / "VerdanelFiles/temp");
+        for (const char* d : {"server", "insole", "VerdanelFiles/Hostlet", "VerdanelFiles/temp"})
+            fs::create_directories(*tmp_ / d);
         setenv("STATION_INSOLE_DIR", (*tmp_ / "insole").c_str(), 1);
         setenv("STATION_FILES_DIR", (*tmp_ / "VerdanelFiles").c_str(), 1);
         // Start-up reads everything relative to an empty working directory.
@@ -88,6 +84,8 @@ protected:
     }
     static testsupport::TempDir* tmp_;
     static std::string* startup_log_;
+    GL_Display_Image& iv = *image_view;
+    GL_Display_3D& v = *view_3d;
 };
 testsupport::TempDir* ShellWindows::tmp_ = nullptr;
 std::string* ShellWindows::startup_log_ = nullptr;
@@ -385,7 +383,6 @@ TEST_F(ShellWindows, JobListIsReadDeletedAndStartsTheBatch) {
 }
 
 TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
-    GL_Display_Image& iv = *image_view;
     const int ox = iv.origin_point[0];
     const char* names[] = {"abc_r.bmp", "def_r.bmp", "ghi_l.bmp"};
     for (int i = 0; i < 3; ++i) snprintf(iv.bmp_list[i], BMP_NAME_SIZE, "%s", names[i]);
@@ -543,8 +540,6 @@ protected:
 // (still on its way, or missing) stays where it is.
 TEST_F(BatchLoad, RefusedImagesAreSetAsideWithTheirSettingsAndNothingOutsideIsTouched) {
     menu_version->value(0);
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
     const std::string outside = insole_ + "/../outside.bmp";
     const std::string long_name = std::string(common::kMaxJobNameBytes + 1, 'n') + "_iRight.bmp";
     write_foot(insole_ + "/short.bmp", 100, 178);  // 79 rows
@@ -708,8 +703,6 @@ TEST_F(BatchLoad, QuenorSettingsByDensityStayUntilTheImageGoes) {
 TEST_F(BatchLoad, RetriedQuenorJobReadsTheSettingsOfItsFirstTry) {
     using namespace engine;
     menu_version->value(0);
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
     const std::string img = insole_ + "/retry.bmp";
     const std::string settings = insole_ + "/retry.txt";
     write_foot(img, 50, 300);
@@ -810,8 +803,6 @@ TEST_F(BatchLoad, SlopeHeelFloorAndHeelPointOfTheLoad) {
 
 // The start step counts the name as used whether or not its G-code could be opened.
 TEST_F(BatchLoad, StartStepAdvancesTheIndex) {
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
     snprintf(iv.bmp_list[0], BMP_NAME_SIZE, "%s", "start_iLeft.bmp");
     snprintf(iv.bmp_list[1], BMP_NAME_SIZE, "%s", std::string(120, 'n').c_str());  // paths too long
     iv.bmp_count = 3;
@@ -837,7 +828,6 @@ TEST_F(BatchLoad, StartStepAdvancesTheIndex) {
 }
 
 TEST_F(BatchLoad, ImageLoadedButNeverMeasuredIsSkippedAtTheNextFrame) {
-    GL_Display_Image& iv = *image_view;
     const int ox = iv.origin_point[0];
     const std::string img = insole_ + "/twice.bmp";
     write_foot(img, 50, 300);
