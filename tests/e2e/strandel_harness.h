@@ -70,13 +70,14 @@ public:
         }
     }
     bool ok() const { return !name_.empty(); }
-    const std::string& name() const { return name_; }
 
 private:
     pid_t pid_ = -1;
     std::string name_;
     std::string old_display_;
 };
+
+inline bool have_display_and_program(VirtualDisplay& d) { return d.ok() && access(strandel_binary().c_str(), X_OK) == 0; }
 
 // Strandel started in cwd with the station roots under `root`; output to log.
 // `no_file_override`: directory permissions bind it also when the tests run as root.

@@ -18,9 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "common/job_name.h"
@@ -60,10 +58,8 @@ protected:
     static void SetUpTestSuite() {
         if (tmp_) return;  // the windows are built once per program, as in Strandel
         tmp_ = new testsupport::TempDir();
-        fs::create_directories(*tmp_ / "server");
-        fs::create_directories(*tmp_ / "insole");
-        fs::create_directories(*tmp_ / "VerdanelFiles/Hostlet");
-        fs::create_directories(*tmp_ / "VerdanelFiles/temp");
+        for (const char* d : {"server", "insole", "VerdanelFiles/Hostlet", "VerdanelFiles/temp"})
+            fs::create_directories(*tmp_ / d);
         setenv("STATION_INSOLE_DIR", (*tmp_ / "insole").c_str(), 1);
         setenv("STATION_FILES_DIR", (*tmp_ / "VerdanelFiles").c_str(), 1);
         // Start-up reads everything relative to an empty working directory.
@@ -88,6 +84,8 @@ protected:
     }
     static testsupport::TempDir* tmp_;
     static std::string* startup_log_;
+    GL_Display_Image& iv = *image_view;
+    GL_Display_3D& v = *view_3d;
 };
 testsupport::TempDir* ShellWindows::tmp_ = nullptr;
 std::string* ShellWindows::startup_log_ = nullptr;
@@ -100,26 +98,18 @@ struct Row {
 TEST_F(ShellWindows, BothWindowsHaveTheirSizesAndTitles) {
     ASSERT_NE(main_window, nullptr);
     EXPECT_STREQ(main_window->label(), "Strandel");
-    EXPECT_EQ(main_window->w(), 1576);
-    EXPECT_EQ(main_window->h(), 828);
+    auto box = [](Fl_Widget* w) { return std::vector<int>{w->x(), w->y(), w->w(), w->h()}; };
+    EXPECT_EQ(box(main_window)[2] * 1000 + box(main_window)[3], 1576828);
     EXPECT_FALSE(main_window->resizable());
     EXPECT_STREQ(adv_edit_window->label(), "Adv Edit");
-    EXPECT_EQ(adv_edit_window->w(), 382);
-    EXPECT_EQ(adv_edit_window->h(), 331);
+    EXPECT_EQ(box(adv_edit_window)[2] * 1000 + box(adv_edit_window)[3], 382331);
     EXPECT_FALSE(adv_edit_window->shown());
-    EXPECT_EQ(image_view->x(), 25);
-    EXPECT_EQ(image_view->y(), 65);
-    EXPECT_EQ(image_view->w(), 525);
-    EXPECT_EQ(image_view->h(), 675);
-    EXPECT_EQ(view_3d->x(), 565);
-    EXPECT_EQ(view_3d->w(), 260);
-    EXPECT_EQ(test_view->x(), 1390);
-    EXPECT_EQ(test_view->h(), 360);
+    EXPECT_EQ(box(image_view), (std::vector<int>{25, 65, 525, 675}));
+    EXPECT_EQ(view_3d->x() * 1000 + view_3d->w(), 565260);
+    EXPECT_EQ(test_view->x() * 1000 + test_view->h(), 1390360);
     EXPECT_EQ(gp_img, image_view);
     // The three views are closed as groups: no widget became their child.
-    EXPECT_EQ(image_view->children(), 0);
-    EXPECT_EQ(view_3d->children(), 0);
-    EXPECT_EQ(test_view->children(), 0);
+    EXPECT_EQ(image_view->children() + view_3d->children() + test_view->children(), 0);
     EXPECT_NE(startup_log_->find("w 150   h 360 \n"), std::string::npos);
 }
 
@@ -212,6 +202,7 @@ TEST_F(ShellWindows, EmptyDirectoryStartsWithTheOffsetOnAndNoGrid) {
     EXPECT_EQ(image_view->origin_point[1], 30);
     EXPECT_EQ(pval(ck_offset_cross), 1);
     EXPECT_EQ(pval(choice_interval), 2);  // "0.300000", "1", "3", "1.5" with "3" selected
+    EXPECT_EQ(view_3d->raster.saved_interval_index, 2);
     EXPECT_TRUE(param_widgets[choice_interval]->active());
     EXPECT_TRUE(view_3d->raster.grid.empty());  // no PointSpacing.txt, no sample grid
 }
@@ -309,19 +300,13 @@ void send(Fl_Widget* w, int event, int x, int y, int button) {
     w->handle(event);
 }
 
-TEST_F(ShellWindows, OriginGripIsNineByNinePixels) {
+// The grip is the nine by nine pixels about the origin.
+TEST_F(ShellWindows, DraggedOriginIsWrittenOnRelease) {
     const int h = image_view->h();
-    const int oy = h - 1 - image_view->origin_point[1];  // window row of the origin
-    const int ox = image_view->origin_point[0];
-    EXPECT_TRUE(image_view->grips_origin(ox + 4, oy - 4));  // 4 right, 4 above
+    const int ox = image_view->origin_point[0], oy = h - 1 - image_view->origin_point[1];  // window row
     EXPECT_TRUE(image_view->grips_origin(ox - 4, oy + 4));
     EXPECT_FALSE(image_view->grips_origin(ox + 5, oy));
     EXPECT_FALSE(image_view->grips_origin(ox, oy - 5));
-}
-
-TEST_F(ShellWindows, DraggedOriginIsWrittenOnRelease) {
-    const int h = image_view->h();
-    const int ox = image_view->origin_point[0], oy = h - 1 - image_view->origin_point[1];
     testing::internal::CaptureStdout();
     send(image_view, FL_PUSH, ox + 4, oy - 4, FL_LEFT_MOUSE);
     ASSERT_TRUE(image_view->dragging_origin);
@@ -378,9 +363,7 @@ TEST_F(ShellWindows, OriginFileIsFourNumbersInRangeOrRefused) {
 TEST_F(ShellWindows, JobListIsReadDeletedAndStartsTheBatch) {
     const std::string list = platform::insole_dir() + "/Bmp_List.txt";
     put(list, "a.bmp\nb.bmp");
-    testing::internal::CaptureStdout();
-    image_view->read_bmp_list();
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = captured([] { image_view->read_bmp_list(); });
     EXPECT_EQ(out, "bmp_list[ 0 ] a.bmp\nbmp_list[ 0 ] a.bmp\nbmp_list[ 1 ] b.bmp\n");
     EXPECT_EQ(image_view->bmp_count, 2);
     EXPECT_FALSE(fs::exists(list));
@@ -400,7 +383,6 @@ TEST_F(ShellWindows, JobListIsReadDeletedAndStartsTheBatch) {
 }
 
 TEST_F(ShellWindows, RightFootNamesShiftTheOriginAndMissingImagesAreSkipped) {
-    GL_Display_Image& iv = *image_view;
     const int ox = iv.origin_point[0];
     const char* names[] = {"abc_r.bmp", "def_r.bmp", "ghi_l.bmp"};
     for (int i = 0; i < 3; ++i) snprintf(iv.bmp_list[i], BMP_NAME_SIZE, "%s", names[i]);
@@ -488,13 +470,6 @@ TEST(TestViewCross, StartsAtTheCornerAndMeasuresInsideTheOutline) {
     EXPECT_EQ(v->lower_y, 0);
 }
 
-// The pointer's window row counts down from the top, the cross's row up from the bottom.
-TEST(TestViewCross, MoveFlipsTheRow) {
-    auto v = std::make_unique<GL_Display_TEST>(0, 0, 150, 360);
-    captured([&] { send(v.get(), FL_MOVE, 10, 20, 0); });
-    EXPECT_EQ(v->cross_x, 10);
-    EXPECT_EQ(v->cross_y, 339);
-}
 
 // The cross sits at the reference point less the origin, scaled to the view.
 TEST(ImageViewCross, ReferencePointLessOriginScaled) {
@@ -506,8 +481,12 @@ TEST(ImageViewCross, ReferencePointLessOriginScaled) {
     EXPECT_FLOAT_EQ(cy, 140 * 1.875f);
 }
 
-TEST(TestViewCross, ViewGoneLeavesNoRedrawTimer) {
+// The pointer's window row counts down from the top, the cross's row up from
+// the bottom; a view gone leaves no redraw timer.
+TEST(TestViewCross, MoveFlipsTheRowAndViewGoneLeavesNoRedrawTimer) {
     auto v = std::make_unique<GL_Display_TEST>(0, 0, 150, 360);
+    captured([&] { send(v.get(), FL_MOVE, 10, 20, 0); });
+    EXPECT_EQ(v->cross_x * 1000 + v->cross_y, 10339);
     void* const p = v.get();
     EXPECT_TRUE(Fl::has_timeout(redraw_timer, p));
     v.reset();
@@ -548,6 +527,8 @@ protected:
     void TearDown() override {
         batch_mode = false;
         menu_version->value(0);
+        image_view->batch_load_pending = image_view->batch_job_running = 0;
+        image_view->bmp_count = image_view->bmp_index = 0;
         if (chdir((*tmp_ / "server").c_str()) != 0) ADD_FAILURE();
     }
     std::string insole_;
@@ -559,8 +540,6 @@ protected:
 // (still on its way, or missing) stays where it is.
 TEST_F(BatchLoad, RefusedImagesAreSetAsideWithTheirSettingsAndNothingOutsideIsTouched) {
     menu_version->value(0);
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
     const std::string outside = insole_ + "/../outside.bmp";
     const std::string long_name = std::string(common::kMaxJobNameBytes + 1, 'n') + "_iRight.bmp";
     write_foot(insole_ + "/short.bmp", 100, 178);  // 79 rows
@@ -614,8 +593,6 @@ TEST_F(BatchLoad, RefusedImagesAreSetAsideWithTheirSettingsAndNothingOutsideIsTo
         EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
     fs::remove_all(insole_ + "/refused");
     fs::remove(outside);
-    iv.batch_load_pending = iv.batch_job_running = 0;
-    iv.bmp_count = iv.bmp_index = 0;
 }
 
 // The state every batch case starts from: 點間距 3, 自訂角度 on, no turn.
@@ -726,8 +703,6 @@ TEST_F(BatchLoad, QuenorSettingsByDensityStayUntilTheImageGoes) {
 TEST_F(BatchLoad, RetriedQuenorJobReadsTheSettingsOfItsFirstTry) {
     using namespace engine;
     menu_version->value(0);
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
     const std::string img = insole_ + "/retry.bmp";
     const std::string settings = insole_ + "/retry.txt";
     write_foot(img, 50, 300);
@@ -780,8 +755,6 @@ TEST_F(BatchLoad, RetriedQuenorJobReadsTheSettingsOfItsFirstTry) {
     fs::remove_all(insole_ + "/refused");
     fs::remove(fin);
     v.model.clear();
-    iv.batch_load_pending = iv.batch_job_running = 0;
-    iv.bmp_count = iv.bmp_index = 0;
     reset_job_parameters();
 }
 
@@ -830,8 +803,6 @@ TEST_F(BatchLoad, SlopeHeelFloorAndHeelPointOfTheLoad) {
 
 // The start step counts the name as used whether or not its G-code could be opened.
 TEST_F(BatchLoad, StartStepAdvancesTheIndex) {
-    GL_Display_Image& iv = *image_view;
-    GL_Display_3D& v = *view_3d;
     snprintf(iv.bmp_list[0], BMP_NAME_SIZE, "%s", "start_iLeft.bmp");
     snprintf(iv.bmp_list[1], BMP_NAME_SIZE, "%s", std::string(120, 'n').c_str());  // paths too long
     iv.bmp_count = 3;
@@ -854,12 +825,9 @@ TEST_F(BatchLoad, StartStepAdvancesTheIndex) {
     EXPECT_EQ(iv.bmp_index, 2);
     EXPECT_FALSE(iv.batch_job_running);
     EXPECT_TRUE(iv.batch_load_pending);  // on to the next name
-    iv.batch_load_pending = 0;
-    iv.bmp_count = iv.bmp_index = 0;
 }
 
 TEST_F(BatchLoad, ImageLoadedButNeverMeasuredIsSkippedAtTheNextFrame) {
-    GL_Display_Image& iv = *image_view;
     const int ox = iv.origin_point[0];
     const std::string img = insole_ + "/twice.bmp";
     write_foot(img, 50, 300);
@@ -881,9 +849,6 @@ TEST_F(BatchLoad, ImageLoadedButNeverMeasuredIsSkippedAtTheNextFrame) {
     fs::remove(img);
     view_3d->model.clear();
     iv.origin_point[0] = ox;
-    iv.batch_load_pending = iv.batch_job_running = 0;
-    iv.bmp_count = 0;
-    iv.bmp_index = 0;
 }
 
 // FLTK compares a font's new name with the one it holds: the names of an
