@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/gcode_writer.h"
@@ -74,6 +75,16 @@ protected:
         std::string text;
         EXPECT_TRUE(read_text_file(path, &text));
         return text;
+    }
+    // A job of one 10 mm path a layer (none on empty_layer); its text.
+    std::string job(const std::string& name, int layers, int empty_layer = -1) {
+        const std::string path = begin(name);
+        for (int L = 0; L < layers; ++L) {
+            r->lines.clear();
+            if (L != empty_layer) r->lines = {{pt(100, 100), pt(110, 100)}};
+            write_layer((float)L);
+        }
+        return finish(path);
     }
 
     PlainParamStore store;
@@ -143,45 +154,26 @@ TEST_F(GcodeWriter, TwoLayersWithOutlineExactly) {
 
 TEST_F(GcodeWriter, SkippedLayersShiftOnlyTheirOwnJob) {
     // Start layer 0.45: layers 0 (0.3) and 1 (0.4) are skipped, 0.5 and 0.6
-    // print 0.4 lower.
+    // print 0.4 lower. Back at 0, the next file prints at its own 0.3 and
+    // 0.4, from its first layer with paths (layer 1): on the bed, not above
+    // an empty layer 0.
     store.set_value(va_start_layer, 0.45);
-    std::string path = begin("skip.gcode");
-    for (int L = 0; L < 4; ++L) {
-        r->lines = {{pt(100, 100), pt(140, 100)}};
-        write_layer((float)L);
+    for (const auto& [name, layers, empty, z0] : {std::tuple{"skip.gcode", 4, -1, 0.10}, {"again.gcode", 3, 0, 0.30}}) {
+        const auto c = check_gcode(job(name, layers, empty), "START", "END");
+        ASSERT_TRUE(c.ok()) << c.report();
+        ASSERT_EQ(c.layers.size(), 2u);
+        EXPECT_DOUBLE_EQ(c.layers[0].z, z0);
+        EXPECT_DOUBLE_EQ(c.layers[1].z, z0 + 0.1);
+        store.set_value(va_start_layer, 0);
     }
-    std::string text = finish(path);
-    auto c = check_gcode(text, "START", "END");
-    ASSERT_TRUE(c.ok()) << c.report();
-    ASSERT_EQ(c.layers.size(), 2u);
-    EXPECT_DOUBLE_EQ(c.layers[0].z, 0.10);
-    EXPECT_DOUBLE_EQ(c.layers[1].z, 0.20);
-    // Back at 0, the next file prints at its own 0.3 and 0.4, from its first
-    // layer with paths (layer 1): on the bed, not above an empty layer 0.
-    store.set_value(va_start_layer, 0);
-    path = begin("again.gcode");
-    for (int L = 0; L < 3; ++L) {
-        r->lines = {{pt(100, 100), pt(140, 100)}};
-        if (L == 0) r->lines.clear();
-        write_layer((float)L);
-    }
-    text = finish(path);
-    c = check_gcode(text, "START", "END");
-    ASSERT_TRUE(c.ok()) << c.report();
-    ASSERT_EQ(c.layers.size(), 2u);
-    EXPECT_DOUBLE_EQ(c.layers[0].z, 0.30);
-    EXPECT_DOUBLE_EQ(c.layers[1].z, 0.40);
 }
 
 // A pathless layer touches nothing; a job of such layers alone is not a
 // finished G-code file: it is removed, never moved to its final name.
 TEST_F(GcodeWriter, LayerWithoutPathsWritesNothingAndAJobOfNoneLeavesNoFile) {
     // After a job that printed a layer: the count of layers is the job's own.
-    const std::string printed = begin("printed.gcode");
-    r->lines = {{pt(100, 100), pt(140, 100)}};
-    write_layer(0);
-    end_gcode_run(*r, in);
-    EXPECT_TRUE(std::filesystem::exists(printed));
+    job("printed.gcode", 1);
+    EXPECT_TRUE(std::filesystem::exists(dir / "printed.gcode"));
     const std::string path = dir / "empty.tmp", final_path = dir / "empty.gcode";
     ASSERT_TRUE(begin_gcode_file(*r, path, final_path));
     r->lines.clear();
@@ -195,22 +187,12 @@ TEST_F(GcodeWriter, LayerWithoutPathsWritesNothingAndAJobOfNoneLeavesNoFile) {
 }
 
 TEST_F(GcodeWriter, PrintTimeIsPathLengthOverWorkSpeed) {
-    r->lines = {{pt(100, 100), pt(200, 100)}};
-    std::string path = begin("time.gcode");
-    write_layer(0);
-    finish(path);
+    job("time.gcode", 1);
     EXPECT_EQ(store.value(out_time), 0);  // only the last layer written: nothing counted yet
-    path = begin("time2.gcode");
-    write_layer(0);
-    write_layer(1);  // the header of layer 1 adds layer 0's 100 mm
-    finish(path);
-    EXPECT_NEAR(store.value(out_time), 100.0 / 1800 / 60, 1e-9);
-    // No work speed: no estimate rather than a division by zero.
-    store.set_value(va_other_speed, 0);
-    path = begin("time3.gcode");
-    write_layer(0);
-    write_layer(1);
-    finish(path);
+    job("time2.gcode", 2);                // the header of layer 1 adds layer 0's 10 mm
+    EXPECT_NEAR(store.value(out_time), 10.0 / 1800 / 60, 1e-9);
+    store.set_value(va_other_speed, 0);  // no work speed: no estimate rather than a division by zero
+    job("time3.gcode", 2);
     EXPECT_EQ(store.value(out_time), 0);
 }
 
@@ -305,12 +287,7 @@ TEST_F(GcodeWriter, MarkedImageHeightsAndFirstTwoLayersExtrudeHalfAsMuchAgain) {
                               {"0.30 E12.500", "0.60 E5.500", "0.90 E5.000", "1.20 E5.000", "1.30 E5.000", "1.40 E5.000"}};
     for (int marks = 0; marks < 2; ++marks) {
         r->has_marks = (uint8_t)marks;
-        std::string path = begin("marks.gcode");
-        for (int L = 0; L < 6; ++L) {
-            r->lines = {{pt(100, 100), pt(110, 100)}};
-            write_layer((float)L);
-        }
-        std::string text = finish(path);
+        const std::string text = job("marks.gcode", 6);
         // Each layer's height and its one extrusion, as "Z E".
         std::string got;
         for (size_t p = text.find("\n\nG1 Z"); p != std::string::npos; p = text.find("\n\nG1 Z", p + 1)) {

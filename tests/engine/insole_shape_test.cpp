@@ -43,15 +43,6 @@ TEST_F(ShapeObject, InitSetsTablesFromTheBasePlateSlider) {
     EXPECT_TRUE(shape->top_contour.empty());
 }
 
-TEST_F(ShapeObject, DestroyFreesBothContourLists) {
-    shape->top_contour.resize(100);
-    shape->bottom_contour.resize(50);
-    destroy_insole_shape(*shape);
-    EXPECT_EQ(shape->top_contour.capacity(), 0u);
-    EXPECT_EQ(shape->bottom_contour.capacity(), 0u);
-    destroy_insole_shape(*shape);  // a second call (construction unwinding) is harmless
-}
-
 TEST(RemoveSpurs, CleanBitmapIsUnchanged) {
     // Every set pixel has at least two set 4-neighbours: a block, a 2 x 2
     // square, a one-pixel-wide closed ring.

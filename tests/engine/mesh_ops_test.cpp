@@ -117,35 +117,9 @@ TEST_F(CrossSection, VertexInThePlaneGivesOnePoint) {
     EXPECT_FLOAT_EQ(r.cross_mesh[0].pt[0].y, 5);
 }
 
-TEST_F(CrossSection, SampleInsoleCutsIntoClosedLoopsAtEveryHeight) {
-    Mesh model;
-    engine::ModelBox box;
-    if (engine::read_stl_file(testsupport::sample("insole_50k.stl"), model, box).status != engine::StlStatus::ok)
-        GTEST_SKIP() << "no generated sample data";
-    LayerRaster r;
-    for (float z : {0.5f, 2.5f, 5.0f}) {
-        engine::slice_mesh_at_z(r, model, z);
-        ASSERT_GT(r.cross_mesh.size(), 100u);
-        EXPECT_EQ(chain_breaks(r.cross_mesh), 0) << "z " << z;
-        EXPECT_TRUE(same_xy(r.cross_mesh.back().pt[1], r.cross_mesh.front().pt[0])) << "z " << z;
-    }
-}
-
 // ---- path lines ----------------------------------------------------------------------
 
 using PathLines = WithParams;
-
-TEST_F(PathLines, ClearEmptiesLinesAndVisitedMarks) {
-    LayerRaster r;
-    engine::build_sample_grid(r, 5);
-    r.grid[3].visited = 1;
-    r.grid.back().visited = 1;
-    r.lines.push_back({engine::PathPoint(), engine::PathPoint()});
-    r.lines.push_back({});
-    engine::clear_layer_paths(r);
-    EXPECT_TRUE(r.lines.empty());
-    for (const auto& p : r.grid) ASSERT_EQ(p.visited, 0);
-}
 
 TEST_F(PathLines, PointsTurnBackByTheLayerAngle) {
     using engine::layer_path_pixel;
@@ -231,18 +205,6 @@ TEST_F(MeshGl, TenMillimetreBoxMeasuresTen) {
     EXPECT_EQ(store.value(engine::va_layer_index), 0);
     EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
-}
-
-TEST_F(MeshGl, SampleInsoleMeasuresItsThickness) {
-    Mesh model;
-    engine::ModelBox box;
-    if (engine::read_stl_file(testsupport::sample("insole_50k.stl"), model, box).status != engine::StlStatus::ok)
-        GTEST_SKIP() << "no generated sample data";
-    LayerRaster r;
-    slicer_view(r);
-    engine::measure_model_height(model, r, placement((box.model_min_x + box.model_max_x) / 2,
-                                                     (box.model_min_y + box.model_max_y) / 2));
-    EXPECT_NEAR(r.model_height, box.model_max_z - box.model_min_z, 0.05);
 }
 
 TEST_F(MeshGl, RaisedBoxAndInsoleMeshOffsets) {

@@ -379,55 +379,6 @@ TEST_F(SlicerGl, NoFootStringsPlasticAcrossEmptySpace) {
     r->has_marks = 0;
 }
 
-// Layers traced with the view turned one way and the other register: on
-// every drawn and sample foot the printed extents of two layers of the same
-// cross-section, one turned +45 and one -45 degrees (the cells of one map
-// onto the other's), agree within 0.25 mm. A fill line may end a diagonal
-// cell short at a corner of one of them, so one edge of four may differ;
-// a layer out of register moves them all.
-
-TEST_F(SlicerGl, AlternateLayersLineUp) {
-    std::vector<footsamples::NamedFoot> feet = footsamples::outline_feet(80);
-    feet.erase(feet.begin(), feet.begin() + (long)footsamples::real_feet().size());  // their sides slope
-    ASSERT_GE(feet.size(), 20u);
-    auto shape = std::make_unique<InsoleShape>();
-    init_insole_shape(*shape);
-    store.set_value(va_spacing, 0.5);
-    store.set_value(ck_self_def_angle, 1);
-    r->insole_mesh_model = 1;
-    for (const footsamples::NamedFoot& f : feet) {
-        SCOPED_TRACE(f.name);
-        Mesh model;
-        ASSERT_TRUE(place_foot(f, *shape, in, model));
-        in.current_angle = 45;
-        ASSERT_TRUE(begin_gcode_file(*r, dir / "turns.gcode"));
-        store.set_range(va_layer_index, 0, 6);
-        testing::internal::CaptureStdout();
-        for (int L : {4, 5}) {  // the same wall height, turned +45 and -45 degrees
-            store.set_value(va_layer_index, L);
-            turn_view(in, L % 2 ? -45 : 45);
-            slice_and_write_gcode(*r, model, in);
-        }
-        const auto c = end_and_check("turns.gcode");
-        ASSERT_TRUE(c.ok()) << c.report();
-        ASSERT_EQ(c.layers.size(), 2u);
-        double e[2][4];
-        for (int k = 0; k < 2; ++k) {
-            e[k][0] = e[k][1] = 1e9, e[k][2] = e[k][3] = -1e9;
-            for (const auto& m : c.layers[k].extrusions)
-                for (const auto& [x, y] : {std::pair{m.x0, m.y0}, std::pair{m.x1, m.y1}}) {
-                    e[k][0] = std::min(e[k][0], x), e[k][1] = std::min(e[k][1], y);
-                    e[k][2] = std::max(e[k][2], x), e[k][3] = std::max(e[k][3], y);
-                }
-        }
-        int near = 0;
-        for (int i = 0; i < 4; ++i) near += std::fabs(e[0][i] - e[1][i]) <= 0.25;
-        EXPECT_GE(near, 3) << "x0 y0 x1 y1: " << e[0][0] << " " << e[0][1] << " " << e[0][2] << " " << e[0][3]
-                           << " against " << e[1][0] << " " << e[1][1] << " " << e[1][2] << " " << e[1][3];
-    }
-    destroy_insole_shape(*shape);
-}
-
 // A foot running into the image's side (the drawing stops at column 148, so
 // column 149 repeats it, or column 0 column 1), straight or turned 35
 // degrees, prints its first layer like the same foot a pixel further in:

@@ -117,17 +117,6 @@ TEST(TracerProbe, RectangleBoundaryFoundOnlyWhenNextCellIsMaterial) {
     EXPECT_FALSE(probe_down(*r, 0, r->layer_plane, 5, 0, 3));
 }
 
-TEST(TracerBuild, EmptyLayerGivesNoLines) {
-    auto r = make_raster();
-    make_grid(*r, 3);
-    r->from_low_end = 1;
-    build_row_lines(*r);
-    EXPECT_TRUE(r->lines.empty());
-    build_column_lines(*r);
-    EXPECT_TRUE(r->lines.empty());
-    EXPECT_TRUE(r->current_line.empty());
-}
-
 TEST(TracerBuild, RectangleLayerIsOneZigZagInRowsOrColumns) {
     for (int rows = 0; rows <= 1; ++rows)
         for (int low = 0; low <= 1; ++low) {
@@ -164,22 +153,6 @@ TEST(TracerBuild, RectangleLayerIsOneZigZagInRowsOrColumns) {
                 EXPECT_EQ(line[0].y, 60);
             }
         }
-}
-
-TEST(TracerBuild, TwoRunsAreTracedAsTwoLines) {
-    // The right block is taller: at the top of the left block the next row
-    // holds one far run after a turn that saw two, so the line ends there.
-    auto r = make_raster();
-    fill(*r, 20, 80, 30, 100);
-    fill(*r, 120, 180, 30, 200);
-    make_grid(*r, 3);
-    r->from_low_end = 1;
-    r->row_lines = 1;
-    build_row_lines(*r);
-    ASSERT_EQ(r->lines.size(), 2u);
-    for (const PathPoint& p : r->lines[0]) EXPECT_TRUE(inside(p, 20, 80, 30, 100)) << p.x << "," << p.y;
-    for (const PathPoint& p : r->lines[1]) EXPECT_TRUE(inside(p, 120, 180, 30, 200)) << p.x << "," << p.y;
-    expect_covered(*r);
 }
 
 // Which run a turn continues into, and when it does not. Runs are three
