@@ -191,7 +191,7 @@ protected:
     float model_matrix[16], centre_matrix[16];
 };
 
-TEST_F(MeshGl, TenMillimetreBoxMeasuresTen) {
+TEST_F(MeshGl, BoxesMeasureTheirHeight) {
     LayerRaster r;
     slicer_view(r);
     const Mesh box = box_mesh({0, 0, 0}, {40, 60, 10});
@@ -205,20 +205,15 @@ TEST_F(MeshGl, TenMillimetreBoxMeasuresTen) {
     EXPECT_EQ(store.value(engine::va_layer_index), 0);
     EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
     EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
-}
-
-TEST_F(MeshGl, RaisedBoxAndInsoleMeshOffsets) {
-    LayerRaster r;
-    slicer_view(r);
-    const Mesh box = box_mesh({-30, -50, 3}, {30, 50, 28});
-    engine::measure_model_height(box, r, placement(0, 0));
+    // A raised box; an insole model stands on its 2 mm plate, 0.4 less when printed whole.
+    const Mesh raised = box_mesh({-30, -50, 3}, {30, 50, 28});
+    engine::measure_model_height(raised, r, placement(0, 0));
     EXPECT_NEAR(r.model_height, 25.0, 0.05);
-
     r.insole_mesh_model = 1;
-    engine::measure_model_height(box, r, placement(0, 0));
+    engine::measure_model_height(raised, r, placement(0, 0));
     EXPECT_NEAR(r.model_height, 23.0, 0.05);
     store.set_value(engine::bt_whole_insole, 1);
-    engine::measure_model_height(box, r, placement(0, 0));
+    engine::measure_model_height(raised, r, placement(0, 0));
     EXPECT_NEAR(r.model_height, 23.4, 0.05);
 }
 
