@@ -272,23 +272,3 @@ TEST_F(InsoleModelGl, SmallFaultsOfASoundFootMoveItsLayersByLessThanOnePerCent) 
         }
     }
 }
-
-// Printed whole, the insole's base plate is solid: a patch of faint foot
-// (values 5) inside the outline leaves no hole in the first layer.
-TEST_F(InsoleModelGl, WholeInsoleBasePlateHasNoHoleUnderFaintFoot) {
-    footsamples::DrawnFoot p;
-    std::vector<uint8_t> b = footsamples::drawn_foot(p);
-    const int cx = 75, cy = p.heel_y + 40;  // in the heel, well inside the outline
-    footsamples::fill_box(b, cx - 15, cy - 15, cx + 15, cy + 15, 5);
-    store.set_value(va_spacing, 0.3);
-    store.set_value(bt_whole_insole, 1);
-    build({"patch", false, b});
-    ASSERT_TRUE(built);
-    place(0);
-    cut(layer_cut_z(*r, 0, in));
-    int holes = 0;
-    for (int y = cy - 14; y <= cy + 14; ++y)
-        for (int x = cx - 14; x <= cx + 14; ++x)
-            holes += !r->layer_plane[(y + 180 - static_cast<int>(centre_y)) * RASTER_W + x + 150 - static_cast<int>(centre_x)];
-    EXPECT_EQ(holes, 0);
-}
