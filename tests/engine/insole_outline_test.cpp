@@ -326,6 +326,15 @@ int outline_top(const InsoleShape& s, int x) {
     return -1;
 }
 
+// Builds a foot's outline and model, its console dropped.
+bool quiet_build(InsoleShape& s, Bitmap foot) {
+    Mesh model;
+    testing::internal::CaptureStdout();
+    const bool built = build_insole_outline(s, foot.data(), model);
+    testing::internal::GetCapturedStdout();
+    return built;
+}
+
 // A block foot from row 40 to top_row, an island at rows
 // island_from..island_from+20 if asked, and a 4 x 4 speck below the heel.
 void build_block_foot(InsoleShape& s, int top_row, int island_from = -1) {
@@ -333,10 +342,7 @@ void build_block_foot(InsoleShape& s, int top_row, int island_from = -1) {
     fill_rect(foot, 30, 40, 100, top_row, 80);
     fill_rect(foot, 60, 10, 63, 13, 80);
     if (island_from >= 0) fill_rect(foot, 70, island_from, 95, island_from + 20, 80);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_outline(s, foot.data(), model);
-    testing::internal::GetCapturedStdout();
+    quiet_build(s, foot);
 }
 }  // namespace
 
@@ -352,10 +358,7 @@ TEST_F(Outline, ToeIslandsNearTheBallAreKeptAndFarOnesAndSpecksNotJoined) {
     Bitmap foot = blank();
     fill_rect(foot, 30, 40, 100, 200, 80);
     fill_rect(foot, 70, 212, 72, 214, 80);
-    Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_outline(*shape, foot.data(), model);
-    testing::internal::GetCapturedStdout();
+    quiet_build(*shape, foot);
     EXPECT_LE(outline_top(*shape, 71), 201);  // no stalk grows up to the speck
 }
 
@@ -367,10 +370,7 @@ TEST_F(Outline, ToeBridgeLeavesGapsWithinTheFootOpen) {
     fill_rect(foot, 30, 201, 35, 225, 80);   // a side strip up to
     fill_rect(foot, 36, 210, 60, 225, 80);   // a toe above a hollow (rows 201..209)
     fill_rect(foot, 80, 215, 95, 235, 80);   // a toe island
-    Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_outline(*shape, foot.data(), model);
-    testing::internal::GetCapturedStdout();
+    quiet_build(*shape, foot);
     EXPECT_EQ(at(shape->edge_map, 50, 200), 255);  // the foot's top edge under the hollow
     EXPECT_EQ(at(shape->edge_map, 50, 210), 255);  // the toe's lower edge above it
     EXPECT_GE(outline_top(*shape, 88), 233);       // the island is joined
@@ -413,10 +413,7 @@ TEST_F(Outline, ToeWalkThatStepsTwiceIsRedoneOverTheToes) {
     foot[217 * 150 + 107] = foot[218 * 150 + 107] = 0;
     int heel_edge = 1;  // the foot's first pixel on row 100
     while (!foot[100 * 150 + heel_edge]) ++heel_edge;
-    Mesh model;
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(build_insole_outline(*shape, foot.data(), model));
-    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(quiet_build(*shape, foot));
     EXPECT_EQ(at(shape->outline_map, heel_edge, 100), 0);
     EXPECT_EQ(at(shape->inside_mask, 75, 225), 10);  // the ball and toes lie inside
 }
