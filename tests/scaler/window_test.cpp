@@ -9,6 +9,7 @@
 #include <FL/Fl_Value_Slider.H>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -26,9 +27,7 @@ namespace {
 class Window : public ::testing::Test {
 protected:
     void SetUp() override {
-        char* here = getcwd(nullptr, 0);
-        old_dir = here ? here : ".";
-        free(here);
+        old_dir = std::filesystem::current_path().string();
         ASSERT_EQ(chdir(dir.path().c_str()), 0);
         ASSERT_TRUE(scalertest::write_foot_bmp("255mm narrow 20220606 backmove 5mm.bmp"));
         ASSERT_TRUE(scalertest::write_drop_png("drop.png", 250));
