@@ -71,6 +71,8 @@ TEST_F(Rebuild, PadHeightFollowsTheHvAngle) {
     for (int r = 0; r < kRows; ++r)
         for (int col = 0; col < kStride; ++col) most = std::max(most, pad->p[r][col] - nopad->p[r][col]);
     EXPECT_EQ(most, 15);
+    EXPECT_NEAR(c.pad_width, view->box_width * 2 / 3, 0.001);
+    EXPECT_NEAR(c.pad_length, view->box_height * 0.5, 0.001);
 }
 
 // ---- wedge buttons ----------------------------------------------------------------
@@ -159,10 +161,8 @@ TEST_F(HandoffDraws, EachSideIsSavedOnlyByTheDrawThatRebuiltIt) {
 // counted by the end-to-end run on an old context).
 TEST_F(HandoffDraws, NoFrameBufferSavesNothingUntilARebuildRuns) {
     gl_scratch_refuse(true);
-    ::testing::internal::CaptureStdout();
     EXPECT_FALSE(view->rebuild(c));
     EXPECT_EQ(view->save_pending_side(RebuildRun::failed), HandoffSave::nothing);
-    ::testing::internal::GetCapturedStdout();
     gl_scratch_refuse(false);
     EXPECT_TRUE(view->left_pending);
     EXPECT_FALSE(common::file_exists(dir / "job_iLeft.bmp"));
