@@ -54,12 +54,13 @@ void template_px(int r, int c, unsigned char bgr[3]) {
 // 2 mm / 128 x 5 x 128 = 10 height steps.
 void drop_px(int, int, unsigned char bgr[3]) { bgr[0] = bgr[1] = bgr[2] = 128; }
 
-// The first byte of the pixel at (row, column) of a saved image: a 24-bit
+// The grey value of the pixel at (row, column) of a saved image: a 24-bit
 // 150 x 360 BMP as FreeImage writes it, pixels from byte 54 in rows of 452
-// bytes; -1 for any other file.
+// bytes; -1 for any other file, -2 for a pixel whose three bytes differ.
 int pixel(const std::string& bmp, int row, int col) {
     if (bmp.size() != 54 + 452 * 360 || bmp.compare(0, 2, "BM") != 0 || bmp[28] != 24) return -1;
-    return static_cast<unsigned char>(bmp[54 + row * 452 + col * 3]);
+    const char* px = &bmp[54 + row * 452 + col * 3];
+    return px[0] == px[1] && px[1] == px[2] ? static_cast<unsigned char>(px[0]) : -2;
 }
 
 // Every window of the display whose name is `title`, with all its subwindows.

@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -82,20 +83,19 @@ struct FakeService::Impl {
 
     void answer(const httplib::Request& req, httplib::Response& res) {
         FakeResponse r;
-        bool found = false;
+        bool found = true;
         {
             std::lock_guard<std::mutex> lock(mutex);
             auto q = queues.find(req.path);
             if (q != queues.end() && !q->second.empty()) {
                 r = q->second.front();
                 q->second.pop_front();
-                found = true;
             } else if (responders.count(req.path)) {
                 r = responders[req.path](req.body);
-                found = true;
             } else if (defaults.count(req.path)) {
                 r = defaults[req.path];
-                found = true;
+            } else {
+                found = false;
             }
             requests.push_back({req.method, req.path, req.body, req.get_header_value("Content-Type"), req.target,
                                 found ? r.status : 404});
@@ -208,10 +208,8 @@ std::vector<FakeRequest> FakeService::requests() const {
 
 size_t FakeService::count(const std::string& path) const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    size_t n = 0;
-    for (const auto& r : impl_->requests)
-        if (r.path == path) ++n;
-    return n;
+    return std::count_if(impl_->requests.begin(), impl_->requests.end(),
+                         [&](const FakeRequest& r) { return r.path == path; });
 }
 
 void FakeService::clear_requests() {

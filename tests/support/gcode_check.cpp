@@ -3,6 +3,7 @@
 // extrusion moves of each layer.
 #include "tests/support/gcode_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -68,11 +69,8 @@ std::string GcodeCheck::report() const {
 
 bool read_text_file(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
     std::ostringstream ss;
-    ss << in.rdbuf();
-    *text = ss.str();
-    return true;
+    return in && (ss << in.rdbuf(), *text = ss.str(), true);
 }
 
 GcodeCheck check_gcode(const std::string& text, const std::string& start_text, const std::string& end_text) {
@@ -88,17 +86,9 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
     }
     const std::string body = text.substr(head.size(), text.size() - head.size() - tail.size());
     std::vector<std::string> lines;
-    {
-        size_t pos = 0;
-        while (pos <= body.size()) {
-            size_t nl = body.find('\n', pos);
-            if (nl == std::string::npos) {
-                lines.push_back(body.substr(pos));
-                break;
-            }
-            lines.push_back(body.substr(pos, nl - pos));
-            pos = nl + 1;
-        }
+    for (size_t pos = 0, nl = 0; nl != std::string::npos; pos = nl + 1) {
+        nl = body.find('\n', pos);
+        lines.push_back(body.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
     }
     std::vector<Parsed> parsed;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -198,10 +188,8 @@ GcodeCheck check_gcode(const std::string& text, const std::string& start_text, c
             }
             placed = true;
             at_x = p.x, at_y = p.y;
-            if (p.x < c.min_x) c.min_x = p.x;
-            if (p.x > c.max_x) c.max_x = p.x;
-            if (p.y < c.min_y) c.min_y = p.y;
-            if (p.y > c.max_y) c.max_y = p.y;
+            c.min_x = std::min(c.min_x, p.x), c.max_x = std::max(c.max_x, p.x);
+            c.min_y = std::min(c.min_y, p.y), c.max_y = std::max(c.max_y, p.y);
         }
     }
     return c;

@@ -14,37 +14,24 @@
 namespace testsupport {
 
 bool make_gl_current(std::string* reason) {
-    static bool tried = false, ok = false;
-    static std::string why;
-    if (!tried) {
-        tried = true;
+    static const std::string why = []() -> std::string {
         Display* d = XOpenDisplay(nullptr);
-        if (!d) {
-            why = "cannot open X display";
-        } else {
-            int attrs[] = {GLX_RGBA, GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8, GLX_DOUBLEBUFFER, None};
-            XVisualInfo* vi = glXChooseVisual(d, DefaultScreen(d), attrs);
-            if (!vi) {
-                why = "no GLX visual";
-            } else {
-                Window root = RootWindow(d, vi->screen);
-                XSetWindowAttributes swa{};
-                swa.colormap = XCreateColormap(d, root, vi->visual, AllocNone);
-                Window w = XCreateWindow(d, root, 0, 0, 640, 480, 0, vi->depth, InputOutput, vi->visual,
-                                         CWColormap, &swa);
-                GLXContext ctx = glXCreateContext(d, vi, nullptr, True);
-                if (!ctx || !glXMakeCurrent(d, w, ctx)) {
-                    why = "cannot make a GLX context current";
-                } else {
-                    glewExperimental = GL_TRUE;
-                    glewInit();
-                    ok = true;
-                }
-            }
-        }
-    }
+        if (!d) return "cannot open X display";
+        int attrs[] = {GLX_RGBA, GLX_DEPTH_SIZE, 24, GLX_STENCIL_SIZE, 8, GLX_DOUBLEBUFFER, None};
+        XVisualInfo* vi = glXChooseVisual(d, DefaultScreen(d), attrs);
+        if (!vi) return "no GLX visual";
+        Window root = RootWindow(d, vi->screen);
+        XSetWindowAttributes swa{};
+        swa.colormap = XCreateColormap(d, root, vi->visual, AllocNone);
+        Window w = XCreateWindow(d, root, 0, 0, 640, 480, 0, vi->depth, InputOutput, vi->visual, CWColormap, &swa);
+        GLXContext ctx = glXCreateContext(d, vi, nullptr, True);
+        if (!ctx || !glXMakeCurrent(d, w, ctx)) return "cannot make a GLX context current";
+        glewExperimental = GL_TRUE;
+        glewInit();
+        return "";
+    }();
     if (reason) *reason = why;
-    return ok;
+    return why.empty();
 }
 
 bool make_old_gl_current() {
