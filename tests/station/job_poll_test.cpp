@@ -44,22 +44,8 @@ protected:
     int poll() { return station::poll_print_token(*state); }
 };
 
-TEST_F(JobPoll, RequestCarriesTheKeyNumberAndPrintidZeroOnlyChangesTheMode) {
-    service->push(kJobPath, answer(200, kIdle));
-    EXPECT_EQ(poll(), 200);
-    auto reqs = service->requests();
-    ASSERT_EQ(reqs.size(), 1u);
-    EXPECT_EQ(reqs[0].method, "POST");
-    EXPECT_EQ(reqs[0].body, "{\"orbane\":\"4242\"}");
-    EXPECT_EQ(reqs[0].content_type, "application/x-www-form-urlencoded");
-    EXPECT_TRUE(state->insole_mode);
-    EXPECT_EQ(state->sleep_seconds, 6);
-    EXPECT_EQ(state->last_printid, 0);
-    EXPECT_TRUE(ui.lines.empty());
-    EXPECT_TRUE(started.empty());
-}
-
-TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
+// Other result codes and broken replies change nothing; printid 0 only the mode.
+TEST_F(JobPoll, OnlyAnAcceptedReplyChangesTheModeAndPrintidZeroNothingElse) {
     for (const char* body : {R"({"resultCode":500,"sleep":6,"printid":0})", R"({"resultCode":"200","sleep":6,"printid":0})",
                              "<html>", R"({"resultCode":200,"sleep":6})"}) {
         service->push(kJobPath, answer(200, body));
@@ -72,6 +58,12 @@ TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
     service->push(kJobPath, answer(200, kIdle, 2500));
     EXPECT_EQ(poll(), 0) << "a slow service gives code 0";
     EXPECT_FALSE(state->insole_mode);
+    service->push(kJobPath, answer(200, kIdle));
+    EXPECT_EQ(poll(), 200);
+    const auto q = service->requests().back();
+    EXPECT_EQ(q.method + " " + q.content_type + " " + q.body, "POST application/x-www-form-urlencoded {\"orbane\":\"4242\"}");
+    EXPECT_TRUE(state->insole_mode && state->sleep_seconds == 6 && state->last_printid == 0);
+    EXPECT_TRUE(ui.lines.empty() && started.empty());
 }
 
 // temp/ deleted while the server runs is made again for the download.
@@ -104,26 +96,6 @@ TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
     EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "left");
     EXPECT_EQ(read_all(files + "/A1_iRight.gcode"), "right");
     EXPECT_EQ(ui.lines, (std::vector<std::string>{"type : b001", "Slipper Downloaded ~"}));
-}
-
-// A cancelled insole job still writes its hand-off and starts Formlet (a
-// missing one is named in the log list), but announces nothing.
-TEST_F(JobPoll, CancellationLeavesTwoEmptyFilesAndNoAnnouncement) {
-    for (bool formlet : {false, true}) {
-        if (formlet) add_program("Formlet");
-        std::remove((files + "/Hostlet/insole parameters.txt").c_str());
-        ui.lines.clear();
-        service->push(kJobPath, answer(200, job_reply("A001", "orders/A1_7.cancel", R"(,"left":"l","right":"r")")));
-        poll();
-        EXPECT_TRUE(common::file_exists(files + "/Hostlet/insole parameters.txt"));
-        EXPECT_EQ(started.size(), formlet ? 1u : 0u);
-        EXPECT_TRUE(common::file_exists(files + "/A1_A1_iLeft.cancel"));
-        EXPECT_TRUE(common::file_exists(files + "/A1_A1_iRight.cancel"));
-        EXPECT_EQ(ui.has_line("Formlet missing: " + files + "/Hostlet/Formlet"), !formlet);
-        EXPECT_EQ(ui.lines.size(), formlet ? 0u : 1u);
-    }
-    EXPECT_EQ(state->job_count, 0);
-    EXPECT_TRUE(raised.empty());
 }
 
 // The longest job name Fitmire saves and the path program prints is handed

@@ -138,18 +138,11 @@ TEST(JobPlan, SlipperFilesAreNamedByMobileWhileTheyCanBeFileNames) {
 TEST(JobPlan, HandOffAndCancelFiles) {
     JobReply r;
     r.kind = JobKind::insole;
-    r.left = "L 1";
     r.right = "R 2";
     r.mobile = "A1";
     r.bmpfile = "orders/A1_7.cancel";
-    auto p = station::plan_job(r);
-    EXPECT_TRUE(p.write_handoff);
-    EXPECT_EQ(p.handoff_text, "left L 1\r\nright R 2 A1\r\n");
-    EXPECT_TRUE(p.cancel);
-    EXPECT_EQ(p.cancel_files, (std::vector<std::string>{"A1_A1_iLeft.cancel", "A1_A1_iRight.cancel"}));
-
     r.left = "L\r\nright evil";
-    p = station::plan_job(r);
+    auto p = station::plan_job(r);
     EXPECT_FALSE(p.write_handoff) << "a value may not add lines to the hand-off file";
 
     r.left = "L";

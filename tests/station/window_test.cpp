@@ -32,7 +32,8 @@ protected:
     station::ServerWindow sw;
 };
 
-TEST_F(ServerWindowTest, WidgetsAsLaidOut) {
+// Start messages (the missing station.conf) reach the log list; reply text is shown as is.
+TEST_F(ServerWindowTest, WidgetsAsLaidOutAndTheLogListShowsTextAsIs) {
     sw = station::build_server_window(root + "/none.txt");
     EXPECT_STREQ(sw.server_window->label(), "鞋墊下載系統");
     EXPECT_EQ(sw.server_window->w(), 754);
@@ -46,6 +47,12 @@ TEST_F(ServerWindowTest, WidgetsAsLaidOut) {
     EXPECT_STREQ(sw.menu_version->menu()[1].label(), "一般版");
     EXPECT_STREQ(sw.menu_version->menu()[2].label(), "A4版");
     EXPECT_EQ(sw.menu_version->value(), 0);
+    ASSERT_GE(sw.log_list->size(), 1);
+    EXPECT_EQ(std::string(sw.log_list->text(1)).compare(0, 24, "station.conf: cannot rea"), 0);
+    sw.entrance->ui.add_log_line("@b@C1 phone");
+    sw.entrance->ui.select_last_line();
+    EXPECT_STREQ(sw.log_list->text(sw.log_list->size()), "@b@C1 phone");
+    EXPECT_EQ(sw.log_list->value(), sw.log_list->size());
 }
 
 // An unknown stored variant is the first.
@@ -61,16 +68,6 @@ TEST_F(ServerWindowTest, StoredVariantSelectsTheItemButNotTheTitle) {
     sw.menu_version->value(2);
     station::choose_variant_title(sw.menu_version, nullptr);
     EXPECT_STREQ(sw.server_window->label(), "Fitmire (A4)");
-}
-
-TEST_F(ServerWindowTest, StartMessagesReachTheLogListAndReplyTextIsShownAsIs) {
-    sw = station::build_server_window(root + "/none.txt");
-    ASSERT_GE(sw.log_list->size(), 1) << "the missing station.conf is reported in the list";
-    EXPECT_EQ(std::string(sw.log_list->text(1)).compare(0, 24, "station.conf: cannot rea"), 0);
-    sw.entrance->ui.add_log_line("@b@C1 phone");
-    sw.entrance->ui.select_last_line();
-    EXPECT_STREQ(sw.log_list->text(sw.log_list->size()), "@b@C1 phone");
-    EXPECT_EQ(sw.log_list->value(), sw.log_list->size());
 }
 
 TEST_F(ServerWindowTest, RunsUnderTheEventLoop) {
