@@ -66,20 +66,6 @@ TEST_F(JobPoll, OnlyAnAcceptedReplyChangesTheModeAndPrintidZeroNothingElse) {
     EXPECT_TRUE(ui.lines.empty() && started.empty());
 }
 
-// temp/ deleted while the server runs is made again for the download.
-TEST_F(JobPoll, BracingDownloadLandsUnderItsLastName) {
-    ASSERT_EQ(rmdir((files + "/temp").c_str()), 0);
-    service->push(kJobPath, answer(200, job_reply("Cxyz", "orders/brace 1.gcode")));
-    service->set_default("/Mirel/orders/brace 1.gcode", answer(200, "G1 X1\n"));
-    EXPECT_EQ(poll(), 200);
-    EXPECT_EQ(read_all(files + "/brace 1.gcode"), "G1 X1\n");
-    EXPECT_TRUE(names_in(files + "/temp").empty());
-    EXPECT_EQ(ui.lines, (std::vector<std::string>{"Folder " + files + "/temp was missing: made again",
-                                                  "External Bracing Downloaded ~"}));
-    EXPECT_GE(ui.selects, 1);
-    EXPECT_EQ(state->job_count, 0);
-}
-
 TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
     // The left file failing, the right one is not asked for.
     service->push(kJobPath, answer(200, slipper_reply(30)));
@@ -520,9 +506,11 @@ TEST_F(Pending, UnreadableFileIsMovedAsideBesideAnOlderCopyOrElseNeverWrittenOve
 }
 
 // A download that takes its time does not hold the file cycle: records go
-// up, the image list is written and Strandel started while it runs.
+// up, the image list is written and Strandel started while it runs. temp/,
+// deleted while the server runs, is made again for it.
 TEST_F(Download, SlowDownloadLetsTheFileCycleRun) {
     state->online = true;
+    ASSERT_EQ(rmdir((files + "/temp").c_str()), 0);
     write_all(insole + "/a.bmp", "BM");
     write_all(files + "/output/A12_36-L.gcode.1", "");
     service->set_default("/Mirel/servlet/braceRecord.php", answer(200, "{}"));
@@ -536,6 +524,9 @@ TEST_F(Download, SlowDownloadLetsTheFileCycleRun) {
     bracing("slow.gcode");
     poll();
     EXPECT_EQ(read_all(files + "/slow.gcode"), std::string(600, 'G'));
+    EXPECT_TRUE(ui.has_line("Folder " + files + "/temp was missing: made again"));
+    EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
+    EXPECT_GE(ui.selects, 1);
     EXPECT_EQ(service->count("/Mirel/servlet/braceRecord.php"), 1u);
     EXPECT_TRUE(common::file_exists(insole + "/Bmp_List.txt"));
     EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Strandel"});
