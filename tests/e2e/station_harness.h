@@ -90,8 +90,6 @@ public:
         stop_ = true;
         thread_.join();
     }
-    ProcessWatch(const ProcessWatch&) = delete;
-    ProcessWatch& operator=(const ProcessWatch&) = delete;
 
     std::vector<Ended> ended() const {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -17,16 +17,14 @@ ReplyVerdict parse(const std::string& body, JobReply& r, std::string& problem) {
 
 // The result code must be the number 200; broken replies are dropped with the reason.
 TEST(JobReply, BrokenRepliesAreDroppedWithTheReason) {
-    for (const char* code : {"404", "200.5", "2e2"}) {
-        JobReply r;
-        std::string problem;
-        EXPECT_EQ(parse(std::string(R"({"resultCode":)") + code + R"(,"sleep":1,"printid":0})", r, problem),
-                  code[1] == 'e' ? ReplyVerdict::accepted : ReplyVerdict::not_200) << code;
-    }
     struct Case {
         const char* body;
         const char* problem;
+        ReplyVerdict verdict = ReplyVerdict::malformed;
     } cases[] = {
+        {R"({"resultCode":404,"sleep":1,"printid":0})", "", ReplyVerdict::not_200},
+        {R"({"resultCode":200.5,"sleep":1,"printid":0})", "", ReplyVerdict::not_200},
+        {R"({"resultCode":2e2,"sleep":1,"printid":0})", "", ReplyVerdict::accepted},
         {R"({"resultCode":"200","sleep":1,"printid":0})", "key \"resultCode\" is not a number"},
         {"<html>busy</html>", "not a JSON object"},
         {"[200]", "not a JSON object"},
@@ -46,9 +44,9 @@ TEST(JobReply, BrokenRepliesAreDroppedWithTheReason) {
         JobReply r;
         r.sleep = 99;
         std::string problem;
-        EXPECT_EQ(parse(c.body, r, problem), ReplyVerdict::malformed) << c.body;
+        EXPECT_EQ(parse(c.body, r, problem), c.verdict) << c.body;
         EXPECT_EQ(problem, c.problem) << c.body;
-        EXPECT_EQ(r.sleep, 99) << "a dropped reply changes nothing";
+        if (c.verdict == ReplyVerdict::malformed) { EXPECT_EQ(r.sleep, 99) << "a dropped reply changes nothing"; }
     }
 }
 
@@ -121,8 +119,7 @@ TEST(JobPlan, SlipperFilesAreNamedByMobileWhileTheyCanBeFileNames) {
     r.mobile = "up/../0912";
     auto p = station::plan_job(r);
     ASSERT_EQ(p.downloads.size(), 2u);
-    EXPECT_EQ(p.downloads[0].local_name, "0912_iLeft.gcode");
-    EXPECT_EQ(p.downloads[1].local_name, "0912_iRight.gcode");
+    EXPECT_EQ(p.downloads[0].local_name + " " + p.downloads[1].local_name, "0912_iLeft.gcode 0912_iRight.gcode");
     // "_iRight.gcode" is 13 bytes: a mobile of 242 makes a name of 255, the
     // longest a file can have; one more and the job is refused as it comes.
     r.mobile = std::string(242, '9');

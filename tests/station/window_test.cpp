@@ -79,14 +79,10 @@ TEST_F(ServerWindowTest, RunsUnderTheEventLoop) {
     sw.server_window->show();
     // Until the entrance view's timeout has ticked twice and set the countdown each time.
     double first = 0, second = 0;
-    const auto give_up = before + std::chrono::seconds(60);
-    while (second == 0 && std::chrono::steady_clock::now() < give_up) {
+    while (second == 0 && std::chrono::steady_clock::now() < before + std::chrono::seconds(60)) {
         Fl::wait(0.01);
         const double v = sw.file_countdown->value();
-        if (first == 0)
-            first = v;
-        else if (v != first)
-            second = v;
+        (first == 0 ? first : v != first ? second : first) = v;
     }
     const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
     ASSERT_NE(second, 0) << "the countdown was not set twice within 60 s";
