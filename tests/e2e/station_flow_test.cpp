@@ -64,11 +64,7 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
 
     // Nothing but the two G-code files in the G-code directory; the images
     // were taken up and the temporary directory is empty.
-    std::vector<std::string> gcode;
-    for (const std::string& n : Station::names_in(st.files))
-        if (n.size() > 6 && n.compare(n.size() - 6, 6, ".gcode") == 0) gcode.push_back(n);
-    EXPECT_EQ(gcode, (std::vector<std::string>{kMobile + "_iLeft.gcode",
-                                               kMobile + "_iRight.gcode"}));
+    EXPECT_EQ(Station::names_in(st.files), (std::vector<std::string>{kMobile + "_iLeft.gcode", kMobile + "_iRight.gcode"}));
     EXPECT_TRUE(Station::names_in(st.temp).empty());
     for (const std::string& n : Station::names_in(st.insole))
         EXPECT_EQ(n.find(".bmp"), std::string::npos) << "left in the insole directory: " << n;

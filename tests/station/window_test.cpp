@@ -43,9 +43,8 @@ TEST_F(ServerWindowTest, WidgetsAsLaidOutAndTheLogListShowsTextAsIs) {
     EXPECT_STREQ(sw.net_status->label(), "OFF");
     EXPECT_STREQ(sw.menu_version->label(), "版本設定");
     ASSERT_EQ(sw.menu_version->size(), 4);  // three items and the terminator
-    EXPECT_STREQ(sw.menu_version->menu()[0].label(), "十月版");
-    EXPECT_STREQ(sw.menu_version->menu()[1].label(), "一般版");
-    EXPECT_STREQ(sw.menu_version->menu()[2].label(), "A4版");
+    const char* const items[] = {"十月版", "一般版", "A4版"};
+    for (int i = 0; i < 3; ++i) EXPECT_STREQ(sw.menu_version->menu()[i].label(), items[i]);
     EXPECT_EQ(sw.menu_version->value(), 0);
     ASSERT_GE(sw.log_list->size(), 1);
     EXPECT_EQ(std::string(sw.log_list->text(1)).compare(0, 24, "station.conf: cannot rea"), 0);
