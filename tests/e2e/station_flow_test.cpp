@@ -39,8 +39,7 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     const pid_t hostlet = start_hostlet(st, log);
     ASSERT_GT(hostlet, 0);
 
-    const std::string left = st.files + "/" + kMobile + "_iLeft.gcode";
-    const std::string right = st.files + "/" + kMobile + "_iRight.gcode";
+    const std::string left = st.files + "/" + kMobile + "_iLeft.gcode", right = st.files + "/" + kMobile + "_iRight.gcode";
     const bool written = wait_until([&] { return fs::exists(left) && fs::exists(right); }, 200);
     ASSERT_TRUE(written) << tail(slurp(log));
     // Strandel ends by itself once its list is done.
@@ -82,7 +81,6 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     Ended end;
     ASSERT_TRUE(watch.wait(hostlet, 30, &end)) << "Hostlet still running after its window was closed";
     EXPECT_TRUE(end.clean()) << "Hostlet " << end.how() << "\n" << tail(slurp(log));
-    if (std::getenv("STATION_E2E_VERBOSE")) std::printf("%s\n", slurp(log).c_str());
 }
 
 // An image still being written when the path program takes up its list is

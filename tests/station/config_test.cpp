@@ -16,8 +16,7 @@ TEST(StationConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
     std::string err;
     ASSERT_TRUE(parse_config("# station 7\n\nkey_number = 4242\r\nservice_url = https://svc.example:8443/\n"
                              "check_url=http://check.example/generate_204\n  tls_verify = 1  \n",
-                             c, err))
-        << err;
+                             c, err)) << err;
     EXPECT_EQ(c.key_number, 4242u);
     EXPECT_EQ(c.service_url, "https://svc.example:8443");
     EXPECT_EQ(c.check_url, "http://check.example/generate_204");
