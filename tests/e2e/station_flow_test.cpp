@@ -39,8 +39,7 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     const pid_t hostlet = start_hostlet(st, log);
     ASSERT_GT(hostlet, 0);
 
-    const std::string left = st.files + "/" + kMobile + "_iLeft.gcode";
-    const std::string right = st.files + "/" + kMobile + "_iRight.gcode";
+    const std::string left = st.files + "/" + kMobile + "_iLeft.gcode", right = st.files + "/" + kMobile + "_iRight.gcode";
     const bool written = wait_until([&] { return fs::exists(left) && fs::exists(right); }, 200);
     ASSERT_TRUE(written) << tail(slurp(log));
     // Strandel ends by itself once its list is done.
@@ -51,13 +50,7 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     EXPECT_TRUE(complete_gcode(left, &why)) << why;
     EXPECT_TRUE(complete_gcode(right, &why)) << why;
 
-    // The service was asked with the station's key number, and the insole
-    // data it handed out is kept in the server directory.
-    const auto requests = svc.requests();
-    ASSERT_FALSE(requests.empty());
-    EXPECT_EQ(requests.front().path, kJobPath);
-    EXPECT_EQ(requests.front().body, "{\"orbane\":\"4242\"}");
-    EXPECT_GE(svc.count(kInsolePath), 1u);
+    // The insole data the service handed out is kept in the server directory.
     EXPECT_NE(slurp(st.server + "/insole_info_type4.txt").find("\"pressureleftside\":\"12\""), std::string::npos);
 
     // Fitmire took the hand-off file, saved both sides and ended; every
@@ -70,11 +63,7 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
 
     // Nothing but the two G-code files in the G-code directory; the images
     // were taken up and the temporary directory is empty.
-    std::vector<std::string> gcode;
-    for (const std::string& n : Station::names_in(st.files))
-        if (n.size() > 6 && n.compare(n.size() - 6, 6, ".gcode") == 0) gcode.push_back(n);
-    EXPECT_EQ(gcode, (std::vector<std::string>{kMobile + "_iLeft.gcode",
-                                               kMobile + "_iRight.gcode"}));
+    EXPECT_EQ(Station::names_in(st.files), (std::vector<std::string>{kMobile + "_iLeft.gcode", kMobile + "_iRight.gcode"}));
     EXPECT_TRUE(Station::names_in(st.temp).empty());
     for (const std::string& n : Station::names_in(st.insole))
         EXPECT_EQ(n.find(".bmp"), std::string::npos) << "left in the insole directory: " << n;
@@ -92,7 +81,6 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     Ended end;
     ASSERT_TRUE(watch.wait(hostlet, 30, &end)) << "Hostlet still running after its window was closed";
     EXPECT_TRUE(end.clean()) << "Hostlet " << end.how() << "\n" << tail(slurp(log));
-    if (std::getenv("STATION_E2E_VERBOSE")) std::printf("%s\n", slurp(log).c_str());
 }
 
 // An image still being written when the path program takes up its list is

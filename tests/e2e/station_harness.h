@@ -90,8 +90,6 @@ public:
         stop_ = true;
         thread_.join();
     }
-    ProcessWatch(const ProcessWatch&) = delete;
-    ProcessWatch& operator=(const ProcessWatch&) = delete;
 
     std::vector<Ended> ended() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -304,22 +302,15 @@ inline std::string service_gcode(const std::string& what, int lines) {
 // A G-code file of the path program is complete when it opens with the
 // start text and closes with the end text.
 inline bool complete_gcode(const std::string& path, std::string* why = nullptr) {
-    const std::string g = slurp(path);
-    const std::string start = Station::kStartText, end = Station::kEndText;
-    if (g.rfind(start, 0) != 0) {
-        if (why) *why = path + " does not open with the start text";
-        return false;
-    }
-    size_t last = g.find_last_not_of("\r\n");
-    if (last == std::string::npos || last + 1 < end.size() || g.compare(last + 1 - end.size(), end.size(), end) != 0) {
-        if (why) *why = path + " does not close with the end text";
-        return false;
-    }
-    if (g.find("G1 X") == std::string::npos) {
-        if (why) *why = path + " holds no move";
-        return false;
-    }
-    return true;
+    const std::string g = slurp(path), end = Station::kEndText;
+    const size_t last = g.find_last_not_of("\r\n");
+    const char* fault =
+        g.rfind(Station::kStartText, 0) != 0 ? " does not open with the start text"
+        : last == std::string::npos || last + 1 < end.size() || g.compare(last + 1 - end.size(), end.size(), end) != 0
+            ? " does not close with the end text"
+        : g.find("G1 X") == std::string::npos ? " holds no move" : nullptr;
+    if (fault && why) *why = path + fault;
+    return !fault;
 }
 
 }  // namespace station_harness

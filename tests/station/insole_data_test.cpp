@@ -21,25 +21,19 @@ protected:
     std::string info() const { return files + "/Hostlet/insole_info_type4.txt"; }
 };
 
-TEST_F(InsoleData, AcceptedReplyIsStoredAndStartsFitmireInTheServerDirectory) {
-    const std::string body = "{\"resultCode\":\"200\",\n\"ldata\":[1,2,3],\"mobile\":\"0912\"}";
-    service->push(kInsole, answer(200, body));
+// Each accepted reply replaces the stored file (CR LF lines) and starts
+// Fitmire in the server directory, but not a second one while the first
+// runs (by its own process or by its window).
+TEST_F(InsoleData, AcceptedRepliesReplaceTheFileAndStartOneFitmireAtATime) {
+    add_holding_program("Fitmire", root + "/hold");
+    service->push(kInsole, answer(200, "{\"resultCode\":\"200\",\n\"ldata\":[1,2,3]}"));
+    for (int n = 2; n <= 4; ++n) service->push(kInsole, answer(200, R"({"resultCode":"200","n":)" + std::to_string(n) + "}"));
     EXPECT_EQ(station::fetch_insole_data(*state), 200);
-    auto reqs = service->requests();
-    ASSERT_EQ(reqs.size(), 1u);
-    EXPECT_EQ(reqs[0].body, "{\"orbane\":\"4242\"}");
-    EXPECT_EQ(read_all(info()), "{\"resultCode\":\"200\",\r\n\"ldata\":[1,2,3],\"mobile\":\"0912\"}");
+    EXPECT_EQ(service->requests()[0].body, "{\"orbane\":\"4242\"}");
+    EXPECT_EQ(read_all(info()), "{\"resultCode\":\"200\",\r\n\"ldata\":[1,2,3]}");
     EXPECT_FALSE(common::file_exists(info() + ".tmp"));
     EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Fitmire"});
     EXPECT_EQ(platform::current_dir(), files + "/Hostlet");
-}
-
-// Each reply replaces the stored file, but a second Fitmire is not started
-// while the first runs (by its own process or by its window).
-TEST_F(InsoleData, AcceptedRepliesReplaceTheFileAndStartOneFitmireAtATime) {
-    add_holding_program("Fitmire", root + "/hold");
-    for (int n = 1; n <= 4; ++n) service->push(kInsole, answer(200, R"({"resultCode":"200","n":)" + std::to_string(n) + "}"));
-    station::fetch_insole_data(*state);
     station::fetch_insole_data(*state);
     EXPECT_EQ(read_all(info()), R"({"resultCode":"200","n":2})");
     EXPECT_EQ(started.size(), 1u);

@@ -44,22 +44,8 @@ protected:
     int poll() { return station::poll_print_token(*state); }
 };
 
-TEST_F(JobPoll, RequestCarriesTheKeyNumberAndPrintidZeroOnlyChangesTheMode) {
-    service->push(kJobPath, answer(200, kIdle));
-    EXPECT_EQ(poll(), 200);
-    auto reqs = service->requests();
-    ASSERT_EQ(reqs.size(), 1u);
-    EXPECT_EQ(reqs[0].method, "POST");
-    EXPECT_EQ(reqs[0].body, "{\"orbane\":\"4242\"}");
-    EXPECT_EQ(reqs[0].content_type, "application/x-www-form-urlencoded");
-    EXPECT_TRUE(state->insole_mode);
-    EXPECT_EQ(state->sleep_seconds, 6);
-    EXPECT_EQ(state->last_printid, 0);
-    EXPECT_TRUE(ui.lines.empty());
-    EXPECT_TRUE(started.empty());
-}
-
-TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
+// Other result codes and broken replies change nothing; printid 0 only the mode.
+TEST_F(JobPoll, OnlyAnAcceptedReplyChangesTheModeAndPrintidZeroNothingElse) {
     for (const char* body : {R"({"resultCode":500,"sleep":6,"printid":0})", R"({"resultCode":"200","sleep":6,"printid":0})",
                              "<html>", R"({"resultCode":200,"sleep":6})"}) {
         service->push(kJobPath, answer(200, body));
@@ -72,20 +58,12 @@ TEST_F(JobPoll, OtherResultCodesAndBrokenRepliesChangeNothing) {
     service->push(kJobPath, answer(200, kIdle, 2500));
     EXPECT_EQ(poll(), 0) << "a slow service gives code 0";
     EXPECT_FALSE(state->insole_mode);
-}
-
-// temp/ deleted while the server runs is made again for the download.
-TEST_F(JobPoll, BracingDownloadLandsUnderItsLastName) {
-    ASSERT_EQ(rmdir((files + "/temp").c_str()), 0);
-    service->push(kJobPath, answer(200, job_reply("Cxyz", "orders/brace 1.gcode")));
-    service->set_default("/Mirel/orders/brace 1.gcode", answer(200, "G1 X1\n"));
+    service->push(kJobPath, answer(200, kIdle));
     EXPECT_EQ(poll(), 200);
-    EXPECT_EQ(read_all(files + "/brace 1.gcode"), "G1 X1\n");
-    EXPECT_TRUE(names_in(files + "/temp").empty());
-    EXPECT_EQ(ui.lines, (std::vector<std::string>{"Folder " + files + "/temp was missing: made again",
-                                                  "External Bracing Downloaded ~"}));
-    EXPECT_GE(ui.selects, 1);
-    EXPECT_EQ(state->job_count, 0);
+    const auto q = service->requests().back();
+    EXPECT_EQ(q.method + " " + q.content_type + " " + q.body, "POST application/x-www-form-urlencoded {\"orbane\":\"4242\"}");
+    EXPECT_TRUE(state->insole_mode && state->sleep_seconds == 6 && state->last_printid == 0);
+    EXPECT_TRUE(ui.lines.empty() && started.empty());
 }
 
 TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
@@ -104,26 +82,6 @@ TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
     EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "left");
     EXPECT_EQ(read_all(files + "/A1_iRight.gcode"), "right");
     EXPECT_EQ(ui.lines, (std::vector<std::string>{"type : b001", "Slipper Downloaded ~"}));
-}
-
-// A cancelled insole job still writes its hand-off and starts Formlet (a
-// missing one is named in the log list), but announces nothing.
-TEST_F(JobPoll, CancellationLeavesTwoEmptyFilesAndNoAnnouncement) {
-    for (bool formlet : {false, true}) {
-        if (formlet) add_program("Formlet");
-        std::remove((files + "/Hostlet/insole parameters.txt").c_str());
-        ui.lines.clear();
-        service->push(kJobPath, answer(200, job_reply("A001", "orders/A1_7.cancel", R"(,"left":"l","right":"r")")));
-        poll();
-        EXPECT_TRUE(common::file_exists(files + "/Hostlet/insole parameters.txt"));
-        EXPECT_EQ(started.size(), formlet ? 1u : 0u);
-        EXPECT_TRUE(common::file_exists(files + "/A1_A1_iLeft.cancel"));
-        EXPECT_TRUE(common::file_exists(files + "/A1_A1_iRight.cancel"));
-        EXPECT_EQ(ui.has_line("Formlet missing: " + files + "/Hostlet/Formlet"), !formlet);
-        EXPECT_EQ(ui.lines.size(), formlet ? 0u : 1u);
-    }
-    EXPECT_EQ(state->job_count, 0);
-    EXPECT_TRUE(raised.empty());
 }
 
 // The longest job name Fitmire saves and the path program prints is handed
@@ -548,9 +506,11 @@ TEST_F(Pending, UnreadableFileIsMovedAsideBesideAnOlderCopyOrElseNeverWrittenOve
 }
 
 // A download that takes its time does not hold the file cycle: records go
-// up, the image list is written and Strandel started while it runs.
+// up, the image list is written and Strandel started while it runs. temp/,
+// deleted while the server runs, is made again for it.
 TEST_F(Download, SlowDownloadLetsTheFileCycleRun) {
     state->online = true;
+    ASSERT_EQ(rmdir((files + "/temp").c_str()), 0);
     write_all(insole + "/a.bmp", "BM");
     write_all(files + "/output/A12_36-L.gcode.1", "");
     service->set_default("/Mirel/servlet/braceRecord.php", answer(200, "{}"));
@@ -564,6 +524,9 @@ TEST_F(Download, SlowDownloadLetsTheFileCycleRun) {
     bracing("slow.gcode");
     poll();
     EXPECT_EQ(read_all(files + "/slow.gcode"), std::string(600, 'G'));
+    EXPECT_TRUE(ui.has_line("Folder " + files + "/temp was missing: made again"));
+    EXPECT_TRUE(ui.has_line("External Bracing Downloaded ~"));
+    EXPECT_GE(ui.selects, 1);
     EXPECT_EQ(service->count("/Mirel/servlet/braceRecord.php"), 1u);
     EXPECT_TRUE(common::file_exists(insole + "/Bmp_List.txt"));
     EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Strandel"});

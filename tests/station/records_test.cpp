@@ -23,29 +23,24 @@ TEST(RecordNames, MarkerNeedsSomethingAfterIt) {
     for (const auto& c : cases) EXPECT_EQ(find_gcode_marker(c.first), c.second) << c.first;
 }
 
+// The first character is dropped even when a digit; the number is atoi's,
+// saturating; long parts are kept whole.
 TEST(RecordNames, PartsAreCutAtTheFirstSeparators) {
-    BraceRecord r;
-    ASSERT_TRUE(parse_record_name("A12_36-L.gcode.t1", r));
-    EXPECT_EQ(r.no, 12);
-    EXPECT_EQ(r.size, "36");
-    EXPECT_EQ(r.type, "L");
-    EXPECT_EQ(r.timestamp, "t1");
-
-    ASSERT_TRUE(parse_record_name("912_36-L.gcode.1", r));
-    EXPECT_EQ(r.no, 12) << "the first character is dropped even when it is a digit";
-
-    ASSERT_TRUE(parse_record_name("Bx7_40-R-2.gcode.5", r));
-    EXPECT_EQ(r.no, 0) << "atoi of \"x7\"";
-    EXPECT_EQ(r.type, "R-2");
-
-    ASSERT_TRUE(parse_record_name("A99999999999999999999_1-L.gcode.1", r));
-    EXPECT_EQ(r.no, 2147483647) << "an overflowing number saturates";
-
-    const std::string long_part(300, 'z');
-    ASSERT_TRUE(parse_record_name("A1_" + long_part + "-" + long_part + ".gcode." + long_part, r));
-    EXPECT_EQ(r.size, long_part);
-    EXPECT_EQ(r.type, long_part);
-    EXPECT_EQ(r.timestamp, long_part);
+    const std::string z(300, 'z');
+    const struct {
+        std::string name;
+        BraceRecord want;
+    } cases[] = {{"A12_36-L.gcode.t1", {12, "36", "L", "t1"}},
+                 {"912_36-L.gcode.1", {12, "36", "L", "1"}},
+                 {"Bx7_40-R-2.gcode.5", {0, "40", "R-2", "5"}},
+                 {"A99999999999999999999_1-L.gcode.1", {2147483647, "1", "L", "1"}},
+                 {"A1_" + z + "-" + z + ".gcode." + z, {1, z, z, z}}};
+    for (const auto& c : cases) {
+        BraceRecord r;
+        ASSERT_TRUE(parse_record_name(c.name, r)) << c.name;
+        EXPECT_TRUE(r.no == c.want.no && r.size == c.want.size && r.type == c.want.type &&
+                    r.timestamp == c.want.timestamp) << c.name;
+    }
 }
 
 TEST(RecordNames, NonRecords) {

@@ -21,10 +21,7 @@
 namespace stationtest {
 
 // Milliseconds; far from 0 so a stopwatch never started reads as long ago.
-inline int64_t& fake_now() {
-    static int64_t now = 100000000;
-    return now;
-}
+inline int64_t& fake_now() { static int64_t now = 100000000; return now; }
 inline int64_t fake_counter() { return fake_now(); }
 inline void advance_ms(int64_t ms) { fake_now() += ms; }
 

@@ -32,7 +32,8 @@ protected:
     station::ServerWindow sw;
 };
 
-TEST_F(ServerWindowTest, WidgetsAsLaidOut) {
+// Start messages (the missing station.conf) reach the log list; reply text is shown as is.
+TEST_F(ServerWindowTest, WidgetsAsLaidOutAndTheLogListShowsTextAsIs) {
     sw = station::build_server_window(root + "/none.txt");
     EXPECT_STREQ(sw.server_window->label(), "鞋墊下載系統");
     EXPECT_EQ(sw.server_window->w(), 754);
@@ -42,10 +43,15 @@ TEST_F(ServerWindowTest, WidgetsAsLaidOut) {
     EXPECT_STREQ(sw.net_status->label(), "OFF");
     EXPECT_STREQ(sw.menu_version->label(), "版本設定");
     ASSERT_EQ(sw.menu_version->size(), 4);  // three items and the terminator
-    EXPECT_STREQ(sw.menu_version->menu()[0].label(), "十月版");
-    EXPECT_STREQ(sw.menu_version->menu()[1].label(), "一般版");
-    EXPECT_STREQ(sw.menu_version->menu()[2].label(), "A4版");
+    const char* const items[] = {"十月版", "一般版", "A4版"};
+    for (int i = 0; i < 3; ++i) EXPECT_STREQ(sw.menu_version->menu()[i].label(), items[i]);
     EXPECT_EQ(sw.menu_version->value(), 0);
+    ASSERT_GE(sw.log_list->size(), 1);
+    EXPECT_EQ(std::string(sw.log_list->text(1)).compare(0, 24, "station.conf: cannot rea"), 0);
+    sw.entrance->ui.add_log_line("@b@C1 phone");
+    sw.entrance->ui.select_last_line();
+    EXPECT_STREQ(sw.log_list->text(sw.log_list->size()), "@b@C1 phone");
+    EXPECT_EQ(sw.log_list->value(), sw.log_list->size());
 }
 
 // An unknown stored variant is the first.
@@ -63,16 +69,6 @@ TEST_F(ServerWindowTest, StoredVariantSelectsTheItemButNotTheTitle) {
     EXPECT_STREQ(sw.server_window->label(), "Fitmire (A4)");
 }
 
-TEST_F(ServerWindowTest, StartMessagesReachTheLogListAndReplyTextIsShownAsIs) {
-    sw = station::build_server_window(root + "/none.txt");
-    ASSERT_GE(sw.log_list->size(), 1) << "the missing station.conf is reported in the list";
-    EXPECT_EQ(std::string(sw.log_list->text(1)).compare(0, 24, "station.conf: cannot rea"), 0);
-    sw.entrance->ui.add_log_line("@b@C1 phone");
-    sw.entrance->ui.select_last_line();
-    EXPECT_STREQ(sw.log_list->text(sw.log_list->size()), "@b@C1 phone");
-    EXPECT_EQ(sw.log_list->value(), sw.log_list->size());
-}
-
 TEST_F(ServerWindowTest, RunsUnderTheEventLoop) {
     // The file cycle's stopwatch starts while the window is built, so its
     // countdown can show no more than 8 s less the time since then.
@@ -82,14 +78,10 @@ TEST_F(ServerWindowTest, RunsUnderTheEventLoop) {
     sw.server_window->show();
     // Until the entrance view's timeout has ticked twice and set the countdown each time.
     double first = 0, second = 0;
-    const auto give_up = before + std::chrono::seconds(60);
-    while (second == 0 && std::chrono::steady_clock::now() < give_up) {
+    while (second == 0 && std::chrono::steady_clock::now() < before + std::chrono::seconds(60)) {
         Fl::wait(0.01);
         const double v = sw.file_countdown->value();
-        if (first == 0)
-            first = v;
-        else if (v != first)
-            second = v;
+        (first == 0 ? first : v != first ? second : first) = v;
     }
     const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
     ASSERT_NE(second, 0) << "the countdown was not set twice within 60 s";
