@@ -268,24 +268,6 @@ TEST(StrandelBatch, KilledQuenorJobIsRetriedWithItsOwnSettings) {
     EXPECT_TRUE(fs::is_empty(st.insole));
 }
 
-// Variant 2 ("A4版"): settings in the server directory, which keeps its file.
-TEST(StrandelBatch, A4SettingsFileInTheServerDirectoryStays) {
-    VirtualDisplay display;
-    if (!have_display_and_program(display)) GTEST_SKIP() << "no Xvfb or no Strandel";
-    Station st;
-    put(st.server + "/sl_version.txt", "2");
-    st.image(std::string(STATION_SAMPLE_DIR) + "/foot_right_small_flat.bmp", "a4job_iRight.bmp");
-    put(st.server + "/a4job_iRight.txt", "full 1\ntype s\n");
-    put(st.insole + "/Bmp_List.txt", "a4job_iRight.bmp");
-
-    st.run();
-    ASSERT_FALSE(HasFailure());
-    expect_complete_gcode(st.files + "/a4job_iRight.gcode", st.server);
-    EXPECT_FALSE(fs::exists(st.insole + "/a4job_iRight.bmp"));
-    EXPECT_TRUE(fs::exists(st.server + "/a4job_iRight.txt"));
-    EXPECT_FALSE(fs::exists(st.insole + "/Bmp_List.txt"));
-}
-
 // The starting print set that `make station` writes, judged as the printer it
 // is meant for would take it: the batch's G-code for a left and a right insole
 // read back move by move against that printer's nozzle, filament and bed.

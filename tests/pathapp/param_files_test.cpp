@@ -65,7 +65,6 @@ TEST(ParamPointSpacing, LinesAndBlanks) {
 }
 
 // Long text blocks are read whole through their widgets (the widget test).
-// The exact bytes of Parameters.txt are checked through the widgets in param_widgets_test.
 TEST(ParamJson, StoreRoundTrip) {
     testsupport::TempDir dir;
     // The speeds and the origin are whole numbers, cut toward zero.
@@ -78,6 +77,8 @@ TEST(ParamJson, StoreRoundTrip) {
     engine::PlainParamStore a, b;
     for (const auto& c : cases) a.set_value(c.id, c.set);
     ASSERT_TRUE(save_parameters_json_file(a, dir / PARAMETERS_FILE));
+    EXPECT_EQ(slurp(dir / PARAMETERS_FILE), "{\n\"Spacing\":0.200000,\n\"Extrusion\":0.150000,\n\"First_Speed\":1200,\n"
+                                            "\"Other_Speed\":1800,\n\"X\":30,\n\"Y\":-40\n}");
     ASSERT_TRUE(load_parameters_json_file(b, dir / PARAMETERS_FILE));
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(b.value(c.id), c.back) << c.set;
 }
