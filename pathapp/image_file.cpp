@@ -3,13 +3,12 @@
 // only plain files opened, so a FIFO or a device never holds the program.
 #include "pathapp/image_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 
+#include "common/file_util.h"
 #include "pathapp/pressure_image.h"
 
 namespace pathapp {
@@ -168,34 +167,6 @@ OpenedImage judge_and_open(const uint8_t* head, size_t have, uint64_t total, con
     return out;
 }
 
-std::string kind_of(mode_t mode) {
-    if (S_ISREG(mode)) return "";
-    if (S_ISDIR(mode)) return "a directory";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "no plain file";
-}
-
-// A descriptor of a plain file, or -1: with `why` naming what the path is
-// instead, or an empty `why` when it is missing or cannot be opened. A FIFO
-// or a device is never opened: the name is judged first, and the open
-// cannot block should the name change hands before it.
-int open_plain(const std::string& path, std::string& why, uint64_t& size) {
-    why.clear();
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return -1;
-    if (!(why = kind_of(st.st_mode)).empty()) return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (::fstat(fd, &st) != 0 || !(why = kind_of(st.st_mode)).empty()) {
-        ::close(fd);
-        return -1;
-    }
-    size = static_cast<uint64_t>(st.st_size);
-    return fd;
-}
-
 unsigned DLL_CALLCONV io_read(void* buffer, unsigned size, unsigned count, fi_handle h) {
     return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FILE*>(h)));
 }
@@ -204,33 +175,10 @@ int DLL_CALLCONV io_seek(fi_handle h, long offset, int origin) { return std::fse
 long DLL_CALLCONV io_tell(fi_handle h) { return std::ftell(static_cast<FILE*>(h)); }
 }  // namespace
 
-std::string not_plain_file(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? kind_of(st.st_mode) : "";
-}
-
-bool read_plain_file(const std::string& path, size_t limit, std::string& out, std::string& why) {
-    uint64_t size = 0;
-    const int fd = open_plain(path, why, size);
-    if (fd < 0) return false;
-    std::string data;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0 && data.size() <= limit) data.append(chunk, static_cast<size_t>(n));
-    ::close(fd);
-    if (n < 0) return false;
-    if (data.size() > limit) {
-        why = "larger than " + std::to_string(limit) + " bytes";
-        return false;
-    }
-    out.swap(data);
-    return true;
-}
-
 OpenedImage open_image_file(const std::string& path) {
     std::string kind;
     uint64_t total = 0;
-    const int fd = open_plain(path, kind, total);
+    const int fd = common::open_plain_file(path, kind, total);
     if (fd < 0) {
         if (kind.empty()) return OpenedImage();
         OpenedImage out = unusable("");

@@ -37,12 +37,4 @@ OpenedImage open_image_file(const std::string& path);
 // A BMP held in memory, judged as a file of these bytes.
 OpenedImage open_image_memory(const uint8_t* data, size_t size);
 
-// What a path names when it is no plain file ("a directory", "a FIFO", "a
-// device", "a socket"); empty for a plain file or a missing one.
-std::string not_plain_file(const std::string& path);
-// Reads a plain file of at most `limit` bytes without ever blocking on it;
-// false when it is missing, no plain file or larger (`why` says which, empty
-// when it is missing).
-bool read_plain_file(const std::string& path, size_t limit, std::string& out, std::string& why);
-
 }  // namespace pathapp

@@ -11,6 +11,7 @@
 
 #include "engine/params.h"
 #include "common/file_dialog.h"
+#include "common/file_util.h"
 #include "pathapp/actions.h"
 #include "pathapp/app.h"
 #include "pathapp/batch.h"
@@ -160,7 +161,7 @@ std::string base_name(const std::string& path) {
 // job loads with the parameters as they are.
 bool read_settings(const std::string& path, JobSettings& js) {
     std::string text, why;
-    if (!read_plain_file(path, PARAM_FILE_LIMIT, text, why)) {
+    if (!common::read_plain_file(path, PARAM_FILE_LIMIT, text, why)) {
         if (!why.empty()) printf("%s: %s, not read; the job keeps the parameters as they are\n", path.c_str(), why.c_str());
         return false;
     }

@@ -1,7 +1,6 @@
 // The hand-off file reader and the judgement of a record's numbers.
 #include "handoff.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "common/file_util.h"
 
 namespace fitmire {
 
@@ -240,10 +241,10 @@ bool handoff_waiting(const std::string& path) {
 bool read_insole_parameters_file(const std::string& path, Handoff& out, std::string* problems, FILE* console) {
     // A FIFO or a device in the file's place must not hold the program: it
     // is opened without waiting for a writer and then refused.
-    struct stat st;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        ::close(fd);
+    std::string kind;
+    uint64_t size = 0;
+    const int fd = common::open_plain_file(path, kind, size);
+    if (!kind.empty()) {
         if (problems) problems->append("is no plain file; ");
         return false;
     }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/file_util.h"
 #include "pathapp/image_file.h"
 #include "tests/support/gl_context.h"
 
@@ -67,7 +68,7 @@ TEST(ImageFile, EachKindOfFileIsOpenedRefusedOrLeftToWait) {
     }
     // A settings file that is a FIFO is not read, and the read does not wait for a writer.
     std::string text, why;
-    EXPECT_FALSE(read_plain_file(dir / "fifo.bmp", 100, text, why));
+    EXPECT_FALSE(common::read_plain_file(dir / "fifo.bmp", 100, text, why));
     EXPECT_EQ(why, "a FIFO");
 }
 
