@@ -11,7 +11,8 @@ if [ -z "$targets" ]; then
   echo "fuzz: no targets built in $build/fuzz"
   exit 0
 fi
-export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
+# intercept_tls_get_addr=0: see the sanitize-test target in the Makefile.
+export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:intercept_tls_get_addr=0
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$src/tests/lsan.supp
 # Seeds from the generated sample data, in the form each target reads its
