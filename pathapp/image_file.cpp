@@ -3,10 +3,12 @@
 // only plain files opened, so a FIFO or a device never holds the program.
 #include "pathapp/image_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "common/file_util.h"
 #include "pathapp/pressure_image.h"
@@ -97,9 +99,10 @@ bool judge_pixels(FIBITMAP* bmp, OpenedImage& out) {
     return true;
 }
 
-OpenedImage incomplete(const std::string& name) {
-    std::printf("%s: shorter than its header says (still being written?); left for a later run\n", name.c_str());
-    return OpenedImage();
+OpenedImage incomplete(const char* what) {
+    OpenedImage out;
+    out.why = what;
+    return out;
 }
 
 // Whether the part of the header that says how long the file must be has
@@ -155,12 +158,13 @@ OpenedImage unusable(const char* why) {
 // whole length. Only BMP is decoded: FreeImage's readers of other formats
 // (XPM among them) read and write past their buffers on broken files.
 template <class Load>
-OpenedImage judge_and_open(const uint8_t* head, size_t have, uint64_t total, const std::string& name, Load load) {
-    if (total < 2) return OpenedImage();  // nothing to judge yet
+OpenedImage judge_and_open(const uint8_t* head, size_t have, uint64_t total, Load load) {
+    if (total < 2) return incomplete("fewer than two bytes");  // nothing to judge yet
     if (head[0] != 'B' || head[1] != 'M') return unusable("not a BMP file (it does not start with \"BM\")");
     OpenedImage wrong;
     if (bmp_wrong_size(head, have, wrong)) return wrong;
-    if (!bmp_header_whole(head, have) || bmp_shorter_than_header(head, have, total)) return incomplete(name);
+    if (!bmp_header_whole(head, have)) return incomplete("its header is not whole");
+    if (bmp_shorter_than_header(head, have, total)) return incomplete("shorter than its header says");
     OpenedImage out = open_checked(load);
     // All of it is there: a later run would fail the same way.
     if (out.status == ImageOpen::UNREADABLE) return unusable("a BMP that cannot be decoded");
@@ -171,6 +175,24 @@ unsigned DLL_CALLCONV io_read(void* buffer, unsigned size, unsigned count, fi_ha
     return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FILE*>(h)));
 }
 unsigned DLL_CALLCONV io_write(void*, unsigned, unsigned, fi_handle) { return 0; }
+// A file still incomplete and unchanged this long is no longer being
+// written: left waiting, it would have the path program started for it at
+// every cycle of the server, for ever.
+constexpr long kStalledSeconds = 120;
+
+// The line for a file left waiting, or its refusal once it has stalled.
+OpenedImage wait_or_refuse(OpenedImage out, const std::string& name, uint64_t total, long unchanged_for) {
+    if (out.status != ImageOpen::UNREADABLE || out.why.empty()) return out;
+    if (unchanged_for > kStalledSeconds) {
+        char why[128];
+        std::snprintf(why, sizeof why, "incomplete (%s, %llu bytes) and unchanged for over %ld s", out.why.c_str(),
+                      static_cast<unsigned long long>(total), kStalledSeconds);
+        return unusable(why);
+    }
+    std::printf("%s: %s (still being written?); left for a later run\n", name.c_str(), out.why.c_str());
+    return out;
+}
+
 int DLL_CALLCONV io_seek(fi_handle h, long offset, int origin) { return std::fseek(static_cast<FILE*>(h), offset, origin); }
 long DLL_CALLCONV io_tell(fi_handle h) { return std::ftell(static_cast<FILE*>(h)); }
 }  // namespace
@@ -185,6 +207,8 @@ OpenedImage open_image_file(const std::string& path) {
         out.why = kind + ", not an image file";
         return out;
     }
+    struct stat st {};
+    const long unchanged_for = ::fstat(fd, &st) == 0 ? static_cast<long>(std::time(nullptr) - st.st_mtime) : 0;
     FILE* f = ::fdopen(fd, "rb");
     if (!f) {
         ::close(fd);
@@ -193,23 +217,23 @@ OpenedImage open_image_file(const std::string& path) {
     uint8_t head[54] = {};
     const size_t have = std::fread(head, 1, sizeof head, f);
     FreeImageIO io{io_read, io_write, io_seek, io_tell};
-    OpenedImage out = judge_and_open(head, have, total, path, [&](int flags) -> FIBITMAP* {
+    OpenedImage out = judge_and_open(head, have, total, [&](int flags) -> FIBITMAP* {
         if (std::fseek(f, 0, SEEK_SET) != 0) return nullptr;
         return FreeImage_LoadFromHandle(FIF_BMP, &io, static_cast<fi_handle>(f), flags);
     });
     std::fclose(f);
-    return out;
+    return wait_or_refuse(out, path, total, unchanged_for);
 }
 
 OpenedImage open_image_memory(const uint8_t* data, size_t size) {
     FIMEMORY* mem = FreeImage_OpenMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size));
     if (!mem) return OpenedImage();
-    OpenedImage out = judge_and_open(data, std::min<size_t>(size, 54), size, "image in memory", [&](int flags) {
+    OpenedImage out = judge_and_open(data, std::min<size_t>(size, 54), size, [&](int flags) {
         FreeImage_SeekMemory(mem, 0, SEEK_SET);
         return FreeImage_LoadFromMemory(FIF_BMP, mem, flags);
     });
     FreeImage_CloseMemory(mem);
-    return out;
+    return wait_or_refuse(out, "image in memory", size, 0);
 }
 
 }  // namespace pathapp

@@ -10,7 +10,8 @@
 
 namespace pathapp {
 
-// UNREADABLE: missing, or possibly still being written (it waits).
+// UNREADABLE: missing, or possibly still being written (it waits); `why`
+// says what is missing of a file that is there.
 // UNUSABLE: never an image of this program: no plain file (a directory, a
 // FIFO, a device), not a BMP, a BMP that cannot be decoded, or one with no
 // grey height per pixel (16 bits or fewer than 8 a pixel, a palette that is
@@ -32,7 +33,8 @@ struct OpenedImage {
 // can block. A header's size is judged before anything else, so a file that
 // can never be 150 x 360 is WRONG_SIZE even while it is shorter than its
 // header says; a file of fewer than two bytes, a header not yet whole or a
-// file shorter than its header promises is UNREADABLE (it may be on its way).
+// file shorter than its header promises is UNREADABLE (it may be on its way)
+// until it has stayed so, unchanged, for two minutes: then it is UNUSABLE.
 OpenedImage open_image_file(const std::string& path);
 // A BMP held in memory, judged as a file of these bytes.
 OpenedImage open_image_memory(const uint8_t* data, size_t size);

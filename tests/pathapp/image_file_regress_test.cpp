@@ -1,10 +1,12 @@
 // Image files as the loaders judge them: only a plain file starting with
 // "BM" is decoded (other readers of FreeImage write past their buffers on
 // broken files), a FIFO or a device is never opened, a file the program can
-// never read is refused for good, and one that may still be on its way waits.
+// never read is refused for good, and one that may still be on its way waits
+// until it has stalled.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <filesystem>
 #include <string>
@@ -35,6 +37,7 @@ TEST(ImageFile, EachKindOfFileIsOpenedRefusedOrLeftToWait) {
         std::string bytes;
         ImageOpen status;
         const char* why;
+        long age = 0;  // seconds since the file last changed; the file is written even if empty
     } cases[] = {
         {"plain.bmp", whole, ImageOpen::OK, ""},
         {"top_first.bmp", top_first, ImageOpen::OK, ""},
@@ -45,16 +48,21 @@ TEST(ImageFile, EachKindOfFileIsOpenedRefusedOrLeftToWait) {
         {"sixteen.bmp", sixteen, ImageOpen::UNUSABLE, "a 16-bit image holds no height values"},
         {"blue.bmp", blue, ImageOpen::UNUSABLE, "its palette is not grey (entry 7 is 7, 7, 0)"},
         {"jpeg.bmp", whole.substr(0, 30) + '\x04' + whole.substr(31), ImageOpen::UNUSABLE, "a BMP that cannot be decoded"},
-        // Still on their way: they wait.
-        {"cut.bmp", whole.substr(0, whole.size() - 1), ImageOpen::UNREADABLE, ""},
-        {"head.bmp", whole.substr(0, 40), ImageOpen::UNREADABLE, ""},
-        {"b.bmp", "B", ImageOpen::UNREADABLE, ""},
+        // Still on their way: they wait, until they have not changed for two minutes.
+        {"cut.bmp", whole.substr(0, whole.size() - 1), ImageOpen::UNREADABLE, "shorter than its header says"},
+        {"head.bmp", whole.substr(0, 40), ImageOpen::UNREADABLE, "its header is not whole", 100},
+        {"b.bmp", "B", ImageOpen::UNREADABLE, "fewer than two bytes"},
+        {"empty.bmp", "", ImageOpen::UNUSABLE, "incomplete (fewer than two bytes, 0 bytes) and unchanged for over 120 s", 130},
+        {"stalled.bmp", whole.substr(0, 40), ImageOpen::UNUSABLE,
+         "incomplete (its header is not whole, 40 bytes) and unchanged for over 120 s", 130},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = c.name[0] == '/' ? c.name : dir / c.name;
-        if (!c.bytes.empty()) {
+        if (!c.bytes.empty() || c.age) {
             ASSERT_TRUE(testsupport::put(path, c.bytes));
+            const timeval then[2] = {{time(nullptr) - c.age, 0}, {time(nullptr) - c.age, 0}};
+            ASSERT_EQ(::utimes(path.c_str(), then), 0);
         }
         const OpenedImage o = open_image_file(path);
         EXPECT_EQ(o.status, c.status);
