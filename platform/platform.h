@@ -45,10 +45,11 @@ void close_process_handle(ProcessHandle handle);
 
 // ---- one instance ----------------------------------------------------------
 enum class LockResult { held, held_elsewhere, failed };
-// Takes an exclusive lock on path (made when missing) for the rest of this
-// process's life: the system lets go when the process ends, however it ends,
-// and programs it starts do not inherit it.
-LockResult hold_lock(const std::string& path);
+// Takes the one lock of directory dir for the rest of this process's life:
+// no file holds it, so deleting the directory does not lift it; the system
+// lets go when the process ends, however it ends, and programs it starts do
+// not inherit it.
+LockResult hold_lock(const std::string& dir);
 
 // ---- stop requests ----------------------------------------------------------
 // SIGTERM, SIGINT and SIGHUP no longer end the process at once: they set a

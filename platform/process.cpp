@@ -4,13 +4,17 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <poll.h>
-#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cerrno>
@@ -113,13 +117,27 @@ void close_process_handle(ProcessHandle handle) {
     if (handle >= 0) close(handle);
 }
 
-LockResult hold_lock(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+LockResult hold_lock(const std::string& dir) {
+    // A lock file inside the directory went with the directory when someone
+    // deleted it, and a second server started after that ran beside the
+    // first. A bound abstract socket name has no file to delete; its name
+    // stands for the directory's real path, hashed to fit.
+    char real[PATH_MAX];
+    const std::string key = realpath(dir.c_str(), real) ? real : dir;
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : key) h = (h ^ c) * 1099511628211ull;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const int n = std::snprintf(addr.sun_path + 1, sizeof addr.sun_path - 1, "station-server-lock/%016llx",
+                                static_cast<unsigned long long>(h));
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return LockResult::failed;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::held;  // the descriptor stays open till the end
+    const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + n);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0) return LockResult::held;  // open till the end
     const int err = errno;
     close(fd);
-    return err == EWOULDBLOCK ? LockResult::held_elsewhere : LockResult::failed;
+    errno = err;
+    return err == EADDRINUSE ? LockResult::held_elsewhere : LockResult::failed;
 }
 
 namespace {

@@ -28,9 +28,8 @@ int main(int argc, char** argv) {
     // One server per station: a second would fetch every job and send every
     // record again. The lock goes with the process, however it ends.
     const std::string server_dir = platform::server_dir();
-    const std::string lock_path = server_dir + "/Hostlet.lock";
     platform::make_folders(server_dir);
-    const platform::LockResult lock = platform::hold_lock(lock_path);
+    const platform::LockResult lock = platform::hold_lock(server_dir);
     if (lock == platform::LockResult::held_elsewhere) {
         const std::string line = "Hostlet is already running for " + server_dir + ": this second one ends";
         std::printf("%s\n", line.c_str());
@@ -41,7 +40,7 @@ int main(int argc, char** argv) {
     const int lock_err = errno;
     station::ServerWindow sw = station::build_server_window();
     if (lock == platform::LockResult::failed)
-        sw.entrance->state.log(lock_path + " cannot be made (" + std::strerror(lock_err) +
+        sw.entrance->state.log("the one-server lock of " + server_dir + " cannot be taken (" + std::strerror(lock_err) +
                                "): a second Hostlet would not be stopped");
     sw.server_window->position(0, 31);
     sw.server_window->set_non_modal();

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <tuple>
@@ -124,10 +125,11 @@ TEST(Programs, StartDoesNotWaitLeavesNoZombieAndIsKnownByItsOwnProcess) {
 }
 
 // The lock goes with its process, however that ends, even while a program
-// it started runs on.
+// it started runs on, and not with its directory.
 TEST(Programs, LockIsHeldByOneProcessAndLetGoWhenItDies) {
     TempDir d;
-    const std::string lock = d / "Hostlet.lock";
+    const std::string lock = d / "Hostlet";
+    std::filesystem::create_directory(lock);
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const pid_t holder = fork();
@@ -140,10 +142,13 @@ TEST(Programs, LockIsHeldByOneProcessAndLetGoWhenItDies) {
     char held = 0;
     ASSERT_TRUE(read(ready[0], &held, 1) == 1 && held);
     EXPECT_EQ(platform::hold_lock(lock), platform::LockResult::held_elsewhere);
+    std::filesystem::remove_all(lock);
+    std::filesystem::create_directory(lock);
+    EXPECT_EQ(platform::hold_lock(lock + "/."), platform::LockResult::held_elsewhere);
+    EXPECT_EQ(platform::hold_lock(d / "other"), platform::LockResult::held);
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     EXPECT_EQ(platform::hold_lock(lock), platform::LockResult::held);
-    EXPECT_EQ(platform::hold_lock(d / "missing/x.lock"), platform::LockResult::failed);
 }
 
 TEST(Clock, PerformanceCounterIsMonotonicInItsFrequency) {
