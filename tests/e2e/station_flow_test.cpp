@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "common/job_name.h"
-#include "job_spacing.h"
 #include "station_harness.h"
 #include "tests/support/fake_service.h"
 
@@ -81,39 +80,6 @@ TEST(StationFlow, InsoleJobFromServiceToGcodeAndRecordUpload) {
     Ended end;
     ASSERT_TRUE(watch.wait(hostlet, 30, &end)) << "Hostlet still running after its window was closed";
     EXPECT_TRUE(end.clean()) << "Hostlet " << end.how() << "\n" << tail(slurp(log));
-}
-
-// An image still being written when the path program takes up its list is
-// left in place with a console line and no G-code; once whole it is a job.
-TEST(StationFlow, HalfWrittenImageWaitsUntilItIsWhole) {
-    if (!station_display().ok()) GTEST_SKIP() << "no Xvfb";
-    ProcessWatch watch;
-    Station st;
-    ASSERT_TRUE(st.ok) << "station root not laid out: are the three programs built?";
-    put(st.server + "/va_spacing.txt", e2e::job_spacing_file_value());
-    const std::string whole = slurp(std::string(STATION_SAMPLE_DIR) + "/foot_left_large_flat.bmp");
-    ASSERT_GT(whole.size(), 1000u);
-    const std::string image = st.insole + "/slow_iLeft.bmp", gcode = st.files + "/slow_iLeft.gcode";
-    const std::string log = st.root + "/strandel.log";
-    ASSERT_TRUE(put(image, whole.substr(0, whole.size() * 2 / 3)));
-
-    ASSERT_TRUE(put(st.insole + "/Bmp_List.txt", "slow_iLeft.bmp"));
-    pid_t pid = start_process(st.server + "/Strandel", st.server, st.env(), log);
-    Ended end;
-    ASSERT_TRUE(watch.wait(pid, 120, &end)) << tail(slurp(log));
-    EXPECT_TRUE(end.clean()) << end.how();
-    EXPECT_FALSE(fs::exists(gcode));
-    EXPECT_EQ(fs::file_size(image), whole.size() * 2 / 3);
-    EXPECT_NE(slurp(log).find("slow_iLeft.bmp: shorter than its header says"), std::string::npos) << tail(slurp(log));
-
-    std::ofstream(image, std::ios::binary | std::ios::app) << whole.substr(whole.size() * 2 / 3);
-    ASSERT_TRUE(put(st.insole + "/Bmp_List.txt", "slow_iLeft.bmp"));
-    pid = start_process(st.server + "/Strandel", st.server, st.env(), log);
-    ASSERT_TRUE(watch.wait(pid, 200, &end)) << tail(slurp(log));
-    EXPECT_TRUE(end.clean()) << end.how();
-    std::string why;
-    EXPECT_TRUE(complete_gcode(gcode, &why)) << why;
-    EXPECT_FALSE(fs::exists(image));
 }
 
 }  // namespace

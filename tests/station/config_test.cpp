@@ -78,24 +78,4 @@ TEST_F(StationConfigAtStart, MissingOrMalformedFileIsReportedAndNoCallIsMade) {
     }
 }
 
-TEST_F(StationConfigAtStart, RelativeCaFileServesEveryFileCycle) {
-    start_service();
-    stationtest::write_all(files + "/Hostlet/service.pem", stationtest::read_all(service->cert_path()));
-    write_conf("key_number = 4242\nservice_url = " + service->base_url() + "\nca_file = service.pem\n");
-    // Not yet a job: the server stays in job mode and asks on every tick.
-    const std::string path = "/Mirel/getPrintToken.php";
-    service->set_default(path, testsupport::answer(200, R"({"resultCode":500})"));
-    const std::string start_dir = platform::current_dir();
-    ASSERT_TRUE(platform::change_dir(files + "/Hostlet"));  // where the server is started
-    make_server();
-    EXPECT_EQ(state->config.ca_file, files + "/Hostlet/service.pem");
-    for (int cycle = 1; cycle <= 3; ++cycle) {
-        stationtest::advance_ms(8100);
-        station::server_tick(*state);  // the file cycle leaves C:\insole current
-        EXPECT_EQ(platform::current_dir(), insole);
-        EXPECT_EQ(service->count(path), static_cast<size_t>(cycle)) << "cycle " << cycle;
-    }
-    platform::change_dir(start_dir);
-}
-
 }  // namespace

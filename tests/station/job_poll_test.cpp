@@ -66,24 +66,6 @@ TEST_F(JobPoll, OnlyAnAcceptedReplyChangesTheModeAndPrintidZeroNothingElse) {
     EXPECT_TRUE(ui.lines.empty() && started.empty());
 }
 
-TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
-    // The left file failing, the right one is not asked for.
-    service->push(kJobPath, answer(200, slipper_reply(30)));
-    service->set_default("/Mirel/s/l.gcode", answer(503, "down"));
-    service->set_default("/Mirel/s/r.gcode", answer(200, "right"));
-    poll();
-    EXPECT_EQ(service->count("/Mirel/s/r.gcode"), 0u);
-    EXPECT_FALSE(common::file_exists(files + "/A1_iRight.gcode"));
-    state->pending.clear();
-    ui.lines.clear();
-    service->push(kJobPath, answer(200, slipper_reply(31)));
-    service->set_default("/Mirel/s/l.gcode", answer(200, "left"));
-    poll();
-    EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "left");
-    EXPECT_EQ(read_all(files + "/A1_iRight.gcode"), "right");
-    EXPECT_EQ(ui.lines, (std::vector<std::string>{"type : b001", "Slipper Downloaded ~"}));
-}
-
 // The longest job name Fitmire saves and the path program prints is handed
 // over; one byte more, or a name that would leave the insole directory, is
 // refused with a log line naming it.
@@ -193,15 +175,24 @@ TEST_F(Download, OnlyAWholeNonEmptyBodyIsAFile) {
     expect_nothing_left("b.gcode");
 }
 
-TEST_F(Download, SlipperFileAndInsoleGcodeOfOneNameAreBothKept) {
-    // The path program's G-code of the customer's insole job is in place, and
-    // its next one is being written in temp/ under the same name.
+// The left file failing, the right one is not asked for. The path program's
+// G-code of the customer's insole job is in place, and its next one is being
+// written in temp/ under the same name: the slipper's files are kept beside.
+TEST_F(Download, SlipperLeftComesFirstAndAnInsoleGcodeOfTheSameNameIsKept) {
+    service->push(kJobPath, answer(200, slipper_reply(30)));
+    service->set_default("/Mirel/s/l.gcode", answer(503, "down"));
+    service->set_default("/Mirel/s/r.gcode", answer(200, "slipper right"));
+    poll();
+    EXPECT_EQ(service->count("/Mirel/s/r.gcode"), 0u);
+    EXPECT_FALSE(common::file_exists(files + "/A1_iRight.gcode"));
+    state->pending.clear();
+    ui.lines.clear();
     write_all(files + "/A1_iLeft.gcode", "insole G-code");
     write_all(files + "/temp/A1_iLeft.gcode", "insole G-code being written");
     service->set_default("/Mirel/s/l.gcode", answer(200, "slipper left"));
-    service->set_default("/Mirel/s/r.gcode", answer(200, "slipper right"));
     service->push(kJobPath, answer(200, slipper_reply(31)));
     poll();
+    EXPECT_TRUE(ui.has_line("type : b001") && ui.has_line("Slipper Downloaded ~"));
     EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "insole G-code");
     EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode"), "insole G-code being written");
     EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode.2"), "slipper left");

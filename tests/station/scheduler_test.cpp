@@ -96,13 +96,19 @@ TEST_F(Scheduler, InternetCheckEveryFiveSecondsStrictly) {
     EXPECT_TRUE(state->online);
 }
 
+// Roots and the CA file given relative to the directory the server starts
+// in: the file cycles change directory, and still every one finds the
+// station and the service.
 TEST_F(Scheduler, FileCycleListsImagesAndStartsStrandelWithRelativeRootsToo) {
-    // Roots given relative to the directory the server starts in: the file
-    // cycles change directory, and still every one finds the station.
     ASSERT_EQ(chdir(root.c_str()), 0);
     setenv("STATION_INSOLE_DIR", "insole", 1);
     setenv("STATION_FILES_DIR", "./VerdanelFiles/", 1);
-    online_server();
+    start_service();
+    write_all(root + "/service.pem", read_all(service->cert_path()));
+    write_conf("key_number = 4242\nservice_url = " + service->base_url() + "\nca_file = service.pem\n");
+    make_server();
+    EXPECT_EQ(state->config.ca_file, root + "/service.pem");
+    ASSERT_TRUE(station::check_internet(*state));
     EXPECT_EQ(std::string(getenv("STATION_FILES_DIR")), root + "/./VerdanelFiles/") << "for the programs it starts";
     service->set_default(kJob, answer(200, R"({"resultCode":200,"sleep":60,"printid":0})"));
     service->set_default("/Mirel/servlet/braceRecord.php", answer(200, "ok"));
