@@ -1,5 +1,5 @@
-// The job poll against the stand-in service: each job kind, cancellations,
-// downloads that fail in every way, and TLS.
+// The job poll and the insole-data request against the stand-in service: job
+// kinds, downloads that fail in every way, jobs waiting, and TLS.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "common/job_name.h"
+#include "station/insole_data.h"
 #include "station/job_poll.h"
 #include "station/pending_jobs.h"
 #include "station/scheduler.h"
@@ -64,6 +65,45 @@ TEST_F(JobPoll, OnlyAnAcceptedReplyChangesTheModeAndPrintidZeroNothingElse) {
     EXPECT_EQ(q.method + " " + q.content_type + " " + q.body, "POST application/x-www-form-urlencoded {\"orbane\":\"4242\"}");
     EXPECT_TRUE(state->insole_mode && state->sleep_seconds == 6 && state->last_printid == 0);
     EXPECT_TRUE(ui.lines.empty() && started.empty());
+}
+
+// Each accepted insole-data reply replaces the stored file (CR LF lines) and
+// starts Fitmire in the server directory, but not a second one while the
+// first runs (by its own process or by its window); refused replies, other
+// codes and a slow service write and start nothing.
+TEST_F(JobPoll, InsoleDataRepliesReplaceTheFileAndStartOneFitmireAtATime) {
+    const std::string kInsole = "/Mirel/servlet/getOrbaneInsole.php", info = files + "/Hostlet/insole_info_type4.txt";
+    for (const char* body : {R"({"resultCode":200})", R"({"resultCode":"500"})", "not json at all", "[\"200\"]"}) {
+        service->push(kInsole, answer(200, body));
+        EXPECT_EQ(station::fetch_insole_data(*state), 200) << body;
+    }
+    service->push(kInsole, answer(404, R"({"resultCode":"200"})"));
+    EXPECT_EQ(station::fetch_insole_data(*state), 404);
+    service->push(kInsole, answer(200, R"({"resultCode":"200"})", 2000));
+    EXPECT_EQ(station::fetch_insole_data(*state), 0) << "past the 1500 ms time-out";
+    EXPECT_FALSE(common::file_exists(info));
+    EXPECT_TRUE(started.empty());
+
+    add_holding_program("Fitmire", root + "/hold");
+    service->clear_requests();
+    service->push(kInsole, answer(200, "{\"resultCode\":\"200\",\n\"ldata\":[1,2,3]}"));
+    for (int n = 2; n <= 4; ++n) service->push(kInsole, answer(200, R"({"resultCode":"200","n":)" + std::to_string(n) + "}"));
+    EXPECT_EQ(station::fetch_insole_data(*state), 200);
+    EXPECT_EQ(service->requests()[0].body, "{\"orbane\":\"4242\"}");
+    EXPECT_EQ(read_all(info), "{\"resultCode\":\"200\",\r\n\"ldata\":[1,2,3]}");
+    EXPECT_FALSE(common::file_exists(info + ".tmp"));
+    EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Fitmire"});
+    EXPECT_EQ(platform::current_dir(), files + "/Hostlet");
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(read_all(info), R"({"resultCode":"200","n":2})");
+    EXPECT_EQ(started.size(), 1u);
+    end_holding_program("Fitmire", root + "/hold");
+    window_open = true;  // a Fitmire this server did not start
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(started.size(), 1u);
+    window_open = false;
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(started.size(), 2u);
 }
 
 // The longest job name Fitmire saves and the path program prints is handed
@@ -163,7 +203,9 @@ TEST_F(Download, OnlyAWholeNonEmptyBodyIsAFile) {
             EXPECT_EQ(service->count("/Mirel/b3.gcode"), 1u) << "a try ended by the stall limit is not repeated at once";
             EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
         }
-        if (i + 1 == std::size(cases)) EXPECT_TRUE(service->count("/Mirel/" + name) == 3 && pauses.size() == 2);
+        if (i + 1 == std::size(cases)) {
+            EXPECT_TRUE(service->count("/Mirel/" + name) == 3 && pauses.size() == 2);
+        }
     }
     // With no temp folder to write in (a file has its name), a sound file is a failure too.
     rmdir((files + "/temp").c_str());
