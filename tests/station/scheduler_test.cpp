@@ -187,4 +187,16 @@ TEST_F(Scheduler, StrandelIsNotStartedBesideOneRunning) {
     EXPECT_EQ(started.size(), 2u);
 }
 
+// A missing or malformed station.conf is reported, and no call is made.
+TEST_F(Scheduler, MissingOrMalformedConfigMakesNoCall) {
+    for (const char* said : {"station.conf: cannot read", "station.conf line 3: key 'tls_verify'"}) {
+        make_server();
+        EXPECT_FALSE(state->config_ok);
+        EXPECT_TRUE(ui.has_line(said));
+        EXPECT_FALSE(station::check_internet(*state));
+        EXPECT_EQ(ui.net_status, "OFF");
+        write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\ntls_verify = 2\n");
+    }
+}
+
 }  // namespace
