@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <tuple>
 
-#include "common/job_name.h"
 #include "station/insole_data.h"
 #include "station/job_poll.h"
 #include "station/pending_jobs.h"
@@ -104,28 +103,6 @@ TEST_F(JobPoll, InsoleDataRepliesReplaceTheFileAndStartOneFitmireAtATime) {
     window_open = false;
     station::fetch_insole_data(*state);
     EXPECT_EQ(started.size(), 2u);
-}
-
-// The longest job name Fitmire saves and the path program prints is handed
-// over; one byte more, or a name that would leave the insole directory, is
-// refused with a log line naming it.
-TEST_F(JobPoll, InsoleJobNameIsHandedOverOnlyWithinTheStationLimit) {
-    const std::string longest(common::kMaxJobNameBytes, '9');
-    for (const std::string& mobile : {longest, longest + "9", std::string("../x"), std::string("a b")}) {
-        SCOPED_TRACE(mobile);
-        const std::string handoff = files + "/Hostlet/insole parameters.txt";
-        std::remove(handoff.c_str());
-        ui.lines.clear();
-        const char* sides = R"(,"left":"0.2 245","right":"0.3 250")";
-        service->push(kJobPath, answer(200, job_reply("A001", "x.bmp", sides, 31, mobile)));
-        poll();
-        if (mobile == longest) {
-            EXPECT_EQ(read_all(handoff), "left 0.2 245\r\nright 0.3 250 " + mobile + "\r\n");
-        } else {
-            EXPECT_FALSE(common::file_exists(handoff));
-            EXPECT_TRUE(ui.has_line("Job 31: mobile \"" + mobile + "\" cannot name an insole job"));
-        }
-    }
 }
 
 // ---- downloads that fail --------------------------------------------------------

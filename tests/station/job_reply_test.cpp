@@ -2,6 +2,7 @@
 // cancellations, and the names a job may write under.
 #include <gtest/gtest.h>
 
+#include "common/job_name.h"
 #include "station/config.h"
 #include "station/insole_data.h"
 #include "station/job_poll.h"
@@ -133,15 +134,27 @@ TEST(JobPlan, SlipperFilesAreNamedByMobileWhileTheyCanBeFileNames) {
     }
 }
 
+// The longest job name Fitmire saves and the path program prints is handed
+// over; one byte more, or a name that would leave the insole directory, is
+// refused with a line naming it. No value may add lines to the hand-off file.
 TEST(JobPlan, HandOffAndCancelFiles) {
     JobReply r;
     r.kind = JobKind::insole;
+    r.left = "L";
     r.right = "R 2";
+    const std::string longest(common::kMaxJobNameBytes, '9');
+    for (const std::string& mobile : {longest, longest + "9", std::string("../x"), std::string("a b")}) {
+        r.mobile = mobile;
+        const auto p = station::plan_job(r);
+        EXPECT_EQ(p.write_handoff, mobile == longest) << mobile;
+        EXPECT_EQ(p.problems.size() == 1 && p.problems[0].find("\"" + mobile + "\"") != std::string::npos,
+                  mobile != longest) << mobile;
+    }
     r.mobile = "A1";
     r.bmpfile = "orders/A1_7.cancel";
     r.left = "L\r\nright evil";
     auto p = station::plan_job(r);
-    EXPECT_FALSE(p.write_handoff) << "a value may not add lines to the hand-off file";
+    EXPECT_FALSE(p.write_handoff);
 
     r.left = "L";
     r.mobile = "../..";
