@@ -91,22 +91,18 @@ public:
         thread_.join();
     }
 
-    std::vector<Ended> ended() const {
+    std::vector<Ended> ended(const std::string& program = "") const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return ended_;
-    }
-    std::vector<Ended> ended(const std::string& program) const {
         std::vector<Ended> out;
-        for (const Ended& e : ended())
-            if (e.program == program) out.push_back(e);
+        for (const Ended& e : ended_)
+            if (program.empty() || e.program == program) out.push_back(e);
         return out;
     }
     // The end of pid, waiting at most `seconds`; false when it still runs.
     bool wait(pid_t pid, double seconds, Ended* out = nullptr) const {
         return wait_until(
             [&] {
-                std::lock_guard<std::mutex> lock(mutex_);
-                for (const Ended& e : ended_)
+                for (const Ended& e : ended())
                     if (e.pid == pid) {
                         if (out) *out = e;
                         return true;
@@ -180,9 +176,7 @@ struct Station {
                                           service_url + "\ncheck_url = " + service_url + "/\nca_file = " + ca_file +
                                           "\ntls_verify = 1\n");
     }
-    std::vector<std::string> env() const {
-        return {"STATION_INSOLE_DIR=" + insole, "STATION_FILES_DIR=" + files};
-    }
+    std::vector<std::string> env() const { return {"STATION_INSOLE_DIR=" + insole, "STATION_FILES_DIR=" + files}; }
     // The names of the plain files directly in dir, sorted.
     static std::vector<std::string> names_in(const std::string& dir) {
         std::vector<std::string> out;

@@ -1,10 +1,16 @@
-// The station's other jobs, each on a fresh Hostlet (the job endpoint is
-// asked only until its first accepted reply): a bracing job stopped mid-way
-// downloads its file whole on the next start; a cancelled insole job leaves the two empty cancel files, asks
-// for Formlet (missing here) and starts nothing else, and neither does a
-// second Hostlet on the station.
+// The whole station, each job on a fresh Hostlet (the job endpoint is asked
+// only until its first accepted reply). An insole job: the stand-in service
+// hands out the job and then its insole data; Hostlet writes the hand-off
+// file and starts Fitmire, which saves both insole images; the next file
+// cycle lists them and starts Strandel, which writes both G-code files and
+// ends; a record file in the output directory reaches the service; Hostlet
+// closes with its window. A bracing job stopped mid-way downloads its file
+// whole on the next start; a cancelled insole job leaves the two empty cancel
+// files, asks for Formlet (missing here) and starts nothing else, and neither
+// does a second Hostlet on the station.
 #include <gtest/gtest.h>
 
+#include "common/job_name.h"
 #include "station_harness.h"
 #include "tests/support/fake_service.h"
 
@@ -46,6 +52,52 @@ protected:
     std::string log;
     pid_t hostlet = -1;
 };
+
+// The longest job name the station takes: Fitmire saves it and the path
+// program prints it (the suffix "_iRight.gcode" fills its 128-byte paths).
+TEST_F(StationJob, InsoleJobFromServiceToGcodeAndRecordUpload) {
+    const std::string mobile = "0912345678" + std::string(common::kMaxJobNameBytes - 10, '5');
+    svc.push(kJobPath, answer(200, insole_job(101, mobile, 3)));
+    svc.set_default(kJobPath, answer(200, no_job(3)));
+    svc.push(kInsolePath, answer(200, insole_data(mobile)));
+    ASSERT_TRUE(put(st.output + "/A12_36-L.gcode.t1", ""));
+    start();
+
+    const std::string left = st.files + "/" + mobile + "_iLeft.gcode", right = st.files + "/" + mobile + "_iRight.gcode";
+    ASSERT_TRUE(wait_until([&] { return fs::exists(left) && fs::exists(right); }, 200)) << tail(slurp(log));
+    // Strandel ends by itself once its list is done.
+    ASSERT_TRUE(wait_until([&] { return !watch.ended("Strandel").empty() && !platform::find_window("Strandel"); }, 60))
+        << tail(slurp(log));
+    std::string why;
+    EXPECT_TRUE(complete_gcode(left, &why)) << why;
+    EXPECT_TRUE(complete_gcode(right, &why)) << why;
+    // The insole data the service handed out is kept in the server directory.
+    EXPECT_NE(slurp(st.server + "/insole_info_type4.txt").find("\"pressureleftside\":\"12\""), std::string::npos);
+
+    // Fitmire took the hand-off file, saved both sides and ended; every
+    // Strandel run ended by itself with status 0.
+    EXPECT_FALSE(fs::exists(st.server + "/insole parameters.txt"));
+    const auto fitmire = watch.ended("Fitmire");
+    ASSERT_EQ(fitmire.size(), 1u) << tail(slurp(log));
+    EXPECT_TRUE(fitmire[0].clean()) << fitmire[0].how();
+    for (const Ended& e : watch.ended("Strandel")) EXPECT_TRUE(e.clean()) << "Strandel " << e.how();
+
+    // Nothing but the two G-code files in the G-code directory; the images
+    // were taken up and the temporary directory is empty.
+    EXPECT_EQ(Station::names_in(st.files), (std::vector<std::string>{mobile + "_iLeft.gcode", mobile + "_iRight.gcode"}));
+    EXPECT_TRUE(Station::names_in(st.temp).empty());
+    for (const std::string& n : Station::names_in(st.insole))
+        EXPECT_EQ(n.find(".bmp"), std::string::npos) << "left in the insole directory: " << n;
+
+    // The record file reached the service and left the output directory.
+    ASSERT_TRUE(wait_until([&] { return svc.count(kRecordPath) >= 1 && Station::names_in(st.output).empty(); }, 30))
+        << tail(slurp(log));
+    std::string upload;
+    for (const auto& r : svc.requests())
+        if (r.path == kRecordPath) upload = r.body;
+    EXPECT_EQ(upload, "{\"arrays\":[{\"type\":\"L\",\"no\":\"12\",\"size\":\"36\",\"timestamp\":\"t1\"}]}");
+    close_and_check();
+}
 
 // A stop signal (a hang-up, as when its terminal closes) in the middle of a
 // bracing download ends Hostlet cleanly within seconds, the try not repeated,

@@ -1,5 +1,5 @@
-// The Linux layer: roots mapping, starting programs, windows by title,
-// stopwatch clock and Windows wildcard search.
+// The Linux layer: roots mapping, starting programs and the stopwatch clock,
+// the lock, the internet check, windows by title and Windows wildcard search.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
@@ -30,23 +30,13 @@ namespace {
 
 using testsupport::TempDir;
 
-class Roots : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("STATION_INSOLE_DIR", (dir / "insole").c_str(), 1);
-        setenv("STATION_FILES_DIR", (dir / "VerdanelFiles/").c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("STATION_INSOLE_DIR");
-        unsetenv("STATION_FILES_DIR");
-    }
-    TempDir dir;
-};
-
 // Other paths only change their separators; a root name that only begins
 // like a station root is not one. Changing directory goes through the roots.
-TEST_F(Roots, StationPathsMapOntoTheRootsWhateverTheirSpelling) {
+TEST(Roots, StationPathsMapOntoTheRootsWhateverTheirSpelling) {
+    TempDir dir;
     const std::string files = dir / "VerdanelFiles", insole = dir / "insole";
+    setenv("STATION_INSOLE_DIR", insole.c_str(), 1);
+    setenv("STATION_FILES_DIR", (files + "/").c_str(), 1);
     const char* cases[][2] = {
         {"C:\\VerdanelFiles\\temp\\a.gcode", "F/temp/a.gcode"}, {"c:/verdanelfiles/output", "F/output"},
         {"C:/insole/%s_iLeft.bmp", "I/%s_iLeft.bmp"}, {"c:/insole/", "I/"}, {"C:\\insole\\Bmp_List.txt", "I/Bmp_List.txt"},
@@ -65,6 +55,8 @@ TEST_F(Roots, StationPathsMapOntoTheRootsWhateverTheirSpelling) {
     EXPECT_EQ(platform::current_dir(), insole);
     EXPECT_FALSE(platform::change_dir("C:\\insole\\missing"));
     platform::change_dir(before);
+    unsetenv("STATION_INSOLE_DIR");
+    unsetenv("STATION_FILES_DIR");
 }
 
 // Case-blind, as on the station's file system; the search lists directories too.
@@ -91,6 +83,7 @@ TEST(Programs, StartDoesNotWaitLeavesNoZombieAndIsKnownByItsOwnProcess) {
     long pid = 0;
     platform::ProcessHandle h = -1;
     EXPECT_FALSE(platform::start_program("/nonexistent/Formlet"));
+    const int64_t t0 = platform::perf_counter();
     ASSERT_TRUE(platform::start_program(script, {d / "out.txt"}, &pid, &h));
     // Returned before the program finished its one-second sleep: it runs
     // until it has written its file.
@@ -100,6 +93,9 @@ TEST(Programs, StartDoesNotWaitLeavesNoZombieAndIsKnownByItsOwnProcess) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(platform::still_running(h));
     EXPECT_TRUE(std::ifstream(d / "out.txt").good());
+    // The stopwatch clock, in its own frequency, saw the second go by.
+    const double seconds = double(platform::perf_counter() - t0) / double(platform::perf_frequency());
+    EXPECT_TRUE(seconds >= 0.9 && seconds < 6) << seconds;
     // The started program is not our child, so nothing of ours can be a zombie.
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 
@@ -151,15 +147,6 @@ TEST(Programs, LockIsHeldByOneProcessAndLetGoWhenItDies) {
     EXPECT_EQ(platform::hold_lock(lock), platform::LockResult::held);
 }
 
-TEST(Clock, PerformanceCounterIsMonotonicInItsFrequency) {
-    int64_t a = platform::perf_counter();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    int64_t b = platform::perf_counter();
-    double seconds = double(b - a) / double(platform::perf_frequency());
-    EXPECT_GE(seconds, 0.019);
-    EXPECT_LT(seconds, 5.0);
-}
-
 // A name server that answers after delay_ms, with loopback.
 int g_listen_port = 0;
 std::atomic<int> g_lookups_started{0};
@@ -199,7 +186,6 @@ TEST(InternetCheck, ConnectsOnlyWhereSomethingListensWithinItsTimeNameLookupIncl
         {"https://names.invalid/", &slow_lookup<400>, true},         // a slow answer still in time
         {"https://silent.invalid/", &slow_lookup<6000>, false},      // a silent name server
         {"https://silent.invalid/", &slow_lookup<6000>, false},      // ... asked again meanwhile
-        {"https://silent.invalid/", &slow_lookup<6000>, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);

@@ -1,5 +1,5 @@
-// The job poll against the stand-in service: each job kind, cancellations,
-// downloads that fail in every way, and TLS.
+// The job poll and the insole-data request against the stand-in service: job
+// kinds, downloads that fail in every way, jobs waiting, and TLS.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <tuple>
 
-#include "common/job_name.h"
+#include "station/insole_data.h"
 #include "station/job_poll.h"
 #include "station/pending_jobs.h"
 #include "station/scheduler.h"
@@ -66,44 +66,43 @@ TEST_F(JobPoll, OnlyAnAcceptedReplyChangesTheModeAndPrintidZeroNothingElse) {
     EXPECT_TRUE(ui.lines.empty() && started.empty());
 }
 
-TEST_F(JobPoll, SlipperLeftIsCompleteBeforeRight) {
-    // The left file failing, the right one is not asked for.
-    service->push(kJobPath, answer(200, slipper_reply(30)));
-    service->set_default("/Mirel/s/l.gcode", answer(503, "down"));
-    service->set_default("/Mirel/s/r.gcode", answer(200, "right"));
-    poll();
-    EXPECT_EQ(service->count("/Mirel/s/r.gcode"), 0u);
-    EXPECT_FALSE(common::file_exists(files + "/A1_iRight.gcode"));
-    state->pending.clear();
-    ui.lines.clear();
-    service->push(kJobPath, answer(200, slipper_reply(31)));
-    service->set_default("/Mirel/s/l.gcode", answer(200, "left"));
-    poll();
-    EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "left");
-    EXPECT_EQ(read_all(files + "/A1_iRight.gcode"), "right");
-    EXPECT_EQ(ui.lines, (std::vector<std::string>{"type : b001", "Slipper Downloaded ~"}));
-}
-
-// The longest job name Fitmire saves and the path program prints is handed
-// over; one byte more, or a name that would leave the insole directory, is
-// refused with a log line naming it.
-TEST_F(JobPoll, InsoleJobNameIsHandedOverOnlyWithinTheStationLimit) {
-    const std::string longest(common::kMaxJobNameBytes, '9');
-    for (const std::string& mobile : {longest, longest + "9", std::string("../x"), std::string("a b")}) {
-        SCOPED_TRACE(mobile);
-        const std::string handoff = files + "/Hostlet/insole parameters.txt";
-        std::remove(handoff.c_str());
-        ui.lines.clear();
-        const char* sides = R"(,"left":"0.2 245","right":"0.3 250")";
-        service->push(kJobPath, answer(200, job_reply("A001", "x.bmp", sides, 31, mobile)));
-        poll();
-        if (mobile == longest) {
-            EXPECT_EQ(read_all(handoff), "left 0.2 245\r\nright 0.3 250 " + mobile + "\r\n");
-        } else {
-            EXPECT_FALSE(common::file_exists(handoff));
-            EXPECT_TRUE(ui.has_line("Job 31: mobile \"" + mobile + "\" cannot name an insole job"));
-        }
+// Each accepted insole-data reply replaces the stored file (CR LF lines) and
+// starts Fitmire in the server directory, but not a second one while the
+// first runs (by its own process or by its window); refused replies, other
+// codes and a slow service write and start nothing.
+TEST_F(JobPoll, InsoleDataRepliesReplaceTheFileAndStartOneFitmireAtATime) {
+    const std::string kInsole = "/Mirel/servlet/getOrbaneInsole.php", info = files + "/Hostlet/insole_info_type4.txt";
+    for (const char* body : {R"({"resultCode":200})", R"({"resultCode":"500"})", "not json at all", "[\"200\"]"}) {
+        service->push(kInsole, answer(200, body));
+        EXPECT_EQ(station::fetch_insole_data(*state), 200) << body;
     }
+    service->push(kInsole, answer(404, R"({"resultCode":"200"})"));
+    EXPECT_EQ(station::fetch_insole_data(*state), 404);
+    service->push(kInsole, answer(200, R"({"resultCode":"200"})", 2000));
+    EXPECT_EQ(station::fetch_insole_data(*state), 0) << "past the 1500 ms time-out";
+    EXPECT_FALSE(common::file_exists(info));
+    EXPECT_TRUE(started.empty());
+
+    add_holding_program("Fitmire", root + "/hold");
+    service->clear_requests();
+    service->push(kInsole, answer(200, "{\"resultCode\":\"200\",\n\"ldata\":[1,2,3]}"));
+    for (int n = 2; n <= 4; ++n) service->push(kInsole, answer(200, R"({"resultCode":"200","n":)" + std::to_string(n) + "}"));
+    EXPECT_EQ(station::fetch_insole_data(*state), 200);
+    EXPECT_EQ(service->requests()[0].body, "{\"orbane\":\"4242\"}");
+    EXPECT_EQ(read_all(info), "{\"resultCode\":\"200\",\r\n\"ldata\":[1,2,3]}");
+    EXPECT_FALSE(common::file_exists(info + ".tmp"));
+    EXPECT_EQ(started, std::vector<std::string>{files + "/Hostlet/Fitmire"});
+    EXPECT_EQ(platform::current_dir(), files + "/Hostlet");
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(read_all(info), R"({"resultCode":"200","n":2})");
+    EXPECT_EQ(started.size(), 1u);
+    end_holding_program("Fitmire", root + "/hold");
+    window_open = true;  // a Fitmire this server did not start
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(started.size(), 1u);
+    window_open = false;
+    station::fetch_insole_data(*state);
+    EXPECT_EQ(started.size(), 2u);
 }
 
 // ---- downloads that fail --------------------------------------------------------
@@ -181,7 +180,9 @@ TEST_F(Download, OnlyAWholeNonEmptyBodyIsAFile) {
             EXPECT_EQ(service->count("/Mirel/b3.gcode"), 1u) << "a try ended by the stall limit is not repeated at once";
             EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
         }
-        if (i + 1 == std::size(cases)) EXPECT_TRUE(service->count("/Mirel/" + name) == 3 && pauses.size() == 2);
+        if (i + 1 == std::size(cases)) {
+            EXPECT_TRUE(service->count("/Mirel/" + name) == 3 && pauses.size() == 2);
+        }
     }
     // With no temp folder to write in (a file has its name), a sound file is a failure too.
     rmdir((files + "/temp").c_str());
@@ -193,15 +194,24 @@ TEST_F(Download, OnlyAWholeNonEmptyBodyIsAFile) {
     expect_nothing_left("b.gcode");
 }
 
-TEST_F(Download, SlipperFileAndInsoleGcodeOfOneNameAreBothKept) {
-    // The path program's G-code of the customer's insole job is in place, and
-    // its next one is being written in temp/ under the same name.
+// The left file failing, the right one is not asked for. The path program's
+// G-code of the customer's insole job is in place, and its next one is being
+// written in temp/ under the same name: the slipper's files are kept beside.
+TEST_F(Download, SlipperLeftComesFirstAndAnInsoleGcodeOfTheSameNameIsKept) {
+    service->push(kJobPath, answer(200, slipper_reply(30)));
+    service->set_default("/Mirel/s/l.gcode", answer(503, "down"));
+    service->set_default("/Mirel/s/r.gcode", answer(200, "slipper right"));
+    poll();
+    EXPECT_EQ(service->count("/Mirel/s/r.gcode"), 0u);
+    EXPECT_FALSE(common::file_exists(files + "/A1_iRight.gcode"));
+    state->pending.clear();
+    ui.lines.clear();
     write_all(files + "/A1_iLeft.gcode", "insole G-code");
     write_all(files + "/temp/A1_iLeft.gcode", "insole G-code being written");
     service->set_default("/Mirel/s/l.gcode", answer(200, "slipper left"));
-    service->set_default("/Mirel/s/r.gcode", answer(200, "slipper right"));
     service->push(kJobPath, answer(200, slipper_reply(31)));
     poll();
+    EXPECT_TRUE(ui.has_line("type : b001") && ui.has_line("Slipper Downloaded ~"));
     EXPECT_EQ(read_all(files + "/A1_iLeft.gcode"), "insole G-code");
     EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode"), "insole G-code being written");
     EXPECT_EQ(read_all(files + "/temp/A1_iLeft.gcode.2"), "slipper left");

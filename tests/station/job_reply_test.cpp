@@ -1,7 +1,9 @@
-// Reading job and insole-data replies, job kinds, cancellations, and the
-// names a job may write under.
+// Reading station.conf, job and insole-data replies: job kinds,
+// cancellations, and the names a job may write under.
 #include <gtest/gtest.h>
 
+#include "common/job_name.h"
+#include "station/config.h"
 #include "station/insole_data.h"
 #include "station/job_poll.h"
 
@@ -132,15 +134,27 @@ TEST(JobPlan, SlipperFilesAreNamedByMobileWhileTheyCanBeFileNames) {
     }
 }
 
+// The longest job name Fitmire saves and the path program prints is handed
+// over; one byte more, or a name that would leave the insole directory, is
+// refused with a line naming it. No value may add lines to the hand-off file.
 TEST(JobPlan, HandOffAndCancelFiles) {
     JobReply r;
     r.kind = JobKind::insole;
+    r.left = "L";
     r.right = "R 2";
+    const std::string longest(common::kMaxJobNameBytes, '9');
+    for (const std::string& mobile : {longest, longest + "9", std::string("../x"), std::string("a b")}) {
+        r.mobile = mobile;
+        const auto p = station::plan_job(r);
+        EXPECT_EQ(p.write_handoff, mobile == longest) << mobile;
+        EXPECT_EQ(p.problems.size() == 1 && p.problems[0].find("\"" + mobile + "\"") != std::string::npos,
+                  mobile != longest) << mobile;
+    }
     r.mobile = "A1";
     r.bmpfile = "orders/A1_7.cancel";
     r.left = "L\r\nright evil";
     auto p = station::plan_job(r);
-    EXPECT_FALSE(p.write_handoff) << "a value may not add lines to the hand-off file";
+    EXPECT_FALSE(p.write_handoff);
 
     r.left = "L";
     r.mobile = "../..";
@@ -170,6 +184,60 @@ TEST(InsoleReply, ResultCodeMustBeTheText200) {
 TEST(InsoleReply, StoredTextEndsAtNulWithCrLfLines) {
     EXPECT_EQ(station::insole_info_text("{\"a\":1,\n\"b\":2}"), "{\"a\":1,\r\n\"b\":2}");
     EXPECT_EQ(station::insole_info_text(std::string("ab\0cd", 5)), "ab");
+}
+
+TEST(StationConfig, ReadsEveryKeyWithCommentsAndBlankLines) {
+    station::Config c;
+    std::string err;
+    ASSERT_TRUE(station::parse_config("# station 7\n\nkey_number = 4242\r\nservice_url = https://svc.example:8443/\n"
+                             "check_url=http://check.example/generate_204\n  tls_verify = 1  \n",
+                             c, err)) << err;
+    EXPECT_EQ(c.key_number, 4242u);
+    EXPECT_EQ(c.service_url, "https://svc.example:8443");
+    EXPECT_EQ(c.check_url, "http://check.example/generate_204");
+    EXPECT_TRUE(c.tls_verify && c.ca_file.empty());
+    // A byte-order mark first, as Windows editors save the file, is no part of
+    // the first key. Optional keys left out or empty: TLS verified, the service itself checked.
+    for (const char* optional : {"", "check_url =\nca_file =\n"}) {
+        station::Config o;
+        ASSERT_TRUE(station::parse_config(std::string("\xEF\xBB\xBFkey_number = 4294967295\nservice_url = https://[::1]:9000\n") +
+                                 optional, o, err)) << err;
+        EXPECT_EQ(o.key_number, 4294967295u);
+        EXPECT_TRUE(o.tls_verify && o.ca_file.empty());
+        EXPECT_EQ(o.check_url, "https://[::1]:9000");
+    }
+}
+
+TEST(StationConfig, FaultsNameTheLineAndKey) {
+    struct Case {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"key_number = 4242\nservice_url https://a\n", "station.conf line 2: \"service_url https://a\" is not of the form key = value"},
+        {"key_number = 4294967296\nservice_url = https://a\n", "station.conf line 1: key 'key_number'"},
+        {"key_number = -1\nservice_url = https://a\n", "station.conf line 1: key 'key_number'"},
+        {"key_number = 12a\nservice_url = https://a\n", "station.conf line 1: key 'key_number'"},
+        {"key_number = 1\nservice_url = http://a\n", "station.conf line 2: key 'service_url'"},
+        {"key_number = 1\nservice_url = https://a/Mirel\n", "station.conf line 2: key 'service_url'"},
+        {"key_number = 1\nservice_url = https://a:99999\n", "station.conf line 2: key 'service_url'"},
+        {"key_number = 1\nservice_url = https://a\n\ntls_verify = yes\n", "station.conf line 4: key 'tls_verify'"},
+        {"key_number = 1\nservice_url = https://a\nca_file = /no/such/ca.pem\n", "station.conf line 3: key 'ca_file'"},
+        {"key_number = 1\nservice_url = https://a\ncolour = red\n", "station.conf line 3: key 'colour': unknown key"},
+        {"key_number = 1\nkey_number = 2\nservice_url = https://a\n", "station.conf line 2: key 'key_number': given twice"},
+        {"key_number =\nservice_url = https://a\n", "station.conf line 1: key 'key_number': no value"},
+        {"service_url = https://a\n", "station.conf: key 'key_number' missing"},
+        {"key_number = 5\n", "station.conf: key 'service_url' missing"},
+        {"key_number = 1\nservice_url = https://a\ncheck_url = ftp://a\n", "station.conf line 3: key 'check_url'"},
+        {"key_number = 1\n\xEF\xBB\xBFservice_url = https://a\n", "station.conf line 2: key '\xEF\xBB\xBFservice_url'"},
+    };
+    for (const Case& c : cases) {
+        station::Config out;
+        out.key_number = 77;
+        std::string err;
+        EXPECT_FALSE(station::parse_config(c.text, out, err)) << c.text;
+        EXPECT_EQ(err.compare(0, std::string(c.expected).size(), c.expected), 0) << err;
+        EXPECT_EQ(out.key_number, 77u) << "a refused file leaves the old settings";
+    }
 }
 
 }  // namespace

@@ -12,19 +12,13 @@
 namespace {
 
 using station::BraceRecord;
-using station::find_gcode_marker;
 using station::parse_record_name;
 using stationtest::names_in;
 using stationtest::write_all;
 
-TEST(RecordNames, MarkerNeedsSomethingAfterIt) {
-    const std::pair<const char*, int> cases[] = {{"A12_36-L.gcode.1", 8}, {"A12_36-L.gcode.", -1}, {".gcode.x", 0},
-                                                 {".gcode.", -1}, {"", -1}, {"a.gcode.b.gcode.c", 1}};
-    for (const auto& c : cases) EXPECT_EQ(find_gcode_marker(c.first), c.second) << c.first;
-}
-
 // The first character is dropped even when a digit; the number is atoi's,
-// saturating; long parts are kept whole.
+// saturating; long parts are kept whole; the first ".gcode." with something
+// after it ends the type.
 TEST(RecordNames, PartsAreCutAtTheFirstSeparators) {
     const std::string z(300, 'z');
     const struct {
@@ -33,6 +27,7 @@ TEST(RecordNames, PartsAreCutAtTheFirstSeparators) {
     } cases[] = {{"A12_36-L.gcode.t1", {12, "36", "L", "t1"}},
                  {"912_36-L.gcode.1", {12, "36", "L", "1"}},
                  {"Bx7_40-R-2.gcode.5", {0, "40", "R-2", "5"}},
+                 {"A1_2-a.gcode.b.gcode.c", {1, "2", "a", "b.gcode.c"}},
                  {"A99999999999999999999_1-L.gcode.1", {2147483647, "1", "L", "1"}},
                  {"A1_" + z + "-" + z + ".gcode." + z, {1, z, z, z}}};
     for (const auto& c : cases) {

@@ -1,11 +1,13 @@
 // The scheduler driven tick by tick on a fake clock: job mode, insole-data
-// mode and its pacing, the internet check, and the file cycle.
+// mode and its pacing, the internet check, and the file cycle with its image
+// list (Bmp_List.txt: the waiting images' names, CR LF between them).
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cstdio>
 
+#include "station/bmp_list.h"
 #include "station/scheduler.h"
 #include "station/transfer.h"
 #include "tests/station/station_fixture.h"
@@ -80,7 +82,14 @@ TEST_F(Scheduler, OfflineMakesNoCallButRunsTheFileCycle) {
     EXPECT_EQ(ui.lines, std::vector<std::string>{"Folder " + insole + " was missing: made again"});
     EXPECT_TRUE(started.empty());
     EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt"));
+    EXPECT_EQ(platform::current_dir(), insole);
     EXPECT_FALSE(common::file_exists(files + "/output/readme.txt"));
+    // No image waiting leaves an older list as it is; no folder is nothing waiting.
+    write_all(insole + "/Bmp_List.txt", "old.bmp");
+    tick(8100);
+    EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "old.bmp");
+    setenv("STATION_INSOLE_DIR", (root + "/gone").c_str(), 1);
+    EXPECT_EQ(station::write_bmp_list(), station::BmpList::none_waiting);
 }
 
 TEST_F(Scheduler, InternetCheckEveryFiveSecondsStrictly) {
@@ -96,25 +105,32 @@ TEST_F(Scheduler, InternetCheckEveryFiveSecondsStrictly) {
     EXPECT_TRUE(state->online);
 }
 
+// Roots given relative to the directory the server starts in, the CA file
+// relative to the server directory: the file cycles change directory, and
+// still every one finds the station and the service.
 TEST_F(Scheduler, FileCycleListsImagesAndStartsStrandelWithRelativeRootsToo) {
-    // Roots given relative to the directory the server starts in: the file
-    // cycles change directory, and still every one finds the station.
     ASSERT_EQ(chdir(root.c_str()), 0);
     setenv("STATION_INSOLE_DIR", "insole", 1);
     setenv("STATION_FILES_DIR", "./VerdanelFiles/", 1);
-    online_server();
+    start_service();
+    write_all(files + "/Hostlet/service.pem", read_all(service->cert_path()));
+    write_conf("key_number = 4242\nservice_url = " + service->base_url() + "\nca_file = service.pem\n");
+    make_server();
+    EXPECT_EQ(state->config.ca_file, root + "/./VerdanelFiles/Hostlet/service.pem");
+    ASSERT_TRUE(station::check_internet(*state));
     EXPECT_EQ(std::string(getenv("STATION_FILES_DIR")), root + "/./VerdanelFiles/") << "for the programs it starts";
     service->set_default(kJob, answer(200, R"({"resultCode":200,"sleep":60,"printid":0})"));
     service->set_default("/Mirel/servlet/braceRecord.php", answer(200, "ok"));
+    for (const char* n : {"b.bmp", "a.bmp", "notes.txt"}) write_all(insole + "/" + n, "x");
     for (int cycle = 1; cycle <= 2; ++cycle) {
         SCOPED_TRACE(cycle);
-        write_all(insole + "/a.bmp", "x");
         write_all(files + "/output/A12_36-L.gcode." + std::to_string(cycle), "x");
         tick(4000);
         EXPECT_NEAR(ui.file_countdown, 4.0, 0.01);
         EXPECT_EQ(started.size(), static_cast<size_t>(cycle - 1));
         tick(4100);
-        EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp");
+        EXPECT_EQ(read_all(insole + "/Bmp_List.txt"), "a.bmp\r\nb.bmp");
+        EXPECT_FALSE(common::file_exists(insole + "/Bmp_List.txt.tmp"));
         ASSERT_EQ(started.size(), static_cast<size_t>(cycle));
         EXPECT_EQ(started.back(), root + "/./VerdanelFiles/Hostlet/Strandel");
         EXPECT_EQ(platform::current_dir(), root + "/VerdanelFiles/Hostlet");
@@ -169,6 +185,18 @@ TEST_F(Scheduler, StrandelIsNotStartedBesideOneRunning) {
     end_holding_program("Strandel", root + "/hold");
     tick(8100);
     EXPECT_EQ(started.size(), 2u);
+}
+
+// A missing or malformed station.conf is reported, and no call is made.
+TEST_F(Scheduler, MissingOrMalformedConfigMakesNoCall) {
+    for (const char* said : {"station.conf: cannot read", "station.conf line 3: key 'tls_verify'"}) {
+        make_server();
+        EXPECT_FALSE(state->config_ok);
+        EXPECT_TRUE(ui.has_line(said));
+        EXPECT_FALSE(station::check_internet(*state));
+        EXPECT_EQ(ui.net_status, "OFF");
+        write_conf("key_number = 1\nservice_url = https://127.0.0.1:1\ntls_verify = 2\n");
+    }
 }
 
 }  // namespace
