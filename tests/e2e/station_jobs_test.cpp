@@ -144,10 +144,13 @@ TEST_F(StationJob, CancelledJobLeavesTwoCancelFilesAndStartsNothingNorDoesASecon
     // A few more insole-data calls without data start no program.
     ASSERT_TRUE(wait_until([&] { return svc.count(kInsolePath) >= 2; }, 30)) << tail(slurp(log));
     // A second Hostlet says so and ends once its message is closed, having
-    // asked the service nothing (the first asks for jobs no more).
+    // asked the service nothing (the first asks for jobs no more), even
+    // though the server directory was deleted under the first.
     const size_t asked = svc.count(kJobPath);
     const std::string second_log = st.root + "/second.log";
-    const pid_t second = start_process(st.server + "/Hostlet", st.server, st.env(), second_log);
+    fs::copy_file(st.server + "/Hostlet", st.root + "/Hostlet");
+    fs::remove_all(st.server);
+    const pid_t second = start_process(st.root + "/Hostlet", st.root, st.env(), second_log);
     ASSERT_TRUE(wait_until([&] { return platform::find_window("Hostlet") != 0; }, 30)) << slurp(second_log);
     EXPECT_EQ(slurp(second_log), "Hostlet is already running for " + st.server + ": this second one ends\n");
     ASSERT_TRUE(close_window("Hostlet"));
