@@ -32,9 +32,7 @@ bool same(const Vec3& v, float x, float y, float z) { return v.x == x && v.y == 
 // The model of a shape that must give one; its console lines are not looked at.
 Mesh built_model(InsoleShape& shape) {
     Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(shape, model));
-    testing::internal::GetCapturedStdout();
+    console_of([&] { EXPECT_TRUE(build_insole_mesh(shape, model)); });
     return model;
 }
 }  // namespace
@@ -43,10 +41,7 @@ TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
     fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
     fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_mesh(*shape, model);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.find("contour failure"), std::string::npos);
+    EXPECT_EQ(console_of([&] { build_insole_mesh(*shape, model); }).find("contour failure"), std::string::npos);
     for (const auto* c : {&shape->top_contour, &shape->bottom_contour}) {
         ASSERT_FALSE(c->empty());
         EXPECT_EQ((*c)[0].x, 30);
@@ -77,9 +72,7 @@ TEST_F(InsoleMesh, ContourTracedInsideTheBorderFromItsStartRow) {
     EXPECT_EQ(c[0].x, 20);
     EXPECT_EQ(c[0].y, 50);
     std::vector<ShapePoint> none;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(trace_contour(none, inner.data(), 300));  // a row without edge
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "contour failure~~~\n");
+    EXPECT_EQ(console_of([&] { EXPECT_FALSE(trace_contour(none, inner.data(), 300)); }), "contour failure~~~\n");  // a row without edge
     ASSERT_EQ(none.size(), 1u);
     EXPECT_EQ(none[0].x, 0);
     EXPECT_EQ(none[0].y, 0);
@@ -91,10 +84,8 @@ TEST_F(InsoleMesh, NoFootGivesNoModel) {
     for (bool outline : {false, true}) {
         if (outline) fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
         Mesh model(3);
-        testing::internal::CaptureStdout();
-        EXPECT_FALSE(build_insole_mesh(*shape, model));
-        const std::string out = testing::internal::GetCapturedStdout();
-        if (!outline) EXPECT_EQ(out, "contour failure~~~\ncontour failure~~~\n");
+        const std::string out = console_of([&] { EXPECT_FALSE(build_insole_mesh(*shape, model)); });
+        EXPECT_TRUE(outline || out == "contour failure~~~\ncontour failure~~~\n") << out;
         EXPECT_EQ(model.size(), 3u) << outline;
         EXPECT_TRUE(shape->top_contour.empty());
     }
@@ -134,9 +125,7 @@ TEST_F(InsoleMesh, FootOverASplitInsoleBridgesTheGap) {
         fill_rect(shape->inside_mask, 30, 40, 89, k.gap_from - 1, 10);
         fill_rect(shape->inside_mask, 30, k.gap_to + 1, 89, 300, 10);
         Mesh model;
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(build_insole_mesh(*shape, model));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), k.console);
+        EXPECT_EQ(console_of([&] { EXPECT_TRUE(build_insole_mesh(*shape, model)); }), k.console);
         int walls = 0, top = 0;
         EXPECT_LE(widest_wall(model, &walls), 1.5f) << k.gap_to;
         for (const MeshTriangle& t : model)
@@ -249,10 +238,9 @@ TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
     }
     for (const MeshTriangle& t : model) {
         const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
-        if (lo == 0 && hi > 0)
-            ASSERT_LE(std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
-                                steps(t.c.x, t.c.y, t.a.x, t.a.y)}), gap + 1)
-                << t.a.x << " " << t.a.y;
+        ASSERT_TRUE(!(lo == 0 && hi > 0) || std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
+                                                      steps(t.c.x, t.c.y, t.a.x, t.a.y)}) <= gap + 1)
+            << t.a.x << " " << t.a.y;
     }
 }
 
@@ -269,53 +257,42 @@ TEST_F(InsoleMesh, FootTouchingAtACornerBeyondTheOutlineStaysInTheTop) {
     EXPECT_GE(over, 2 * 5 * 5);
 }
 
+// Each top step fans to the bottom point nearest it; a first probe moves
+// along a diagonal bottom step; an empty list adds nothing.
 TEST_F(InsoleMesh, SideWallLinksEachTopStepToTheNearestBottomPoint) {
     shape->top_contour = {{10, 10, -1}, {20, 10, -1}, {20, 20, -1}, {10, 20, -1}};
     shape->bottom_contour = {{11, 11, -1}, {19, 11, -1}, {19, 19, -1}, {11, 19, -1}};
     for (const auto& p : shape->top_contour) shape->foot_map[p.y * 150 + p.x] = 50;
     for (const auto& p : shape->bottom_contour) shape->inside_mask[p.y * 150 + p.x] = 10;
-    Mesh model;
-    testing::internal::CaptureStdout();
-    stitch_side_wall(*shape, model);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), " start_b 0 \n");
-    ASSERT_EQ(model.size(), 8u);
     const auto& T = shape->top_contour;
     const auto& B = shape->bottom_contour;
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(B[i].link, (i + 1) % 4);
-        // T[i], T[i+1], B[i]
-        EXPECT_TRUE(same(model[i].a, T[i].x, T[i].y, 10));
-        EXPECT_TRUE(same(model[i].b, T[(i + 1) % 4].x, T[(i + 1) % 4].y, 10));
-        EXPECT_TRUE(same(model[i].c, B[i].x, B[i].y, 0));
-        // B[i], T[link], B[i+1]
-        EXPECT_TRUE(same(model[4 + i].a, B[i].x, B[i].y, 0));
-        EXPECT_TRUE(same(model[4 + i].b, T[(i + 1) % 4].x, T[(i + 1) % 4].y, 10));
-        EXPECT_TRUE(same(model[4 + i].c, B[(i + 1) % 4].x, B[(i + 1) % 4].y, 0));
-    }
-}
+    auto v = [](const ShapePoint& p, float z) { return Vec3{(float)p.x, (float)p.y, z}; };
+    Mesh model, want;
+    EXPECT_EQ(console_of([&] { stitch_side_wall(*shape, model); }), " start_b 0 \n");
+    for (int i = 0; i < 4; ++i) want.push_back({v(T[i], 10), v(T[(i + 1) % 4], 10), v(B[i], 0)});
+    for (int i = 0; i < 4; ++i) want.push_back({v(B[i], 0), v(T[(i + 1) % 4], 10), v(B[(i + 1) % 4], 0)});
+    ASSERT_EQ(model.size(), want.size());
+    EXPECT_EQ(std::memcmp(model.data(), want.data(), sizeof(MeshTriangle) * want.size()), 0);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(B[i].link, (i + 1) % 4);
 
-TEST_F(InsoleMesh, SideWallFirstProbeMovesAlongADiagonalStepAndEmptyListsAddNothing) {
+    std::memset(shape->foot_map, 0, SHAPE_PIXELS);
+    std::memset(shape->inside_mask, 0, SHAPE_PIXELS);
     shape->top_contour = {{10, 10, -1}};
     shape->bottom_contour = {{10, 10, -1}, {11, 11, -1}, {30, 30, -1}};
-    Mesh model;
-    testing::internal::CaptureStdout();
-    stitch_side_wall(*shape, model);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), " start_b 1 \n");
+    model.clear();
+    EXPECT_EQ(console_of([&] { stitch_side_wall(*shape, model); }), " start_b 1 \n");
     ASSERT_EQ(model.size(), 4u);
     EXPECT_TRUE(same(model[0].c, 11, 11, -2));
     EXPECT_EQ(shape->bottom_contour[0].link, 0);
     EXPECT_EQ(shape->bottom_contour[2].link, 0);
     EXPECT_TRUE(same(model[1].a, 11, 11, -2));
     EXPECT_TRUE(same(model[1].c, 30, 30, -2));
-    // With an empty list, nothing.
-    model.clear();
-    shape->top_contour.clear();
-    stitch_side_wall(*shape, model);
-    EXPECT_TRUE(model.empty());
-    shape->top_contour = {{10, 10, -1}};
-    shape->bottom_contour.clear();
-    stitch_side_wall(*shape, model);
-    EXPECT_TRUE(model.empty());
+    for (int empty = 0; empty < 2; ++empty) {
+        model.clear();
+        (empty ? shape->bottom_contour : shape->top_contour).clear();
+        stitch_side_wall(*shape, model);
+        EXPECT_TRUE(model.empty());
+    }
 }
 
 TEST_F(InsoleMesh, PlainModelUsesHalfTheLargestValueAsBase) {
