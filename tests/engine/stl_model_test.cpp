@@ -14,6 +14,7 @@
 #include "engine/layer_raster.h"
 #include "engine/params.h"
 #include "engine/stl_model.h"
+#include "tests/engine/insole_test_support.h"
 #include "tests/support/gl_context.h"
 
 #include <GL/glew.h>
@@ -87,11 +88,8 @@ bool same_triangles(const Mesh& a, const Mesh& b, float tol) {
     return true;
 }
 
-class Stl : public ::testing::Test {
+class Stl : public insoletest::ParamTest {
 protected:
-    void SetUp() override { engine::set_param_store(&store); }
-    void TearDown() override { engine::set_param_store(nullptr); }
-    engine::PlainParamStore store;
     testsupport::TempDir dir;
     Mesh model;
     ModelBox box;
@@ -118,12 +116,8 @@ TEST_F(Stl, AsciiAndBinaryOfOneSolidGiveTheSameTriangles) {
     EXPECT_TRUE(same_triangles(from_ascii, solid, 0));
     // Vertex order within a triangle and triangle order are the file's.
     EXPECT_EQ(model[0].b.y, 8.125f);
-    EXPECT_EQ(box.model_min_x, 0.5f);
-    EXPECT_EQ(box.model_max_x, 10.75f);
-    EXPECT_EQ(box.model_min_y, -1.25f);
-    EXPECT_EQ(box.model_max_y, 8.125f);
-    EXPECT_EQ(box.model_min_z, 1.0f);
-    EXPECT_EQ(box.model_max_z, 12.375f);
+    EXPECT_EQ(std::vector<float>({box.model_min_x, box.model_max_x, box.model_min_y, box.model_max_y, box.model_min_z, box.model_max_z}),
+              std::vector<float>({0.5f, 10.75f, -1.25f, 8.125f, 1.0f, 12.375f}));
     EXPECT_EQ(std::memcmp(&box, &box_ascii, sizeof box), 0);
 }
 
@@ -142,19 +136,13 @@ TEST_F(Stl, WriterTextAndReadBackToSixDecimals) {
     EXPECT_EQ(text.substr(text.size() - 26), "endloop\nendfacet\nendsolid\n");
     EXPECT_FALSE(engine::write_stl_text(dir / "no/such/dir/x.stl", m));
 
-    auto r = engine::read_stl_file(path, model, box);
-    EXPECT_EQ(r.status, StlStatus::ok);
-    EXPECT_FALSE(r.binary);
+    EXPECT_EQ(engine::read_stl_file(path, model, box).status, StlStatus::ok);
     ASSERT_EQ(model.size(), m.size());
-    for (size_t i = 0; i < m.size(); ++i) {
-        const float* a = &m[i].a.x;
-        const float* b = &model[i].a.x;
-        for (int k = 0; k < 9; ++k) {
-            char wa[64], wb[64];
-            std::snprintf(wa, sizeof wa, "%f", a[k]);
-            std::snprintf(wb, sizeof wb, "%f", b[k]);
-            EXPECT_STREQ(wa, wb) << "triangle " << i << " value " << k;
-        }
+    for (size_t k = 0; k < 9 * m.size(); ++k) {
+        char wa[64], wb[64];
+        std::snprintf(wa, sizeof wa, "%f", (&m[0].a.x)[k]);
+        std::snprintf(wb, sizeof wb, "%f", (&model[0].a.x)[k]);
+        EXPECT_STREQ(wa, wb) << "value " << k;
     }
 }
 
@@ -241,25 +229,19 @@ TEST_F(Stl, LoadPlacesTheModelAndAsksForItsHeight) {
     EXPECT_EQ(heel[0], 7);
     EXPECT_EQ(heel[1], 8);
 
+    // An over-long name is refused before anything is read: the model in
+    // the view is kept; a missing file leaves none.
     raster.height_request = 0;
+    const std::string name = dir / (std::string(1100, 'n') + ".stl");
+    EXPECT_FALSE(engine::stl_path_fits(name));
+    EXPECT_NE(insoletest::console_of([&] { EXPECT_FALSE(engine::load_stl_file(name, model, box, raster, heel)); })
+                  .find("longer than 1023 bytes"),
+              std::string::npos);
+    EXPECT_EQ(model.size(), 4u);
     EXPECT_FALSE(engine::load_stl_file(dir / "missing.stl", model, box, raster, heel));
     EXPECT_TRUE(model.empty());
+    EXPECT_EQ(heel[0], 7);
     EXPECT_EQ(raster.height_request, 0);
-}
-
-TEST_F(Stl, OverLongFileNameIsRefusedBeforeAnythingIsRead) {
-    engine::LayerRaster raster;
-    const std::string name = dir / (std::string(1100, 'n') + ".stl");
-    float heel[2] = {1, 2};
-    model = tetrahedron();
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(engine::stl_path_fits(name));
-    EXPECT_FALSE(engine::load_stl_file(name, model, box, raster, heel));
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("longer than 1023 bytes"), std::string::npos);
-    EXPECT_EQ(heel[0], 1);
-    EXPECT_EQ(raster.height_request, 0);
-    EXPECT_EQ(model.size(), 4u);  // the model in the view is kept
 }
 
 // ---- real files ----------------------------------------------------------------
@@ -304,21 +286,12 @@ TEST_F(Stl, RealFilesReadWithTheirCountsAndExtents) {
 
 // ---- the frame's drawing with the save button ----------------------------------------
 
-class StlGl : public testsupport::GlTest {
-protected:
-    void SetUp() override {
-        testsupport::GlTest::SetUp();
-        engine::set_param_store(&store);
-    }
-    void TearDown() override { engine::set_param_store(nullptr); }
-    engine::PlainParamStore store;
-};
-
 // The frame draws every triangle of the model (as many triangles reach GL as
 // the model holds); with the save button on, it writes them once and
 // switches the button off.
-TEST_F(StlGl, DrawModelDrawsEveryTriangleAndWritesOnceWhenSaveIsOn) {
-    testsupport::TempDir dir;
+TEST_F(Stl, DrawModelDrawsEveryTriangleAndWritesOnceWhenSaveIsOn) {
+    std::string why;
+    if (!testsupport::make_gl_current(&why)) GTEST_SKIP() << why;
     char here[4096];
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
@@ -337,11 +310,9 @@ TEST_F(StlGl, DrawModelDrawsEveryTriangleAndWritesOnceWhenSaveIsOn) {
     EXPECT_EQ(store.value(engine::bt_save_stl), 0);
     const std::string text = testsupport::slurp("123.stl");
     EXPECT_EQ(chdir(here), 0);
-    Mesh back;
-    ModelBox box;
     testsupport::put(dir / "copy.stl", text);
-    engine::read_stl_file(dir / "copy.stl", back, box);
-    EXPECT_TRUE(same_triangles(back, m, 1e-6f));
+    engine::read_stl_file(dir / "copy.stl", model, box);
+    EXPECT_TRUE(same_triangles(model, m, 1e-6f));
 }
 
 }  // namespace
