@@ -311,8 +311,9 @@ TEST_F(SlicerGl, ScaledInsolesKeepTheirModelAndPrintToTheirTop) {
     for (const auto& [file, pin] : pins) {
         const std::vector<uint8_t> px = footsamples::read_foot_bmp(testsupport::testdata(file));
         ASSERT_TRUE(build_foot(px, -45)) << file;
+        const std::string name = std::string(file) + ".gcode";
         std::string gcode;
-        insoletest::console_of([&] { gcode = run_job(model, std::string(file) + ".gcode"); });
+        insoletest::console_of([&] { gcode = run_job(model, name); });
         EXPECT_EQ(fnv1a(model.data(), model.size() * sizeof(MeshTriangle)), pin) << file;
         EXPECT_NEAR(r->model_height, *std::max_element(px.begin(), px.end()) / 5.0 - 2.0, 0.05) << file;
         const double first_z = std::atof(gcode.c_str() + gcode.find("\n\nG1 Z") + 6);
