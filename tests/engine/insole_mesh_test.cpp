@@ -35,11 +35,15 @@ Mesh built_model(InsoleShape& shape) {
     console_of([&] { EXPECT_TRUE(build_insole_mesh(shape, model)); });
     return model;
 }
+// A block of foot (value 50) over the same block of outline, from (30, 40).
+void block(InsoleShape& s, int x1 = 89, int y1 = 239) {
+    fill_rect(s.foot_map, 30, 40, x1, y1, 50);
+    fill_rect(s.inside_mask, 30, 40, x1, y1, 10);
+}
 }  // namespace
 
 TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
+    block(*shape);
     Mesh model;
     EXPECT_EQ(console_of([&] { build_insole_mesh(*shape, model); }).find("contour failure"), std::string::npos);
     for (const auto* c : {&shape->top_contour, &shape->bottom_contour}) {
@@ -92,15 +96,13 @@ TEST_F(InsoleMesh, NoFootGivesNoModel) {
 }
 
 namespace {
-// Wall triangles (from the bottom at 0 up to the top) and the largest
-// horizontal reach of any of them.
-float widest_wall(const Mesh& model, int* walls) {
+// The largest horizontal reach of any wall triangle (from the bottom at 0
+// up to the top).
+float widest_wall(const Mesh& model) {
     float widest = 0;
-    *walls = 0;
     for (const MeshTriangle& t : model) {
         const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
         if (!(lo == 0 && hi > 0)) continue;
-        ++*walls;
         for (const auto& e : {std::make_pair(t.a, t.b), std::make_pair(t.b, t.c), std::make_pair(t.c, t.a)})
             widest = std::max(widest, std::hypot(e.first.x - e.second.x, e.first.y - e.second.y));
     }
@@ -126,8 +128,8 @@ TEST_F(InsoleMesh, FootOverASplitInsoleBridgesTheGap) {
         fill_rect(shape->inside_mask, 30, k.gap_to + 1, 89, 300, 10);
         Mesh model;
         EXPECT_EQ(console_of([&] { EXPECT_TRUE(build_insole_mesh(*shape, model)); }), k.console);
-        int walls = 0, top = 0;
-        EXPECT_LE(widest_wall(model, &walls), 1.5f) << k.gap_to;
+        int top = 0;
+        EXPECT_LE(widest_wall(model), 1.5f) << k.gap_to;
         for (const MeshTriangle& t : model)
             for (const Vec3* v : {&t.a, &t.b, &t.c}) {
                 ASSERT_TRUE(v->x >= 30 && v->x <= 89 && v->y >= 40 && v->y <= 300 && v->z >= 0 && v->z <= 10)
@@ -148,32 +150,29 @@ TEST_F(InsoleMesh, FootSpeckOutsideTheInsoleAndSlotInItKeepTheWallAtTheRim) {
     fill_rect(shape->foot_map, 40, 40, 89, 239, 50);
     fill_rect(shape->foot_map, 30, 187, 33, 192, 50);  // start row trunc(199 * 0.75 + 40) = 189
     fill_rect(shape->inside_mask, 40, 40, 89, 239, 10);
-    int walls = 0;
     Mesh model = built_model(*shape);
-    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+    EXPECT_LE(widest_wall(model), 1.5f);
     for (const MeshTriangle& t : model) EXPECT_TRUE(t.a.x >= 40 && t.b.x >= 40 && t.c.x >= 40);
-    fill_rect(shape->foot_map, 30, 40, 89, 300, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 300, 10);
+    block(*shape, 89, 300);
     fill_rect(shape->inside_mask, 58, 200, 60, 300, 0);
-    EXPECT_LE(widest_wall(built_model(*shape), &walls), 1.5f);
+    EXPECT_LE(widest_wall(built_model(*shape)), 1.5f);
 }
 
 // A hole in the foot inside the insole would leave the design's top open
 // (every layer above it would show the bottom through it): the top there is
 // the base plate, 2 mm, and the wall stays upright round the block.
 TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    block(*shape);
     fill_rect(shape->foot_map, 50, 100, 59, 109, 0);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model = built_model(*shape);
-    int plate = 0, top = 0, walls = 0;
+    int plate = 0, top = 0;
     for (const MeshTriangle& t : model) {
         plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
         top += t.a.z > 0 && t.b.z > 0 && t.c.z > 0;
     }
     EXPECT_EQ(plate, 2 * 9 * 9);           // cells whose four corners lie in the hole
     EXPECT_GE(top, 2 * 59 * 199);          // the top is whole: no cell left out
-    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+    EXPECT_LE(widest_wall(model), 1.5f);
 }
 
 // Faint foot (values 1 to 9) inside the outline stands on the base plate, on
@@ -182,10 +181,9 @@ TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
 TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
     for (bool hole : {false, true}) {
         std::memset(shape->foot_map, 0, SHAPE_PIXELS);
-        fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+        block(*shape);
         fill_rect(shape->foot_map, 45, 80, 75, 110, 5);
         if (hole) shape->foot_map[200 * 150 + 60] = 0;
-        fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
         Mesh model = built_model(*shape);
         float lowest_top = 1e9f;
         for (const MeshTriangle& t : model)
@@ -199,8 +197,7 @@ TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
 // point of the foot from the outline, and the design's wall slopes from the
 // foot's top down to the tip.
 TEST_F(InsoleMesh, WedgeOfOutlineBeyondTheFootKeepsTheDesignsSlopedWall) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
+    block(*shape);
     for (int y = 80; y <= 160; ++y)  // a wedge 12 px out at its tip, row 120
         fill_rect(shape->inside_mask, 30 - (12 - std::abs(y - 120) * 12 / 40), y, 29, y, 10);
     Mesh model = built_model(*shape);
@@ -247,10 +244,9 @@ TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
 // A piece of foot beyond the outline that touches the foot only at a corner
 // is still part of it: the top runs on over it.
 TEST_F(InsoleMesh, FootTouchingAtACornerBeyondTheOutlineStaysInTheTop) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    block(*shape);
     shape->foot_map[100 * 150 + 60] = 0;  // a hole: the design's top would be open
     fill_rect(shape->foot_map, 90, 240, 100, 250, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model = built_model(*shape);
     int over = 0;
     for (const MeshTriangle& t : model) over += t.a.x >= 95 && t.a.y >= 245 && t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
