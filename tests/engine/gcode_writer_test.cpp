@@ -2,8 +2,6 @@
 // E resets, contour-mode extrusion, file open and rename failures.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,6 +73,14 @@ protected:
         std::string text;
         EXPECT_TRUE(read_text_file(path, &text));
         return text;
+    }
+    // A job of one 10 mm path on layer 1 written to temp, to be moved to
+    // final_path; what the end of the job says.
+    std::string one_layer_job(const std::string& temp, const std::string& final_path) {
+        EXPECT_TRUE(begin_gcode_file(*r, temp, final_path));
+        r->lines = {{pt(100, 100), pt(110, 100)}};
+        write_layer(1);
+        return insoletest::console_of([&] { end_gcode_run(*r, in); });
     }
     // A job of one 10 mm path a layer (none on empty_layer); its text.
     std::string job(const std::string& name, int layers, int empty_layer = -1) {
@@ -180,9 +186,7 @@ TEST_F(GcodeWriter, LayerWithoutPathsWritesNothingAndAJobOfNoneLeavesNoFile) {
     store.set_value(va_start_layer, 5);  // would skip, but a pathless layer touches nothing
     write_layer(0);
     EXPECT_EQ(z_skip_offset(), 0);
-    testing::internal::CaptureStdout();
-    end_gcode_run(*r, in);
-    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("ERROR: ", 0), 0u);
+    EXPECT_EQ(insoletest::console_of([&] { end_gcode_run(*r, in); }).rfind("ERROR: ", 0), 0u);
     EXPECT_FALSE(std::filesystem::exists(path) || std::filesystem::exists(final_path));
 }
 
@@ -226,9 +230,7 @@ TEST_F(GcodeWriter, UnopenableFileAbandonsJobCleanly) {
     std::string path = dir / "no-such-dir/job.gcode";
     r->path_request = 1;
     r->full_path_request = 1;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(begin_gcode_file(*r, path));
-    std::string said = testing::internal::GetCapturedStdout();
+    const std::string said = insoletest::console_of([&] { EXPECT_FALSE(begin_gcode_file(*r, path)); });
     EXPECT_NE(said.find(path), std::string::npos) << said;
     EXPECT_EQ(r->gcode_file_open, 0);
     EXPECT_EQ(r->gcode_file, nullptr);
@@ -237,23 +239,15 @@ TEST_F(GcodeWriter, UnopenableFileAbandonsJobCleanly) {
     r->lines = {{pt(100, 100), pt(110, 100)}};
     write_layer(0);
     end_gcode_run(*r, in);
-    struct stat st;
-    EXPECT_NE(stat(path.c_str(), &st), 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST_F(GcodeWriter, FailedRenameIsReportedAndFileStaysWhole) {
-    std::string temp = dir / "abc.gcode", final_path = dir / "missing-dir/abc.gcode";
-    ASSERT_TRUE(begin_gcode_file(*r, temp, final_path));
-    r->lines = {{pt(100, 100), pt(110, 100)}};
-    write_layer(1);
-    testing::internal::CaptureStdout();
-    end_gcode_run(*r, in);
-    std::string said = testing::internal::GetCapturedStdout();
+    std::string temp = dir / "abc.gcode";
+    const std::string said = one_layer_job(temp, dir / "missing-dir/abc.gcode");
     EXPECT_NE(said.find("cannot move G-code file"), std::string::npos) << said;
     EXPECT_NE(said.find("End Saving"), std::string::npos);
-    std::string text;
-    ASSERT_TRUE(read_text_file(temp, &text));
-    EXPECT_TRUE(check_gcode(text, "START", "END").ok());
+    EXPECT_TRUE(check_gcode(testsupport::slurp(temp), "START", "END").ok());
 }
 
 TEST_F(GcodeWriter, TakenFinalNameIsNeverReplacedAndTheNewFileWaitsUnderANumber) {
@@ -261,23 +255,13 @@ TEST_F(GcodeWriter, TakenFinalNameIsNeverReplacedAndTheNewFileWaitsUnderANumber)
     std::string temp = dir / "A1_iLeft.gcode.tmp", final_path = dir / "A1_iLeft.gcode";
     testsupport::put(final_path, "slipper");
     testsupport::put(temp + ".2", "kept earlier");
-    ASSERT_TRUE(begin_gcode_file(*r, temp, final_path));
-    r->lines = {{pt(100, 100), pt(110, 100)}};
-    write_layer(1);
-    testing::internal::CaptureStdout();
-    end_gcode_run(*r, in);
-    std::string said = testing::internal::GetCapturedStdout();
+    const std::string said = one_layer_job(temp, final_path);
     EXPECT_NE(said.find(final_path + " exists and is not replaced; the new G-code waits at " + temp + ".3"),
               std::string::npos) << said;
-    std::string text;
-    ASSERT_TRUE(read_text_file(final_path, &text));
-    EXPECT_EQ(text, "slipper");
-    ASSERT_TRUE(read_text_file(temp + ".2", &text));
-    EXPECT_EQ(text, "kept earlier");
-    ASSERT_TRUE(read_text_file(temp + ".3", &text));
-    EXPECT_TRUE(check_gcode(text, "START", "END").ok());
-    struct stat st;
-    EXPECT_NE(stat(temp.c_str(), &st), 0) << "the temp name is free for the next job of that name";
+    EXPECT_EQ(testsupport::slurp(final_path), "slipper");
+    EXPECT_EQ(testsupport::slurp(temp + ".2"), "kept earlier");
+    EXPECT_TRUE(check_gcode(testsupport::slurp(temp + ".3"), "START", "END").ok());
+    EXPECT_FALSE(std::filesystem::exists(temp)) << "the temp name is free for the next job of that name";
 }
 
 TEST_F(GcodeWriter, MarkedImageHeightsAndFirstTwoLayersExtrudeHalfAsMuchAgain) {
@@ -383,7 +367,7 @@ TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
     const char* old_files = std::getenv("STATION_FILES_DIR");
     std::string saved = old_files ? old_files : "";
     setenv("STATION_FILES_DIR", dir.path().c_str(), 1);
-    mkdir((dir / "temp").c_str(), 0755);
+    std::filesystem::create_directory(dir / "temp");
     std::string cwd = platform::current_dir();
     ASSERT_TRUE(begin_gcode_file(*r, platform::map_path("C:\\VerdanelFiles\\temp\\abc.gcode"),
                                  platform::map_path("C:\\VerdanelFiles\\abc.gcode")));
@@ -395,10 +379,8 @@ TEST_F(GcodeWriter, BatchJobWritesInTempAndEndsBesideIt) {
     in.batch_job_done = [&] { ++handed_on; };
     end_gcode_run(*r, in);
     EXPECT_EQ(handed_on, 1);
-    std::string text;
-    EXPECT_FALSE(read_text_file(dir / "temp/abc.gcode", &text));
-    ASSERT_TRUE(read_text_file(dir / "abc.gcode", &text));
-    EXPECT_TRUE(check_gcode(text, "START", "END").ok());
+    EXPECT_FALSE(std::filesystem::exists(dir / "temp/abc.gcode"));
+    EXPECT_TRUE(check_gcode(testsupport::slurp(dir / "abc.gcode"), "START", "END").ok());
     platform::change_dir(cwd);
     if (old_files)
         setenv("STATION_FILES_DIR", saved.c_str(), 1);

@@ -32,21 +32,20 @@ bool same(const Vec3& v, float x, float y, float z) { return v.x == x && v.y == 
 // The model of a shape that must give one; its console lines are not looked at.
 Mesh built_model(InsoleShape& shape) {
     Mesh model;
-    testing::internal::CaptureStdout();
-    EXPECT_TRUE(build_insole_mesh(shape, model));
-    testing::internal::GetCapturedStdout();
+    console_of([&] { EXPECT_TRUE(build_insole_mesh(shape, model)); });
     return model;
+}
+// A block of foot (value 50) over the same block of outline, from (30, 40).
+void block(InsoleShape& s, int x1 = 89, int y1 = 239) {
+    fill_rect(s.foot_map, 30, 40, x1, y1, 50);
+    fill_rect(s.inside_mask, 30, 40, x1, y1, 10);
 }
 }  // namespace
 
 TEST_F(InsoleMesh, RectangleGivesTwoClosedContoursStartingThreeQuartersUp) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
+    block(*shape);
     Mesh model;
-    testing::internal::CaptureStdout();
-    build_insole_mesh(*shape, model);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.find("contour failure"), std::string::npos);
+    EXPECT_EQ(console_of([&] { build_insole_mesh(*shape, model); }).find("contour failure"), std::string::npos);
     for (const auto* c : {&shape->top_contour, &shape->bottom_contour}) {
         ASSERT_FALSE(c->empty());
         EXPECT_EQ((*c)[0].x, 30);
@@ -77,9 +76,7 @@ TEST_F(InsoleMesh, ContourTracedInsideTheBorderFromItsStartRow) {
     EXPECT_EQ(c[0].x, 20);
     EXPECT_EQ(c[0].y, 50);
     std::vector<ShapePoint> none;
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(trace_contour(none, inner.data(), 300));  // a row without edge
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "contour failure~~~\n");
+    EXPECT_EQ(console_of([&] { EXPECT_FALSE(trace_contour(none, inner.data(), 300)); }), "contour failure~~~\n");  // a row without edge
     ASSERT_EQ(none.size(), 1u);
     EXPECT_EQ(none[0].x, 0);
     EXPECT_EQ(none[0].y, 0);
@@ -91,25 +88,21 @@ TEST_F(InsoleMesh, NoFootGivesNoModel) {
     for (bool outline : {false, true}) {
         if (outline) fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
         Mesh model(3);
-        testing::internal::CaptureStdout();
-        EXPECT_FALSE(build_insole_mesh(*shape, model));
-        const std::string out = testing::internal::GetCapturedStdout();
-        if (!outline) EXPECT_EQ(out, "contour failure~~~\ncontour failure~~~\n");
+        const std::string out = console_of([&] { EXPECT_FALSE(build_insole_mesh(*shape, model)); });
+        EXPECT_TRUE(outline || out == "contour failure~~~\ncontour failure~~~\n") << out;
         EXPECT_EQ(model.size(), 3u) << outline;
         EXPECT_TRUE(shape->top_contour.empty());
     }
 }
 
 namespace {
-// Wall triangles (from the bottom at 0 up to the top) and the largest
-// horizontal reach of any of them.
-float widest_wall(const Mesh& model, int* walls) {
+// The largest horizontal reach of any wall triangle (from the bottom at 0
+// up to the top).
+float widest_wall(const Mesh& model) {
     float widest = 0;
-    *walls = 0;
     for (const MeshTriangle& t : model) {
         const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
         if (!(lo == 0 && hi > 0)) continue;
-        ++*walls;
         for (const auto& e : {std::make_pair(t.a, t.b), std::make_pair(t.b, t.c), std::make_pair(t.c, t.a)})
             widest = std::max(widest, std::hypot(e.first.x - e.second.x, e.first.y - e.second.y));
     }
@@ -134,11 +127,9 @@ TEST_F(InsoleMesh, FootOverASplitInsoleBridgesTheGap) {
         fill_rect(shape->inside_mask, 30, 40, 89, k.gap_from - 1, 10);
         fill_rect(shape->inside_mask, 30, k.gap_to + 1, 89, 300, 10);
         Mesh model;
-        testing::internal::CaptureStdout();
-        EXPECT_TRUE(build_insole_mesh(*shape, model));
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), k.console);
-        int walls = 0, top = 0;
-        EXPECT_LE(widest_wall(model, &walls), 1.5f) << k.gap_to;
+        EXPECT_EQ(console_of([&] { EXPECT_TRUE(build_insole_mesh(*shape, model)); }), k.console);
+        int top = 0;
+        EXPECT_LE(widest_wall(model), 1.5f) << k.gap_to;
         for (const MeshTriangle& t : model)
             for (const Vec3* v : {&t.a, &t.b, &t.c}) {
                 ASSERT_TRUE(v->x >= 30 && v->x <= 89 && v->y >= 40 && v->y <= 300 && v->z >= 0 && v->z <= 10)
@@ -159,32 +150,29 @@ TEST_F(InsoleMesh, FootSpeckOutsideTheInsoleAndSlotInItKeepTheWallAtTheRim) {
     fill_rect(shape->foot_map, 40, 40, 89, 239, 50);
     fill_rect(shape->foot_map, 30, 187, 33, 192, 50);  // start row trunc(199 * 0.75 + 40) = 189
     fill_rect(shape->inside_mask, 40, 40, 89, 239, 10);
-    int walls = 0;
     Mesh model = built_model(*shape);
-    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+    EXPECT_LE(widest_wall(model), 1.5f);
     for (const MeshTriangle& t : model) EXPECT_TRUE(t.a.x >= 40 && t.b.x >= 40 && t.c.x >= 40);
-    fill_rect(shape->foot_map, 30, 40, 89, 300, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 300, 10);
+    block(*shape, 89, 300);
     fill_rect(shape->inside_mask, 58, 200, 60, 300, 0);
-    EXPECT_LE(widest_wall(built_model(*shape), &walls), 1.5f);
+    EXPECT_LE(widest_wall(built_model(*shape)), 1.5f);
 }
 
 // A hole in the foot inside the insole would leave the design's top open
 // (every layer above it would show the bottom through it): the top there is
 // the base plate, 2 mm, and the wall stays upright round the block.
 TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    block(*shape);
     fill_rect(shape->foot_map, 50, 100, 59, 109, 0);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model = built_model(*shape);
-    int plate = 0, top = 0, walls = 0;
+    int plate = 0, top = 0;
     for (const MeshTriangle& t : model) {
         plate += t.a.z == 2 && t.b.z == 2 && t.c.z == 2;
         top += t.a.z > 0 && t.b.z > 0 && t.c.z > 0;
     }
     EXPECT_EQ(plate, 2 * 9 * 9);           // cells whose four corners lie in the hole
     EXPECT_GE(top, 2 * 59 * 199);          // the top is whole: no cell left out
-    EXPECT_LE(widest_wall(model, &walls), 1.5f);
+    EXPECT_LE(widest_wall(model), 1.5f);
 }
 
 // Faint foot (values 1 to 9) inside the outline stands on the base plate, on
@@ -193,10 +181,9 @@ TEST_F(InsoleMesh, HoleInTheFootIsTheBasePlate) {
 TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
     for (bool hole : {false, true}) {
         std::memset(shape->foot_map, 0, SHAPE_PIXELS);
-        fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+        block(*shape);
         fill_rect(shape->foot_map, 45, 80, 75, 110, 5);
         if (hole) shape->foot_map[200 * 150 + 60] = 0;
-        fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
         Mesh model = built_model(*shape);
         float lowest_top = 1e9f;
         for (const MeshTriangle& t : model)
@@ -210,8 +197,7 @@ TEST_F(InsoleMesh, FaintFootInsideTheOutlineStandsOnThePlate) {
 // point of the foot from the outline, and the design's wall slopes from the
 // foot's top down to the tip.
 TEST_F(InsoleMesh, WedgeOfOutlineBeyondTheFootKeepsTheDesignsSlopedWall) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
+    block(*shape);
     for (int y = 80; y <= 160; ++y)  // a wedge 12 px out at its tip, row 120
         fill_rect(shape->inside_mask, 30 - (12 - std::abs(y - 120) * 12 / 40), y, 29, y, 10);
     Mesh model = built_model(*shape);
@@ -249,73 +235,60 @@ TEST_F(InsoleMesh, NoWallWiderThanTheGapBetweenTheContours) {
     }
     for (const MeshTriangle& t : model) {
         const float lo = std::min({t.a.z, t.b.z, t.c.z}), hi = std::max({t.a.z, t.b.z, t.c.z});
-        if (lo == 0 && hi > 0)
-            ASSERT_LE(std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
-                                steps(t.c.x, t.c.y, t.a.x, t.a.y)}), gap + 1)
-                << t.a.x << " " << t.a.y;
+        ASSERT_TRUE(!(lo == 0 && hi > 0) || std::max({steps(t.a.x, t.a.y, t.b.x, t.b.y), steps(t.b.x, t.b.y, t.c.x, t.c.y),
+                                                      steps(t.c.x, t.c.y, t.a.x, t.a.y)}) <= gap + 1)
+            << t.a.x << " " << t.a.y;
     }
 }
 
 // A piece of foot beyond the outline that touches the foot only at a corner
 // is still part of it: the top runs on over it.
 TEST_F(InsoleMesh, FootTouchingAtACornerBeyondTheOutlineStaysInTheTop) {
-    fill_rect(shape->foot_map, 30, 40, 89, 239, 50);
+    block(*shape);
     shape->foot_map[100 * 150 + 60] = 0;  // a hole: the design's top would be open
     fill_rect(shape->foot_map, 90, 240, 100, 250, 50);
-    fill_rect(shape->inside_mask, 30, 40, 89, 239, 10);
     Mesh model = built_model(*shape);
     int over = 0;
     for (const MeshTriangle& t : model) over += t.a.x >= 95 && t.a.y >= 245 && t.a.z == 10 && t.b.z == 10 && t.c.z == 10;
     EXPECT_GE(over, 2 * 5 * 5);
 }
 
+// Each top step fans to the bottom point nearest it; a first probe moves
+// along a diagonal bottom step; an empty list adds nothing.
 TEST_F(InsoleMesh, SideWallLinksEachTopStepToTheNearestBottomPoint) {
     shape->top_contour = {{10, 10, -1}, {20, 10, -1}, {20, 20, -1}, {10, 20, -1}};
     shape->bottom_contour = {{11, 11, -1}, {19, 11, -1}, {19, 19, -1}, {11, 19, -1}};
     for (const auto& p : shape->top_contour) shape->foot_map[p.y * 150 + p.x] = 50;
     for (const auto& p : shape->bottom_contour) shape->inside_mask[p.y * 150 + p.x] = 10;
-    Mesh model;
-    testing::internal::CaptureStdout();
-    stitch_side_wall(*shape, model);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), " start_b 0 \n");
-    ASSERT_EQ(model.size(), 8u);
     const auto& T = shape->top_contour;
     const auto& B = shape->bottom_contour;
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(B[i].link, (i + 1) % 4);
-        // T[i], T[i+1], B[i]
-        EXPECT_TRUE(same(model[i].a, T[i].x, T[i].y, 10));
-        EXPECT_TRUE(same(model[i].b, T[(i + 1) % 4].x, T[(i + 1) % 4].y, 10));
-        EXPECT_TRUE(same(model[i].c, B[i].x, B[i].y, 0));
-        // B[i], T[link], B[i+1]
-        EXPECT_TRUE(same(model[4 + i].a, B[i].x, B[i].y, 0));
-        EXPECT_TRUE(same(model[4 + i].b, T[(i + 1) % 4].x, T[(i + 1) % 4].y, 10));
-        EXPECT_TRUE(same(model[4 + i].c, B[(i + 1) % 4].x, B[(i + 1) % 4].y, 0));
-    }
-}
+    auto v = [](const ShapePoint& p, float z) { return Vec3{(float)p.x, (float)p.y, z}; };
+    Mesh model, want;
+    EXPECT_EQ(console_of([&] { stitch_side_wall(*shape, model); }), " start_b 0 \n");
+    for (int i = 0; i < 4; ++i) want.push_back({v(T[i], 10), v(T[(i + 1) % 4], 10), v(B[i], 0)});
+    for (int i = 0; i < 4; ++i) want.push_back({v(B[i], 0), v(T[(i + 1) % 4], 10), v(B[(i + 1) % 4], 0)});
+    ASSERT_EQ(model.size(), want.size());
+    EXPECT_EQ(std::memcmp(model.data(), want.data(), sizeof(MeshTriangle) * want.size()), 0);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(B[i].link, (i + 1) % 4);
 
-TEST_F(InsoleMesh, SideWallFirstProbeMovesAlongADiagonalStepAndEmptyListsAddNothing) {
+    std::memset(shape->foot_map, 0, SHAPE_PIXELS);
+    std::memset(shape->inside_mask, 0, SHAPE_PIXELS);
     shape->top_contour = {{10, 10, -1}};
     shape->bottom_contour = {{10, 10, -1}, {11, 11, -1}, {30, 30, -1}};
-    Mesh model;
-    testing::internal::CaptureStdout();
-    stitch_side_wall(*shape, model);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), " start_b 1 \n");
+    model.clear();
+    EXPECT_EQ(console_of([&] { stitch_side_wall(*shape, model); }), " start_b 1 \n");
     ASSERT_EQ(model.size(), 4u);
     EXPECT_TRUE(same(model[0].c, 11, 11, -2));
     EXPECT_EQ(shape->bottom_contour[0].link, 0);
     EXPECT_EQ(shape->bottom_contour[2].link, 0);
     EXPECT_TRUE(same(model[1].a, 11, 11, -2));
     EXPECT_TRUE(same(model[1].c, 30, 30, -2));
-    // With an empty list, nothing.
-    model.clear();
-    shape->top_contour.clear();
-    stitch_side_wall(*shape, model);
-    EXPECT_TRUE(model.empty());
-    shape->top_contour = {{10, 10, -1}};
-    shape->bottom_contour.clear();
-    stitch_side_wall(*shape, model);
-    EXPECT_TRUE(model.empty());
+    for (int empty = 0; empty < 2; ++empty) {
+        model.clear();
+        (empty ? shape->bottom_contour : shape->top_contour).clear();
+        stitch_side_wall(*shape, model);
+        EXPECT_TRUE(model.empty());
+    }
 }
 
 TEST_F(InsoleMesh, PlainModelUsesHalfTheLargestValueAsBase) {

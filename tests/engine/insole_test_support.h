@@ -38,20 +38,32 @@ inline Bitmap random_bitmap(uint32_t seed, int density_pct = 50) {
     return b;
 }
 
-// Each test gets a fresh shape (too large for the stack) and its own
-// parameter store at the start values.
-class ShapeTest : public ::testing::Test {
+// A private parameter store at the start values for one test.
+class ParamTest : public ::testing::Test {
+protected:
+    void SetUp() override { engine::set_param_store(&store); }
+    void TearDown() override { engine::set_param_store(nullptr); }
+    engine::PlainParamStore store;
+};
+
+// And a fresh shape (too large for the stack).
+class ShapeTest : public ParamTest {
 protected:
     void SetUp() override {
-        engine::set_param_store(&store);
+        ParamTest::SetUp();
         shape = std::make_unique<engine::InsoleShape>();
         engine::init_insole_shape(*shape);
     }
-    void TearDown() override { engine::set_param_store(nullptr); }
-
-    engine::PlainParamStore store;
     std::unique_ptr<engine::InsoleShape> shape;
 };
+
+// What f prints on the console.
+template <class F>
+std::string console_of(F&& f) {
+    testing::internal::CaptureStdout();
+    f();
+    return testing::internal::GetCapturedStdout();
+}
 
 inline int count_set(const uint8_t* b) {
     int n = 0;

@@ -10,6 +10,7 @@
 
 #include "engine/layer_raster.h"
 #include "engine/params.h"
+#include "tests/engine/insole_test_support.h"
 #include "tests/support/gl_context.h"
 
 namespace {
@@ -17,17 +18,11 @@ namespace {
 using engine::LayerRaster;
 using engine::PathPoint;
 
-// Installs a fresh plain parameter store for one test.
-class WithParams : public ::testing::Test {
-protected:
-    void SetUp() override { engine::set_param_store(&store); }
-    void TearDown() override { engine::set_param_store(nullptr); }
-    engine::PlainParamStore store;
-};
+using insoletest::pt;
 
 // ---- sample grid -------------------------------------------------------------
 
-using SampleGrid = WithParams;
+using SampleGrid = insoletest::ParamTest;
 
 TEST_F(SampleGrid, StepsCoverTheRasterRowMajorAndRoundUp) {
     const struct {
@@ -92,19 +87,14 @@ TEST(Angles, PolarAndVertexAngles) {
             EXPECT_TRUE(std::isfinite(a) && a >= 0 && a <= 360) << x << "," << y << ": " << a;
         }
     EXPECT_EQ(engine::polar_angle_deg(0, 0), 0);
-    auto p = [](float x, float y) {
-        PathPoint q;
-        q.x = x, q.y = y;
-        return q;
-    };
-    EXPECT_NEAR(engine::vertex_angle_deg(p(1, 0), p(0, 0), p(0, 1)), 90, 1e-3);
-    EXPECT_NEAR(engine::vertex_angle_deg(p(10, 10), p(20.5f, 20.5f), p(31, 31)), 180, 1e-2);
-    EXPECT_EQ(engine::vertex_angle_deg(p(10, 10), p(10, 10), p(31, 31)), 0);  // no direction to p1
+    EXPECT_NEAR(engine::vertex_angle_deg(pt(1, 0), pt(0, 0), pt(0, 1)), 90, 1e-3);
+    EXPECT_NEAR(engine::vertex_angle_deg(pt(10, 10), pt(20.5f, 20.5f), pt(31, 31)), 180, 1e-2);
+    EXPECT_EQ(engine::vertex_angle_deg(pt(10, 10), pt(10, 10), pt(31, 31)), 0);  // no direction to p1
 }
 
 // ---- disc clearing -------------------------------------------------------------
 
-using DiscClearing = WithParams;
+using DiscClearing = insoletest::ParamTest;
 
 int cleared_cells(const LayerRaster& r) {
     int n = 0;
@@ -112,7 +102,7 @@ int cleared_cells(const LayerRaster& r) {
     return n;
 }
 
-TEST_F(DiscClearing, NothingUpToLayerThreeAtLayerThirtyOneWithinTheShrunkRadius) {
+TEST_F(DiscClearing, NothingUpToLayerThreeThenWithinTheShrunkRadiusInsideTheRaster) {
     LayerRaster r;
     std::fill(std::begin(r.layer_plane), std::end(r.layer_plane), 9);
     for (int layer : {0, 2, 3}) {
@@ -132,11 +122,9 @@ TEST_F(DiscClearing, NothingUpToLayerThreeAtLayerThirtyOneWithinTheShrunkRadius)
     // The cells at distance 9 are cleared, those at 10 are not.
     EXPECT_EQ(r.layer_plane[200 * 300 + 109], 0);
     EXPECT_EQ(r.layer_plane[200 * 300 + 110], 9);
-}
 
-TEST_F(DiscClearing, AtTheEdgeOnlyCellsInsideTheRasterChange) {
-    LayerRaster r;
-    // The planes beside layer_plane in the object show any stray write.
+    // At the edge only cells inside the raster change: the planes beside
+    // layer_plane in the object show any stray write.
     std::fill(std::begin(r.layer_copy), std::end(r.layer_copy), 7);
     std::fill(std::begin(r.layer_plane), std::end(r.layer_plane), 9);
     store.set_value(engine::va_layer_index, 50);
@@ -243,48 +231,33 @@ TEST(FramebufferCheck, AnOldContextWithoutTheExtensionIsRefused) {
         testing::ExitedWithCode(0), "fbo 0");
 }
 
-// The frame buffer is complete, and made once however often it is asked for.
-TEST_F(RasterGl, ContourPlaneTurnsByPlusThenMinusSeventyFive) {
+// The frame buffer is complete, and made once however often it is asked
+// for. The contour plane turns by +75 then -75 degrees; the pressure plane
+// by -45 about the box centre (80, 170), which lands on cell (150, 180),
+// and without an image it is empty.
+TEST_F(RasterGl, ContourAndPressurePlanesTurnAboutTheBoxCentre) {
     LayerRaster r;
     ASSERT_TRUE(engine::init_framebuffer(r));
     ASSERT_NE(r.fbo * r.color_texture * r.depth_renderbuffer, 0u);
     const unsigned fbo = r.fbo;
     EXPECT_TRUE(engine::init_framebuffer(r));
     EXPECT_EQ(r.fbo, fbo);
-    const std::vector<uint8_t> image = spot_image(200);
     engine::ModelBox box;
     box.model_min_x = 0, box.model_max_x = 150, box.model_min_y = 0, box.model_max_y = 360;
     const unsigned tex = nearest_texture();
-
     glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
     EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), static_cast<GLenum>(GL_FRAMEBUFFER_COMPLETE));
-    engine::render_contour_plane(r, image.data(), tex, box);
+    engine::render_contour_plane(r, spot_image(200).data(), tex, box);
     expect_spot_turned(r.contour_plane, 125.5 - 75, 180.5 - 180, 75);
-    engine::render_contour_plane(r, image.data(), tex, box);
+    engine::render_contour_plane(r, spot_image(200).data(), tex, box);
     expect_spot_turned(r.contour_plane, 125.5 - 75, 180.5 - 180, -75);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    GLuint name = tex;
-    glDeleteTextures(1, &name);
-}
-
-TEST_F(RasterGl, PressurePlaneTurnsByMinusFortyFiveAboutTheBoxCentre) {
-    LayerRaster r;
-    ASSERT_TRUE(engine::init_framebuffer(r));
-    const std::vector<uint8_t> image = spot_image(90);
-    // Box centre (80, 170): the quad's (80, 170) lands on cell (150, 180).
-    engine::ModelBox box;
     box.model_min_x = 10, box.model_max_x = 150, box.model_min_y = 0, box.model_max_y = 340;
-    const unsigned tex = nearest_texture();
-    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
-    engine::render_pressure_plane(r, image.data(), tex, box);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    engine::render_pressure_plane(r, spot_image(90).data(), tex, box);
     // 152 image columns stretch over the quad's 150 cells.
     expect_spot_turned(r.pressure_plane, 125.5 * 150 / 152 - 80, 180.5 - 170, -45);
-    // Without an image the plane is empty.
-    glBindFramebuffer(GL_FRAMEBUFFER, r.fbo);
     engine::render_pressure_plane(r, nullptr, tex, box);
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     EXPECT_EQ(std::count(std::begin(r.pressure_plane), std::end(r.pressure_plane), 0), engine::RASTER_CELLS);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     GLuint name = tex;
     glDeleteTextures(1, &name);
 }

@@ -33,16 +33,9 @@ int chain_breaks(const std::vector<CrossSegment>& cm) {
     return breaks;
 }
 
-class WithParams : public ::testing::Test {
-protected:
-    void SetUp() override { engine::set_param_store(&store); }
-    void TearDown() override { engine::set_param_store(nullptr); }
-    engine::PlainParamStore store;
-};
-
 // ---- cross-sections ----------------------------------------------------------------
 
-using CrossSection = WithParams;
+using CrossSection = insoletest::ParamTest;
 
 // A made box and the real cube: the side faces' segments, at the cut's
 // height, on the outline, chained into one closed loop.
@@ -72,7 +65,10 @@ TEST_F(CrossSection, ClosedBoxesChainIntoOneClosedLoop) {
     }
 }
 
-TEST_F(CrossSection, TwoSolidsGiveTwoChains) {
+// Two solids, their triangles interleaved, give two chains, each within its
+// own solid; a face lying in the plane and the sides touching it are
+// selected without points; a vertex in the plane gives one point.
+TEST_F(CrossSection, TwoSolidsTwoChainsTouchingFacesAndVertices) {
     LayerRaster r;
     Mesh model = box_mesh({10, 20, 0}, {50, 80, 10});
     const Mesh second = box_mesh({100, 20, 2}, {130, 60, 12});
@@ -93,10 +89,7 @@ TEST_F(CrossSection, TwoSolidsGiveTwoChains) {
     EXPECT_TRUE(same_xy(cm[15].pt[1], cm[8].pt[0]));
     // Each chain stays within its own solid.
     for (size_t i = 0; i < 16; ++i) EXPECT_EQ(cm[i].pt[0].x < 75, cm[0].pt[0].x < 75 ? i < 8 : i >= 8);
-}
 
-TEST_F(CrossSection, TouchingTrianglesAreSelectedWithoutPoints) {
-    LayerRaster r;
     const Mesh box = box_mesh({0, 0, 0}, {10, 10, 10});
     engine::slice_mesh_at_z(r, box, 0);  // the bottom face lies in the plane
     ASSERT_EQ(r.cross_mesh.size(), 10u);  // bottom 2 + sides 8; the top is above
@@ -105,10 +98,6 @@ TEST_F(CrossSection, TouchingTrianglesAreSelectedWithoutPoints) {
     EXPECT_TRUE(r.cross_mesh.empty());
     engine::slice_mesh_at_z(r, {}, 1);
     EXPECT_TRUE(r.cross_mesh.empty());
-}
-
-TEST_F(CrossSection, VertexInThePlaneGivesOnePoint) {
-    LayerRaster r;
     const Mesh tri = {{{0, 0, 5}, {10, 0, 0}, {0, 10, 10}}};
     engine::slice_mesh_at_z(r, tri, 5);
     ASSERT_EQ(r.cross_mesh.size(), 1u);
@@ -119,31 +108,27 @@ TEST_F(CrossSection, VertexInThePlaneGivesOnePoint) {
 
 // ---- path lines ----------------------------------------------------------------------
 
-using PathLines = WithParams;
+using PathLines = insoletest::ParamTest;
 
+// A raster cell turned back by the layer's angle about the middle and
+// scaled to the view (truncated, so the angle's rounding may land one pixel
+// short): at 90 degrees (10, 0) from the middle turns to (0, -10); with the
+// self-defined angle odd layers turn back the other way.
 TEST_F(PathLines, PointsTurnBackByTheLayerAngle) {
-    using engine::layer_path_pixel;
-    // No turn: the raster cell scaled to the view (truncated, so the angle's
-    // rounding may land one pixel short).
-    auto p = layer_path_pixel(160, 200, 0, 0, false, 300, 360);
-    EXPECT_NEAR(p.x, 160, 1);
-    EXPECT_NEAR(p.y, 200, 1);
-    p = layer_path_pixel(150, 180, 35, 3, true, 525, 675);
-    EXPECT_EQ(p.x, 262);  // 150 x 1.75
-    EXPECT_EQ(p.y, 337);  // 180 x 1.875
-    // 90 degrees: (10, 0) from the centre turns to (0, -10).
-    p = layer_path_pixel(160, 180, 90, 4, false, 300, 360);
-    EXPECT_NEAR(p.x, 150, 1);
-    EXPECT_NEAR(p.y, 170, 1);
-    // With the self-defined angle even layers turn the same way, odd layers back.
-    auto even = layer_path_pixel(160, 180, 90, 4, true, 300, 360);
-    EXPECT_EQ(even.x, p.x);
-    EXPECT_EQ(even.y, p.y);
-    auto odd = layer_path_pixel(160, 180, 90, 5, true, 300, 360);
-    EXPECT_NEAR(odd.x, 150, 1);
-    EXPECT_NEAR(odd.y, 190, 1);
-    auto odd_plain = layer_path_pixel(160, 180, 90, 5, false, 300, 360);
-    EXPECT_NEAR(odd_plain.y, 170, 1);
+    const struct {
+        float x, y, angle;
+        int layer;
+        bool self_def;
+        int w, h;
+        float X, Y, tol;
+    } cases[] = {{160, 200, 0, 0, false, 300, 360, 160, 200, 1}, {150, 180, 35, 3, true, 525, 675, 262, 337, 0},  // x 1.75, y 1.875
+                 {160, 180, 90, 4, false, 300, 360, 150, 170, 1}, {160, 180, 90, 4, true, 300, 360, 150, 170, 1},
+                 {160, 180, 90, 5, false, 300, 360, 150, 170, 1}, {160, 180, 90, 5, true, 300, 360, 150, 190, 1}};
+    for (const auto& c : cases) {
+        const auto p = engine::layer_path_pixel(c.x, c.y, c.angle, c.layer, c.self_def, c.w, c.h);
+        EXPECT_NEAR(p.x, c.X, c.tol) << c.angle << " layer " << c.layer << " " << c.self_def;
+        EXPECT_NEAR(p.y, c.Y, c.tol) << c.angle << " layer " << c.layer << " " << c.self_def;
+    }
 }
 
 // ---- through OpenGL ---------------------------------------------------------------------
@@ -191,7 +176,7 @@ protected:
     float model_matrix[16], centre_matrix[16];
 };
 
-TEST_F(MeshGl, BoxesMeasureTheirHeight) {
+TEST_F(MeshGl, BoxesMeasureTheirHeightAnEmptyModelNone) {
     LayerRaster r;
     slicer_view(r);
     const Mesh box = box_mesh({0, 0, 0}, {40, 60, 10});
@@ -215,11 +200,8 @@ TEST_F(MeshGl, BoxesMeasureTheirHeight) {
     store.set_value(engine::bt_whole_insole, 1);
     engine::measure_model_height(raised, r, placement(0, 0));
     EXPECT_NEAR(r.model_height, 23.4, 0.05);
-}
-
-TEST_F(MeshGl, EmptyModelAndBatchHandOff) {
-    LayerRaster r;
-    slicer_view(r);
+    // No loaded model: no layers, and the batch is handed on to slicing.
+    r.insole_mesh_model = 0;
     uint8_t load_pending = 1, slice_pending = 0;
     engine::HeightContext ctx = placement(0, 0);
     ctx.batch_load_pending = &load_pending;

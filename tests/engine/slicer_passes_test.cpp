@@ -3,6 +3,7 @@
 // points, marked pockets and the cell-to-millimetre transform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -19,26 +20,16 @@ namespace {
 
 uint8_t& cell(LayerRaster& r, int x, int y) { return r.layer_plane[y * 300 + x]; }
 
-class Slicer : public ::testing::Test {
+class Slicer : public insoletest::ParamTest {
 protected:
-    void SetUp() override {
-        set_param_store(&store);
-        r = std::make_unique<LayerRaster>();
-    }
-    void TearDown() override { set_param_store(nullptr); }
-    PlainParamStore store;
-    std::unique_ptr<LayerRaster> r;
+    std::unique_ptr<LayerRaster> r = std::make_unique<LayerRaster>();
 };
-
-size_t count_x(const std::vector<PathPoint>& v, float x) {
-    size_t n = 0;
-    for (const auto& p : v) n += p.x == x;
-    return n;
-}
 
 }  // namespace
 
-TEST_F(Slicer, ThinCellsGoWideBandsStay) {
+// Cells one row or one column thick go, bands of two stay (border rows are
+// not examined); holes with three or four set neighbours take their mean.
+TEST_F(Slicer, ThinCellsGoHolesAreFilled) {
     fill(*r, 10, 50, 20, 20);   // one row thick: both vertical neighbours empty
     fill(*r, 70, 70, 10, 40);   // one column thick
     fill(*r, 100, 140, 100, 101);  // two rows thick
@@ -49,9 +40,7 @@ TEST_F(Slicer, ThinCellsGoWideBandsStay) {
     EXPECT_NE(cell(*r, 120, 100), 0);
     EXPECT_NE(cell(*r, 120, 101), 0);
     EXPECT_NE(cell(*r, 150, 0), 0);
-}
-
-TEST_F(Slicer, HolesWithThreeSetNeighboursTakeTheirMean) {
+    std::memset(r->layer_plane, 0, sizeof(Plane));
     fill(*r, 10, 20, 10, 20, 100);
     cell(*r, 15, 15) = 0;  // four neighbours of 100
     cell(*r, 11, 11) = 0;
@@ -67,33 +56,20 @@ TEST_F(Slicer, HolesWithThreeSetNeighboursTakeTheirMean) {
     EXPECT_EQ(0, std::memcmp(r->layer_plane, r->layer_copy, sizeof(Plane)));
 }
 
-TEST_F(Slicer, AnchorOnLayerZeroKeptLater) {
+// The anchor is the lowest row's first cell on layer 0, kept on later
+// layers. The scans: the anchor, the left side from the top down to where
+// y / x comes within 0.1 of the slope 1.2 (in single precision), then the
+// bottom; the closing scan runs on the first four layers of a whole insole
+// only. At column 0 the downward scan never ends early.
+TEST_F(Slicer, OutlineAnchorAndScans) {
     fill(*r, 50, 249, 60, 299);
     find_outline_anchor(*r, 0);
     EXPECT_EQ(r->first_layer_column, 50);
     EXPECT_EQ(r->first_layer_row, 60);
     ASSERT_EQ(r->cleaned_points.size(), 1u);
     EXPECT_EQ(r->cleaned_points[0].x, 50);
-    std::memset(r->layer_plane, 0, sizeof(Plane));
-    find_outline_anchor(*r, 1);
-    EXPECT_TRUE(r->cleaned_points.empty());
-    EXPECT_EQ(r->first_layer_column, 50);
-    find_outline_anchor(*r, 0);  // empty layer 0: anchor back to (0, 0)
-    EXPECT_EQ(r->first_layer_column, 0);
-    EXPECT_EQ(r->first_layer_row, 0);
-    EXPECT_TRUE(r->cleaned_points.empty());
-    scan_outline(*r, 0, true);  // s = 1.2 over an empty layer: nothing
-    EXPECT_TRUE(r->cleaned_points.empty());
-}
-
-TEST_F(Slicer, OutlineScansOfARectangle) {
-    fill(*r, 50, 249, 60, 299);
-    find_outline_anchor(*r, 0);
     scan_outline(*r, 0, false);
     const auto& p = r->cleaned_points;
-    // Anchor, the left side from row 299 down to row 65 (where y / x comes
-    // within 0.1 of the slope 1.2 in single precision), then the bottom from
-    // column 51 to 249.
     ASSERT_EQ(p.size(), 1u + 235u + 199u);
     EXPECT_EQ(p[1].x, 50);
     EXPECT_EQ(p[1].y, 299);
@@ -101,8 +77,6 @@ TEST_F(Slicer, OutlineScansOfARectangle) {
     EXPECT_EQ(p[236].x, 51);
     EXPECT_EQ(p[236].y, 60);
     EXPECT_EQ(p.back().x, 249);
-
-    // The closing scan runs on the first four layers of a whole insole only.
     find_outline_anchor(*r, 3);
     scan_outline(*r, 3, true);
     EXPECT_EQ(p.size(), 434u + 199u);
@@ -111,15 +85,22 @@ TEST_F(Slicer, OutlineScansOfARectangle) {
     find_outline_anchor(*r, 4);
     scan_outline(*r, 4, true);
     EXPECT_EQ(p.size(), 434u);
-}
 
-TEST_F(Slicer, DownwardScanAtColumnZeroNeverEndsEarly) {
+    std::memset(r->layer_plane, 0, sizeof(Plane));
+    find_outline_anchor(*r, 1);
+    EXPECT_TRUE(r->cleaned_points.empty());
+    EXPECT_EQ(r->first_layer_column, 50);
+    find_outline_anchor(*r, 0);  // empty layer 0: anchor back to (0, 0)
+    EXPECT_EQ(r->first_layer_column + r->first_layer_row, 0);
+    scan_outline(*r, 0, true);  // s = 1.2 over an empty layer: nothing
+    EXPECT_TRUE(r->cleaned_points.empty());
+
     fill(*r, 0, 100, 10, 300);
     find_outline_anchor(*r, 0);
-    EXPECT_EQ(r->first_layer_column, 0);
     EXPECT_EQ(r->first_layer_row, 10);
     scan_outline(*r, 0, false);
-    EXPECT_EQ(count_x(r->cleaned_points, 0), 1u + 290u);  // anchor and rows 300..11 (row 10 lies on the line)
+    // The anchor and rows 300..11 (row 10 lies on the line).
+    EXPECT_EQ(std::count_if(p.begin(), p.end(), [](const PathPoint& q) { return q.x == 0; }), 1 + 290);
 }
 
 // 33 points at spacing 3 are short (99 < 100), 34 are not. A short path goes
@@ -190,46 +171,30 @@ TEST_F(Slicer, LayerFlagsByCrossPeriodAndOffset) {
     EXPECT_EQ(r->grid_offset, 0);
 }
 
-TEST_F(Slicer, MarkedImageGridsOverrideTheOperator) {
+// A marked image's grids override the operator's on each layer (spacing
+// 2 and entry 1 with plain crossing up to layer 3, then 6 and entry 3 with
+// offset crossing, the interval list refilled); unmarked, the operator's
+// saved spacing and entry; dense bottom: 3 and entry 3 on the first four layers.
+TEST_F(Slicer, LayerGridsOfMarkedImagesAndDenseBottoms) {
     int refills = 0;
     SliceInputs in;
     in.fill_interval_choice = [&] { ++refills; };
-    r->has_marks = 1;
     store.set_value(ck_offset_cross, 1);
-    r->layer = 2;
-    set_layer_grid(*r, in);
-    EXPECT_EQ(store.value(ck_offset_cross), 0);
-    EXPECT_EQ(store.value(va_point_space), 2);
-    EXPECT_EQ(store.value(choice_interval), 1);
-    EXPECT_EQ(r->step, 2);
-    EXPECT_EQ(refills, 0);
-    r->layer = 4;
-    set_layer_grid(*r, in);
-    EXPECT_EQ(store.value(ck_offset_cross), 1);
-    EXPECT_EQ(store.value(va_point_space), 6);
-    EXPECT_EQ(store.value(choice_interval), 3);
-    EXPECT_EQ(r->step, 6);
-    EXPECT_EQ(refills, 1);
-    // Unmarked: the operator's saved spacing and interval entry.
-    r->has_marks = 0;
     r->saved_point_space = 5;
     r->saved_interval_index = 2;
-    set_layer_grid(*r, in);
-    EXPECT_EQ(store.value(va_point_space), 5);
-    EXPECT_EQ(store.value(choice_interval), 2);
-    EXPECT_EQ(r->step, 5);
-    // Dense bottom on the first four layers: spacing 3, interval entry 3;
-    // from layer 4 the operator's again.
-    store.set_value(ck_dence_bottom, 1);
-    r->layer = 3;
-    set_layer_grid(*r, in);
-    EXPECT_EQ(store.value(va_point_space), 3);
-    EXPECT_EQ(store.value(choice_interval), 3);
-    EXPECT_EQ(r->step, 3);
-    r->layer = 4;
-    set_layer_grid(*r, in);
-    EXPECT_EQ(store.value(va_point_space), 5);
-    EXPECT_EQ(store.value(choice_interval), 2);
+    const struct {
+        int marks, dense, layer, space, choice, offset_cross, refills;  // refills counted on marked layers
+    } cases[] = {{1, 0, 2, 2, 1, 0, 0}, {1, 0, 4, 6, 3, 1, 1}, {0, 0, 4, 5, 2, 1, 0}, {0, 1, 3, 3, 3, 1, 0}, {0, 1, 4, 5, 2, 1, 0}};
+    for (const auto& c : cases) {
+        r->has_marks = (uint8_t)c.marks;
+        store.set_value(ck_dence_bottom, c.dense);
+        r->layer = c.layer;
+        set_layer_grid(*r, in);
+        EXPECT_EQ(std::vector<double>({store.value(va_point_space), store.value(choice_interval), store.value(ck_offset_cross), r->step}),
+                  std::vector<double>({(double)c.space, (double)c.choice, (double)c.offset_cross, (double)c.space}))
+            << c.marks << c.dense << " layer " << c.layer;
+        EXPECT_TRUE(!c.marks || refills == c.refills);
+    }
 }
 
 TEST_F(Slicer, ContourPointsSeparatorsAndCollinearRemoval) {
@@ -388,6 +353,8 @@ TEST_F(Slicer, CutHeightByModelKind) {
     SliceInputs in;
     store.set_value(va_spacing, 0.5);
     EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 2.0f);  // no model box yet
+    in.box.model_min_z = -10, in.box.model_max_z = 20;  // a loaded model: from its lowest point
+    EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), -8.0f);
     r->insole_mesh_model = 1;
     EXPECT_FLOAT_EQ(layer_cut_z(*r, 3, in), 4.0f);
     store.set_value(bt_whole_insole, 1);

@@ -17,26 +17,18 @@ using insoletest::fill;
 
 namespace {
 
-std::unique_ptr<LayerRaster> make_raster() { return std::make_unique<LayerRaster>(); }
-
-// The sample grid as the raster builds it: row-major, offset added after the
-// bounds test.
-void make_grid(LayerRaster& r, int step, float ox = 0, float oy = 0) {
-    r.step = (float)step;
-    r.grid_columns = (int)std::ceil(300.0f / step);
-    r.grid_rows = (int)std::ceil(360.0f / step);
-    r.grid.clear();
-    for (int gy = 0; gy < 360; gy += step)
-        for (int gx = 0; gx < 300; gx += step) {
-            PathPoint p;
-            p.x = gx + ox;
-            p.y = gy + oy;
-            p.index = (int)r.grid.size();
-            p.grid_x = p.x;
-            p.grid_y = p.y;
-            r.grid.push_back(p);
-        }
-}
+// Each test's raster, and the sample grid as the raster builds it (an
+// offset given in x shifts the columns, in y the rows).
+class Tracer : public insoletest::ParamTest {
+protected:
+    void make_grid(LayerRaster& g, int step, float ox = 0, float oy = 0) {
+        store.set_value(ck_offset_cross, ox != 0 || oy != 0);
+        g.grid_offset = ox + oy;
+        g.row_lines = oy != 0;
+        insoletest::console_of([&] { build_sample_grid(g, step); });
+    }
+    std::unique_ptr<LayerRaster> r = std::make_unique<LayerRaster>();
+};
 
 int grid_index(const LayerRaster& r, int gx, int gy) {
     int step = (int)r.step;
@@ -67,8 +59,7 @@ int seed_line(LayerRaster& r, int gx, int gy) {
 
 }  // namespace
 
-TEST(TracerEdgeCell, SideNeighboursOnlyAndRasterBorderIsEmpty) {
-    auto r = make_raster();
+TEST_F(Tracer, EdgeCellSideNeighboursOnlyAndRasterBorderIsEmpty) {
     fill(*r, 10, 12, 10, 12);
     EXPECT_FALSE(is_edge_cell(r->layer_plane, 11, 11));  // all four sides set
     EXPECT_TRUE(is_edge_cell(r->layer_plane, 10, 11));
@@ -88,8 +79,7 @@ TEST(TracerEdgeCell, SideNeighboursOnlyAndRasterBorderIsEmpty) {
     EXPECT_FALSE(is_edge_cell(r->layer_plane, 5, 360));
 }
 
-TEST(TracerProbe, RectangleBoundaryFoundOnlyWhenNextCellIsMaterial) {
-    auto r = make_raster();
+TEST_F(Tracer, ProbeRectangleBoundaryFoundOnlyWhenNextCellIsMaterial) {
     fill(*r, 50, 249, 100, 200);
     make_grid(*r, 3);
     int a = grid_index(*r, 51, 150);
@@ -117,11 +107,11 @@ TEST(TracerProbe, RectangleBoundaryFoundOnlyWhenNextCellIsMaterial) {
     EXPECT_FALSE(probe_down(*r, 0, r->layer_plane, 5, 0, 3));
 }
 
-TEST(TracerBuild, RectangleLayerIsOneZigZagInRowsOrColumns) {
+TEST_F(Tracer, BuildRectangleLayerIsOneZigZagInRowsOrColumns) {
     for (int rows = 0; rows <= 1; ++rows)
         for (int low = 0; low <= 1; ++low) {
             SCOPED_TRACE(testing::Message() << "rows " << rows << " from_low_end " << low);
-            auto r = make_raster();
+            r = std::make_unique<LayerRaster>();
             fill(*r, 50, 249, 60, 299);
             make_grid(*r, 3);
             r->from_low_end = (uint8_t)low;
@@ -162,7 +152,7 @@ TEST(TracerBuild, RectangleLayerIsOneZigZagInRowsOrColumns) {
 // the run count of the turn before. Expected winners are worked from the
 // squared distances (d^2 + 9) by hand; -1: no turn, `after` the run count
 // then kept.
-TEST(TracerTurn, ChoiceByCandidateCountAndDistanceLimits) {
+TEST_F(Tracer, TurnChoiceByCandidateCountAndDistanceLimits) {
     struct Case {
         bool rows;
         int last;
@@ -202,7 +192,7 @@ TEST(TracerTurn, ChoiceByCandidateCountAndDistanceLimits) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.rows ? "row" : "column") << " runs from " << c.runs[0] << " last "
                                         << c.last);
-        auto r = make_raster();
+        r = std::make_unique<LayerRaster>();
         for (int v : c.runs) c.rows ? fill(*r, v - 1, v + 1, 33, 33) : fill(*r, 33, 33, v - 1, v + 1);
         make_grid(*r, 3);
         int a = seed_line(*r, c.px, c.rows ? 30 : 99);
@@ -221,8 +211,7 @@ TEST(TracerTurn, ChoiceByCandidateCountAndDistanceLimits) {
     }
 }
 
-TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
-    auto r = make_raster();
+TEST_F(Tracer, TurnNoNextRowOrColumnEndsTheLine) {
     fill(*r, 0, 299, 0, 359);
     make_grid(*r, 3);
     int a = seed_line(*r, 150, 357);  // top grid row
@@ -233,8 +222,7 @@ TEST(TracerTurn, NoNextRowOrColumnEndsTheLine) {
     EXPECT_EQ(r->current_line.size(), 1u);
 }
 
-TEST(TracerBuild, GridPointsBeyondRasterAreNeverTaken) {
-    auto r = make_raster();
+TEST_F(Tracer, BuildGridPointsBeyondRasterAreNeverTaken) {
     fill(*r, 0, 299, 0, 359);
     make_grid(*r, 7, 6.5f, 0);  // last grid column lands at x 300.5
     r->from_low_end = 1;
@@ -247,7 +235,7 @@ TEST(TracerBuild, GridPointsBeyondRasterAreNeverTaken) {
         }
     for (const PathPoint& g : r->grid) EXPECT_EQ(g.visited != 0, g.x < 300) << g.x;
 
-    auto q = make_raster();
+    auto q = std::make_unique<LayerRaster>();
     fill(*q, 0, 299, 0, 359);
     make_grid(*q, 7, 0, 6.5f);
     q->from_low_end = 0;
@@ -255,10 +243,9 @@ TEST(TracerBuild, GridPointsBeyondRasterAreNeverTaken) {
     for (const PathPoint& g : q->grid) EXPECT_EQ(g.visited != 0, g.y < 360) << g.y;
 }
 
-TEST(TracerBuild, CapBelowRowZeroReadsEmpty) {
+TEST_F(Tracer, BuildCapBelowRowZeroReadsEmpty) {
     // Grid raised by 1.5: the start point sits at y 1.5 over material from
     // row 0, so the cap scans from row -1; only row 0 cells qualify.
-    auto r = make_raster();
     fill(*r, 100, 199, 0, 50);
     make_grid(*r, 3, 0, 1.5f);
     r->from_low_end = 1;
@@ -272,11 +259,10 @@ TEST(TracerBuild, CapBelowRowZeroReadsEmpty) {
     for (size_t i = 0; i < caps; ++i) EXPECT_TRUE(inside(line[i], 100, 199, 0, 0));
 }
 
-TEST(TracerFollow, RowBackwardBoundMovesWithEachPointTaken) {
+TEST_F(Tracer, FollowRowBackwardBoundMovesWithEachPointTaken) {
     // Full-width material on grid rows y 3 and 6. Following back from (30, 6)
     // runs on into the row below; its bound trails the latest point taken by
     // one grid row, so it takes all of that row, not only the part right of x 30.
-    auto r = make_raster();
     fill(*r, 0, 299, 2, 7);
     make_grid(*r, 3);
     seed_line(*r, 30, 6);
@@ -287,12 +273,11 @@ TEST(TracerFollow, RowBackwardBoundMovesWithEachPointTaken) {
     }
 }
 
-TEST(TracerBuild, RowCapFromAboveEndsAtMaterialOnTheStartRow) {
+TEST_F(Tracer, BuildRowCapFromAboveEndsAtMaterialOnTheStartRow) {
     // Lowest material row 11 (block B), start (42, 12) no more than a row
     // above it: the cap looks at rows 14 down to 12, column by column from the
     // left; the bottoms of E (row 14) and C (row 13) are the cap, and column
     // 40, material on row 12, ends it before block D.
-    auto r = make_raster();
     fill(*r, 40, 60, 11, 13);   // B
     fill(*r, 10, 15, 14, 30);   // E
     fill(*r, 20, 30, 13, 40);   // C
@@ -314,11 +299,10 @@ TEST(TracerBuild, RowCapFromAboveEndsAtMaterialOnTheStartRow) {
     }
 }
 
-TEST(TracerBuild, ColumnStartProbesReachTwoSteps) {
+TEST_F(Tracer, BuildColumnStartProbesReachTwoSteps) {
     // Rows 50..57 under the first grid column that meets them (x 102): the
     // start (102, 51) finds the top edge six rows up, two steps, on its
     // start probe; following probes reach one step only.
-    auto r = make_raster();
     fill(*r, 100, 200, 50, 57);
     make_grid(*r, 3);
     r->from_low_end = 1;
