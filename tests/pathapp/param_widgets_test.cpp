@@ -409,9 +409,12 @@ TEST_F(ParamWidgets, BottomTypeDeletesBothBasePlateFiles) {
     EXPECT_EQ(store().value(va_bm_para_1), 8);
 }
 
-// At start a saved shape gives its preset, and slider files override it.
+// At start the sliders keep their start values without a shape file; a saved
+// shape gives its preset, and slider files override it.
 TEST_F(ParamWidgets, BasePlateStartOrder) {
     for (ParamId id : {va_bm_para_2, va_bm_para_1, choice_bottom_type}) make(id);
+    start_base_plate_params();
+    EXPECT_TRUE(store().value(va_bm_para_1) == 5 && store().value(va_bm_para_2) == 0.14);
     put("choice_bottom_type.txt", "2");
     put("va_bm_para_1.txt", "11");
     start_base_plate_params();
