@@ -413,11 +413,13 @@ TEST(StrandelBatch, HeldBatchIsMendedByTypingAndClicksCannotSpoilTheJob) {
         op.click(kOriginY);
         ASSERT_TRUE(said("va_spacing.txt: holds 5, outside 0.01 to 1")) << slurp(st.log);
         op.type_over(kExtrusion, std::to_string(std::atof(extrusion.c_str())).substr(0, 5));
+        EXPECT_EQ(slurp(st.server + "/va_extrusion.txt"), "45") << "taken before Enter";
         op.key(XK_Return);
         // All but the last digit of the spacing: a value in range, half typed.
         const std::string typed = std::to_string(std::atof(spacing.c_str())).substr(0, 4);
         op.type_over(kSpacing, typed.substr(0, 3));
         std::this_thread::sleep_for(std::chrono::seconds(1));
+        EXPECT_EQ(slurp(st.server + "/va_spacing.txt"), "5") << "a half-typed value was taken";
         EXPECT_TRUE(hold_is_shown(op.win));
         EXPECT_EQ(slurp(st.log).find("STRLEN"), std::string::npos) << "a job started on a half-typed value";
         op.key(typed.back());
