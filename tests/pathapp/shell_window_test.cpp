@@ -47,6 +47,17 @@ std::string captured(F&& f) {
     return testing::internal::GetCapturedStdout();
 }
 
+// The end of a batch ends the program: a case that ran into it would end this
+// test program with status 0, the cases after it never run.
+bool g_all_ran = false;
+struct AllRan : ::testing::Environment {
+    void TearDown() override { g_all_ran = true; }
+};
+[[maybe_unused]] const auto* const g_all_ran_env = ::testing::AddGlobalTestEnvironment(new AllRan);
+[[maybe_unused]] const int g_exit_check = std::atexit([] {
+    if (!g_all_ran) std::_Exit(3);
+});
+
 void collect(Fl_Widget* w, std::vector<Fl_Widget*>& out) {
     out.push_back(w);
     if (Fl_Group* g = w->as_group())
