@@ -6,30 +6,19 @@
 // frame-buffer objects keep the hand-off file aside and save nothing wrong.
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <linux/capability.h>
-#include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "common/file_util.h"
+#include "strandel_harness.h"
 #include "tests/support/gl_context.h"
 
 namespace fs = std::filesystem;
+using testsupport::put;
 using testsupport::slurp;
 
 namespace {
@@ -92,58 +81,49 @@ bool wait_until(int seconds, F done) {
 int ignore_x_error(Display*, XErrorEvent*) { return 0; }
 
 // Another program's window over the whole screen, mapped once Fitmire's
-// window is there (and, when asked, after it has had time to be drawn).
+// window is there (and, when asked, after it has had time to be drawn). With
+// `exposes`, exposes go to every window of the program until stopped, as a
+// window manager redrawing would; only that thread uses the display then.
 class ScreenCover {
 public:
     ~ScreenCover() {
-        if (!d_) return;
-        if (cover_) XDestroyWindow(d_, cover_);
-        XCloseDisplay(d_);
+        stop_exposes();
+        if (d_) XCloseDisplay(d_);  // the cover goes with the connection
     }
-    bool cover_fitmire(bool after_first_draw, size_t instances = 1) {
-        d_ = XOpenDisplay(nullptr);
-        if (!d_) return false;
+    bool cover_fitmire(bool after_first_draw, size_t instances = 1, bool exposes = false) {
+        if (!(d_ = XOpenDisplay(nullptr))) return false;
         XSetErrorHandler(ignore_x_error);
-        if (!wait_until(10, [&] {
-                std::vector<Window> found;
-                windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, found);
-                return found.size() >= instances;
-            }))
-            return false;
+        std::vector<Window> windows;  // the main windows and the views' own, which may come later
+        auto find = [&] {
+            windows.clear();
+            windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, windows);
+            return windows.size() >= instances;
+        };
+        if (!wait_until(10, find)) return false;
         if (after_first_draw) std::this_thread::sleep_for(std::chrono::milliseconds(500));
         XSetWindowAttributes a;
         a.override_redirect = True;
         a.background_pixel = BlackPixel(d_, DefaultScreen(d_));
-        cover_ = XCreateWindow(d_, DefaultRootWindow(d_), 0, 0, DisplayWidth(d_, DefaultScreen(d_)),
-                               DisplayHeight(d_, DefaultScreen(d_)), 0, CopyFromParent, InputOutput, CopyFromParent,
-                               CWOverrideRedirect | CWBackPixel, &a);
-        XMapRaised(d_, cover_);
+        XMapRaised(d_, XCreateWindow(d_, DefaultRootWindow(d_), 0, 0, DisplayWidth(d_, DefaultScreen(d_)),
+                                     DisplayHeight(d_, DefaultScreen(d_)), 0, CopyFromParent, InputOutput,
+                                     CopyFromParent, CWOverrideRedirect | CWBackPixel, &a));
         XSync(d_, False);
-        instances_ = instances;
+        if (exposes)
+            exposer_ = std::thread([this, windows, instances]() mutable {
+                for (; !stop_; std::this_thread::sleep_for(std::chrono::microseconds(100))) {
+                    if (windows.size() < 2 * instances) {
+                        windows.clear();
+                        windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, windows);
+                    }
+                    for (Window w : windows) {
+                        XEvent e = {};
+                        e.xexpose = {Expose, 0, False, d_, w, 0, 0, 150, 360, 0};
+                        XSendEvent(d_, w, False, ExposureMask, &e);
+                    }
+                    XFlush(d_);
+                }
+            });
         return true;
-    }
-    // Sends exposes to every window of the program, as a window manager
-    // redrawing would, until stopped; only this thread uses the display then.
-    void start_exposes() {
-        exposer_ = std::thread([this] {
-            std::vector<Window> windows;  // the main window and the view's own, which may come later
-            while (!stop_) {
-                if (windows.size() < 2 * instances_) {
-                    windows.clear();
-                    windows_named(d_, DefaultRootWindow(d_), "Fitmire", false, windows);
-                }
-                for (Window w : windows) {
-                    XEvent e = {};
-                    e.xexpose.type = Expose;
-                    e.xexpose.display = d_;
-                    e.xexpose.window = w;
-                    e.xexpose.width = 150, e.xexpose.height = 360;
-                    XSendEvent(d_, w, False, ExposureMask, &e);
-                }
-                XFlush(d_);
-                std::this_thread::sleep_for(std::chrono::microseconds(100));
-            }
-        });
     }
     void stop_exposes() {
         stop_ = true;
@@ -152,8 +132,6 @@ public:
 
 private:
     Display* d_ = nullptr;
-    Window cover_ = 0;
-    size_t instances_ = 1;
     std::atomic<bool> stop_{false};
     std::thread exposer_;
 };
@@ -163,55 +141,38 @@ private:
 class Station {
 public:
     ~Station() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
+        if (pid > 0) wait_exit(0);
     }
     bool set_up(const char* degree_30) {
-        insole = root / "insole";
-        files = root / "VerdanelFiles";
-        server = files + "/Hostlet";
         fs::create_directories(insole);
         fs::create_directories(server);
         // FreeImage tells the type from the bytes, so a BMP can stand in for the PNG stamp.
-        return common::write_file_atomic(server + "/" + kTemplate, testsupport::bmp24(150, 360, template_px)) &&
-               common::write_file_atomic(server + "/drop.png", testsupport::bmp24(250, 250, drop_px)) &&
-               common::write_file_atomic(server + "/lut_ancestor.txt", "0 0 0\n") &&
-               common::write_file_atomic(server + "/bt_degree_30.txt", degree_30);
+        return put(server + "/" + kTemplate, testsupport::bmp24(150, 360, template_px)) &&
+               put(server + "/drop.png", testsupport::bmp24(250, 250, drop_px)) &&
+               put(server + "/lut_ancestor.txt", "0 0 0\n") && put(server + "/bt_degree_30.txt", degree_30);
     }
     // `old_gl`: a 2.1 context without frame-buffer objects, as an old card
-    // offers. `read_only_insole`: the insole directory cannot be written,
-    // also when the tests run as root.
+    // offers. `read_only_insole`: the insole directory cannot be written.
     void start(bool old_gl = false, bool read_only_insole = false) {
-        const std::string program = std::string(STATION_BINARY_DIR) + "/scaler/Fitmire";
-        const std::string log = root / "fitmire.log";
         if (read_only_insole) ::chmod(insole.c_str(), 0555);
-        pid = ::fork();
-        if (pid == 0) {
-            if (::chdir(server.c_str()) != 0) _exit(126);
-            if (old_gl) {
-                ::setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
-                ::setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
-            }
-            if (read_only_insole)
-                for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) ::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
-            ::setenv("STATION_INSOLE_DIR", insole.c_str(), 1);
-            ::setenv("STATION_FILES_DIR", files.c_str(), 1);
-            if (!std::freopen(log.c_str(), "a", stdout)) _exit(126);
-            ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
+        if (old_gl) {
+            ::setenv("MESA_GL_VERSION_OVERRIDE", "2.1", 1);
+            ::setenv("MESA_EXTENSION_OVERRIDE", "-GL_ARB_framebuffer_object", 1);
         }
+        pid = strandel_harness::start_strandel(server, root.path(), root / "fitmire.log", read_only_insole,
+                                               std::string(STATION_BINARY_DIR) + "/scaler/Fitmire");
+        ::unsetenv("MESA_GL_VERSION_OVERRIDE");
+        ::unsetenv("MESA_EXTENSION_OVERRIDE");
     }
+    // Written whole at once: the program may look at any moment.
     bool hand_off(const std::string& text) {
         return common::write_file_atomic(server + "/insole parameters.txt", text);
     }
-    // Waits (bounded) for the program to end; -1 when it is still running.
+    // Its exit status; -1 when it still runs after `seconds` (it is then ended).
     int wait_exit(int seconds) {
-        int status = 0;
-        if (!wait_until(seconds, [&] { return pid > 0 && ::waitpid(pid, &status, WNOHANG) == pid; })) return -1;
+        const int status = strandel_harness::wait_exit(pid, seconds);
         pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status;
     }
     std::vector<std::string> bmps_under(const std::string& dir) {
         std::vector<std::string> found;
@@ -227,14 +188,13 @@ public:
         for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
         return n;
     }
-    // Waits (bounded) until the log holds `line` at least n times.
     bool wait_said(const std::string& line, size_t n, int seconds) {
         return wait_until(seconds, [&] { return said(line) >= n; });
     }
     std::string kept_handoff() { return slurp(server + "/refused/insole parameters.txt"); }
 
     testsupport::TempDir root;
-    std::string insole, files, server;
+    std::string insole = root / "insole", files = root / "VerdanelFiles", server = files + "/Hostlet";
     pid_t pid = -1;
 };
 
@@ -336,8 +296,7 @@ TEST_F(FitmireRun, CoveredWindowWithExtraExposesSavesEachSideFromItsOwnRebuild) 
         st->start();
     }
     ScreenCover cover;
-    ASSERT_TRUE(cover.cover_fitmire(true, 3)) << log();
-    cover.start_exposes();
+    ASSERT_TRUE(cover.cover_fitmire(true, 3, true)) << log();
     for (Station* st : all) ASSERT_TRUE(st->hand_off("left 0.15 249 0 0 0 0 0 0\nright 0.3 279 0 0 0 0 0 0 0912345678\n"));
     int status[3];
     for (int i = 0; i < 3; ++i) status[i] = all[i]->wait_exit(30);
@@ -380,8 +339,7 @@ TEST_F(FitmireRun, RefusedRightRecordUnderACoverSavesTheLeftKeepsTheFileAndEnds)
 }
 
 // Malformed hand-off files, each in its own station at once: no image under a
-// wrong name (a refused number never becomes the job name), the usable side
-// of a whole job saved, a file that is not one whole job refused whole, the
+// wrong name, a file that is not one whole job refused whole, the
 // file kept aside whole (or in place when refused/ cannot take it), and
 // Fitmire ends; so it does without a template, and with status 1 when a side
 // cannot be saved (a read-only insole directory).
@@ -394,7 +352,6 @@ TEST_F(FitmireRun, MalformedFilesSaveNoWrongNameKeepTheFileAndEnd) {
         int status = 0;
         bool no_template = false, read_only = false, no_refused_folder = false;
     } cases[] = {
-        {good_left + "right 0.3 nan 0 0 0 0 0 0 0912345678\n", {"insole/0912345678_iLeft.bmp"}},
         {"left 0.25 1e30 0 0 0 0 0 0\nright 0.3 1e30 0 0 0 0 0 0 huge\n", {}},
         {good_left + "right 0.3 250 0 0 0 0 0 0\n", {}},
         {good_left + right + "first\n" + good_left + right + "second\n", {}},
@@ -409,7 +366,7 @@ TEST_F(FitmireRun, MalformedFilesSaveNoWrongNameKeepTheFileAndEnd) {
         st.push_back(std::make_unique<Station>());
         ASSERT_TRUE(st[i]->set_up("0"));
         if (cases[i].no_template) fs::remove(st[i]->server + "/" + kTemplate);
-        if (cases[i].no_refused_folder) testsupport::put(st[i]->server + "/refused", "a file");
+        if (cases[i].no_refused_folder) put(st[i]->server + "/refused", "a file");
         st[i]->start(false, cases[i].read_only);
         ASSERT_TRUE(st[i]->hand_off(cases[i].file));
     }

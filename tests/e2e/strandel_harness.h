@@ -79,10 +79,11 @@ private:
 
 inline bool have_display_and_program(VirtualDisplay& d) { return d.ok() && access(strandel_binary().c_str(), X_OK) == 0; }
 
-// Strandel started in cwd with the station roots under `root`; output to log.
-// `no_file_override`: directory permissions bind it also when the tests run as root.
+// A program (Strandel unless named) started in cwd with the station roots
+// under `root`, its output appended to log. `no_file_override`: directory
+// permissions bind it also when the tests run as root.
 inline pid_t start_strandel(const std::string& cwd, const std::string& root, const std::string& log,
-                            bool no_file_override = false) {
+                            bool no_file_override = false, const std::string& bin = strandel_binary()) {
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(126);
@@ -90,13 +91,12 @@ inline pid_t start_strandel(const std::string& cwd, const std::string& root, con
             for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER}) prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
         setenv("STATION_INSOLE_DIR", (root + "/insole").c_str(), 1);
         setenv("STATION_FILES_DIR", (root + "/VerdanelFiles").c_str(), 1);
-        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd >= 0) {
             dup2(fd, 1);
             dup2(fd, 2);
         }
-        const std::string bin = strandel_binary();
-        execl(bin.c_str(), "Strandel", static_cast<char*>(nullptr));
+        execl(bin.c_str(), bin.substr(bin.rfind('/') + 1).c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     return pid;

@@ -1,6 +1,7 @@
 // The parameter widgets in a working directory of their own: loading at
 // creation, the callbacks' files and effects, the start-up orders and the
-// widget-backed store.
+// widget-backed store; and the parameter file readers and writers on their
+// own (formats, blanks, PointSpacing.txt, Parameters.txt).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,11 +14,13 @@
 #include <FL/Fl_Value_Slider.H>
 #include <FL/Fl_Window.H>
 
+#include <algorithm>
 #include <filesystem>
 #include <typeinfo>
 #include <memory>
 #include <string>
 
+#include "pathapp/param_files.h"
 #include "pathapp/param_set.h"
 #include "tests/support/gl_context.h"
 
@@ -29,6 +32,9 @@ namespace {
 using testsupport::put;
 using testsupport::slurp;
 bool exists(const std::string& path) { return std::filesystem::exists(path); }
+OneValue parse(const std::string& s, ParamFile fmt, double blank) {
+    return parse_one_value(s.data(), s.size(), fmt, blank);
+}
 
 // Widgets in an unshown window, the working directory a fresh temporary one,
 // the raster fields plain variables.
@@ -185,6 +191,7 @@ bool is_kind(Fl_Widget* w, K k) {
 std::vector<std::string> files_in(const std::string& dir) {
     std::vector<std::string> out;
     for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
     return out;
 }
 }  // namespace
@@ -206,11 +213,7 @@ TEST_F(ParamWidgets, EveryParameterAsTheTableGivesIt) {
             EXPECT_DOUBLE_EQ(v->maximum(), r.max);
             EXPECT_DOUBLE_EQ(v->step(), r.step);
         }
-        if (r.kind == K::MI) {
-            EXPECT_EQ(store().text(r.id), "");
-        } else {
-            EXPECT_DOUBLE_EQ(store().value(r.id), r.start);
-        }
+        EXPECT_DOUBLE_EQ(r.kind == K::MI ? store().text(r.id).size() : store().value(r.id), r.start);
 
         // A change writes the row's file, in its format, and nothing else.
         const bool button = r.kind == K::CB || r.kind == K::LB;
@@ -222,28 +225,17 @@ TEST_F(ParamWidgets, EveryParameterAsTheTableGivesIt) {
             operate(r.id, v);
         }
         const std::vector<std::string> written = files_in(dir_.path());
+        EXPECT_EQ(written, r.file ? std::vector<std::string>{r.file} : std::vector<std::string>{});
         if (!r.file) {
-            EXPECT_TRUE(written.empty()) << written.front();
             remake(r.id);
             continue;
         }
-        EXPECT_EQ(written, std::vector<std::string>{r.file});
         const std::string fmt = r.write;
-        std::string bytes;
-        if (fmt == "text") {
-            bytes = "G28\nG1 Z5";
-        } else if (fmt == "%f") {
-            char b[64];
-            snprintf(b, sizeof b, "%f", v);
-            bytes = b;
-        } else if (fmt == "%d" || fmt == "%d\n") {
-            char b[64];
-            snprintf(b, sizeof b, fmt.c_str(), static_cast<int>(v));
-            bytes = b;
-        }
-        if (!bytes.empty()) {
-            EXPECT_EQ(slurp(r.file), bytes);
-        }
+        char bytes[64] = "";
+        if (fmt == "%f") snprintf(bytes, sizeof bytes, "%f", v);
+        else if (fmt[0] == '%') snprintf(bytes, sizeof bytes, r.write, static_cast<int>(v));
+        if (fmt == "text") snprintf(bytes, sizeof bytes, "G28\nG1 Z5");
+        EXPECT_TRUE(!*bytes || slurp(r.file) == bytes) << slurp(r.file);
         if (r.kind == K::MI) {  // read back whole, however long
             const std::string text = std::string(3000, 'x') + "\nM104 S0\n";
             put(r.file, text);
@@ -317,6 +309,7 @@ TEST_F(ParamWidgets, IntervalItems) {
     EXPECT_EQ(labels(2147483647.0), "0.300000|1|2147483647|1073741823.5|");
 
     start_point_widgets();
+    path_request = 0;
     const struct {
         int v;
         int selected;
@@ -333,29 +326,26 @@ TEST_F(ParamWidgets, IntervalItems) {
         EXPECT_EQ(slurp(POINT_SPACING_FILE), std::to_string(c.v) + "\n" + std::to_string(c.selected) + "\n");
         EXPECT_EQ(saved_point_space, c.v);
         EXPECT_EQ(saved_interval_index, c.selected);
+        EXPECT_EQ(steps.back(), c.v);  // the grid is rebuilt and the path asked for
+        EXPECT_EQ(path_request, 1);
+        path_request = 0;
     }
+    // 橫向間距 rebuilds the grid, still of 點間距, and leaves the file alone.
+    make(tx_point_space_h);
+    const size_t built = steps.size();
+    operate(tx_point_space_h, 6);
+    EXPECT_EQ(path_request, 1);
+    EXPECT_EQ(steps.size(), built + 1);
+    EXPECT_EQ(steps.back(), 4);
+    EXPECT_EQ(slurp("tx_point_space_h.txt"), "6");
+    EXPECT_EQ(slurp(POINT_SPACING_FILE), "4\n2\n");
+    operate(choice_interval, 3);
+    EXPECT_EQ(slurp(POINT_SPACING_FILE), "4\n3\n");
+    EXPECT_EQ(saved_interval_index, 3);
     // Off, the choice goes inactive and keeps its items.
     operate(ck_offset_cross, 0);
     EXPECT_FALSE(interval_choice()->active());
     EXPECT_EQ(slurp("ck_offset_cross.txt"), "0");
-}
-
-TEST_F(ParamWidgets, PointSpacingChangesRebuildTheGrid) {
-    start_point_widgets();
-    make(tx_point_space_h);
-    path_request = 0;
-    operate(va_point_space, 4);
-    EXPECT_EQ(path_request, 1);
-    path_request = 0;
-    operate(tx_point_space_h, 6);  // the grid still follows 點間距
-    EXPECT_EQ(path_request, 1);
-    EXPECT_EQ(steps, (std::vector<int>{4, 4}));
-    EXPECT_EQ(slurp("tx_point_space_h.txt"), "6");
-    EXPECT_EQ(slurp(POINT_SPACING_FILE), "4\n2\n");  // not rewritten by 橫向間距
-
-    operate(choice_interval, 3);
-    EXPECT_EQ(slurp(POINT_SPACING_FILE), "4\n3\n");
-    EXPECT_EQ(saved_interval_index, 3);
 }
 
 TEST_F(ParamWidgets, OffsetCrossForcedOnAtStart) {
@@ -419,13 +409,12 @@ TEST_F(ParamWidgets, BottomTypeDeletesBothBasePlateFiles) {
     EXPECT_EQ(store().value(va_bm_para_1), 8);
 }
 
+// At start the sliders keep their start values without a shape file; a saved
+// shape gives its preset, and slider files override it.
 TEST_F(ParamWidgets, BasePlateStartOrder) {
     for (ParamId id : {va_bm_para_2, va_bm_para_1, choice_bottom_type}) make(id);
-    // No shape file: the sliders keep their start values.
     start_base_plate_params();
-    EXPECT_EQ(store().value(va_bm_para_1), 5);
-    EXPECT_DOUBLE_EQ(store().value(va_bm_para_2), 0.14);
-    // A saved shape gives its preset, and slider files override it.
+    EXPECT_TRUE(store().value(va_bm_para_1) == 5 && store().value(va_bm_para_2) == 0.14);
     put("choice_bottom_type.txt", "2");
     put("va_bm_para_1.txt", "11");
     start_base_plate_params();
@@ -516,17 +505,22 @@ TEST_F(ParamWidgets, UnsetHooksDoNothing) {
     EXPECT_FALSE(exists(ORIGIN_POINT_FILE));
 }
 
-TEST_F(ParamWidgets, OriginMovesAndWritesItsFile) {
+// The batch changes directory; the files stay where the program started.
+// Parameters.txt is read and written through the widgets, no callback runs:
+// no one-value file is written.
+TEST_F(ParamWidgets, OriginAndParametersJsonAreWrittenInTheStartDirectory) {
     OriginPoint view;
     view.x = view.y = 30, view.extra0 = 1, view.extra1 = 4;
     param_hooks().get_origin = [&](OriginPoint& o) { o = view; return true; };
     param_hooks().set_origin = [&](const OriginPoint& o) { view = o; };
-    make(origin_x);
-    make(origin_y);
-    // The batch changes directory; the file stays where the program started.
+    for (ParamId id : {origin_x, origin_y, va_spacing, va_first_speed, va_other_speed}) make(id);
+    store().set_value(va_other_speed, 1800);
     set_param_dir(dir_.path());
     testsupport::TempDir elsewhere;
     ASSERT_EQ(chdir(elsewhere.path().c_str()), 0);
+    put(dir_ / PARAMETERS_FILE, "{\"Spacing\":0.2,\"First_Speed\":900}");
+    load_parameters_json();
+    save_parameters_json();
     operate(origin_y, 41.7);
     EXPECT_EQ(view.y, 41);
     EXPECT_EQ(slurp(dir_ / ORIGIN_POINT_FILE), "30\n41\n1\n4\n");
@@ -535,26 +529,10 @@ TEST_F(ParamWidgets, OriginMovesAndWritesItsFile) {
     EXPECT_TRUE(files_in(elsewhere.path()).empty());
     ASSERT_EQ(chdir(dir_.path().c_str()), 0);
     EXPECT_EQ(slurp(ORIGIN_POINT_FILE), "-5\n41\n1\n4\n");
-}
-
-// Read through the widgets (in the program's start directory), no callback
-// runs: no one-value file is written.
-TEST_F(ParamWidgets, ParametersJsonThroughTheWidgets) {
-    for (ParamId id : {va_spacing, va_first_speed, va_other_speed}) make(id);
-    store().set_value(va_other_speed, 1800);
-    set_param_dir(dir_.path());
-    testsupport::TempDir elsewhere;
-    ASSERT_EQ(chdir(elsewhere.path().c_str()), 0);
-    put(dir_ / PARAMETERS_FILE, "{\"Spacing\":0.2,\"First_Speed\":900}");
-    load_parameters_json();
-    save_parameters_json();
-    set_param_dir("");
-    EXPECT_TRUE(files_in(elsewhere.path()).empty());
-    ASSERT_EQ(chdir(dir_.path().c_str()), 0);
     EXPECT_DOUBLE_EQ(store().value(va_spacing), 0.2);
     EXPECT_EQ(store().value(va_first_speed), 900);
     EXPECT_EQ(store().value(va_other_speed), 1800);
-    EXPECT_EQ(files_in(dir_.path()), std::vector<std::string>{PARAMETERS_FILE});
+    EXPECT_EQ(files_in(dir_.path()), (std::vector<std::string>{PARAMETERS_FILE, ORIGIN_POINT_FILE}));
 }
 
 TEST_F(ParamWidgets, StoreFallsBackWithoutWidgets) {
@@ -571,4 +549,92 @@ TEST_F(ParamWidgets, StoreFallsBackWithoutWidgets) {
     engine::set_param_store(nullptr);
     param_widgets[va_spacing] = nullptr;
     store().set_value(va_spacing, 0.1);
+}
+
+// ---- the files on their own ------------------------------------------------------------
+
+// Each parameter's format is checked through its widget by the parameter-table test.
+TEST(ParamOneValue, IntegersTruncateTowardZeroAndSaturateAndAnUnwritableFileIsSkipped) {
+    EXPECT_EQ(format_one_value(ParamFile::D, -3.7), "-3");
+    EXPECT_EQ(format_one_value(ParamFile::D, 1e20), "2147483647");
+    testsupport::TempDir dir;
+    EXPECT_FALSE(write_one_value_file(dir / "no/such/dir.txt", ParamFile::D, 1));
+}
+
+// "%f" reads back in single precision, "%d" written and "%f" read gives a
+// double; "%d" stops at the first non-digit and saturates huge numbers; blank
+// and malformed text gives the blank value.
+TEST(ParamOneValue, ReadFormatsAndBlanks) {
+    EXPECT_FALSE(parse("", ParamFile::F, 2.0).number);
+    EXPECT_TRUE(parse("0.300000", ParamFile::F, 0).number);
+    const struct {
+        const char* text;
+        ParamFile fmt;
+        double blank, value;
+    } cases[] = {{"0.300000", ParamFile::F, 0, static_cast<double>(0.3f)}, {"3", ParamFile::DF, 0, 3.0},
+                 {"  \n 12.5xyz", ParamFile::F, 0, 12.5},
+                 {"", ParamFile::F, 2.0, 2.0},        {"\n\n", ParamFile::D, 1, 1},
+                 {"abc", ParamFile::D, 1, 1},          {"-", ParamFile::D, 1, 1},
+                 {"nan", ParamFile::F, 0, 0},          {"1e99", ParamFile::F, 0, 0},
+                 {"7.9", ParamFile::D, 0, 7},          {"99999999999999999999", ParamFile::D, 0, 2147483647.0},
+                 {"-99999999999999999999", ParamFile::D, 0, -2147483648.0}, {"1\n", ParamFile::DN, 0, 1}};
+    for (const auto& c : cases) EXPECT_EQ(parse(c.text, c.fmt, c.blank).value, c.value) << c.text;
+}
+
+TEST(ParamPointSpacing, LinesAndBlanks) {
+    EXPECT_EQ(format_point_spacing(3, 1), "3\n1\n");
+    EXPECT_EQ(format_point_spacing(4, -1), "4\n-1\n");
+    // A blank second line repeats the first; both blank give 1.
+    const struct {
+        const char* text;
+        int point_space, interval_index;
+    } cases[] = {{"3\n1\n", 3, 1}, {"4\n-1\n", 4, -1}, {"5\n", 5, 5}, {"", 1, 1}, {"x\n2\n", 1, 1}};
+    for (const auto& c : cases) {
+        const auto got = parse_point_spacing(c.text, strlen(c.text));
+        EXPECT_EQ(got.point_space * 100 + got.interval_index, c.point_space * 100 + c.interval_index) << c.text;
+    }
+}
+
+// Long text blocks are read whole through their widgets (the widget test).
+TEST(ParamJson, StoreRoundTrip) {
+    testsupport::TempDir dir;
+    // The speeds and the origin are whole numbers, cut toward zero.
+    const struct {
+        engine::ParamId id;
+        double set, back;
+    } cases[] = {{engine::va_spacing, 0.2, 0.2},         {engine::va_extrusion, 0.15, 0.15},
+                 {engine::va_first_speed, 1200.7, 1200}, {engine::va_other_speed, 1800, 1800},
+                 {engine::origin_x, 30, 30},             {engine::origin_y, -40.9, -40}};
+    engine::PlainParamStore a, b;
+    for (const auto& c : cases) a.set_value(c.id, c.set);
+    ASSERT_TRUE(save_parameters_json_file(a, dir / PARAMETERS_FILE));
+    EXPECT_EQ(slurp(dir / PARAMETERS_FILE), "{\n\"Spacing\":0.200000,\n\"Extrusion\":0.150000,\n\"First_Speed\":1200,\n"
+                                            "\"Other_Speed\":1800,\n\"X\":30,\n\"Y\":-40\n}");
+    ASSERT_TRUE(load_parameters_json_file(b, dir / PARAMETERS_FILE));
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(b.value(c.id), c.back) << c.set;
+}
+
+TEST(ParamJson, BadFilesLeaveValuesUnchanged) {
+    testsupport::TempDir dir;
+    std::string p = dir / PARAMETERS_FILE;
+    engine::PlainParamStore s;
+    s.set_value(engine::va_spacing, 0.5);
+    s.set_value(engine::origin_x, 7);
+
+    EXPECT_FALSE(load_parameters_json_file(s, dir / "missing.txt"));
+    put(p, "{\"Spacing\":0.2,");  // cut short
+    EXPECT_FALSE(load_parameters_json_file(s, p));
+    put(p, "[1,2,3]");
+    EXPECT_FALSE(load_parameters_json_file(s, p));
+    EXPECT_EQ(s.value(engine::va_spacing), 0.5);
+
+    // Only the keys present, numeric and in their widget's range are taken; case
+    // is ignored; far more than 511 characters before the keys are read whole.
+    put(p, "{\"Comment\":\"" + std::string(2000, 'a') + "\",\"spacing\":0.3,\"X\":\"12\",\"y\":5,\"Extrusion\":11,\"First_Speed\":-5,\"Other_Speed\":1e5}");
+    EXPECT_TRUE(load_parameters_json_file(s, p));
+    EXPECT_DOUBLE_EQ(s.value(engine::va_spacing), 0.3);
+    EXPECT_EQ(s.value(engine::origin_x), 7);
+    EXPECT_EQ(s.value(engine::origin_y), 5);
+    EXPECT_EQ(s.value(engine::va_extrusion) + s.value(engine::va_first_speed), 0.1 + 0);
+    EXPECT_EQ(s.value(engine::va_other_speed), 100000);
 }

@@ -15,23 +15,19 @@ TEST_F(Lighting, LightBlockGoesToMaterialAndLightZero) {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     pathapp::setup_lighting(block);
-    EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
-    EXPECT_TRUE(glIsEnabled(GL_LIGHT0));
-    EXPECT_TRUE(glIsEnabled(GL_COLOR_MATERIAL));
+    EXPECT_TRUE(glIsEnabled(GL_LIGHTING) && glIsEnabled(GL_LIGHT0) && glIsEnabled(GL_COLOR_MATERIAL));
     GLint face = 0, mode = 0;
     glGetIntegerv(GL_COLOR_MATERIAL_FACE, &face);
     glGetIntegerv(GL_COLOR_MATERIAL_PARAMETER, &mode);
-    EXPECT_EQ(face, GL_FRONT_AND_BACK);
-    EXPECT_EQ(mode, GL_AMBIENT_AND_DIFFUSE);
-    float v[4];
-    glGetMaterialfv(GL_BACK, GL_SPECULAR, v);
-    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(v[i], block[4 + i]);
-    glGetMaterialfv(GL_FRONT, GL_SHININESS, v);
-    EXPECT_FLOAT_EQ(v[0], 50.0f);
-    glGetLightfv(GL_LIGHT0, GL_DIFFUSE, v);
-    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(v[i], block[13 + i]);
-    glGetLightfv(GL_LIGHT0, GL_POSITION, v);
-    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(v[i], block[9 + i]);
+    EXPECT_TRUE(face == GL_FRONT_AND_BACK && mode == GL_AMBIENT_AND_DIFFUSE);
+    float v[3][4];
+    glGetMaterialfv(GL_BACK, GL_SPECULAR, v[0]);
+    glGetLightfv(GL_LIGHT0, GL_POSITION, v[1]);
+    glGetLightfv(GL_LIGHT0, GL_DIFFUSE, v[2]);
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(v[k][i], block[(k == 0 ? 4 : k == 1 ? 9 : 13) + i]) << k;
+    glGetMaterialfv(GL_FRONT, GL_SHININESS, v[0]);
+    EXPECT_FLOAT_EQ(v[0][0], 50.0f);
     glDisable(GL_LIGHTING);
     glDisable(GL_COLOR_MATERIAL);
 }

@@ -1,5 +1,6 @@
 // The plain-data steps of the shell: job list text, pixel copy with marks,
-// slope pass, heel floor and heel point, per-job settings tokens and names.
+// slope pass, heel floor and heel point, per-job settings tokens and names,
+// and the file-name conversion in front of the STL reader.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "pathapp/batch.h"
 #include "pathapp/pressure_image.h"
+#include "pathapp/stl_load.h"
 #include "pathapp/views.h"
 
 using namespace pathapp;
@@ -79,12 +81,18 @@ std::string copy_pixels(Bitmap& b, PressureImage& img, uint8_t& marks, const cha
     return captured([&] { copy_image_pixels(in, img, marks, name); });
 }
 
+// A 32-bit pixel's pressure is its fourth byte; at 24 and 8 bits it is the
+// next pixel's first byte, and the last pixel reads nothing past the image.
 // An unmarked image clears the mark flag and keeps the earlier mark lists.
-TEST(PixelCopy, PressureMaxOfAnUnmarked32BitImage) {
-    Bitmap b(32);
+TEST(PixelCopy, PressureOfEachDepthAndAnUnmarkedImage) {
+    Bitmap b(32), c(24), g(8);
     for (int r = 0; r < IMAGE_H; ++r)
         for (int k = 0; k < IMAGE_W; ++k) b.px(r, k)[3] = 200;
-    auto img = std::make_unique<PressureImage>();
+    c.px(10, 5)[0] = 40;  // foot of pixel 5
+    c.px(10, 6)[0] = 90;  // read as the pressure of pixel 5
+    std::fill(g.data.begin(), g.data.end(), 5);
+    auto img = std::make_unique<PressureImage>(), col = std::make_unique<PressureImage>();
+    auto grey = std::make_unique<PressureImage>();
     img->marked_circles.push_back({1, 2, 3});
     img->marked_bars.push_back({1, 2, 0, 3, 4, 0, 5});
     uint8_t marks = 7;
@@ -92,22 +100,11 @@ TEST(PixelCopy, PressureMaxOfAnUnmarked32BitImage) {
     EXPECT_EQ(img->pressure_max, 200);
     EXPECT_EQ(marks, 0);
     EXPECT_TRUE(img->marked_circles.size() == 1 && img->marked_bars.size() == 1);
-}
-
-// At 24 and 8 bits a pixel's pressure is the next pixel's first byte; the
-// last pixel reads nothing past the image.
-TEST(PixelCopy, PressureIsTheNextPixelsFirstByte) {
-    Bitmap b(24), g(8);
-    b.px(10, 5)[0] = 40;  // foot of pixel 5
-    b.px(10, 6)[0] = 90;  // read as the pressure of pixel 5
-    std::fill(g.data.begin(), g.data.end(), 5);
-    auto img = std::make_unique<PressureImage>(), grey = std::make_unique<PressureImage>();
-    uint8_t marks = 0;
-    copy_pixels(b, *img, marks);
+    copy_pixels(c, *col, marks);
     copy_pixels(g, *grey, marks);
-    EXPECT_EQ(img->foot_image[10][5], 40);
-    EXPECT_EQ(img->pressure_image[10][5], 90);
-    EXPECT_EQ(img->pressure_max, 90);
+    EXPECT_EQ(col->foot_image[10][5], 40);
+    EXPECT_EQ(col->pressure_image[10][5], 90);
+    EXPECT_EQ(col->pressure_max, 90);
     EXPECT_EQ(grey->pressure_image[359][149], 0);
     EXPECT_EQ(grey->pressure_image[359][148], 5);
 }
@@ -163,7 +160,9 @@ TEST(PixelCopy, MarkCountsBeyondTheRowAreCut) {
 
 // ---- foot map steps ---------------------------------------------------------------
 
-TEST(HeelPoint, MiddleOfTheFirstRunOnTheLowestRow) {
+// (How the batch load uses these three, the window test's batch load shows.)
+// The heel point is the middle of the first run of values >= 10 on the lowest row.
+TEST(FootMap, HeelPointHeelFloorAndSlopePass) {
     static uint8_t foot[IMAGE_H][IMAGE_W];
     memset(foot, 0, sizeof foot);
     for (int c = 40; c < 70; ++c) foot[20][c] = 10;
@@ -176,28 +175,21 @@ TEST(HeelPoint, MiddleOfTheFirstRunOnTheLowestRow) {
     EXPECT_FLOAT_EQ(y, 20);
     memset(foot, 9, sizeof foot);  // nothing reaches 10: no heel
     EXPECT_FALSE(find_raw_heel_point(foot, x, y));
-}
 
-TEST(HeelFloor, FaintValuesOfTheHeelThirdBecomeSixteen) {
-    static uint8_t foot[IMAGE_H][IMAGE_W];
+    // Faint values of the heel third become 16.
     memset(foot, 0, sizeof foot);
     for (int r = 31; r <= 330; ++r) foot[r][60] = 5;  // lo 31, hi 330: n = 299 / 3 + 31 = 130
     foot[31][61] = 20;
     raise_heel_floor(foot);
-    EXPECT_EQ(foot[31][60], 16);
-    EXPECT_EQ(foot[128][60], 16);  // n - 1 = 129
-    EXPECT_EQ(foot[129][60], 16);
+    EXPECT_TRUE(foot[31][60] == 16 && foot[129][60] == 16 && foot[31][61] == 20);  // to n - 1
     EXPECT_EQ(foot[130][60], 5);
-    EXPECT_EQ(foot[31][61], 20);
-}
 
-TEST(SlopePass, StepsAreLimitedAndBordersKept) {
     auto img = std::make_unique<PressureImage>();
     for (int r = 2; r <= 357; ++r)
         for (int c = 2; c <= 147; ++c) img->foot_image[r][c] = 10;
     img->foot_image[100][70] = 40;  // a spike
     img->foot_image[0][0] = 99;
-    slope_pass(*img, 3);
+    slope_pass(*img, 3);  // steps limited, borders kept
     EXPECT_EQ(img->foot_image[100][70], 13);  // at most 3 over its side neighbours
     EXPECT_EQ(img->foot_image[0][0], 99);
     EXPECT_EQ(img->slope_image[100][70], 13);
@@ -257,6 +249,19 @@ TEST(JobNames, PathsThatWouldNotFitTheirBuffersAreRefused) {
     const std::string fits(127 - 22 - 5, 'n');
     EXPECT_TRUE(make_gcode_paths(fits + "bmp", p));
     EXPECT_FALSE(make_gcode_paths(fits + "xbmp", p));
+}
+
+// The conversion keeps to its buffer.
+TEST(ToAnsiPath, ConvertsInPlaceAndRefusesWhatDoesNotFit) {
+    char name[100];
+    std::strcpy(name, "/tmp/\xe9\x9e\x8b\xe5\x9e\xab.stl");  // UTF-8 Chinese
+    ASSERT_TRUE(to_ansi_path(name, sizeof name));
+    EXPECT_STREQ(name, "/tmp/\xe9\x9e\x8b\xe5\x9e\xab.stl");
+
+    char small[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'};  // no terminator inside
+    EXPECT_FALSE(to_ansi_path(small, sizeof small));
+    EXPECT_EQ(small[7], 'h');
+    EXPECT_FALSE(to_ansi_path(nullptr, 10));
 }
 
 }  // namespace

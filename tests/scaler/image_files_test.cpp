@@ -1,5 +1,6 @@
 // Fitmire's files: template loading (sizes, depths, rows 0 and 359), the pad
-// stamp, the colour table and saving through the template bitmap.
+// stamp, the colour table, saving through the template bitmap, and files
+// that once broke the loaders.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -99,6 +100,29 @@ TEST_F(ImageFiles, DropStampAndColourTable) {
     EXPECT_EQ(view->colour_table[3][1], 252);
     EXPECT_EQ(view->colour_table[255][2], (255 * 7) % 256);
     EXPECT_FALSE(view->load_colour_table((dir / "none.txt").c_str()));
+}
+
+// A header claiming a huge picture is refused before any pixel buffer is
+// allocated, a file of a type other than BMP or PNG before FreeImage decodes
+// it (the fuzz input's first byte picks the loader; the rest is the file).
+TEST_F(ImageFiles, HugeHeaderAndBrokenXpmAreRefusedBeforeDecodingAndTheTemplateStays) {
+    ASSERT_TRUE(load_template());
+    const int width = view->measured_width;
+    std::string path[2];
+    for (int i = 0; i < 2; ++i) {
+        const char* input = i ? "xpm_heap_overflow" : "template_header_3gb";  // 9830400 x 360 pixels, 3.5 GB
+        std::string data;
+        ASSERT_TRUE(common::read_file(testsupport::testdata("regress/scaler_images_fuzz/") + input, data));
+        ASSERT_TRUE(common::write_file_atomic(path[i] = dir / (input + std::string(".bmp")), data.substr(1)));
+    }
+    testing::internal::CaptureStdout();
+    for (const std::string& p : path) EXPECT_FALSE(view->load_texture(p.c_str(), 1, c) || view->load_drop(p.c_str()));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("not 150 x 360"), std::string::npos) << out;
+    EXPECT_NE(out.find("larger than 250 x 250; the metatarsal pad stays empty"), std::string::npos) << out;
+    EXPECT_NE(out.find("Unable to load texture: \n" + path[1] + ": not a readable BMP\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("cannot be loaded; the metatarsal pad stays empty"), std::string::npos) << out;
+    EXPECT_TRUE(view->has_template() && view->template_side == 0 && view->measured_width == width);
 }
 
 // (What the saved pixels hold is checked in the end-to-end images.)

@@ -31,15 +31,12 @@ TEST(MeasureBox, ExtremesOfInsolePixelsOnlyAndAnInvertedBoxWithoutThem) {
     b->p[10][5] = 9;       // too low to count
     b->p[200][151] = 200;  // padding column never counts
     Box box = measure_box(b->p);
-    EXPECT_TRUE(box.y_min == 360 && box.y_max == 0 && box.x_min == 150 && box.x_max == 0);
-    EXPECT_LT(box.height, 0);
+    EXPECT_TRUE(box.y_min == 360 && box.y_max == 0 && box.x_min == 150 && box.x_max == 0 && box.height < 0);
     EXPECT_TRUE(box_empty(box));
     fill_rect(b->p, 40, 300, 20, 110, 10);
     box = measure_box(b->p);
     EXPECT_TRUE(box.y_min == 40 && box.y_max == 300 && box.x_min == 20 && box.x_max == 110);
-    EXPECT_EQ(box.height, 261);
-    EXPECT_EQ(box.width, 91);
-    EXPECT_FALSE(box_empty(box));
+    EXPECT_TRUE(box.height == 261 && box.width == 91 && !box_empty(box));
 }
 
 // ---- corner trim ----------------------------------------------------------------
@@ -121,13 +118,12 @@ TEST(Wedge, ValueZeroOnlyRaisesLowPixelsOnP3sSide) {
 }
 
 TEST(Wedge, ReferencePointOnTheLineChangesNothing) {
-    auto b = blank();
+    auto b = blank(), before = blank();
     scalertest::fill_foot(b->p);
-    Plane before;
-    std::memcpy(before, b->p, sizeof before);
+    std::memcpy(before->p, b->p, sizeof(Plane));
     EXPECT_FALSE(add_wedge({100, 40}, {200, 90}, {150, 65}, b->p, 5));
     EXPECT_FALSE(add_wedge({100, 40}, {100, 40}, {100, 40}, b->p, 5));
-    EXPECT_EQ(std::memcmp(before, b->p, sizeof before), 0);
+    EXPECT_EQ(std::memcmp(before->p, b->p, sizeof(Plane)), 0);
 }
 
 // ---- pad ----------------------------------------------------------------------------
@@ -146,16 +142,12 @@ TEST(PadAnchor, ParallelOrDegenerateLinesGiveTheMiddlePoint) {
     for (int i = 0; i < 100; ++i) b->p[60 + i][20 + i] = 30;  // one diagonal: both lines coincide
     float x = 0, y = 0;
     ASSERT_TRUE(find_pad_anchor(b->p, true, x, y));
-    EXPECT_TRUE(std::isfinite(x) && std::isfinite(y));
-    EXPECT_FLOAT_EQ(x, 69.5f);
-    EXPECT_FLOAT_EQ(y, 109.5f);
+    EXPECT_TRUE(x == 69.5f && y == 109.5f) << x << "," << y;
     auto one = blank();
     one->p[100][70] = 30;  // a single pixel: both lines are points
     ASSERT_TRUE(find_pad_anchor(one->p, false, x, y));
-    EXPECT_FLOAT_EQ(x, 70);
-    EXPECT_FLOAT_EQ(y, 100);
-    auto none = blank();
-    EXPECT_FALSE(find_pad_anchor(none->p, true, x, y));
+    EXPECT_TRUE(x == 70 && y == 100) << x << "," << y;
+    EXPECT_FALSE(find_pad_anchor(blank()->p, true, x, y));
 }
 
 TEST(PadStamp, ScaledAsHeightOverBrightestTimesFiveTimesValueSaturatingAt255) {
