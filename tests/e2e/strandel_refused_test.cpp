@@ -1,12 +1,14 @@
 // Strandel's batch on images it can never print: a foot from which no model
 // can be built, a PNG, a directory or a FIFO under an image's name are set
-// aside with their settings in refused/, and the server's list writer lists
-// only the image still being written, so the program is not started for them
+// aside with their settings in refused/, as is an empty file that has not
+// changed for minutes, and the server's list writer lists only the image
+// still being written, so the program is not started for them
 // again; the longest name prints, its settings file a FIFO that is not read.
 // A read-only insole directory is reported, not taken for success.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <filesystem>
 #include <string>
@@ -71,16 +73,19 @@ TEST(StrandelRefused, ImagesSetAsideAreNotListedAgain) {
     ASSERT_TRUE(::mkfifo((r.insole + "/fifo_iLeft.bmp").c_str(), 0644) == 0);
     const std::string cut = line_foot_bmp();
     put(r.insole + "/cut_iLeft.bmp", cut.substr(0, cut.size() / 2));
-    put(r.insole + "/Bmp_List.txt",
-        "line_iLeft.bmp\r\npng_iLeft.bmp\r\ndir_iLeft.bmp\r\nfifo_iLeft.bmp\r\ncut_iLeft.bmp\r\n" + longest + "_iRight.bmp");
+    put(r.insole + "/empty_iLeft.bmp", "");
+    const timeval long_ago[2] = {{time(nullptr) - 300, 0}, {time(nullptr) - 300, 0}};
+    ASSERT_EQ(::utimes((r.insole + "/empty_iLeft.bmp").c_str(), long_ago), 0);
+    put(r.insole + "/Bmp_List.txt", "line_iLeft.bmp\r\npng_iLeft.bmp\r\ndir_iLeft.bmp\r\nfifo_iLeft.bmp\r\ncut_iLeft.bmp\r\n" +
+                                        longest + "_iRight.bmp\r\nempty_iLeft.bmp");
     const std::string out = r.run();
 
     EXPECT_TRUE(fs::is_empty(r.files + "/temp"));
     std::vector<std::string> refused, gcode;
     for (const auto& e : fs::directory_iterator(r.insole + "/refused")) refused.push_back(e.path().filename());
     std::sort(refused.begin(), refused.end());
-    EXPECT_EQ(refused, (std::vector<std::string>{"dir_iLeft.bmp", "fifo_iLeft.bmp", "line_iLeft.bmp", "line_iLeft.txt",
-                                                 "png_iLeft.bmp"}));
+    EXPECT_EQ(refused, (std::vector<std::string>{"dir_iLeft.bmp", "empty_iLeft.bmp", "fifo_iLeft.bmp", "line_iLeft.bmp",
+                                                 "line_iLeft.txt", "png_iLeft.bmp"}));
     EXPECT_EQ(slurp(r.insole + "/refused/line_iLeft.txt"), "density 1");
     for (const auto& e : fs::recursive_directory_iterator(r.root))
         if (e.path().extension() == ".gcode") gcode.push_back(e.path().string());
