@@ -171,10 +171,6 @@ OpenedImage judge_and_open(const uint8_t* head, size_t have, uint64_t total, Loa
     return out;
 }
 
-unsigned DLL_CALLCONV io_read(void* buffer, unsigned size, unsigned count, fi_handle h) {
-    return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FILE*>(h)));
-}
-unsigned DLL_CALLCONV io_write(void*, unsigned, unsigned, fi_handle) { return 0; }
 // A file still incomplete and unchanged this long is no longer being
 // written: left waiting, it would have the path program started for it at
 // every cycle of the server, for ever.
@@ -193,6 +189,10 @@ OpenedImage wait_or_refuse(OpenedImage out, const std::string& name, uint64_t to
     return out;
 }
 
+unsigned DLL_CALLCONV io_read(void* buffer, unsigned size, unsigned count, fi_handle h) {
+    return static_cast<unsigned>(std::fread(buffer, size, count, static_cast<FILE*>(h)));
+}
+unsigned DLL_CALLCONV io_write(void*, unsigned, unsigned, fi_handle) { return 0; }
 int DLL_CALLCONV io_seek(fi_handle h, long offset, int origin) { return std::fseek(static_cast<FILE*>(h), offset, origin); }
 long DLL_CALLCONV io_tell(fi_handle h) { return std::ftell(static_cast<FILE*>(h)); }
 }  // namespace
