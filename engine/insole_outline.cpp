@@ -328,11 +328,66 @@ void fill_inside_mask(InsoleShape& s) {
 
 // ---- the whole build -------------------------------------------------------
 
+namespace {
+
+bool build_from_framed_foot(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model);
+
+// Moves the pixels of bitmap by (dx, dy); those moved in from outside are 0.
+void shift_bitmap(uint8_t* bitmap, int dx, int dy) {
+    std::vector<uint8_t> from(bitmap, bitmap + SHAPE_PIXELS);
+    for (int y = 0; y < SHAPE_H; ++y)
+        for (int x = 0; x < SHAPE_W; ++x)
+            bitmap[idx(x, y)] = in_shape(x - dx, y - dy) ? from[idx(x - dx, y - dy)] : 0;
+}
+
+// The step that brings a foot off the image's outer pixels where the far
+// side leaves room for it: +1 or -1 a way, 0 where it need not or cannot.
+void step_off_sides(const uint8_t* bitmap, int& dx, int& dy) {
+    auto column = [&](int x) {
+        for (int y = 0; y < SHAPE_H; ++y)
+            if (bitmap[idx(x, y)]) return true;
+        return false;
+    };
+    auto row = [&](int y) {
+        for (int x = 0; x < SHAPE_W; ++x)
+            if (bitmap[idx(x, y)]) return true;
+        return false;
+    };
+    dx = dy = 0;
+    if (column(0) && !column(SHAPE_W - 1) && !column(SHAPE_W - 2)) dx = 1;
+    else if (column(SHAPE_W - 1) && !column(0) && !column(1)) dx = -1;
+    if (row(0) && !row(SHAPE_H - 1) && !row(SHAPE_H - 2)) dy = 1;
+    else if (row(SHAPE_H - 1) && !row(0) && !row(1)) dy = -1;
+}
+
+}  // namespace
+
 bool build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
     // Ranges, ring, walks and contours see only columns 1..148 and rows
     // 1..358: a foot that runs on into the image's outer pixels has no edge
-    // there, its outline stays open and the fill leaks across the heel.
-    // Without them it is the same foot standing a pixel in.
+    // there, its outline stays open and the fill leaks across the heel. So
+    // such a foot is built a pixel in, where the far side leaves room, and
+    // its model moved back to where the foot lies; what is still on the
+    // outer pixels after that is cleared.
+    int dx = 0, dy = 0;
+    step_off_sides(foot_bitmap, dx, dy);
+    if (dx || dy) shift_bitmap(foot_bitmap, dx, dy);
+    const size_t first = model.size();
+    const bool built = build_from_framed_foot(s, foot_bitmap, model);
+    if (dx || dy) {
+        shift_bitmap(foot_bitmap, -dx, -dy);
+        for (size_t i = first; i < model.size(); ++i)
+            for (Vec3* v : {&model[i].a, &model[i].b, &model[i].c}) {
+                v->x -= static_cast<float>(dx);
+                v->y -= static_cast<float>(dy);
+            }
+    }
+    return built;
+}
+
+namespace {
+
+bool build_from_framed_foot(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
     for (int y = 0; y < SHAPE_H; ++y)
         for (int x = 0; x < SHAPE_W; ++x)
             if (x == 0 || x == SHAPE_W - 1 || y == 0 || y == SHAPE_H - 1) foot_bitmap[y * SHAPE_W + x] = 0;
@@ -361,5 +416,7 @@ bool build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
     fill_inside_mask(s);
     return build_insole_mesh(s, model);
 }
+
+}  // namespace
 
 }  // namespace engine
