@@ -376,6 +376,11 @@ bool build_insole_outline(InsoleShape& s, uint8_t* foot_bitmap, Mesh& model) {
     const bool built = build_from_framed_foot(s, foot_bitmap, model);
     if (dx || dy) {
         shift_bitmap(foot_bitmap, -dx, -dy);
+        // The ranges place the model and the heel point, and the outline and
+        // key points are drawn over the image: all where the foot lies.
+        s.x_min -= dx, s.x_max -= dx, s.y_min -= dy, s.y_max -= dy;
+        shift_bitmap(s.outline_map, -dx, -dy);
+        for (ShapePoint& p : s.p) p.x -= dx, p.y -= dy;
         for (size_t i = first; i < model.size(); ++i)
             for (Vec3* v : {&model[i].a, &model[i].b, &model[i].c}) {
                 v->x -= static_cast<float>(dx);
